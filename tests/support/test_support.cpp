@@ -1,0 +1,330 @@
+#include "support/test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace tovrel::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// The current environment with `changes` applied, as "NAME=value" strings.
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& changes) {
+  std::map<std::string, std::string> vars;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string_view entry(*e);
+    auto eq = entry.find('=');
+    if (eq != std::string_view::npos) vars[std::string(entry.substr(0, eq))] = std::string(entry);
+  }
+  for (const auto& change : changes) {
+    auto eq = change.find('=');
+    std::string name = change.substr(0, eq);
+    if (eq == std::string::npos || eq + 1 == change.size()) {
+      vars.erase(name);
+    } else {
+      vars[name] = change;
+    }
+  }
+  std::vector<std::string> result;
+  for (auto& [name, entry] : vars) result.push_back(std::move(entry));
+  return result;
+}
+
+std::vector<char*> CStrings(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (auto& s : strings) result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+struct Pipe {
+  int fds[2] = {-1, -1};
+  Pipe() {
+    if (pipe2(fds, O_CLOEXEC) != 0) Fail("pipe");
+  }
+  ~Pipe() { CloseBoth(); }
+  void Close(int end) {
+    if (fds[end] >= 0) close(fds[end]);
+    fds[end] = -1;
+  }
+  void CloseBoth() {
+    Close(0);
+    Close(1);
+  }
+};
+
+// Starts argv with the given pipes as standard input/output/error (-1 keeps the test's own).
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, int in_fd,
+            int out_fd, int err_fd) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (in_fd >= 0) posix_spawn_file_actions_adddup2(&actions, in_fd, 0);
+  if (out_fd >= 0) posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  if (err_fd >= 0) posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+  // Each child leads its own process group so that stopping it also stops what it started.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attr, 0);
+  std::vector<std::string> args = argv;
+  std::vector<std::string> vars = MergedEnvironment(env);
+  auto c_args = CStrings(args);
+  auto c_vars = CStrings(vars);
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, c_args[0], &actions, &attr, c_args.data(), c_vars.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) {
+    errno = rc;
+    Fail("cannot start " + argv.at(0));
+  }
+  return pid;
+}
+
+int DecodeStatus(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+// Sends SIGTERM, waits up to `grace`, then SIGKILL; returns the decoded status.
+int Terminate(pid_t pid, std::chrono::milliseconds grace) {
+  kill(-pid, SIGTERM);
+  kill(pid, SIGTERM);
+  auto deadline = Clock::now() + grace;
+  int status = 0;
+  while (Clock::now() < deadline) {
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) return DecodeStatus(status);
+    if (r < 0) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(-pid, SIGKILL);
+  kill(pid, SIGKILL);
+  if (waitpid(pid, &status, 0) == pid) return DecodeStatus(status);
+  return -1;
+}
+
+}  // namespace
+
+std::string SourcePath(std::string_view relative) {
+  return std::string(TOVREL_SOURCE_DIR) + "/" + std::string(relative);
+}
+
+std::string BuildPath(std::string_view relative) {
+  return std::string(TOVREL_BUILD_DIR) + "/" + std::string(relative);
+}
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tovrel-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string RandomBytes(std::size_t count, std::uint32_t seed) {
+  std::mt19937 engine(seed);
+  std::string bytes(count, '\0');
+  for (auto& b : bytes) b = static_cast<char>(engine() & 0xFF);
+  return bytes;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, std::string_view stdin_data,
+                         const std::vector<std::string>& env, std::chrono::milliseconds timeout) {
+  Pipe in, out, err;
+  pid_t pid = Spawn(argv, env, in.fds[0], out.fds[1], err.fds[1]);
+  in.Close(0);
+  out.Close(1);
+  err.Close(1);
+  if (stdin_data.empty()) in.Close(1);
+
+  ProcessResult result;
+  std::size_t written = 0;
+  auto deadline = Clock::now() + timeout;
+  char buffer[65536];
+  while (out.fds[0] >= 0 || err.fds[0] >= 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      result.timed_out = true;
+      break;
+    }
+    pollfd fds[3] = {{out.fds[0], POLLIN, 0}, {err.fds[0], POLLIN, 0}, {in.fds[1], POLLOUT, 0}};
+    if (poll(fds, 3, static_cast<int>(std::min<long long>(left.count(), 1000))) < 0) {
+      if (errno == EINTR) continue;
+      Fail("poll");
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        (i == 0 ? out : err).Close(0);
+      }
+    }
+    if (fds[2].fd >= 0 && fds[2].revents != 0) {
+      ssize_t n = write(in.fds[1], stdin_data.data() + written,
+                        std::min<std::size_t>(stdin_data.size() - written, 65536));
+      if (n > 0) written += static_cast<std::size_t>(n);
+      if (n < 0 && errno != EINTR && errno != EAGAIN) in.Close(1);
+      if (written == stdin_data.size()) in.Close(1);
+    }
+  }
+  in.CloseBoth();
+  if (result.timed_out) {
+    result.exit_status = Terminate(pid, std::chrono::milliseconds(0));
+  } else {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exit_status = DecodeStatus(status);
+  }
+  return result;
+}
+
+ProcessResult RunPython(std::string_view code, const std::vector<std::string>& args,
+                        std::string_view stdin_data) {
+  std::vector<std::string> argv = {kPython, "-c", std::string(code)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcess(argv, stdin_data);
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& env) {
+  Pipe out;
+  pid_ = Spawn(argv, env, -1, out.fds[1], -1);
+  out.Close(1);
+  stdout_fd_ = out.fds[0];
+  out.fds[0] = -1;
+}
+
+ChildProcess::~ChildProcess() {
+  Stop();
+  if (stdout_fd_ >= 0) close(stdout_fd_);
+}
+
+std::string ChildProcess::ReadLine(std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  for (;;) {
+    auto eol = pending_.find('\n');
+    if (eol != std::string::npos) {
+      std::string line = pending_.substr(0, eol);
+      pending_.erase(0, eol + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return line;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) throw std::runtime_error("no line from child process in time");
+    pollfd fd = {stdout_fd_, POLLIN, 0};
+    int r = poll(&fd, 1, static_cast<int>(left.count()));
+    if (r < 0 && errno != EINTR) Fail("poll");
+    if (r <= 0) continue;
+    char buffer[4096];
+    ssize_t n = read(stdout_fd_, buffer, sizeof buffer);
+    if (n == 0) throw std::runtime_error("child process closed its output");
+    if (n > 0) pending_.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+int ChildProcess::Stop() {
+  if (pid_ > 0) {
+    status_ = Terminate(pid_, std::chrono::seconds(5));
+    pid_ = -1;
+  }
+  return status_;
+}
+
+AiosmtpdServer::AiosmtpdServer() : AiosmtpdServer(Options{}) {}
+
+AiosmtpdServer::AiosmtpdServer(Options options) {
+  std::vector<std::string> argv = {kPython, SourcePath("scripts/test_smtp_server.py"), "--dir",
+                                   dir_.path()};
+  if (!options.user.empty()) {
+    argv.insert(argv.end(), {"--user", options.user, "--password", options.password});
+  }
+  process_ = std::make_unique<ChildProcess>(argv);
+  port_ = std::stoi(process_->ReadLine());
+}
+
+AiosmtpdServer::~AiosmtpdServer() = default;
+
+std::vector<ReceivedMail> AiosmtpdServer::Messages() const {
+  std::vector<std::string> envelopes;
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    if (entry.path().extension() == ".env") envelopes.push_back(entry.path().string());
+  }
+  std::sort(envelopes.begin(), envelopes.end());
+  std::vector<ReceivedMail> mails;
+  for (const auto& envelope : envelopes) {
+    ReceivedMail mail;
+    std::istringstream lines(ReadFile(envelope));
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (line.rfind("from ", 0) == 0) mail.mail_from = line.substr(5);
+      if (line.rfind("to ", 0) == 0) mail.rcpt_tos.push_back(line.substr(3));
+      if (line.rfind("auth ", 0) == 0) mail.auth_user = line.substr(5);
+    }
+    mail.data_path = envelope.substr(0, envelope.size() - 4) + ".eml";
+    mail.data = ReadFile(mail.data_path);
+    mails.push_back(std::move(mail));
+  }
+  return mails;
+}
+
+std::vector<ReceivedMail> AiosmtpdServer::WaitForMessages(std::size_t count,
+                                                          std::chrono::milliseconds timeout) const {
+  auto deadline = Clock::now() + timeout;
+  for (;;) {
+    auto mails = Messages();
+    if (mails.size() >= count) return mails;
+    if (Clock::now() >= deadline) {
+      throw std::runtime_error("the SMTP server received " + std::to_string(mails.size()) +
+                               " messages, expected " + std::to_string(count));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace tovrel::test

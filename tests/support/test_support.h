@@ -1,0 +1,120 @@
+#pragma once
+
+// Shared helpers of the test programs: temporary folders, files, child processes stopped by
+// process id, and a real SMTP server (aiosmtpd) on a free loopback port.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovrel::test {
+
+// Interpreter that sees Debian's Python packages (aiosmtpd); the one first on PATH may not.
+inline constexpr const char* kPython = "/usr/bin/python3";
+
+std::string SourcePath(std::string_view relative);  // inside the source tree
+std::string BuildPath(std::string_view relative);   // inside the build tree of this test program
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);  // throws std::runtime_error when unreadable
+void WriteFile(const std::string& path, std::string_view bytes);
+std::string RandomBytes(std::size_t count, std::uint32_t seed);  // same seed, same bytes
+
+struct ProcessResult {
+  int exit_status = -1;  // exit code, or 128 + signal number
+  std::string out;
+  std::string err;
+  bool timed_out = false;
+};
+
+// Runs a program to its end. `env` entries ("NAME=value") are added to, or replace, the
+// current environment; an entry "NAME=" with no value removes NAME. The process is killed
+// when `timeout` passes.
+ProcessResult RunProcess(const std::vector<std::string>& argv, std::string_view stdin_data = {},
+                         const std::vector<std::string>& env = {},
+                         std::chrono::milliseconds timeout = std::chrono::minutes(2));
+
+// Runs `code` with kPython; `args` become sys.argv[1:].
+ProcessResult RunPython(std::string_view code, const std::vector<std::string>& args = {},
+                        std::string_view stdin_data = {});
+
+// A background process (a server). Its standard output is a pipe read by ReadLine; its
+// standard error goes to the test's. Stopped by process id (SIGTERM, then SIGKILL) on Stop
+// or destruction.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv,
+                        const std::vector<std::string>& env = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // The next line of standard output without its line end; throws on end of file or time-out.
+  std::string ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  // Ends the process and returns its status as ProcessResult::exit_status does. Idempotent.
+  int Stop();
+
+ private:
+  pid_t pid_ = -1;
+  int stdout_fd_ = -1;
+  int status_ = -1;
+  std::string pending_;
+};
+
+// One message as the SMTP server stored it.
+struct ReceivedMail {
+  std::string mail_from;
+  std::vector<std::string> rcpt_tos;
+  std::string auth_user;  // empty when the client did not authenticate
+  std::string data;       // the message bytes after dot-unstuffing, lines ending in CR LF
+  std::string data_path;  // a file holding `data`, for Python's email parser
+};
+
+// A real SMTP server (Debian's aiosmtpd) on 127.0.0.1 and a free port. With a user name it
+// offers AUTH LOGIN and refuses mail until the client authenticates with that name and password.
+class AiosmtpdServer {
+ public:
+  struct Options {
+    std::string user;
+    std::string password;
+  };
+  AiosmtpdServer();
+  explicit AiosmtpdServer(Options options);
+  ~AiosmtpdServer();
+
+  int port() const { return port_; }
+  const std::string& mail_dir() const { return dir_.path(); }
+  // Waits until at least `count` messages have arrived (throws after `timeout`) and returns all
+  // of them in arrival order.
+  std::vector<ReceivedMail> WaitForMessages(std::size_t count,
+                                            std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+  std::vector<ReceivedMail> Messages() const;  // what has arrived so far
+
+ private:
+  TempDir dir_;
+  std::unique_ptr<ChildProcess> process_;
+  int port_ = 0;
+};
+
+}  // namespace tovrel::test

@@ -1,0 +1,25 @@
+#include "app/error_report.h"
+
+#include "app/message_box.h"
+#include "app/texts.h"
+
+namespace tovrel {
+
+std::string ErrorReportText(const std::string& message) {
+  std::string text = message;
+  if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.')) {
+    text += '.';
+  }
+  return text;
+}
+
+void ReportError(const std::string& message, QWidget* parent) {
+  ShowMessageBox(parent, ErrorReportText(message), texts::kApplicationTitle, QMessageBox::Critical,
+                 QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void ReportError(const std::exception& error, QWidget* parent) {
+  ReportError(std::string(error.what()), parent);
+}
+
+}  // namespace tovrel

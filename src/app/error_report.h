@@ -1,0 +1,37 @@
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+
+class QWidget;
+
+namespace tovrel {
+
+// The text the default error report shows for a failure message: the message itself, with "."
+// appended when its last character sorts after "." (so "Connection refused" gains a full stop
+// and "Already connected." keeps its own).
+std::string ErrorReportText(const std::string& message);
+
+// The default error report: a critical message box titled "TovrelMail" with the failure's text.
+// Every event handler of the program ends here when it fails; the program then goes on with the
+// next event.
+void ReportError(const std::exception& error, QWidget* parent = nullptr);
+void ReportError(const std::string& message, QWidget* parent = nullptr);
+
+// Runs one event handler and hands any failure leaving it to the default error report. Returns
+// false when the handler failed.
+template <typename Handler>
+bool RunReported(Handler&& handler, QWidget* parent = nullptr) {
+  try {
+    std::forward<Handler>(handler)();
+    return true;
+  } catch (const std::exception& error) {
+    ReportError(error, parent);
+  } catch (...) {
+    ReportError(std::string("Unknown failure"), parent);
+  }
+  return false;
+}
+
+}  // namespace tovrel

@@ -1,0 +1,80 @@
+#include "app/message_box.h"
+
+#include <QGuiApplication>
+#include <QString>
+#include <iostream>
+
+namespace tovrel {
+
+namespace {
+
+MessageBoxMode g_mode = MessageBoxMode::kAuto;
+std::ostream* g_stream = nullptr;
+
+// The button a keyboard user would hit with Enter: the given one, else the first of the set in
+// the order the window system lays them out (OK before Cancel, Yes before No).
+QMessageBox::StandardButton DefaultButton(QMessageBox::StandardButtons buttons,
+                                          QMessageBox::StandardButton requested) {
+  if (requested != QMessageBox::NoButton && buttons.testFlag(requested)) return requested;
+  for (auto b : {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Retry, QMessageBox::No,
+                 QMessageBox::Cancel, QMessageBox::Abort, QMessageBox::Ignore}) {
+    if (buttons.testFlag(b)) return b;
+  }
+  return QMessageBox::Ok;
+}
+
+}  // namespace
+
+void SetMessageBoxMode(MessageBoxMode mode) { g_mode = mode; }
+
+MessageBoxMode message_box_mode() { return g_mode; }
+
+bool MessageBoxesAreHeadless() {
+  switch (g_mode) {
+    case MessageBoxMode::kInteractive:
+      return false;
+    case MessageBoxMode::kHeadless:
+      return true;
+    case MessageBoxMode::kAuto:
+      break;
+  }
+  return QGuiApplication::platformName() == QLatin1String("offscreen");
+}
+
+void SetHeadlessMessageStream(std::ostream* stream) { g_stream = stream; }
+
+std::string OneLine(const std::string& text) {
+  std::string line;
+  line.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      line += ' ';
+    } else if (text[i] == '\n') {
+      line += ' ';
+    } else {
+      line += text[i];
+    }
+  }
+  return line;
+}
+
+QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const std::string& text,
+                                           const std::string& title, QMessageBox::Icon icon,
+                                           QMessageBox::StandardButtons buttons,
+                                           QMessageBox::StandardButton default_button) {
+  const auto fallback = DefaultButton(buttons, default_button);
+  if (MessageBoxesAreHeadless()) {
+    std::ostream& out = g_stream ? *g_stream : std::cerr;
+    out << OneLine(text) << '\n' << std::flush;
+    return fallback;
+  }
+  QMessageBox box(icon, QString::fromLocal8Bit(title.data(), qsizetype(title.size())),
+                  QString::fromLocal8Bit(text.data(), qsizetype(text.size())), buttons, parent);
+  box.setDefaultButton(fallback);
+  const int result = box.exec();
+  const auto pressed = static_cast<QMessageBox::StandardButton>(result);
+  return buttons.testFlag(pressed) ? pressed : fallback;
+}
+
+}  // namespace tovrel

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QMessageBox>
+#include <iosfwd>
+#include <string>
+
+class QWidget;
+
+namespace tovrel {
+
+// How message boxes reach the user. On a machine without a display nobody can press a button,
+// so each box becomes one line on standard error and is answered with its default button.
+enum class MessageBoxMode {
+  kAuto,         // headless exactly when the GUI runs on Qt's offscreen platform
+  kInteractive,  // always a real modal box (tests that answer boxes themselves)
+  kHeadless,     // always a line on the stream
+};
+
+void SetMessageBoxMode(MessageBoxMode mode);
+MessageBoxMode message_box_mode();
+// True when boxes are currently answered without being shown.
+bool MessageBoxesAreHeadless();
+
+// Where headless boxes are written; std::cerr unless a test captures them.
+void SetHeadlessMessageStream(std::ostream* stream);
+
+// The one way the program shows a message box. `text` and `title` are 8-bit text in the
+// locale's encoding. An empty title leaves the window system's default caption. Returns the
+// button the user pressed (or the default button when headless, or when the box was closed
+// without a choice).
+QMessageBox::StandardButton ShowMessageBox(
+    QWidget* parent, const std::string& text, const std::string& title, QMessageBox::Icon icon,
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+    QMessageBox::StandardButton default_button = QMessageBox::NoButton);
+
+// The text as one line: every line break (CR LF, LF or CR) becomes one blank.
+std::string OneLine(const std::string& text);
+
+}  // namespace tovrel

@@ -1,0 +1,75 @@
+#pragma once
+
+// Every text the application layer shows or stores, in one place.
+
+namespace tovrel::texts {
+
+inline constexpr const char* kApplicationTitle = "TovrelMail";
+inline constexpr const char* kComposeCaption = "TovrelMail 3.3";
+inline constexpr const char* kSettingsCaption = "Settings";
+
+// Store.
+inline constexpr const char* kBaseKey = "\\Software\\tovrel\\tovrelmail\\";
+inline constexpr const char* kDefaultBaseKey = "\\Software\\tovrel\\";
+inline constexpr const char* kMissingValue = "None";
+inline constexpr const char* kCannotOpenKeyToRead = "Cannot open key to read";
+inline constexpr const char* kCannotOpenKeyToWrite = "Cannot open key to write";
+inline constexpr const char* kInvalidDataType = "Invalid data type for '%s'";
+inline constexpr const char* kFailedToGetData = "Failed to get data for '%s'";
+inline constexpr const char* kFailedToSetData = "Failed to set data for '%s'";
+inline constexpr const char* kReadSectionNoList = "RegistryStore - Read Section retvals is NULL";
+
+// Conversions and files.
+inline constexpr const char* kNotAnInteger = "'%s' is not a valid integer value";
+inline constexpr const char* kCannotOpenFile = "Cannot open file \"%s\": %s";
+
+// Compose window.
+inline constexpr const char* kFromLabel = "From:";
+inline constexpr const char* kToLabel = "To:";
+inline constexpr const char* kCcLabel = "CC:";
+inline constexpr const char* kBccLabel = "BCC:";
+inline constexpr const char* kSubjectLabel = "Subject";
+inline constexpr const char* kAttach = "Attach";
+inline constexpr const char* kSend = "Send";
+inline constexpr const char* kQuit = "Quit";
+inline constexpr const char* kFileMenu = "File";
+inline constexpr const char* kEditMenu = "Edit";
+inline constexpr const char* kHelpMenu = "Help";
+inline constexpr const char* kWordWrap = "Word wrap";
+inline constexpr const char* kSettings = "Settings";
+inline constexpr const char* kHelp = "Help";
+inline constexpr const char* kFaq = "FAQ";
+inline constexpr const char* kCheckForUpdates = "Check for updates";
+inline constexpr const char* kAbout = "About";
+
+// Send command.
+inline constexpr const char* kSending = "Sending email ...";
+inline constexpr const char* kSent = "Email send!";
+inline constexpr const char* kNoRecipient =
+    " No recipient. Please fill in a email address in the To field  ";
+
+// Settings dialog.
+inline constexpr const char* kMainAccount = "Main Account:";
+inline constexpr const char* kFromName = "From Name:";
+inline constexpr const char* kFromEmail = "From Email:";
+inline constexpr const char* kSmtpServer = "SMTP server:";
+inline constexpr const char* kPort = "Port:";
+inline constexpr const char* kOk = "OK";
+inline constexpr const char* kCancel = "Cancel";
+inline constexpr const char* kAddAddress = "Add address";
+inline constexpr const char* kName = "Name:";
+inline constexpr const char* kEmail = "Email:";
+inline constexpr const char* kAdd = "Add";
+inline constexpr const char* kRemoveAddress = "Remove address ";
+inline constexpr const char* kRemove = "Remove";
+inline constexpr const char* kAuthentication = "Authentication";
+inline constexpr const char* kUsername = "Username:";
+inline constexpr const char* kPassword = "Password:";
+inline constexpr const char* kLoginHint =
+    "Fill these out if you need to logon to your SMTP server (You normally don't need to).";
+
+// Start-up without a display.
+inline constexpr const char* kNeedsDisplay =
+    "TovrelMail needs a display unless it is asked to send";
+
+}  // namespace tovrel::texts

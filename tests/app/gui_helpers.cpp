@@ -1,0 +1,88 @@
+#include "gui_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTest>
+#include <algorithm>
+
+namespace tovrel::test {
+
+ModalAnswerer::ModalAnswerer() {
+  timer_.setInterval(20);
+  QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+  // A modal window already up when we start (the caller's own dialog) is not ours to answer.
+  if (QWidget* current = QApplication::activeModalWidget()) seen_.emplace_back(current);
+  timer_.start();
+}
+
+ModalAnswerer::~ModalAnswerer() {
+  timer_.stop();
+  EXPECT_TRUE(actions_.empty()) << actions_.size() << " expected modal window(s) never appeared";
+}
+
+ModalAnswerer& ModalAnswerer::Then(Action action) {
+  actions_.push_back(std::move(action));
+  return *this;
+}
+
+void ModalAnswerer::Poll() {
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal == nullptr || actions_.empty() || !modal->isVisible()) return;
+  const bool known = std::any_of(seen_.begin(), seen_.end(),
+                                 [modal](const QPointer<QWidget>& w) { return w == modal; });
+  if (known) return;
+  seen_.emplace_back(modal);
+  Action action = std::move(actions_.front());
+  actions_.erase(actions_.begin());
+  ++answered_;
+  action(modal);
+}
+
+SeenBox ReadBox(QWidget* modal) {
+  SeenBox seen;
+  auto* box = qobject_cast<QMessageBox*>(modal);
+  EXPECT_NE(box, nullptr) << "the modal window is not a message box";
+  if (box == nullptr) return seen;
+  seen.title = box->windowTitle();
+  seen.text = box->text();
+  seen.icon = box->icon();
+  return seen;
+}
+
+void PressBoxButton(QWidget* modal, QMessageBox::StandardButton button) {
+  auto* box = qobject_cast<QMessageBox*>(modal);
+  ASSERT_NE(box, nullptr);
+  QAbstractButton* b = box->button(button);
+  ASSERT_NE(b, nullptr) << "the box has no such button";
+  QTest::mouseClick(b, Qt::LeftButton);
+}
+
+ModalAnswerer::Action AnswerBox(std::vector<SeenBox>* into, QMessageBox::StandardButton button) {
+  return [into, button](QWidget* modal) {
+    into->push_back(ReadBox(modal));
+    PressBoxButton(modal, button);
+  };
+}
+
+std::string SaveGrab(QWidget* window, const std::string& name) {
+  const QString dir = QStringLiteral(TOVREL_BUILD_DIR "/screenshots");
+  QDir().mkpath(dir);
+  const QString path = dir + "/" + QString::fromStdString(name) + ".png";
+  EXPECT_TRUE(window->grab().save(path)) << path.toStdString();
+  return path.toStdString();
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
+  QDeadlineTimer deadline(timeout_ms);
+  while (!done() && !deadline.hasExpired()) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QTest::qWait(5);
+  }
+  return done();
+}
+
+}  // namespace tovrel::test

@@ -1,0 +1,88 @@
+#include "message/email_address.h"
+
+#include "message/string_helpers.h"
+
+namespace tovrel {
+namespace {
+
+bool WrappedIn(std::string_view text, char quote) {
+  return text.size() > 1 && text.front() == quote && text.back() == quote;
+}
+
+}  // namespace
+
+std::string EmailAddress::text() const {
+  if (name_.empty()) return address_;
+  if (AsciiUpper(address_) == name_) return address_;
+  std::string result;
+  result.reserve(name_.size() + address_.size() + 3);
+  result.append(name_).append(" <").append(address_).append(">");
+  return result;
+}
+
+void EmailAddress::set_text(std::string_view value) {
+  address_.clear();
+  name_.clear();
+  if (value.empty()) return;
+  std::string_view name;
+  if (value.back() == '>') {
+    const std::size_t p = value.find('<');
+    if (p == std::string_view::npos) return;
+    address_ = std::string(TrimControl(value.substr(p + 1, value.size() - p - 2)));
+    name = TrimControl(value.substr(0, p));
+  } else if (value.back() == ')') {
+    const std::size_t p = value.find('(');
+    if (p == std::string_view::npos) return;
+    name = TrimControl(value.substr(p + 1, value.size() - p - 2));
+    address_ = std::string(TrimControl(value.substr(0, p)));
+  } else {
+    address_ = std::string(value);
+    return;
+  }
+  while (WrappedIn(name, '"') || WrappedIn(name, '\'')) name = name.substr(1, name.size() - 2);
+  name_ = std::string(name);
+}
+
+EmailAddressList::EmailAddressList(const EmailAddressList& other) : owner_(other.owner_) {
+  *this = other;
+}
+
+EmailAddressList& EmailAddressList::operator=(const EmailAddressList& other) {
+  if (this == &other) return *this;
+  items_.clear();
+  items_.reserve(other.items_.size());
+  for (const auto& item : other.items_) items_.push_back(std::make_unique<EmailAddress>(*item));
+  return *this;
+}
+
+EmailAddress& EmailAddressList::AddItem() {
+  items_.push_back(std::make_unique<EmailAddress>());
+  return *items_.back();
+}
+
+void EmailAddressList::Delete(std::size_t i) {
+  if (i < items_.size()) items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void EmailAddressList::LoadFromText(std::string_view text) {
+  Clear();
+  std::size_t start = 0;
+  int quotes = 0;
+  auto add_piece = [this](std::string_view piece) {
+    piece = TrimControl(piece);
+    if (!piece.empty()) AddItem().set_text(piece);
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') {
+      ++quotes;
+    } else if (c == ',' && quotes != 1) {
+      add_piece(text.substr(start, i - start));
+      start = i + 1;
+      quotes = 0;
+    }
+  }
+  add_piece(text.substr(start));
+}
+
+}  // namespace tovrel

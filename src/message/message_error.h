@@ -1,0 +1,57 @@
+#pragma once
+
+// Exceptions raised while a message is built, encoded or dated. All of them derive from NetError,
+// so one catch covers "the mail could not be built or delivered".
+
+#include <string>
+
+#include "message/net_error.h"
+#include "message/texts.h"
+
+namespace tovrel {
+
+// Base of the failures that concern the message itself rather than the connection.
+class MessageError : public NetError {
+ public:
+  using NetError::NetError;
+};
+
+class CanNotCreateMessagePart : public MessageError {
+ public:
+  CanNotCreateMessagePart() : MessageError(texts::kCanNotCreateMessagePart) {}
+};
+
+// Raised by the message writer when exactly one text part is present.
+class TextInvalidCount : public MessageError {
+ public:
+  TextInvalidCount() : MessageError(texts::kTextInvalidCount) {}
+};
+
+// Copying between parts of different kinds.
+class AssignError : public MessageError {
+ public:
+  AssignError(const std::string& source_class, const std::string& target_class);
+};
+
+class FailedToRetrieveTimeZoneInfo : public NetError {
+ public:
+  FailedToRetrieveTimeZoneInfo() : NetError(texts::kFailedToRetrieveTimeZoneInfo) {}
+};
+
+// A decoder met a character outside its coding table.
+class TableNotFound : public NetError {
+ public:
+  TableNotFound() : NetError(texts::kCodingTableEntryNotFound) {}
+};
+
+// A file the message layer needed (a spool file) could not be created or opened.
+class FileError : public MessageError {
+ public:
+  using MessageError::MessageError;
+};
+
+// Fills a printf-style text of texts.h that has "%s" placeholders, left to right.
+std::string FormatText(const char* pattern, const std::string& first,
+                       const std::string& second = {});
+
+}  // namespace tovrel

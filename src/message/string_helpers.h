@@ -1,0 +1,47 @@
+#pragma once
+
+// Small text and file helpers shared by the message model, the coders and the network layer:
+// token cutting, substring search that respects double-byte characters, spool files for the
+// message writer, Shift_JIS to ISO-2022-JP conversion, and the main-thread test.
+
+#include <string>
+#include <string_view>
+
+namespace tovrel {
+
+// Returns the part of `text` before the first `delimiter`. With `remove`, `text` loses everything
+// up to and including that delimiter. Without a delimiter in `text` the whole text is returned
+// (and `text` becomes empty when `remove` is set).
+std::string CutToken(std::string& text, std::string_view delimiter, bool remove = true);
+
+// 1-based position of the first `sub` in `text`, 0 when absent or when `sub` is empty. Under a
+// double-byte code set (ApplyCodeSet) a match starting on a trail byte does not count.
+std::size_t FindSubstring(std::string_view sub, std::string_view text);
+
+// $TMPDIR (else /tmp) with a trailing "/"; fixed at the first call.
+const std::string& TempDirectory();
+
+// Creates a new empty file (mode 0600) with a unique name "Tov??????.tmp" in `directory` (default
+// TempDirectory()) and returns its path. The caller deletes it. Throws FileError when no file can
+// be created.
+std::string NewSpoolFileName();
+std::string NewSpoolFileName(const std::string& directory);
+
+// Shift_JIS bytes to ISO-2022-JP (ESC $ B ... ESC ( B). Half-width katakana become their
+// full-width forms (with a following voicing mark folded in where one exists); bytes that have no
+// mapping are dropped. Never fails.
+std::string ShiftJisToJis(std::string_view text);
+
+// True on the thread that started the program (the one that ran static initialisation).
+bool OnGuiThread();
+
+// ASCII-only helpers used across the layer.
+char AsciiUpper(char c);
+std::string AsciiUpper(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Removes leading/trailing bytes of code 0..32 (spaces and control characters).
+std::string_view TrimControl(std::string_view text);
+std::string_view TrimLeftControl(std::string_view text);
+std::string_view TrimRightControl(std::string_view text);
+
+}  // namespace tovrel

@@ -1,0 +1,28 @@
+#pragma once
+
+// The user-visible texts of the message layer (exception messages). They are shown to the user
+// as they stand, so they are kept together here and never rephrased at the raise site.
+
+namespace tovrel::texts {
+
+inline constexpr const char* kCanNotCreateMessagePart =
+    "MessagePart can not be created.  Use descendant classes. ";
+inline constexpr const char* kTextInvalidCount =
+    "Invalid Text count. TextPart must be greater than 1";
+inline constexpr const char* kFailedToRetrieveTimeZoneInfo =
+    "Failed attempting to retrieve time zone information.";
+inline constexpr const char* kCodingTableEntryNotFound = "Coding table entry not found.";
+// printf-style: the source's and the target's class names.
+inline constexpr const char* kCannotAssign = "Cannot assign a %s to a %s";
+// printf-style: the path.
+inline constexpr const char* kCannotCreateFile = "Cannot create file %s";
+inline constexpr const char* kCannotOpenFile = "Cannot open file %s";
+
+// Header problems the UU/XX decoders record in their error list.
+inline constexpr const char* kNoBeginAfterTable = "No BEGIN statement followed a TABLE";
+inline constexpr const char* kPrivilegeNotNumeric = "Privilege chars not numeric";
+inline constexpr const char* kPrivilegeTooShort = "Not enough chars for three-digit Privilege";
+inline constexpr const char* kPrivilegeTooLong = "Too many chars for three-digit Privilege";
+inline constexpr const char* kDataEndedWithoutEnd = " Data ended without an END statment";
+
+}  // namespace tovrel::texts

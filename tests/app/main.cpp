@@ -4,9 +4,28 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <cstring>
+
+#include "store_writer.h"
+
+namespace {
+
+// The offscreen platform warns about window features it lacks; that noise hides real output.
+void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtWarningMsg && message.contains(QLatin1String("This plugin does not support"))) {
+    return;
+  }
+  std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], tovrel::test::kStoreWriterFlag) == 0) {
+    return tovrel::test::RunStoreWriter(argc, argv);
+  }
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  qInstallMessageHandler(QuietOffscreenNotes);
   QApplication app(argc, argv);
   QApplication::setApplicationName("TovrelMail");
   testing::InitGoogleTest(&argc, argv);

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/registry_backend.h"
+
+namespace tovrel {
+
+// The settings store as one text file per user, ${XDG_CONFIG_HOME:-$HOME/.config}/tovrelmail/
+// user.reg. Every session reads the file afresh. A writing session holds an exclusive lock on
+// user.reg.lock beside it from reading to replacing, so two processes never lose each other's
+// values; the file is replaced by renaming a complete, synced temporary file, so a crash never
+// leaves half of it. The file is mode 0600 and its folder 0700 (it holds a password). A file
+// that cannot be parsed is never overwritten.
+class RegFileBackend : public RegistryBackend {
+ public:
+  // The per-user file named by the environment at the time of each open.
+  RegFileBackend() = default;
+  // A fixed file (tests, tools).
+  explicit RegFileBackend(std::string path) : fixed_path_(std::move(path)) {}
+
+  std::unique_ptr<RegistrySession> Open(Access access) override;
+
+  // The file a session opened now would use.
+  std::string path() const;
+  static std::string DefaultPath();
+
+ private:
+  std::string fixed_path_;
+};
+
+}  // namespace tovrel

@@ -1,0 +1,12 @@
+#pragma once
+
+// A second process for the store tests: the test program started again with
+// "--store-writer SECTION PREFIX COUNT" writes COUNT values PREFIX0.. into SECTION of the
+// program's base key, value k holding the text of k, one operation each, and exits 0.
+
+namespace tovrel::test {
+
+inline constexpr const char* kStoreWriterFlag = "--store-writer";
+int RunStoreWriter(int argc, char** argv);
+
+}  // namespace tovrel::test

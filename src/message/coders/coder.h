@@ -1,0 +1,151 @@
+#pragma once
+
+// The coder framework: every content transformation of message text (base64, quoted-printable,
+// UU, XX and plain pass-through) is a Coder. A coder takes input in pieces of any size, collects
+// it in a fixed-size block, codes each full block at once and the rest when the input is declared
+// complete, and queues its output as entries "0;<data>" or "<notice number>;<text>".
+//
+// Two ways to drive one:
+//   - Feed(piece) / FinishInput() return the next output entry ("0;" + coded text);
+//   - FeedTo(piece, out) / FinishInputTo(out) append the coded text (no "0;") straight to a
+//     caller's buffer, for hot paths that would otherwise copy every line twice.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "message/base_component.h"
+#include "message/string_list.h"
+
+namespace tovrel {
+
+class Coder : public BaseComponent {
+ public:
+  using CodedTextEvent = std::function<void(Coder& sender, std::string_view text)>;
+  using IntStringEvent = std::function<void(Coder& sender, int value, std::string_view text)>;
+
+  static constexpr std::uint32_t kDefaultBlockSize = 4096;
+
+  explicit Coder(BaseComponent* owner = nullptr);
+
+  // Takes input; returns TakeOutput() (or, with auto_finish, FinishInput()).
+  std::string Feed(std::string_view text);
+  // Declares the input complete, codes the rest and returns the next output entry.
+  virtual std::string FinishInput();
+  // The next output entry; consecutive data entries are merged into one "0;..." entry, a notice
+  // is returned alone.
+  virtual std::string TakeOutput();
+  // Back to an empty block and an empty queue; flags, counters and names stay.
+  virtual void Restart();
+  virtual void AssignKey(std::string_view key) { key_ = std::string(key); }
+  // Held bytes are discarded; the block storage only grows.
+  virtual void SetBlockSize(std::uint32_t size);
+
+  // Like Feed/FinishInput, but coded data is appended to `out` without the "0;" marker. Data
+  // already queued is moved to `out` first; notices stay queued for TakeOutput.
+  void FeedTo(std::string_view text, std::string& out);
+  void FinishInputTo(std::string& out);
+
+  bool append_line_break() const { return append_line_break_; }
+  void set_append_line_break(bool on) { append_line_break_ = on; }
+  bool auto_finish() const { return auto_finish_; }
+  void set_auto_finish(bool on) { auto_finish_ = on; }
+  bool discard_data() const { return discard_data_; }
+  void set_discard_data(bool on) { discard_data_ = on; }
+  bool discard_notices() const { return discard_notices_; }
+  void set_discard_notices(bool on) { discard_notices_ = on; }
+  bool use_events() const { return use_events_; }
+  void set_use_events(bool on) { use_events_ = on; }
+  bool finishing() const { return finishing_; }
+  bool takes_file_name() const { return takes_file_name_; }
+  bool takes_key() const { return takes_key_; }
+  const std::string& file_name() const { return file_name_; }
+  void set_file_name(std::string name) { file_name_ = std::move(name); }
+  const std::string& key() const { return key_; }
+  std::uint32_t block_size() const { return block_size_; }
+  std::uint32_t block_fill() const { return block_fill_; }
+  std::uint64_t bytes_coded() const { return bytes_coded_; }
+  std::uint64_t bytes_fed() const { return bytes_fed_; }
+  std::uint64_t bytes_emitted() const { return bytes_emitted_; }
+  void set_on_coded_text(CodedTextEvent handler) { on_coded_text_ = std::move(handler); }
+  void set_on_notice(IntStringEvent handler) { on_notice_ = std::move(handler); }
+
+ protected:
+  // Codes a full block (block_fill() == block_size()). The pass-through coder emits it unchanged.
+  virtual void CodeBlock();
+  // Codes what is held at the end of input. The pass-through coder emits it, even when empty.
+  virtual void CodeRemainder();
+
+  void EmitData(std::string_view text);
+  void EmitNotice(int number, std::string_view text);
+
+  char* block_data() { return block_.data(); }
+  std::string_view held() const { return std::string_view(block_.data(), block_fill_); }
+  void set_block_fill(std::uint32_t fill) { block_fill_ = fill; }
+  // Makes the storage hold at least `size` bytes without touching what it holds.
+  void ReserveBlock(std::uint32_t size);
+  void set_block_size_only(std::uint32_t size) { block_size_ = size; }
+  void set_finishing(bool on) { finishing_ = on; }
+  void set_takes_file_name(bool on) { takes_file_name_ = on; }
+  void AddBytesCoded(std::uint64_t count) { bytes_coded_ += count; }
+
+ private:
+  class SinkScope;
+  void FeedBytes(std::string_view text);
+  void MoveQueuedDataTo(std::string& out);
+
+  // Each entry carries its "N;" prefix already, so a data entry is handed out without a copy.
+  struct Entry {
+    bool data;
+    std::string text;
+  };
+
+  bool append_line_break_ = false;
+  bool auto_finish_ = false;
+  bool discard_data_ = false;
+  bool discard_notices_ = false;
+  bool finishing_ = false;
+  bool takes_file_name_ = false;
+  bool takes_key_ = false;
+  bool use_events_ = false;
+  std::uint64_t bytes_coded_ = 0;
+  std::uint64_t bytes_fed_ = 0;
+  std::uint64_t bytes_emitted_ = 0;
+  std::uint32_t block_size_ = kDefaultBlockSize;
+  std::uint32_t block_fill_ = 0;
+  std::string block_;
+  std::string file_name_;
+  std::string key_;
+  std::deque<Entry> entries_;
+  std::string* sink_ = nullptr;
+  CodedTextEvent on_coded_text_;
+  IntStringEvent on_notice_;
+};
+
+// A coder with a table that maps values 0..TableLength-1 to characters.
+class AsciiCoder : public Coder {
+ public:
+  AsciiCoder(BaseComponent* owner, std::uint32_t table_length);
+
+  const std::string& coding_table() const { return coding_table_; }
+  std::uint32_t table_length() const { return table_length_; }
+  // Place of `c` in the table; raises TableNotFound for a character outside it.
+  std::uint32_t IndexInTable(char c) const;
+  virtual void ReplaceTable(std::string_view table);
+
+ protected:
+  // Sets the table and the reverse lookup behind IndexInTable.
+  void SetCodingTable(std::string_view table);
+
+ private:
+  std::uint32_t table_length_;
+  std::string coding_table_;
+  short reverse_[256];
+};
+
+// Removes the first line (ended by CR LF, LF or CR) from `text` and returns it without its end.
+std::string CutLine(std::string& text);
+
+}  // namespace tovrel

@@ -1,0 +1,54 @@
+#pragma once
+
+// Quoted-printable (RFC 2045) for text parts. The encoder escapes every byte that is not safe in
+// mail (control bytes, 8-bit bytes, "=" and the characters gateways are known to mangle), keeps
+// the input's CR LF line breaks, protects a blank at the end of a line, and cuts text that has no
+// line break of its own into lines of at most 76 characters with soft line breaks.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "message/coders/coder.h"
+
+namespace tovrel {
+
+class QuotedPrintableEncoder : public Coder {
+ public:
+  explicit QuotedPrintableEncoder(BaseComponent* owner = nullptr);
+  // Only forgets the pending line; block and queue stay.
+  void Restart() override;
+
+ protected:
+  void CodeBlock() override;
+  void CodeRemainder() override;
+  // Takes coded text, emits the lines it completes and cuts over-long text with soft breaks.
+  virtual void EmitEncoded(std::string_view text);
+
+ private:
+  void EncodeHeld(std::uint32_t count);
+  void EmitSoftBrokenLines(bool all);
+  std::string pending_line_;
+  std::string coded_;
+};
+
+class QuotedPrintableDecoder : public Coder {
+ public:
+  explicit QuotedPrintableDecoder(BaseComponent* owner = nullptr);
+  void Restart() override;
+
+ protected:
+  void CodeBlock() override;
+  void CodeRemainder() override;
+
+ private:
+  void DecodeHeld();
+  std::string escape_;  // characters collected after an "=" not yet resolved
+  bool in_escape_ = false;
+  std::string decoded_;
+};
+
+// "=" and the two upper-case hexadecimal digits of `byte`, appended to `out`.
+void HexEscape(unsigned char byte, std::string& out);
+
+}  // namespace tovrel

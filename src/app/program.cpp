@@ -1,15 +1,75 @@
 #include "app/program.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
+#include "app/error_report.h"
+#include "app/message_box.h"
 #include "app/texts.h"
 
 namespace tovrel {
 
+namespace {
+
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool AsksToSend(const std::vector<std::string>& args) {
+  return args.size() >= 4 && args[3] == "send";
+}
+
+void PrepareStoreOnFirstStart(RegistryStore& registry) {
+  registry.set_base_key(texts::kBaseKey);
+  if (registry.BaseKeyExists()) return;
+  registry.set_target_key("frst");
+  registry.set_target_value("");
+  registry.WriteString("a");
+  registry.set_target_key("ident");
+  registry.set_target_value("numOfIdents");
+  registry.WriteString("0");
+  registry.set_target_key("port");
+  registry.set_target_value("port");
+  registry.WriteString("25");
+}
+
+ProgramWindows::ProgramWindows(const std::vector<std::string>& args)
+    : compose(args), settings(&compose) {
+  compose.set_settings_dialog(&settings);
+}
+
 int RunProgram(int argc, char** argv) {
+  const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+  const bool headless = !HasDisplay();
+  if (headless) {
+    if (!AsksToSend(args)) {
+      std::fprintf(stderr, "%s\n", texts::kNeedsDisplay);
+      return 2;
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    SetMessageBoxMode(MessageBoxMode::kHeadless);
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(texts::kApplicationTitle);
-  return 0;
+  QApplication::setApplicationDisplayName(texts::kApplicationTitle);
+
+  RegistryStore registry;
+  if (!RunReported([&] { PrepareStoreOnFirstStart(registry); })) return 1;
+
+  ProgramWindows windows(args);
+  if (windows.compose.termination_requested()) return windows.compose.exit_status();
+  // Without a display only a send that ended the program makes sense; it failed.
+  if (headless) return 1;
+  windows.compose.show();
+  return QApplication::exec();
 }
 
 }  // namespace tovrel

@@ -1,6 +1,28 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "app/compose_window.h"
+#include "app/registry_store.h"
+#include "app/settings_dialog.h"
+
 namespace tovrel {
+
+// Whether the command line asks for an unattended send (argument 4 is exactly "send").
+bool AsksToSend(const std::vector<std::string>& args);
+
+// On the very first start the store holds nothing; prepare it as an installer would, so that the
+// first-run sequence starts: marker "a", no extra identities, port 25.
+void PrepareStoreOnFirstStart(RegistryStore& registry);
+
+// The program's windows, made in their order: the compose window (whose creation processes the
+// command line), then the settings dialog.
+struct ProgramWindows {
+  explicit ProgramWindows(const std::vector<std::string>& args);
+  ComposeWindow compose;
+  SettingsDialog settings;
+};
 
 // The whole program: start-up, the windows, the message loop. Returns the process status.
 int RunProgram(int argc, char** argv);

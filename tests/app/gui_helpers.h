@@ -9,8 +9,14 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace tovrel::test {
 

@@ -1,0 +1,258 @@
+#include "app/settings_dialog.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/compose_window.h"
+#include "app/error_report.h"
+#include "app/form_style.h"
+#include "app/qt_text.h"
+#include "app/registry_store.h"
+#include "app/text_rules.h"
+#include "app/texts.h"
+
+namespace tovrel {
+
+namespace {
+
+constexpr int kClientWidth = 482;
+constexpr int kClientHeight = 346;
+constexpr int kLeft = 192;
+constexpr int kTop = 114;
+
+template <typename Handler>
+void Wire(QPushButton* button, SettingsDialog* dialog, Handler handler) {
+  QObject::connect(button, &QPushButton::clicked, dialog,
+                   [dialog, handler] { RunReported([&] { (dialog->*handler)(); }, dialog); });
+}
+
+std::string WithoutTrailingComma(std::string name) {
+  if (!name.empty() && name.back() == ',') name.pop_back();
+  return name;
+}
+
+}  // namespace
+
+SettingsDialog::SettingsDialog(ComposeWindow* compose)
+    : QDialog(compose), compose_(compose), registry_(compose->registry()) {
+  setObjectName(QStringLiteral("settingsDialog"));
+  setWindowTitle(QString::fromLatin1(texts::kSettingsCaption));
+  setModal(true);
+  BuildControls();
+  ShrinkUntilCaptionsFit(this, [this] { LayoutLabels(); });
+  setFixedSize(kClientWidth, kClientHeight);
+  move(kLeft, kTop);
+}
+
+SettingsDialog::~SettingsDialog() = default;
+
+void SettingsDialog::BuildControls() {
+  setFont(DialogFont());
+  auto edit = [](QWidget* parent, const char* name, int left, int top, int width) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    Place(box, left, top, width, 21);
+    return box;
+  };
+  auto button = [](QWidget* parent, const char* name, const char* caption, int left, int top) {
+    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAutoDefault(false);
+    Place(b, left, top, 75, 25);
+    return b;
+  };
+  auto group = [this](const char* name, const char* title, int left, int top, int width,
+                      int height) {
+    auto* g = new QGroupBox(QString::fromLatin1(title), this);
+    g->setObjectName(QString::fromLatin1(name));
+    Place(g, left, top, width, height);
+    return g;
+  };
+  auto field_label = [this](QWidget* parent, const char* caption, QWidget* field) {
+    auto* label = new QLabel(QString::fromLatin1(caption), parent);
+    label->setBuddy(field);
+    field_labels_.push_back(label);
+  };
+
+  label1_ = new QLabel(QString::fromLatin1(texts::kMainAccount), this);
+  label1_->setObjectName(QStringLiteral("Label1"));
+  from_name_box_ = edit(this, "FromNameBox", 88, 40, 137);
+  from_email_box_ = edit(this, "FromEmailBox", 88, 72, 137);
+  smtp_server_box_ = edit(this, "SMTPServerBox", 88, 104, 137);
+  port_box_ = edit(this, "PortBox", 88, 136, 41);
+  field_label(this, texts::kFromName, from_name_box_);
+  field_label(this, texts::kFromEmail, from_email_box_);
+  field_label(this, texts::kSmtpServer, smtp_server_box_);
+  field_label(this, texts::kPort, port_box_);
+  button1_ = button(this, "Button1", texts::kOk, 96, 304);
+  button1_->setDefault(true);
+  button2_ = button(this, "Button2", texts::kCancel, 184, 304);
+  button3_ = button(this, "Button3", texts::kHelp, 272, 304);
+
+  group_box1_ = group("GroupBox1", texts::kAddAddress, 240, 16, 233, 137);
+  other_name_ = edit(group_box1_, "OtherName", 72, 24, 121);
+  other_email_ = edit(group_box1_, "OtherEmail", 72, 64, 121);
+  field_label(group_box1_, texts::kName, other_name_);
+  field_label(group_box1_, texts::kEmail, other_email_);
+  add_button_ = button(group_box1_, "AddButton", texts::kAdd, 14, 104);
+
+  group_box2_ = group("GroupBox2", texts::kRemoveAddress, 240, 168, 233, 121);
+  remove_combo_ = new QComboBox(group_box2_);
+  remove_combo_->setObjectName(QStringLiteral("RemoveCombo"));
+  remove_combo_->setEditable(true);
+  remove_combo_->setInsertPolicy(QComboBox::NoInsert);
+  Place(remove_combo_, 8, 24, 209, 21);
+  remove_button_ = button(group_box2_, "RemoveButton", texts::kRemove, 8, 56);
+
+  group_box3_ = group("GroupBox3", texts::kAuthentication, 16, 168, 185, 121);
+  user_name_box_ = edit(group_box3_, "UserNameBox", 64, 16, 113);
+  password_box_ = edit(group_box3_, "PasswordBox", 64, 48, 113);  // shown in clear on purpose
+  field_label(group_box3_, texts::kUsername, user_name_box_);
+  field_label(group_box3_, texts::kPassword, password_box_);
+  label9_ = new QLabel(QString::fromLatin1(texts::kLoginHint), group_box3_);
+  label9_->setObjectName(QStringLiteral("Label9"));
+  label9_->setWordWrap(true);
+  label9_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  QFont italic = font();
+  italic.setItalic(true);
+  label9_->setFont(italic);
+
+  // Tab order of the design, group boxes entered in their turn.
+  QWidget* tab_order[] = {from_name_box_, from_email_box_, smtp_server_box_, button1_,
+                          button2_,       port_box_,       other_name_,      other_email_,
+                          add_button_,    remove_combo_,   remove_button_,   user_name_box_,
+                          password_box_,  button3_};
+  for (std::size_t i = 1; i < std::size(tab_order); ++i) {
+    setTabOrder(tab_order[i - 1], tab_order[i]);
+  }
+
+  Wire(button1_, this, &SettingsDialog::Button1Click);
+  Wire(button2_, this, &SettingsDialog::Button2Click);
+  Wire(button3_, this, &SettingsDialog::Button3Click);
+  Wire(add_button_, this, &SettingsDialog::AddButtonClick);
+  Wire(remove_button_, this, &SettingsDialog::RemoveButtonClick);
+}
+
+void SettingsDialog::LayoutLabels() {
+  label1_->adjustSize();
+  label1_->move(16, 16);
+  for (QLabel* label : field_labels_) {
+    const bool top_level = label->parentWidget() == this;
+    PlaceLabel(label, label->buddy(), top_level ? 16 : 8, top_level ? 2 : 4);
+  }
+  label9_->setGeometry(8, 72, 169, 39);
+  // A wider substitute font may need more lines than the design's; grow downwards within the
+  // group box rather than cut the text.
+  const int needed = label9_->heightForWidth(169);
+  if (needed > 39) label9_->setGeometry(8, 72, 169, std::min(needed, group_box3_->height() - 74));
+}
+
+void SettingsDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  RunReported([this] { FormShow(); }, this);
+}
+
+std::string SettingsDialog::Read(const std::string& section, const std::string& name) {
+  registry_.set_target_key(section);
+  registry_.set_target_value(name);
+  return registry_.ReadString();
+}
+
+void SettingsDialog::Write(const std::string& section, const std::string& name,
+                           const std::string& value) {
+  registry_.set_target_key(section);
+  registry_.set_target_value(name);
+  registry_.WriteString(value);
+}
+
+int SettingsDialog::ReadCount() { return StrToInt(Read("ident", "numOfIdents")); }
+
+void SettingsDialog::FormShow() {
+  if (Read("frst", "") == "b") {
+    registry_.WriteString("c");
+    port_box_->setText(FromText(Read("port", "port")));
+    return;
+  }
+  smtp_server_box_->setText(FromText(Read("smtp", "smtp")));
+  port_box_->setText(FromText(Read("port", "port")));
+  user_name_box_->setText(FromText(Read("username", "username")));
+  password_box_->setText(FromText(Read("password", "password")));
+  from_name_box_->setText(FromText(WithoutTrailingComma(Read("ident", "nameId0"))));
+  from_email_box_->setText(FromText(Read("ident", "emailId0")));
+  LoadRemoveList();
+  compose_->LoadIdentities();
+}
+
+void SettingsDialog::Button1Click() {
+  Write("smtp", "smtp", ToText(smtp_server_box_->text()));
+  Write("port", "port", ToText(port_box_->text()));
+  Write("username", "username", ToText(user_name_box_->text()));
+  Write("password", "password", ToText(password_box_->text()));
+  Write("ident", "nameId0", ToText(from_name_box_->text()) + ",");
+  Write("ident", "emailId0", ToText(from_email_box_->text()));
+  compose_->LoadIdentities();
+  accept();
+}
+
+void SettingsDialog::Button2Click() { reject(); }
+
+// Opens the help file; connected to the help module where the program is put together.
+void SettingsDialog::Button3Click() {}
+
+void SettingsDialog::AddIdentity() {
+  const int count = ReadCount();
+  const std::string slot = std::to_string(count + 1);
+  Write("ident", "nameId" + slot, ToText(other_name_->text()) + ",");
+  Write("ident", "emailId" + slot, ToText(other_email_->text()));
+  Write("ident", "numOfIdents", slot);
+  compose_->LoadIdentities();
+}
+
+void SettingsDialog::AddButtonClick() {
+  AddIdentity();
+  LoadRemoveList();
+  compose_->LoadIdentities();
+  other_name_->clear();
+  other_email_->clear();
+}
+
+void SettingsDialog::LoadRemoveList() {
+  remove_combo_->clear();
+  remove_combo_->setEditText(QString());
+  const int count = ReadCount();
+  bool first = true;
+  for (int k = 1; k <= count; ++k) {
+    const std::string slot = std::to_string(k);
+    const std::string name = Read("ident", "nameId" + slot);
+    if (name.empty()) continue;
+    const QString entry = FromText(name + " " + Read("ident", "emailId" + slot));
+    remove_combo_->addItem(entry);
+    if (first) remove_combo_->setEditText(entry);
+    first = false;
+  }
+}
+
+void SettingsDialog::RemoveButtonClick() {
+  const auto items = CommaTextSplit(ToText(remove_combo_->currentText()));
+  if (items.empty()) return;
+  const std::string& address = items.back();
+  int count = ReadCount();
+  const int highest = count;
+  for (int k = 1; k <= highest; ++k) {
+    const std::string slot = std::to_string(k);
+    if (Read("ident", "emailId" + slot) != address) continue;
+    Write("ident", "nameId" + slot, "");
+    Write("ident", "emailId" + slot, "");
+    // Lower the count past empty slots at the top only: every remaining identity stays within
+    // it, and the next Add takes a slot above all of them.
+    const int before = count;
+    while (count > 0 && Read("ident", "nameId" + std::to_string(count)).empty()) --count;
+    if (count != before) Write("ident", "numOfIdents", std::to_string(count));
+    LoadRemoveList();
+  }
+}
+
+}  // namespace tovrel

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QDialog>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tovrel {
+
+class ComposeWindow;
+class RegistryStore;
+
+// Edits everything the program stores: the main account, the SMTP login and the extra sender
+// identities. It has no store of its own: it works through the compose window's store and has
+// the window reload its sender list after a change.
+class SettingsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit SettingsDialog(ComposeWindow* compose);
+  ~SettingsDialog() override;
+
+  // Refills RemoveCombo from the extra identity slots.
+  void LoadRemoveList();
+  // Stores the identity typed in OtherName and OtherEmail as a new slot.
+  void AddIdentity();
+
+  void FormShow();
+  void Button1Click();  // OK
+  void Button2Click();  // Cancel
+  void Button3Click();  // Help
+  void AddButtonClick();
+  void RemoveButtonClick();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildControls();
+  void LayoutLabels();
+  std::string Read(const std::string& section, const std::string& name);
+  void Write(const std::string& section, const std::string& name, const std::string& value);
+  int ReadCount();
+
+  ComposeWindow* compose_;
+  RegistryStore& registry_;
+
+  QLineEdit* from_name_box_ = nullptr;
+  QLineEdit* from_email_box_ = nullptr;
+  QLineEdit* smtp_server_box_ = nullptr;
+  QLineEdit* port_box_ = nullptr;
+  QPushButton* button1_ = nullptr;
+  QPushButton* button2_ = nullptr;
+  QPushButton* button3_ = nullptr;
+  QGroupBox* group_box1_ = nullptr;
+  QLineEdit* other_name_ = nullptr;
+  QLineEdit* other_email_ = nullptr;
+  QPushButton* add_button_ = nullptr;
+  QGroupBox* group_box2_ = nullptr;
+  QComboBox* remove_combo_ = nullptr;
+  QPushButton* remove_button_ = nullptr;
+  QGroupBox* group_box3_ = nullptr;
+  QLineEdit* user_name_box_ = nullptr;
+  QLineEdit* password_box_ = nullptr;
+  QLabel* label1_ = nullptr;
+  QLabel* label9_ = nullptr;
+  std::vector<QLabel*> field_labels_;
+};
+
+}  // namespace tovrel

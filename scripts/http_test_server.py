@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A scripted HTTP server for the tests, on 127.0.0.1 and a free port.
 
-Usage: http_test_server.py SCRIPT.json
+Usage: http_test_server.py SCRIPT.json FOLDER
 
 Prints "PORT <n>" on the first line of standard output, then serves until killed. The script
 is a JSON list with one entry per connection, used in the order the connections arrive (the
@@ -17,17 +17,20 @@ optional:
   expect_body  read the request body too when it announces a Content-Length (default true)
   line_request the request is one line ending in LF, not a header block
 
-For each request it has read, the server prints "REQUEST <base64 of the request bytes>"; for
-a silent connection it prints "CONNECTED". Every line is flushed at once.
+For each request it has read, the server stores the request bytes in FOLDER/request-<n>.bin
+and then prints "REQUEST <n>" (n counting from 1), so that a large request never fills the
+pipe to the test; for a silent connection it prints "CONNECTED". Every line is flushed at once.
 """
-import base64
+import itertools
 import json
+import os
 import socket
 import sys
 import threading
 import time
 
 LOCK = threading.Lock()
+REQUEST_NUMBERS = itertools.count(1)
 
 
 def say(line):
@@ -75,7 +78,17 @@ def wait_for_close(conn):
         pass
 
 
-def serve(conn, entry):
+def record(folder, request):
+    with LOCK:
+        number = next(REQUEST_NUMBERS)
+    path = os.path.join(folder, "request-%d.bin" % number)
+    with open(path + ".tmp", "wb") as f:
+        f.write(request)
+    os.rename(path + ".tmp", path)
+    say("REQUEST %d" % number)
+
+
+def serve(conn, entry, folder):
     with conn:
         if entry.get("silent"):
             say("CONNECTED")
@@ -85,7 +98,7 @@ def serve(conn, entry):
             request = read_line(conn)
         else:
             request = read_request(conn, entry.get("expect_body", True))
-        say("REQUEST " + base64.b64encode(request).decode("ascii"))
+        record(folder, request)
         time.sleep(entry.get("delay", 0))
         reply = entry.get("reply", "").encode("latin-1")
         chunk = entry.get("chunk") or max(len(reply), 1)
@@ -114,7 +127,7 @@ def main():
         conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         entry = script[min(served, len(script) - 1)]
         served += 1
-        threading.Thread(target=serve, args=(conn, entry), daemon=True).start()
+        threading.Thread(target=serve, args=(conn, entry, sys.argv[2]), daemon=True).start()
 
 
 if __name__ == "__main__":

@@ -231,7 +231,9 @@ void HttpClient::Perform() {
       if (on_redirect_) on_redirect_(*this, handled);
       if (handled) return;
       if (target_url_.find('/') == std::string::npos) {
-        target_url_ = "http://" + host() + "/" + target_url_;
+        // A bare name stays on the server that sent it, port included.
+        const std::string port_part = port() == 80 ? "" : ":" + std::to_string(port());
+        target_url_ = "http://" + host() + port_part + "/" + target_url_;
       }
     }
     if (status == 401 && on_authentication_needed_) on_authentication_needed_(*this);

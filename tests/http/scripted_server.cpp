@@ -1,6 +1,5 @@
 #include "scripted_server.h"
 
-#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,8 +23,8 @@ ScriptedServer::ScriptedServer(std::initializer_list<ServerStep> steps) {
   }
   const std::string script_path = dir_.File("script.json");
   WriteFile(script_path, QJsonDocument(script).toJson().toStdString());
-  process_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{kPython, SourcePath("scripts/http_test_server.py"), script_path});
+  process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+      kPython, SourcePath("scripts/http_test_server.py"), script_path, dir_.path()});
   const std::string first = process_->ReadLine();
   if (first.rfind("PORT ", 0) != 0) throw std::runtime_error("http_test_server: " + first);
   port_ = std::stoi(first.substr(5));
@@ -38,8 +37,7 @@ std::string ScriptedServer::Url(const std::string& path) const {
 std::string ScriptedServer::NextRequest(std::chrono::milliseconds timeout) {
   const std::string line = process_->ReadLine(timeout);
   if (line.rfind("REQUEST ", 0) != 0) throw std::runtime_error("http_test_server: " + line);
-  const QByteArray decoded = QByteArray::fromBase64(QByteArray::fromStdString(line.substr(8)));
-  return decoded.toStdString();
+  return ReadFile(dir_.File("request-" + line.substr(8) + ".bin"));
 }
 
 void ScriptedServer::WaitConnected(std::chrono::milliseconds timeout) {

@@ -228,13 +228,28 @@ void UUEncoder::CodeRemainder() {
 
 XXEncoder::XXEncoder(BaseComponent* owner) : UUEncoder(owner) { SetCodingTable(kXXTable); }
 
-UUDecoder::UUDecoder(BaseComponent* owner) : Coder3To4(owner) { SetCodingTable(kUUTable); }
+namespace {
+// Header lines are short: a small block lets notices come out as soon as a line is complete.
+constexpr std::uint32_t kHeaderBlockSize = 8;
+}  // namespace
+
+UUDecoder::UUDecoder(BaseComponent* owner) : Coder3To4(owner) {
+  SetCodingTable(kUUTable);
+  SetBlockSize(kHeaderBlockSize);
+}
+
+void UUDecoder::SetState(State state) {
+  state_ = state;
+  const std::uint32_t size = state == State::kData ? kDefaultBlockSize : kHeaderBlockSize;
+  ReserveBlock(size);
+  set_block_size_only(size);
+}
 
 XXDecoder::XXDecoder(BaseComponent* owner) : UUDecoder(owner) { SetCodingTable(kXXTable); }
 
 void UUDecoder::Restart() {
   Coder3To4::Restart();
-  state_ = State::kSeekHeader;
+  SetState(State::kSeekHeader);
   line_buffer_.clear();
   error_ = false;
   completed_ = false;
@@ -261,7 +276,7 @@ void UUDecoder::CodeRemainder() {
   TakeLines(true);
   if (state_ == State::kData || state_ == State::kExpectEnd) {
     AddError(texts::kDataEndedWithoutEnd);
-    state_ = State::kSeekHeader;
+    SetState(State::kSeekHeader);
   }
 }
 
@@ -291,18 +306,18 @@ void UUDecoder::HandleLine(std::string_view line) {
     case State::kSeekHeader:
       if (starts_with("TABLE")) {
         EmitNotice(kNoticeTable, "");
-        state_ = State::kTableLine1;
+        SetState(State::kTableLine1);
       } else if (starts_with("BEGIN ")) {
         HandleBegin(line.substr(6));
       }
       return;
     case State::kTableLine1:
       table_first_half_ = std::string(line.substr(0, 32));
-      state_ = State::kTableLine2;
+      SetState(State::kTableLine2);
       return;
     case State::kTableLine2:
       ReplaceTable(table_first_half_ + std::string(line.substr(0, 32)));
-      state_ = State::kExpectBegin;
+      SetState(State::kExpectBegin);
       return;
     case State::kExpectBegin:
       if (starts_with("BEGIN ")) {
@@ -310,14 +325,14 @@ void UUDecoder::HandleLine(std::string_view line) {
       } else {
         AddError(texts::kNoBeginAfterTable);
         EmitNotice(kNoticeNoBegin, "");
-        state_ = State::kSeekHeader;
+        SetState(State::kSeekHeader);
       }
       return;
     case State::kData:
       if (line.empty()) return;
       if (IndexInTable(line[0]) == 0) {
         EmitNotice(kNoticeEmptyLine, "");
-        state_ = State::kExpectEnd;
+        SetState(State::kExpectEnd);
       } else {
         DecodeDataLine(line);
       }
@@ -329,7 +344,7 @@ void UUDecoder::HandleLine(std::string_view line) {
       } else {
         AddError(texts::kDataEndedWithoutEnd);
       }
-      state_ = State::kSeekHeader;
+      SetState(State::kSeekHeader);
       return;
   }
 }
@@ -356,7 +371,7 @@ void UUDecoder::HandleBegin(std::string_view rest) {
   }
   EmitNotice(kNoticeFileName, name);
   set_file_name(std::string(name));
-  state_ = State::kData;
+  SetState(State::kData);
 }
 
 void UUDecoder::DecodeDataLine(std::string_view line) {

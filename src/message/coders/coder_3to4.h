@@ -138,6 +138,7 @@ class UUDecoder : public Coder3To4 {
 
  private:
   enum class State { kSeekHeader, kTableLine1, kTableLine2, kExpectBegin, kData, kExpectEnd };
+  void SetState(State state);
   void TakeLines(bool final);
   void HandleLine(std::string_view line);
   void HandleBegin(std::string_view rest);

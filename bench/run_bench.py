@@ -536,6 +536,9 @@ def run_micro(build, out_json, min_time):
     for r in results:
         if r.get('run_type') == 'aggregate':
             continue
+        if r.get('error_occurred'):
+            lines.append('| %s | failed: %s | |' % (r['name'], r.get('error_message', '')))
+            continue
         rate = r.get('bytes_per_second')
         lines.append('| %s | %s | %.0f %s |' % (
             r['name'], fmt(rate / MIB if rate else None, 0), r['real_time'], r['time_unit']))

@@ -217,8 +217,10 @@ class Senders:
         self.timer = os.path.join(self.bench_bin, 'tovrel_timed')
         self.home = os.path.join(work, 'home')
         self.xdg = os.path.join(work, 'xdg')
+        self.runtime = os.path.join(work, 'runtime')
         self.scripts = os.path.dirname(os.path.abspath(__file__))
         os.makedirs(self.home, exist_ok=True)
+        os.makedirs(self.runtime, mode=0o700, exist_ok=True)
         self.port = None
 
     def available(self, program):
@@ -268,8 +270,8 @@ class Senders:
         env = dict(os.environ)
         for name in ('DISPLAY', 'WAYLAND_DISPLAY', 'MAILRC', 'NAIL_EXTRA_RC', 'PYTHONPATH'):
             env.pop(name, None)
-        env.update(HOME=self.home, XDG_CONFIG_HOME=self.xdg, LC_ALL='C.UTF-8',
-                   MAILRC=os.path.join(self.home, 'mailrc'), TMPDIR=self.work)
+        env.update(HOME=self.home, XDG_CONFIG_HOME=self.xdg, XDG_RUNTIME_DIR=self.runtime,
+                   LC_ALL='C.UTF-8', MAILRC=os.path.join(self.home, 'mailrc'), TMPDIR=self.work)
         return env
 
     def steps(self, program, case):
@@ -604,7 +606,7 @@ def main():
                     if key in status:
                         continue
                     if (program, case.kind) in problems:
-                        status[key] = 'wrong message: ' + problems[(program, case.kind)]
+                        status[key] = 'failed: ' + problems[(program, case.kind)]
                         continue
                     sample, problem = senders.run(program, case, sink)
                     if problem:

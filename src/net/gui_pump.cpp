@@ -1,0 +1,27 @@
+#include "net/gui_pump.h"
+
+#include "message/string_helpers.h"
+
+namespace tovrel {
+
+namespace {
+GuiPumpBase* current_pump = nullptr;
+}
+
+GuiPumpBase* CurrentGuiPump() { return current_pump; }
+
+GuiPumpBase::GuiPumpBase(BaseComponent* owner) : BaseComponent(owner) { current_pump = this; }
+
+GuiPumpBase::~GuiPumpBase() {
+  if (current_pump == this) current_pump = nullptr;
+}
+
+void GuiPumpBase::IdleHook(bool idle, bool override_idle) {
+  GuiPumpBase* pump = current_pump;
+  if (pump == nullptr || !OnGuiThread()) return;
+  if ((idle || !pump->only_when_idle_ || override_idle) && pump->active_) {
+    pump->ServiceApplication();
+  }
+}
+
+}  // namespace tovrel

@@ -1,0 +1,40 @@
+#pragma once
+
+// The idle hook: a way for blocking socket waits to give the application's window a turn. A
+// descendant of GuiPumpBase services the window's queue; while one exists, waits are cut into
+// slices of idle_timeout() milliseconds.
+
+#include "message/base_component.h"
+
+namespace tovrel {
+
+class GuiPumpBase : public BaseComponent {
+ public:
+  explicit GuiPumpBase(BaseComponent* owner = nullptr);
+  ~GuiPumpBase() override;
+
+  bool active() const { return active_; }
+  void set_active(bool active) { active_ = active; }
+  bool application_has_priority() const { return application_has_priority_; }
+  void set_application_has_priority(bool value) { application_has_priority_ = value; }
+  int idle_timeout() const { return idle_timeout_; }
+  void set_idle_timeout(int milliseconds) { idle_timeout_ = milliseconds; }
+  bool only_when_idle() const { return only_when_idle_; }
+  void set_only_when_idle(bool value) { only_when_idle_ = value; }
+
+  virtual void ServiceApplication() = 0;
+
+  // Called by the transport after every wait (idle: nothing arrived) and every send.
+  static void IdleHook(bool idle, bool override_idle);
+
+ private:
+  bool active_ = true;
+  bool application_has_priority_ = true;
+  int idle_timeout_ = 250;
+  bool only_when_idle_ = true;
+};
+
+// The pump in force, or nullptr.
+GuiPumpBase* CurrentGuiPump();
+
+}  // namespace tovrel

@@ -1,0 +1,73 @@
+#pragma once
+
+// Common base of the network components: keeps the process-wide socket stack alive, turns
+// connection states into status texts for an optional handler, and counts transferred bytes in
+// nested work phases per direction for optional progress handlers.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "message/base_component.h"
+
+namespace tovrel {
+
+enum class ConnectionStatus {
+  stResolving,
+  stConnecting,
+  stConnected,
+  stDisconnecting,
+  stDisconnected,
+  stText
+};
+
+enum class WorkMode { wkRead = 0, wkWrite = 1 };
+
+class NetComponent;
+
+using StatusEvent = std::function<void(NetComponent& sender, ConnectionStatus status,
+                                       const std::string& status_text)>;
+using WorkEvent = std::function<void(NetComponent& sender, WorkMode mode, int64_t work_count)>;
+using WorkBeginEvent =
+    std::function<void(NetComponent& sender, WorkMode mode, int64_t work_count_max)>;
+using WorkEndEvent = std::function<void(NetComponent& sender, WorkMode mode)>;
+
+class NetComponent : public BaseComponent {
+ public:
+  explicit NetComponent(BaseComponent* owner = nullptr);
+  ~NetComponent() override;
+
+  void set_on_status(StatusEvent handler) { on_status_ = std::move(handler); }
+  void set_on_work(WorkEvent handler) { on_work_ = std::move(handler); }
+  void set_on_work_begin(WorkBeginEvent handler) { on_work_begin_ = std::move(handler); }
+  void set_on_work_end(WorkEndEvent handler) { on_work_end_ = std::move(handler); }
+
+  // Formats the status text only when a handler wants it.
+  void ReportStatus(ConnectionStatus status, std::string_view argument = {});
+
+  virtual void StartWork(WorkMode mode, int64_t maximum);
+  virtual void ReportWork(WorkMode mode, int64_t count);
+  virtual void FinishWork(WorkMode mode);
+
+  std::string LocalHostName();
+
+ private:
+  struct WorkState {
+    int64_t total = 0;
+    int64_t maximum = 0;
+    int depth = 0;
+  };
+
+  StatusEvent on_status_;
+  WorkEvent on_work_;
+  WorkBeginEvent on_work_begin_;
+  WorkEndEvent on_work_end_;
+  std::array<WorkState, 2> work_{};
+};
+
+// Live network components; the socket stack exists while this is above zero.
+int LiveNetComponents();
+
+}  // namespace tovrel

@@ -1,0 +1,141 @@
+#pragma once
+
+// The failures the transport raises. Each carries its user-visible text as the exception
+// message; callers tell them apart by type (and by the numbers they carry) rather than by text.
+
+#include <cstdint>
+#include <string>
+
+#include "message/net_error.h"
+
+namespace tovrel {
+
+// A failure that callers may treat as an ordinary end of the conversation.
+class SilentError : public NetError {
+ public:
+  using NetError::NetError;
+};
+
+// The peer closed the connection in an orderly way.
+class ConnClosedGracefully : public SilentError {
+ public:
+  ConnClosedGracefully();
+};
+
+// A failed socket call; `error_number()` is the socket error number of the error table.
+class SocketError : public NetError {
+ public:
+  SocketError(int error_number, const std::string& message)
+      : NetError(message), error_number_(error_number) {}
+  int error_number() const { return error_number_; }
+
+ private:
+  int error_number_;
+};
+
+class TcpConnectionError : public NetError {
+ public:
+  using NetError::NetError;
+};
+class NotEnoughDataInBuffer : public TcpConnectionError {
+ public:
+  NotEnoughDataInBuffer();
+};
+class NoDataToRead : public TcpConnectionError {
+ public:
+  NoDataToRead();
+};
+class ObjectTypeNotSupported : public TcpConnectionError {
+ public:
+  ObjectTypeNotSupported();
+};
+// A line from the peer grew past the limit the connection accepts.
+class LineTooLong : public TcpConnectionError {
+ public:
+  LineTooLong();
+};
+
+class InterceptPropIsNil : public NetError {
+ public:
+  InterceptPropIsNil();
+};
+class MoreThanOneGuiPump : public NetError {
+ public:
+  MoreThanOneGuiPump();
+};
+
+// A reply whose code the caller did not accept; the message is the server's last reply line.
+class ProtocolReplyError : public NetError {
+ public:
+  ProtocolReplyError(int16_t reply_code, const std::string& message)
+      : NetError(message), reply_code_(reply_code) {}
+  int16_t reply_code() const { return reply_code_; }
+
+ private:
+  int16_t reply_code_;
+};
+
+class AlreadyConnected : public NetError {
+ public:
+  AlreadyConnected();
+};
+
+class InvalidSocket : public NetError {
+ public:
+  InvalidSocket();
+};
+class InvalidServiceName : public NetError {
+ public:
+  explicit InvalidServiceName(const std::string& service);
+};
+
+class StackError : public NetError {
+ public:
+  using NetError::NetError;
+};
+class StackInitializationFailed : public StackError {
+ public:
+  StackInitializationFailed();
+};
+class StackSetSizeExceeded : public StackError {
+ public:
+  StackSetSizeExceeded();
+};
+
+class SocketHandleError : public NetError {
+ public:
+  using NetError::NetError;
+};
+class CouldNotBindSocket : public SocketHandleError {
+ public:
+  CouldNotBindSocket();
+};
+
+// Proxy negotiation failures.
+class SocksError : public NetError {
+ public:
+  using NetError::NetError;
+};
+#define TOVREL_SOCKS_ERROR(Name)   \
+  class Name : public SocksError { \
+   public:                         \
+    Name();                        \
+  };
+TOVREL_SOCKS_ERROR(SocksRequestFailed)
+TOVREL_SOCKS_ERROR(SocksRequestServerFailed)
+TOVREL_SOCKS_ERROR(SocksRequestIdentFailed)
+TOVREL_SOCKS_ERROR(SocksUnknownError)
+TOVREL_SOCKS_ERROR(SocksServerRespondError)
+TOVREL_SOCKS_ERROR(SocksAuthMethodError)
+TOVREL_SOCKS_ERROR(SocksAuthError)
+TOVREL_SOCKS_ERROR(SocksServerGeneralError)
+TOVREL_SOCKS_ERROR(SocksServerPermissionError)
+TOVREL_SOCKS_ERROR(SocksServerNetUnreachableError)
+TOVREL_SOCKS_ERROR(SocksServerHostUnreachableError)
+TOVREL_SOCKS_ERROR(SocksServerConnectionRefusedError)
+TOVREL_SOCKS_ERROR(SocksServerTTLExpiredError)
+TOVREL_SOCKS_ERROR(SocksServerCommandError)
+TOVREL_SOCKS_ERROR(SocksServerAddressError)
+#undef TOVREL_SOCKS_ERROR
+
+}  // namespace tovrel

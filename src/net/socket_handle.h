@@ -1,0 +1,70 @@
+#pragma once
+
+// One IPv4 socket with its local and remote address. The connection owns one; everything that
+// touches the file descriptor goes through here so that errors map onto socket error numbers.
+
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <string>
+
+namespace tovrel {
+
+// Timeout value (milliseconds) meaning "wait without limit".
+inline constexpr int kWaitForever = -2;
+
+class SocketHandle {
+ public:
+  SocketHandle() = default;
+  ~SocketHandle();
+  SocketHandle(const SocketHandle&) = delete;
+  SocketHandle& operator=(const SocketHandle&) = delete;
+
+  // Copies the addresses, never the socket.
+  void Assign(const SocketHandle& other);
+
+  int handle() const { return handle_; }
+  bool has_handle() const { return has_handle_; }
+  const std::string& ip() const { return ip_; }
+  void set_ip(const std::string& ip) { ip_ = ip; }
+  int port() const { return port_; }
+  void set_port(int port) { port_ = port; }
+  const std::string& remote_ip() const { return remote_ip_; }
+  int remote_port() const { return remote_port_; }
+
+  void OpenSocket(int type = SOCK_STREAM, int protocol = 0);
+  // Shuts down the sending side and closes the socket, if one is open.
+  virtual void ReleaseSocket(bool reset_local);
+  void ClearAddresses(bool reset_local);
+  void BindLocal();
+  void SetRemote(const std::string& ip, int port);
+  // Connects to the remote address; returns the raw result (-1 with errno set on failure, and
+  // ETIMEDOUT when `timeout_ms` passes first).
+  virtual int ConnectToPeer(int family, int timeout_ms = kWaitForever);
+
+  // True when data (or end of stream) can be read within `timeout_ms`.
+  bool WaitReadable(int timeout_ms);
+  // True when at least one byte can be sent within `timeout_ms`.
+  bool WaitWritable(int timeout_ms);
+
+  // Raw calls; sends never raise SIGPIPE.
+  ssize_t ReceiveBytes(void* area, size_t length, int flags);
+  ssize_t SendBytes(const void* data, size_t length, int flags);
+  void SetOption(int level, int option, const void* value, socklen_t length);
+
+  void RefreshLocal();
+  void RefreshRemote();
+
+ private:
+  bool WaitFor(short events, int timeout_ms);
+  bool PollOnce(short events, int timeout_ms);
+
+  int handle_ = -1;
+  bool has_handle_ = false;
+  std::string ip_;
+  int port_ = 0;
+  std::string remote_ip_;
+  int remote_port_ = 0;
+};
+
+}  // namespace tovrel

@@ -1,0 +1,68 @@
+#pragma once
+
+// The process-wide socket stack: name resolution, address text conversion and the translation of
+// system error numbers into the socket error numbers and texts the user sees. One instance exists
+// while any network component lives (see NetComponent); reach it through SocketStack().
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace tovrel {
+
+// What the platform reported when the stack started.
+struct StackVersion {
+  std::string name;
+  std::string description;
+};
+
+class SystemStack {
+ public:
+  SystemStack();
+
+  const StackVersion& version() const { return version_; }
+
+  // "localhost" (any case) and dotted quads resolve without a lookup.
+  std::string ResolveHostAddress(const std::string& host);
+  static bool IsDottedQuad(std::string_view text);
+  static std::array<uint8_t, 4> TextToAddress(std::string_view dotted_quad);
+  static std::string AddressToText(const std::array<uint8_t, 4>& address);
+
+  // An IPv4 socket with close-on-exec set; raises InvalidSocket on failure.
+  static int NewSocket(int type, int protocol);
+
+  // Returns false when `result` is not -1; true when the current error is tolerated; raises the
+  // socket error otherwise. Must be called right after the failed call, before errno changes.
+  bool CheckSocketResult(int result, std::initializer_list<int> tolerated = {});
+  [[noreturn]] static void ThrowSocketError(int error_number);
+  static std::string SocketErrorText(int error_number);
+
+  std::string LocalHostName();
+
+  // The socket error number for the current errno.
+  static int LastError();
+  static int TranslateErrno(int err);
+  static int TranslateLookupError(int gai_error);
+
+ private:
+  StackVersion version_;
+};
+
+// The live stack, or nullptr when no network component exists.
+SystemStack* SocketStack();
+
+// Socket error numbers the transport raises or checks by name.
+inline constexpr int kErrorWouldBlock = 10035;
+inline constexpr int kErrorConnectionReset = 10054;
+inline constexpr int kErrorShutdown = 10058;
+inline constexpr int kErrorTimedOut = 10060;
+inline constexpr int kErrorConnectionRefused = 10061;
+inline constexpr int kErrorAddressInUse = 10048;
+inline constexpr int kErrorHostNotFound = 11001;
+inline constexpr int kErrorTryAgain = 11002;
+inline constexpr int kErrorNoRecovery = 11003;
+inline constexpr int kErrorNoData = 11004;
+
+}  // namespace tovrel

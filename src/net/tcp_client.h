@@ -1,0 +1,70 @@
+#pragma once
+
+// The client side of a TCP connection: resolves the host, connects (directly or through a
+// SOCKS 4, 4A or 5 proxy) and reports the connection status. A connect waits at most
+// connect_timeout() milliseconds for the peer to answer.
+
+#include <functional>
+#include <string>
+
+#include "net/tcp_connection.h"
+
+namespace tovrel {
+
+enum class SocksVersion { svNoSocks, svSocks4, svSocks4A, svSocks5 };
+enum class SocksAuthentication { saNoAuthentication, saUsernamePassword };
+
+// Proxy settings; copying copies every field.
+struct SocksInfo {
+  SocksAuthentication authentication = SocksAuthentication::saNoAuthentication;
+  std::string host;
+  std::string password;
+  int port = 0;
+  std::string user_id;
+  SocksVersion version = SocksVersion::svNoSocks;
+};
+
+class TcpClient : public TcpConnection {
+ public:
+  static constexpr int kDefaultConnectTimeout = 60 * 1000;
+
+  explicit TcpClient(BaseComponent* owner = nullptr) : TcpConnection(owner) {}
+
+  const std::string& bound_ip() const { return bound_ip_; }
+  void set_bound_ip(const std::string& ip) { bound_ip_ = ip; }
+  const std::string& host() const { return host_; }
+  void set_host(const std::string& host) { host_ = host; }
+  int port() const { return port_; }
+  void set_port(int port) { port_ = port; }
+  bool use_nagle() const { return use_nagle_; }
+  void set_use_nagle(bool value) { use_nagle_ = value; }
+  const SocksInfo& socks_info() const { return socks_info_; }
+  void set_socks_info(const SocksInfo& info) { socks_info_ = info; }
+  void set_on_connected(std::function<void(TcpClient&)> handler) {
+    on_connected_ = std::move(handler);
+  }
+  int connect_timeout() const { return connect_timeout_; }
+  void set_connect_timeout(int milliseconds) { connect_timeout_ = milliseconds; }
+
+  virtual void Connect();
+  // Connects, reads until the peer closes, and disconnects in every case.
+  std::string ConnectAndReadAll();
+
+ protected:
+  virtual void DoOnConnected();
+
+ private:
+  void NegotiateSocks4();
+  void NegotiateSocks5();
+  void ReadSocks5(std::span<char> destination);
+
+  std::string bound_ip_;
+  std::string host_;
+  int port_ = 0;
+  bool use_nagle_ = true;
+  SocksInfo socks_info_;
+  std::function<void(TcpClient&)> on_connected_;
+  int connect_timeout_ = kDefaultConnectTimeout;
+};
+
+}  // namespace tovrel

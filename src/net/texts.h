@@ -1,0 +1,65 @@
+#pragma once
+
+// Every text of the transport layer that a user can see, kept together so that wording stays
+// consistent and can be reviewed in one place. Formats use printf-style placeholders.
+
+namespace tovrel::net_texts {
+
+// Connection status.
+inline constexpr char kStatusResolving[] = "Resolving hostname %s.";
+inline constexpr char kStatusConnecting[] = "Connecting to %s.";
+inline constexpr char kStatusConnected[] = "Connected.";
+inline constexpr char kStatusDisconnecting[] = "Disconnecting from %s.";
+inline constexpr char kStatusDisconnected[] = "Not connected.";
+inline constexpr char kStatusText[] = "%s";
+
+// Socket layer.
+inline constexpr char kSocketErrorFormat[] = "Socket Error # %d\r\n%s";
+inline constexpr char kCannotAllocateSocket[] = "Cannot allocate socket.";
+inline constexpr char kCouldNotBindSocket[] =
+    "Could not bind socket. Address and port are already in use.";
+inline constexpr char kInvalidServiceName[] = "%s is not a valid service.";
+inline constexpr char kStackInitializationFailed[] = "Winsock Initialization Error.";
+inline constexpr char kStackSetSizeExceeded[] = "Set Size Exceeded.";
+inline constexpr char kStackVersionDescription[] = "POSIX sockets";
+
+// Buffered connection.
+inline constexpr char kConnClosedGracefully[] = "Connection Closed Gracefully.";
+inline constexpr char kNotEnoughDataInBuffer[] = "Not enough data in buffer.";
+inline constexpr char kNoDataToRead[] = "No data to read.";
+inline constexpr char kObjectTypeNotSupported[] = "Object type not supported.";
+inline constexpr char kLineTooLong[] = "Line from server too long.";
+inline constexpr char kInterceptPropIsNil[] =
+    "InterceptEnabled cannot be set to true when Intercept is nil.";
+inline constexpr char kMoreThanOneGuiPump[] = "Only one GuiPump can exist per application.";
+
+// TCP client.
+inline constexpr char kAlreadyConnected[] = "Already connected.";
+inline constexpr char kSocksRequestFailed[] = "Request rejected or failed.";
+inline constexpr char kSocksRequestServerFailed[] =
+    "Request rejected because SOCKS server cannot connect.";
+inline constexpr char kSocksRequestIdentFailed[] =
+    "Request rejected because the client program and identd report different user-ids.";
+inline constexpr char kSocksUnknownError[] = "Unknown socks error.";
+inline constexpr char kSocksServerRespondError[] = "Socks server did not respond.";
+inline constexpr char kSocksAuthMethodError[] = "Invalid socks authentication method.";
+inline constexpr char kSocksAuthError[] = "Authentication error to socks server.";
+inline constexpr char kSocksServerGeneralError[] = "General SOCKS server failure.";
+inline constexpr char kSocksServerPermissionError[] = "Connection not allowed by ruleset.";
+inline constexpr char kSocksServerNetUnreachableError[] = "Network unreachable.";
+inline constexpr char kSocksServerHostUnreachableError[] = "Host unreachable.";
+inline constexpr char kSocksServerConnectionRefusedError[] = "Connection refused.";
+inline constexpr char kSocksServerTTLExpiredError[] = "TTL expired.";
+inline constexpr char kSocksServerCommandError[] = "Command not supported.";
+inline constexpr char kSocksServerAddressError[] = "Address type not supported.";
+
+// Message writer.
+inline constexpr char kEncodingText[] = "Encoding text";
+inline constexpr char kEncodingAttachment[] = "Encoding attachment";
+inline constexpr char kFileReadError[] = "Read error on file %s";
+inline constexpr char kFileWriteError[] = "Write error on file %s";
+
+// SMTP client.
+inline constexpr char kInvalidEnvelopeAddress[] = "Invalid character in e-mail address \"%s\"";
+
+}  // namespace tovrel::net_texts

@@ -1,0 +1,207 @@
+#include "net/loopback_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace tovrel::test {
+
+namespace {
+constexpr int kReadPatienceMs = 30000;
+}
+
+Peer::~Peer() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool Peer::Fill() {
+  pollfd entry{fd_, POLLIN, 0};
+  int ready = ::poll(&entry, 1, kReadPatienceMs);
+  if (ready <= 0) throw std::runtime_error("client sent nothing in time");
+  char area[65536];
+  ssize_t n = ::recv(fd_, area, sizeof area, 0);
+  if (n < 0 && errno == ECONNRESET) return false;
+  if (n < 0) throw std::runtime_error("receive failed");
+  if (n == 0) return false;
+  received_.append(area, static_cast<size_t>(n));
+  pending_.append(area, static_cast<size_t>(n));
+  return true;
+}
+
+std::string Peer::ReadLine() {
+  std::string line = ReadUntil("\n");
+  line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string Peer::ReadUntil(std::string_view marker) {
+  size_t at;
+  size_t from = 0;
+  while ((at = pending_.find(marker, from)) == std::string::npos) {
+    from = pending_.size() >= marker.size() ? pending_.size() - marker.size() + 1 : 0;
+    if (!Fill()) throw std::runtime_error("client closed before the expected text");
+  }
+  std::string text = pending_.substr(0, at + marker.size());
+  pending_.erase(0, at + marker.size());
+  return text;
+}
+
+std::string Peer::ReadExactly(size_t count) {
+  while (pending_.size() < count) {
+    if (!Fill()) throw std::runtime_error("client closed before enough bytes arrived");
+  }
+  std::string bytes = pending_.substr(0, count);
+  pending_.erase(0, count);
+  return bytes;
+}
+
+std::string Peer::ReadAll() {
+  while (Fill()) {
+  }
+  std::string all = std::move(pending_);
+  pending_.clear();
+  return all;
+}
+
+bool Peer::ClientClosed(std::chrono::milliseconds wait) {
+  pollfd entry{fd_, POLLIN, 0};
+  if (::poll(&entry, 1, static_cast<int>(wait.count())) <= 0) return false;
+  char byte;
+  ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK);
+  return n == 0 || (n < 0 && errno == ECONNRESET);
+}
+
+void Peer::Send(std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) throw std::runtime_error("send to client failed");
+    done += static_cast<size_t>(n);
+  }
+}
+
+void Peer::SendInPieces(std::string_view bytes) {
+  int on = 1;
+  ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  for (char c : bytes) {
+    Send(std::string_view(&c, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+void Peer::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void Peer::Reset() {
+  linger option{1, 0};
+  ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+  Close();
+}
+
+void Peer::SetReceiveBuffer(int bytes) {
+  ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+LoopbackServer::LoopbackServer(std::vector<Session> sessions) {
+  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listen_fd_, 8) != 0) {
+    throw std::runtime_error("cannot listen on loopback");
+  }
+  socklen_t length = sizeof address;
+  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
+  received_.resize(sessions.size());
+  errors_.resize(sessions.size());
+  thread_ = std::thread(&LoopbackServer::Run, this, std::move(sessions));
+}
+
+LoopbackServer::~LoopbackServer() {
+  if (!joined_) Join();
+}
+
+void LoopbackServer::Run(std::vector<Session> sessions) {
+  for (size_t i = 0; i < sessions.size(); ++i) {
+    pollfd entry{listen_fd_, POLLIN, 0};
+    if (::poll(&entry, 1, kReadPatienceMs) <= 0) {
+      errors_[i] = "no client connected";
+      return;
+    }
+    Peer peer(::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC));
+    try {
+      sessions[i](peer);
+    } catch (const std::exception& error) {
+      errors_[i] = error.what();
+    }
+    received_[i] = peer.received();
+  }
+}
+
+std::vector<std::string> LoopbackServer::Join() {
+  if (!joined_) {
+    thread_.join();
+    ::close(listen_fd_);
+    joined_ = true;
+    for (size_t i = 0; i < errors_.size(); ++i) {
+      if (!errors_[i].empty()) ADD_FAILURE() << "server session " << i << ": " << errors_[i];
+    }
+  }
+  return received_;
+}
+
+LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pieces) {
+  return [replies = std::move(replies), in_pieces](Peer& peer) {
+    bool data_follows = false;
+    for (size_t i = 0; i < replies.size(); ++i) {
+      const std::string& reply = replies[i];
+      if (i > 0) {
+        if (data_follows && reply == "<reset>") {
+          peer.ReadExactly(1);
+          peer.Reset();
+          return;
+        }
+        if (data_follows) {
+          while (peer.ReadLine() != ".") {
+          }
+        } else {
+          peer.ReadLine();
+        }
+      }
+      data_follows = reply.rfind("354", 0) == 0;
+      if (reply == "<close>") {
+        peer.Close();
+        return;
+      }
+      if (reply == "<reset>") {
+        peer.Reset();
+        return;
+      }
+      if (reply == "<silent>") {
+        peer.ReadAll();
+        return;
+      }
+      std::string bytes = reply.rfind("<raw>", 0) == 0 ? reply.substr(5) : reply + "\r\n";
+      if (in_pieces) {
+        peer.SendInPieces(bytes);
+      } else {
+        peer.Send(bytes);
+      }
+    }
+    peer.ReadAll();
+  };
+}
+
+}  // namespace tovrel::test

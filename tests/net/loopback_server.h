@@ -1,0 +1,82 @@
+#pragma once
+
+// A server of our own on 127.0.0.1 for the transport tests: it accepts one connection per
+// session handler, in order, runs each handler on a thread, and records every byte it reads.
+// Reads give up after a while so that a broken client never hangs the test run.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace tovrel::test {
+
+class Peer {
+ public:
+  explicit Peer(int fd) : fd_(fd) {}
+  ~Peer();
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+
+  // One line without its LF (and without the CR before it); throws when the client closes first.
+  std::string ReadLine();
+  // Everything up to and including `marker`.
+  std::string ReadUntil(std::string_view marker);
+  std::string ReadExactly(size_t count);
+  // Everything until the client closes.
+  std::string ReadAll();
+  // True when the client closed without sending anything more within `wait`.
+  bool ClientClosed(std::chrono::milliseconds wait = std::chrono::seconds(10));
+  void Send(std::string_view bytes);
+  // Sends every byte on its own, with a pause, so that the client sees them one at a time.
+  void SendInPieces(std::string_view bytes);
+  void Close();
+  // Closes with an RST instead of an orderly close.
+  void Reset();
+  void SetReceiveBuffer(int bytes);
+
+  const std::string& received() const { return received_; }
+
+ private:
+  // Reads what is there into pending_; false at end of stream.
+  bool Fill();
+
+  int fd_;
+  std::string received_;
+  std::string pending_;
+};
+
+class LoopbackServer {
+ public:
+  using Session = std::function<void(Peer&)>;
+  explicit LoopbackServer(std::vector<Session> sessions);
+  ~LoopbackServer();
+
+  int port() const { return port_; }
+  // Waits for every session to end and returns what each one read; a session that threw is
+  // reported as a test failure.
+  std::vector<std::string> Join();
+
+ private:
+  void Run(std::vector<Session> sessions);
+
+  int listen_fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::vector<std::string> received_;
+  std::vector<std::string> errors_;
+  bool joined_ = false;
+};
+
+// An SMTP-like session driven by a script of replies: the first is sent at once (the greeting),
+// each further one after a command line arrives; after a "354" reply the message up to the line
+// "." is read before the next reply. Each reply gets CR LF appended ("250-a\r\n250 b" sends two
+// lines). Special replies: "<close>" closes, "<reset>" resets (after a "354" it resets as soon as
+// the first message bytes arrive), "<silent>" stays silent until the client closes, "<raw>x"
+// sends x without CR LF. When the script ends the session reads until the client closes.
+LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pieces = false);
+
+}  // namespace tovrel::test

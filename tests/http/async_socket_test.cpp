@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "failure_text.h"
 #include "http/http_error.h"
 #include "http/socket_error_table.h"
 #include "scripted_server.h"
@@ -18,20 +19,10 @@
 namespace tovrel {
 namespace {
 
+using test::FailureOf;
 using test::HttpReply;
 using test::ScriptedServer;
 using test::ServerStep;
-
-// Runs `body` and returns the text of the exception of type E it raises ("" when none).
-template <typename E, typename F>
-std::string FailureOf(F&& body) {
-  try {
-    body();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return {};
-}
 
 // Serves the event queue for a while, as the idle GUI would.
 void Idle(int milliseconds) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "failure_text.h"
 #include "http/http_error.h"
 #include "scripted_server.h"
 #include "socket_helpers.h"
@@ -19,19 +20,12 @@
 namespace tovrel {
 namespace {
 
+using test::FailureOf;
+
 using test::HttpReply;
 using test::ScriptedServer;
 
 const std::string kUpdatePath = "/updates/tovrelmail33.upd";
-
-std::string ErrorOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const HttpError& e) {
-    return e.what();
-  }
-  return {};
-}
 
 // Set up as the update check sets up its client.
 class HttpClientTest : public ::testing::Test {
@@ -170,12 +164,12 @@ TEST_F(HttpClientTest, RedirectHandlerCanStopTheCommand) {
 
 TEST_F(HttpClientTest, EndlessRedirectsStopAfterTwentyRequests) {
   ScriptedServer server{{.reply = HttpReply("HTTP/1.0 302 Found", "Location: /loop\r\n", "")}};
-  EXPECT_EQ(ErrorOf([&] { client_.Get(server.Url("/loop")); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get(server.Url("/loop")); }),
             "Too many redirects (more than 20 passes)");
   for (int i = 0; i < HttpClient::kMaxPasses; ++i) server.NextRequest();
   EXPECT_FALSE(client_.busy());
   // A new command starts with a fresh count.
-  EXPECT_EQ(ErrorOf([&] { client_.Get(server.Url("/loop")); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get(server.Url("/loop")); }),
             "Too many redirects (more than 20 passes)");
 }
 
@@ -183,7 +177,8 @@ TEST_F(HttpClientTest, ServerThatKeepsTheConnectionOpenEndsInTheTimeOut) {
   ScriptedServer server{
       {.reply = HttpReply("HTTP/1.0 200 OK", "Content-Length: 3\r\n", "new"), .keep_open = true}};
   client_.set_time_out(400);
-  EXPECT_EQ(ErrorOf([&] { client_.Get(server.Url(kUpdatePath)); }), "Socket capture aborted");
+  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get(server.Url(kUpdatePath)); }),
+            "Socket capture aborted");
   EXPECT_FALSE(client_.connected());
   EXPECT_FALSE(client_.busy());
 }
@@ -191,23 +186,25 @@ TEST_F(HttpClientTest, ServerThatKeepsTheConnectionOpenEndsInTheTimeOut) {
 TEST_F(HttpClientTest, SilentServerEndsInTheReadTimeOut) {
   ScriptedServer server{{.silent = true}};
   client_.set_time_out(300);
-  EXPECT_EQ(ErrorOf([&] { client_.Get(server.Url(kUpdatePath)); }), "Socket readln aborted");
+  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get(server.Url(kUpdatePath)); }),
+            "Socket readln aborted");
   EXPECT_FALSE(client_.connected());
 }
 
 TEST_F(HttpClientTest, ConnectWithoutAnswerTimesOut) {
   test::FullListener listener;
   client_.set_time_out(300);
-  EXPECT_EQ(ErrorOf([&] { client_.Get("127.0.0.1:" + std::to_string(listener.port()) + "/x"); }),
+  EXPECT_EQ(FailureOf<HttpError>(
+                [&] { client_.Get("127.0.0.1:" + std::to_string(listener.port()) + "/x"); }),
             "Connection Timed out");
 }
 
 TEST_F(HttpClientTest, RefusedPortAndUnknownHost) {
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(FailureOf<HttpError>([&] {
               client_.Get("127.0.0.1:" + std::to_string(test::RefusedPort()) + kUpdatePath);
             }),
             "Connection Failed");
-  EXPECT_EQ(ErrorOf([&] { client_.Get("no-such-host.invalid" + kUpdatePath); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get("no-such-host.invalid" + kUpdatePath); }),
             "Null Remote Address");
   EXPECT_FALSE(client_.busy());
 }
@@ -215,7 +212,7 @@ TEST_F(HttpClientTest, RefusedPortAndUnknownHost) {
 TEST_F(HttpClientTest, OverlongHeaderLineEndsTheCommand) {
   const std::string huge = "X-Huge: " + std::string(70000, 'h') + "\r\n";
   ScriptedServer server{{.reply = HttpReply("HTTP/1.0 200 OK", huge, "new")}};
-  EXPECT_EQ(ErrorOf([&] { client_.Get(server.Url(kUpdatePath)); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get(server.Url(kUpdatePath)); }),
             "Reply line longer than 65536 bytes");
   EXPECT_FALSE(client_.connected());
 }
@@ -224,7 +221,7 @@ TEST_F(HttpClientTest, EndlessHeaderEndsTheCommand) {
   std::string many;
   for (int i = 0; i < 1100; ++i) many += "X-Line: " + std::string(1000, 'a') + "\r\n";
   ScriptedServer server{{.reply = HttpReply("HTTP/1.0 200 OK", many, "new")}};
-  EXPECT_EQ(ErrorOf([&] { client_.Get(server.Url(kUpdatePath)); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get(server.Url(kUpdatePath)); }),
             "Reply header larger than 1 MiB");
 }
 
@@ -237,7 +234,7 @@ TEST_F(HttpClientTest, BodyLimitAcceptsItsSizeAndRefusesMore) {
       {.reply = HttpReply("HTTP/1.0 200 OK", "", exact + "!"), .keep_open = true}};
   client_.Get(server.Url(kUpdatePath));
   EXPECT_EQ(client_.body(), exact);
-  EXPECT_EQ(ErrorOf([&] { client_.Get(server.Url(kUpdatePath)); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get(server.Url(kUpdatePath)); }),
             "Reply body larger than the allowed 1048576 bytes");
   EXPECT_FALSE(client_.connected());
 }
@@ -311,7 +308,8 @@ TEST_F(HttpClientTest, EventsRunWhileTheServerDelays) {
 TEST_F(HttpClientTest, SecondCommandDuringAWaitIsRefusedAndTheFirstCompletes) {
   ScriptedServer server{{.reply = HttpReply("HTTP/1.0 200 OK", "", "new"), .delay = 0.5}};
   std::string nested_error;
-  QTimer::singleShot(100, [&] { nested_error = ErrorOf([&] { client_.Get(server.Url("/x")); }); });
+  QTimer::singleShot(
+      100, [&] { nested_error = FailureOf<HttpError>([&] { client_.Get(server.Url("/x")); }); });
   client_.Get(server.Url(kUpdatePath));
   EXPECT_EQ(nested_error, "Another request of this client is still running");
   EXPECT_EQ(client_.body(), "new");
@@ -323,7 +321,8 @@ TEST_F(HttpClientTest, AbortDuringAWaitEndsTheCommand) {
   QTimer::singleShot(100, [&] { client_.Abort(); });
   QElapsedTimer clock;
   clock.start();
-  EXPECT_EQ(ErrorOf([&] { client_.Get(server.Url(kUpdatePath)); }), "Socket readln aborted");
+  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get(server.Url(kUpdatePath)); }),
+            "Socket readln aborted");
   EXPECT_LT(clock.elapsed(), 1500);
   EXPECT_FALSE(client_.connected());
 }

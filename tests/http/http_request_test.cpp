@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "failure_text.h"
 #include "http/http_client.h"
 #include "http/http_error.h"
 #include "support/test_support.h"
 
 namespace tovrel {
 namespace {
+
+using test::FailureOf;
 
 class ComposeOnlyClient : public HttpClient {
  protected:
@@ -20,15 +23,6 @@ class ComposeOnlyClient : public HttpClient {
     ComposeRequest();
   }
 };
-
-std::string ErrorOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const HttpError& e) {
-    return e.what();
-  }
-  return {};
-}
 
 TEST(SplitUrl, HostPathAndPortFromEachForm) {
   struct Case {
@@ -77,14 +71,14 @@ TEST(SplitUrl, LongPathsAreCut) {
 
 TEST(SplitUrl, RefusedUrls) {
   ComposeOnlyClient client;
-  EXPECT_EQ(ErrorOf([&] { client.Get(""); }), "Empty URL");
-  EXPECT_EQ(ErrorOf([&] { client.Get("https://secure.example/"); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client.Get(""); }), "Empty URL");
+  EXPECT_EQ(FailureOf<HttpError>([&] { client.Get("https://secure.example/"); }),
             "HTTP Secure Socket is not supported");
-  EXPECT_EQ(ErrorOf([&] { client.Get("HTTPS://secure.example/"); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client.Get("HTTPS://secure.example/"); }),
             "HTTP Secure Socket is not supported");
-  EXPECT_EQ(ErrorOf([&] { client.Get("host.example:80x/a"); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client.Get("host.example:80x/a"); }),
             "'80x' is not a valid integer value");
-  EXPECT_EQ(ErrorOf([&] { client.Get("host.example:70000/a"); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client.Get("host.example:70000/a"); }),
             "Port number out of range: 70000");
 }
 
@@ -161,7 +155,7 @@ TEST(ComposeRequest, FileModeAnnouncesTheFileSize) {
   client.set_output_file_mode(true);
   client.Put("h.example/u", dir.File("data.bin"));
   EXPECT_EQ(client.request_headers().lines().back(), "Content-Length: 12345");
-  EXPECT_EQ(ErrorOf([&] { client.Put("h.example/u", dir.File("missing.bin")); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client.Put("h.example/u", dir.File("missing.bin")); }),
             "Cannot open file " + dir.File("missing.bin"));
 }
 

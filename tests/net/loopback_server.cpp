@@ -168,6 +168,11 @@ LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pie
     for (size_t i = 0; i < replies.size(); ++i) {
       const std::string& reply = replies[i];
       if (i > 0) {
+        if (data_follows && reply == "<stall>") {
+          // Read nothing more: the client's writes back up until it gives up.
+          std::this_thread::sleep_for(std::chrono::seconds(2));
+          return;
+        }
         if (data_follows && reply == "<reset>") {
           peer.ReadExactly(1);
           peer.Reset();

@@ -1,0 +1,176 @@
+#include "net/smtp_client.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "message/coders/coder_3to4.h"
+#include "message/message_error.h"
+#include "message/string_helpers.h"
+#include "net/net_errors.h"
+#include "net/texts.h"
+
+namespace tovrel {
+
+namespace {
+
+// Commands gather into sends of about this size; each command still leaves before its reply is
+// read, so the dialogue on the wire is unchanged.
+constexpr size_t kGatherThreshold = 32768;
+
+bool HasLineBreakOrNul(const std::string& address) {
+  return address.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+}
+
+// The address as it can be shown in one line of an error message.
+std::string Printable(const std::string& address) {
+  std::string out;
+  for (char c : address) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\0') {
+      out += "\\0";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+void CheckEnvelopeAddress(const std::string& address) {
+  if (HasLineBreakOrNul(address)) {
+    throw MessageError(FormatText(net_texts::kInvalidEnvelopeAddress, Printable(address)));
+  }
+}
+
+void CheckEnvelopeList(const EmailAddressList& list) {
+  for (size_t i = 0; i < list.count(); ++i) CheckEnvelopeAddress(list[i].address());
+}
+
+}  // namespace
+
+SmtpClient::SmtpClient(BaseComponent* owner) : MessageClient(owner) {
+  set_port(kDefaultPort);
+  CreatePendingOutput(kGatherThreshold);
+}
+
+void SmtpClient::Assign(const SmtpClient& source) {
+  authentication_type_ = source.authentication_type_;
+  set_host(source.host());
+  mail_agent_ = source.mail_agent_;
+  password_ = source.password_;
+  set_port(source.port());
+  user_id_ = source.user_id_;
+}
+
+void SmtpClient::Connect() {
+  set_read_timeout(greeting_timeout_);
+  set_write_timeout(data_block_timeout_);
+  MessageClient::Connect();
+  try {
+    const int16_t greeting[] = {220};
+    ReadReply(greeting);
+    server_auth_mechanisms_.clear();
+    const std::string host_name = LocalHostName();
+    set_read_timeout(command_timeout_);
+    if (SendCommand("ehlo " + host_name, -1) == 250) {
+      CollectAuthMechanisms();
+    } else {
+      SendCommand("Helo " + host_name, 250);
+    }
+  } catch (...) {
+    try {
+      Disconnect();
+    } catch (...) {
+      // The caller needs the failure that ended the dialogue, not the one of the cleanup.
+    }
+    throw;
+  }
+}
+
+void SmtpClient::CollectAuthMechanisms() {
+  const std::vector<std::string>& lines = reply_lines();
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::string line = AsciiUpper(lines[i]);
+    // "250-AUTH ..." or "250 AUTH=...": the keyword right after the code and its separator.
+    if (line.find("AUTH") != 4 || line.size() < 9 || (line[8] != ' ' && line[8] != '=')) continue;
+    std::string rest = line.substr(9);
+    std::replace(rest.begin(), rest.end(), '=', ' ');
+    while (!rest.empty()) {
+      std::string name = CutToken(rest, " ");
+      if (name.empty()) continue;
+      const bool known =
+          std::any_of(server_auth_mechanisms_.begin(), server_auth_mechanisms_.end(),
+                      [&name](const std::string& entry) { return EqualsIgnoreCase(entry, name); });
+      if (!known) server_auth_mechanisms_.push_back(name);
+    }
+  }
+}
+
+bool SmtpClient::MechanismOffered(AuthenticationType type) {
+  if (type != AuthenticationType::atLogin) return false;
+  return std::any_of(server_auth_mechanisms_.begin(), server_auth_mechanisms_.end(),
+                     [](const std::string& entry) { return EqualsIgnoreCase(entry, "LOGIN"); });
+}
+
+bool SmtpClient::NeedsAuthentication() {
+  return authentication_type_ != AuthenticationType::atNone &&
+         MechanismOffered(authentication_type_) && !authenticated_;
+}
+
+bool SmtpClient::PerformAuthentication() {
+  bool performed = false;
+  if (authentication_type_ == AuthenticationType::atLogin) {
+    SendCommand("auth LOGIN", 334);
+    SendCommand(EncodeBase64Text(user_id_), 334);
+    SendCommand(EncodeBase64Text(password_), 235);
+    performed = true;
+  }
+  authenticated_ = true;
+  return performed;
+}
+
+void SmtpClient::Send(Message& message) {
+  // An address with a line break would smuggle commands of its own onto the wire.
+  CheckEnvelopeAddress(message.from().address());
+  CheckEnvelopeList(message.recipients());
+  CheckEnvelopeList(message.cc_list());
+  CheckEnvelopeList(message.bcc_list());
+
+  set_read_timeout(command_timeout_);
+  set_write_timeout(data_block_timeout_);
+  SendCommand("Rset", -1);
+  if (NeedsAuthentication()) PerformAuthentication();
+  SendCommand("Mail from:<" + message.from().address() + ">", 250);
+  for (const EmailAddressList* list :
+       {&message.recipients(), &message.cc_list(), &message.bcc_list()}) {
+    for (size_t i = 0; i < list->count(); ++i) {
+      SendCommand("RCPT to:<" + (*list)[i].address() + ">", 250);
+    }
+  }
+  set_read_timeout(data_init_timeout_);
+  SendCommand("Data", 354);
+  message.extra_headers().SetHeader("X-Mailer", mail_agent_);
+  WriteMessage(message);
+  set_read_timeout(data_termination_timeout_);
+  SendCommand(".", 250);
+  set_read_timeout(command_timeout_);
+}
+
+void SmtpClient::Disconnect() {
+  std::exception_ptr failure;
+  try {
+    if (IsConnected()) {
+      WriteLine("Quit");
+      FlushPendingOutput(-1);
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  MessageClient::Disconnect();
+  authenticated_ = false;
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace tovrel

@@ -1,0 +1,91 @@
+#pragma once
+
+// The SMTP client: one connection to one server, the greeting and EHLO/HELO, optional AUTH LOGIN,
+// and per message RSET, MAIL, one RCPT per To, CC and BCC address, DATA, the message text and
+// the final ".". Every reply is awaited at most as long as the matching limit below (defaults
+// after RFC 5321 section 4.5.3.2); a connect at most connect_timeout().
+//
+// Typical use: set host, port, user id and password; Connect(); Send(message) (as often as
+// needed); Disconnect().
+
+#include <string>
+#include <vector>
+
+#include "message/message.h"
+#include "net/message_client.h"
+
+namespace tovrel {
+
+enum class AuthenticationType { atNone, atLogin };
+
+class SmtpClient : public MessageClient {
+ public:
+  static constexpr int kDefaultPort = 25;
+  static constexpr int kGreetingTimeout = 5 * 60 * 1000;
+  static constexpr int kCommandTimeout = 5 * 60 * 1000;
+  static constexpr int kDataInitTimeout = 2 * 60 * 1000;
+  static constexpr int kDataBlockTimeout = 3 * 60 * 1000;
+  static constexpr int kDataTerminationTimeout = 10 * 60 * 1000;
+
+  explicit SmtpClient(BaseComponent* owner = nullptr);
+
+  AuthenticationType authentication_type() const { return authentication_type_; }
+  void set_authentication_type(AuthenticationType type) { authentication_type_ = type; }
+  const std::string& mail_agent() const { return mail_agent_; }
+  void set_mail_agent(const std::string& agent) { mail_agent_ = agent; }
+  const std::string& password() const { return password_; }
+  void set_password(const std::string& password) { password_ = password; }
+  const std::string& user_id() const { return user_id_; }
+  void set_user_id(const std::string& user_id) { user_id_ = user_id; }
+
+  // Limits in milliseconds (kWaitForever for none).
+  int greeting_timeout() const { return greeting_timeout_; }
+  void set_greeting_timeout(int ms) { greeting_timeout_ = ms; }
+  // EHLO, HELO, RSET, AUTH, MAIL and RCPT replies.
+  int command_timeout() const { return command_timeout_; }
+  void set_command_timeout(int ms) { command_timeout_ = ms; }
+  // The reply to "Data".
+  int data_init_timeout() const { return data_init_timeout_; }
+  void set_data_init_timeout(int ms) { data_init_timeout_ = ms; }
+  // Each wait to write command or message bytes.
+  int data_block_timeout() const { return data_block_timeout_; }
+  void set_data_block_timeout(int ms) { data_block_timeout_ = ms; }
+  // The reply to the final ".".
+  int data_termination_timeout() const { return data_termination_timeout_; }
+  void set_data_termination_timeout(int ms) { data_termination_timeout_ = ms; }
+
+  // The mechanisms the server announced in its EHLO reply.
+  const std::vector<std::string>& server_auth_mechanisms() const { return server_auth_mechanisms_; }
+  bool authenticated() const { return authenticated_; }
+
+  // Copies the settings (authentication type, host, mail agent, password, port, user id).
+  void Assign(const SmtpClient& source);
+
+  void Connect() override;
+  // Raises MessageError naming the address, before anything is written, when the sender or a
+  // recipient address holds CR, LF or NUL.
+  virtual void Send(Message& message);
+  // Writes "Quit" when still connected (without awaiting the answer) and closes in every case.
+  void Disconnect() override;
+
+  virtual bool MechanismOffered(AuthenticationType type);
+  virtual bool PerformAuthentication();
+
+ private:
+  void CollectAuthMechanisms();
+  bool NeedsAuthentication();
+
+  AuthenticationType authentication_type_ = AuthenticationType::atNone;
+  std::string mail_agent_;
+  std::string password_;
+  std::string user_id_;
+  int greeting_timeout_ = kGreetingTimeout;
+  int command_timeout_ = kCommandTimeout;
+  int data_init_timeout_ = kDataInitTimeout;
+  int data_block_timeout_ = kDataBlockTimeout;
+  int data_termination_timeout_ = kDataTerminationTimeout;
+  std::vector<std::string> server_auth_mechanisms_;
+  bool authenticated_ = false;
+};
+
+}  // namespace tovrel

@@ -1,0 +1,519 @@
+// The SMTP dialogue on the wire, against scripted servers that record every byte.
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "message/message_error.h"
+#include "message/string_helpers.h"
+#include "net/loopback_server.h"
+#include "net/net_errors.h"
+#include "net/smtp_client.h"
+#include "support/test_support.h"
+
+namespace tovrel {
+namespace {
+
+using test::LoopbackServer;
+using test::SmtpScript;
+
+const std::string kEhloOk = "250-mx.test greets you\r\n250-AUTH=LOGIN\r\n250 OK";
+const std::string kEhloAuth = "250-mx.test\r\n250-AUTH LOGIN PLAIN\r\n250-AUTH=LOGIN\r\n250 HELP";
+
+void Fill(Message& message) {
+  message.from().set_address("alice@example.org");
+  message.from().set_name("Alice");
+  message.recipients().AddItem().set_address("to1@example.org");
+  message.recipients().AddItem().set_address("to2@example.org");
+  message.cc_list().AddItem().set_address("cc@example.org");
+  message.bcc_list().AddItem().set_address("bcc@example.org");
+  message.set_subject("Greetings");
+  message.body() = {"Hello", ".hidden dot", "bye"};
+}
+
+std::string Python(const std::string& code, const std::vector<std::string>& args = {}) {
+  test::ProcessResult result = test::RunPython(code, args);
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  return result.out;
+}
+
+std::string Base64(const std::string& text) {
+  return Python(
+      "import base64,sys; sys.stdout.write(base64.b64encode(sys.argv[1].encode()).decode())",
+      {text});
+}
+
+void ConnectTo(SmtpClient& client, int port) {
+  client.set_host("127.0.0.1");
+  client.set_port(port);
+  client.Connect();
+}
+
+// Everything from the first byte up to (not including) `marker`.
+std::string Before(const std::string& text, const std::string& marker) {
+  return text.substr(0, text.find(marker));
+}
+
+TEST(SmtpDialogue, CommandsByteForByte) {
+  LoopbackServer server({SmtpScript(
+      {"220 mx.test ESMTP", kEhloAuth, "250 reset", "334 VXNlcg==", "334 UGFzcw==", "235 welcome",
+       "250 sender", "250 r1", "250 r2", "250 r3", "250 r4", "354 go", "250 queued"})});
+  SmtpClient client;
+  client.set_authentication_type(AuthenticationType::atLogin);
+  client.set_user_id("jane");
+  client.set_password("s3cret pass");
+  client.set_mail_agent("TovrelMail 3.3");
+  ConnectTo(client, server.port());
+  EXPECT_EQ(client.server_auth_mechanisms(), (std::vector<std::string>{"LOGIN", "PLAIN"}));
+  Message message;
+  Fill(message);
+  client.Send(message);
+  client.Disconnect();
+  const std::string wire = server.Join()[0];
+
+  const std::string host = client.LocalHostName();
+  const std::string expected_commands = "ehlo " + host + "\r\nRset\r\nauth LOGIN\r\n" +
+                                        Base64("jane") + "\r\n" + Base64("s3cret pass") +
+                                        "\r\nMail from:<alice@example.org>\r\n"
+                                        "RCPT to:<to1@example.org>\r\nRCPT to:<to2@example.org>\r\n"
+                                        "RCPT to:<cc@example.org>\r\nRCPT to:<bcc@example.org>\r\n"
+                                        "Data\r\n";
+  ASSERT_EQ(wire.substr(0, expected_commands.size()), expected_commands);
+  const std::string text = wire.substr(expected_commands.size());
+  EXPECT_EQ(text.substr(text.size() - 11), "\r\n.\r\nQuit\r\n");
+  EXPECT_NE(text.find("\r\nX-Mailer: TovrelMail 3.3\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\n\r\nHello\r\n..hidden dot\r\nbye\r\n.\r\n"), std::string::npos);
+  EXPECT_EQ(text.find("bcc@"), std::string::npos);  // never in the text
+  // The writer keeps the stuffed line in the message.
+  EXPECT_EQ(message.body()[1], "..hidden dot");
+  EXPECT_FALSE(client.authenticated());
+}
+
+TEST(SmtpDialogue, HeloFallbackAndNoAuthWhenNotOffered) {
+  LoopbackServer server({SmtpScript({"220 old server", "500 what is ehlo", "250 hello", "250 reset",
+                                     "250 sender", "354 go", "250 ok"})});
+  SmtpClient client;
+  client.set_authentication_type(AuthenticationType::atLogin);
+  client.set_user_id("jane");
+  ConnectTo(client, server.port());
+  EXPECT_TRUE(client.server_auth_mechanisms().empty());
+  Message message;
+  message.from().set_address("a@b.c");
+  message.body() = {"x"};
+  client.Send(message);  // no recipients at all: MAIL is followed by DATA
+  client.Disconnect();
+  const std::string wire = server.Join()[0];
+  const std::string host = client.LocalHostName();
+  EXPECT_EQ(Before(wire, "From:"),
+            "ehlo " + host + "\r\nHelo " + host + "\r\nRset\r\nMail from:<a@b.c>\r\nData\r\n");
+}
+
+TEST(SmtpDialogue, AuthMechanismLines) {
+  struct Case {
+    std::string ehlo;
+    std::vector<std::string> mechanisms;
+  };
+  const std::vector<Case> cases = {
+      {"250-x\r\n250-AUTH LOGIN PLAIN\r\n250 OK", {"LOGIN", "PLAIN"}},
+      {"250-x\r\n250-AUTH=LOGIN\r\n250 OK", {"LOGIN"}},
+      {"250-x\r\n250-XAUTH LOGIN\r\n250 OK", {}},
+      {"250-x\r\n250-AUTH\r\n250 OK", {}},
+      {"250-x\r\n250-auth login Login\r\n250 AUTH LOGIN CRAM-MD5", {"LOGIN", "CRAM-MD5"}},
+      {"250 AUTH LOGIN", {}},  // the first line is the server's name line
+  };
+  std::vector<LoopbackServer::Session> sessions;
+  for (const Case& c : cases) sessions.push_back(SmtpScript({"220 hi", c.ehlo}));
+  LoopbackServer server(sessions);
+  SmtpClient client;
+  for (const Case& c : cases) {
+    ConnectTo(client, server.port());
+    EXPECT_EQ(client.server_auth_mechanisms(), c.mechanisms) << c.ehlo;
+    EXPECT_EQ(client.MechanismOffered(AuthenticationType::atLogin),
+              std::find(c.mechanisms.begin(), c.mechanisms.end(), "LOGIN") != c.mechanisms.end());
+    client.Disconnect();
+  }
+  server.Join();
+}
+
+TEST(SmtpDialogue, AuthenticatesOncePerConnection) {
+  const std::vector<std::string> first = {"220 hi", kEhloOk, "250 r", "334 u",  "334 p",
+                                          "235 ok", "250 s", "250 t", "354 go", "250 done",
+                                          "250 r",  "250 s", "250 t", "354 go", "250 done"};
+  const std::vector<std::string> second = {"220 hi", kEhloOk, "250 r", "334 u",  "334 p",
+                                           "235 ok", "250 s", "250 t", "354 go", "250 done"};
+  LoopbackServer server({SmtpScript(first), SmtpScript(second)});
+  SmtpClient client;
+  client.set_authentication_type(AuthenticationType::atLogin);
+  ConnectTo(client, server.port());
+  Message message;
+  message.from().set_address("a@b.c");
+  message.recipients().AddItem().set_address("d@e.f");
+  client.Send(message);
+  EXPECT_TRUE(client.authenticated());
+  client.Send(message);
+  client.Disconnect();
+  ConnectTo(client, server.port());
+  client.Send(message);
+  client.Disconnect();
+  const auto wires = server.Join();
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(wires[0], "auth LOGIN\r\n"), 1u);
+  EXPECT_EQ(count(wires[0], "Rset\r\n"), 2u);
+  EXPECT_EQ(count(wires[1], "auth LOGIN\r\n"), 1u);
+}
+
+TEST(SmtpDialogue, RefusedRepliesCarryTheServersLine) {
+  struct Case {
+    std::vector<std::string> script;
+    std::string line;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {{"220 hi", kEhloOk, "250 r", "550 5.1.0 sender rejected"}, "550 5.1.0 sender rejected", 550},
+      {{"220 hi", kEhloOk, "250 r", "250 s", "251 User not local; will forward"},
+       "251 User not local; will forward",
+       251},
+      {{"220 hi", kEhloOk, "250 r", "250 s", "252 Cannot VRFY"}, "252 Cannot VRFY", 252},
+      {{"220 hi", kEhloOk, "250 r", "250 s", "250 t", "451-4.3.0 try\r\n451 4.3.0 later"},
+       "451 4.3.0 later",
+       451},
+      {{"220 hi", kEhloOk, "250 r", "250 s", "250 t", "354 go", "554 5.6.0 content rejected"},
+       "554 5.6.0 content rejected",
+       554},
+      {{"220 hi", "500 no ehlo", "502 no helo either"}, "502 no helo either", 502},
+      {{"220 hi", kEhloOk, "250 r", "250 s", "250 t", "250 strange data reply"},
+       "250 strange data reply",
+       250},
+  };
+  std::vector<LoopbackServer::Session> sessions;
+  for (const Case& c : cases) sessions.push_back(SmtpScript(c.script));
+  LoopbackServer server(sessions);
+  SmtpClient client;
+  for (const Case& c : cases) {
+    Message message;
+    message.from().set_address("a@b.c");
+    message.recipients().AddItem().set_address("d@e.f");
+    try {
+      ConnectTo(client, server.port());
+      client.Send(message);
+      ADD_FAILURE() << "no exception for " << c.line;
+    } catch (const ProtocolReplyError& error) {
+      EXPECT_STREQ(error.what(), c.line.c_str());
+      EXPECT_EQ(error.reply_code(), c.code);
+    }
+    client.Disconnect();
+  }
+  server.Join();
+}
+
+TEST(SmtpDialogue, GreetingRefusalWritesQuitAndAllowsReconnect) {
+  LoopbackServer server({SmtpScript({"554 no service here"}), SmtpScript({"220 hi", kEhloOk})});
+  SmtpClient client;
+  try {
+    ConnectTo(client, server.port());
+    FAIL() << "no exception";
+  } catch (const ProtocolReplyError& error) {
+    EXPECT_STREQ(error.what(), "554 no service here");
+    EXPECT_EQ(error.reply_code(), 554);
+  }
+  EXPECT_FALSE(client.IsConnected());
+  ConnectTo(client, server.port());
+  // A second Connect on an open connection fails before any byte is written.
+  EXPECT_THROW(client.Connect(), AlreadyConnected);
+  client.Disconnect();
+  const auto wires = server.Join();
+  EXPECT_EQ(wires[0], "Quit\r\n");
+  EXPECT_EQ(wires[1], "ehlo " + client.LocalHostName() + "\r\nQuit\r\n");
+}
+
+TEST(SmtpDialogue, AlreadyConnectedText) {
+  LoopbackServer server({SmtpScript({"220 hi", kEhloOk})});
+  SmtpClient client;
+  ConnectTo(client, server.port());
+  try {
+    client.Connect();
+    FAIL() << "no exception";
+  } catch (const AlreadyConnected& error) {
+    EXPECT_STREQ(error.what(), "Already connected.");
+  }
+  client.Disconnect();
+  EXPECT_EQ(server.Join()[0], "ehlo " + client.LocalHostName() + "\r\nQuit\r\n");
+}
+
+TEST(SmtpDialogue, ServerClosingAtEachStep) {
+  const std::vector<std::string> full = {"220 hi", kEhloOk,  "250 r",   "250 s",
+                                         "250 t",  "354 go", "250 done"};
+  std::vector<LoopbackServer::Session> sessions;
+  for (size_t k = 0; k < full.size(); ++k) {
+    std::vector<std::string> script(full.begin(), full.begin() + k);
+    script.push_back("<close>");
+    sessions.push_back(SmtpScript(script));
+  }
+  LoopbackServer server(sessions);
+  SmtpClient client;
+  for (size_t k = 0; k < full.size(); ++k) {
+    Message message;
+    message.from().set_address("a@b.c");
+    message.recipients().AddItem().set_address("d@e.f");
+    message.body() = {"text"};
+    try {
+      ConnectTo(client, server.port());
+      client.Send(message);
+      ADD_FAILURE() << "no exception at step " << k;
+    } catch (const ConnClosedGracefully& error) {
+      EXPECT_STREQ(error.what(), "Connection Closed Gracefully.");
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << "step " << k << ": " << error.what();
+    }
+    EXPECT_FALSE(client.IsConnected()) << k;
+    EXPECT_NO_THROW(client.Disconnect());
+  }
+  server.Join();
+}
+
+TEST(SmtpDialogue, RepliesInOneBytePieces) {
+  LoopbackServer server({SmtpScript({"220-mx.test\r\n220 ready", kEhloAuth, "250 r", "334 u",
+                                     "334 p", "235 ok", "250 s", "250 t", "354 go", "250 done"},
+                                    true)});
+  SmtpClient client;
+  client.set_authentication_type(AuthenticationType::atLogin);
+  ConnectTo(client, server.port());
+  EXPECT_EQ(client.server_auth_mechanisms(), (std::vector<std::string>{"LOGIN", "PLAIN"}));
+  Message message;
+  Fill(message);
+  message.cc_list().Clear();
+  message.bcc_list().Clear();
+  message.recipients().Delete(1);
+  client.Send(message);
+  EXPECT_EQ(client.LastReplyLine(), "250 done");
+  client.Disconnect();
+  server.Join();
+}
+
+TEST(SmtpDialogue, InjectedAddressesNeverReachTheWire) {
+  const std::vector<std::string> bad = {"a@b.c\r\nRCPT to:<evil@x>", "x@y\nDATA", "nul\0@z"};
+  std::vector<LoopbackServer::Session> sessions;
+  for (size_t i = 0; i < 4 * bad.size(); ++i) sessions.push_back(SmtpScript({"220 hi", kEhloOk}));
+  LoopbackServer server(sessions);
+  SmtpClient client;
+  std::string nul_address("nul\0@z", 6);
+  const std::vector<std::string> addresses = {bad[0], bad[1], nul_address};
+  for (const std::string& address : addresses) {
+    for (int where = 0; where < 4; ++where) {
+      Message message;
+      message.from().set_address(where == 0 ? address : "ok@b.c");
+      message.recipients().AddItem().set_address(where == 1 ? address : "to@b.c");
+      if (where == 2) message.cc_list().AddItem().set_address(address);
+      if (where == 3) message.bcc_list().AddItem().set_address(address);
+      ConnectTo(client, server.port());
+      try {
+        client.Send(message);
+        ADD_FAILURE() << "no exception";
+      } catch (const MessageError& error) {
+        const std::string text = error.what();
+        EXPECT_NE(text.find("Invalid character in e-mail address"), std::string::npos);
+        EXPECT_EQ(text.find_first_of(std::string("\r\n\0", 3)), std::string::npos);
+        const std::string shown = address.substr(0, 3);
+        EXPECT_NE(text.find(shown), std::string::npos) << text;
+      }
+      client.Disconnect();
+    }
+  }
+  for (const std::string& wire : server.Join()) {
+    EXPECT_EQ(wire, "ehlo " + client.LocalHostName() + "\r\nQuit\r\n");
+  }
+}
+
+// Each wait has its own limit; a short limit makes the silent server fail fast.
+TEST(SmtpDialogue, EveryWaitHasALimit) {
+  struct Case {
+    std::vector<std::string> script;
+    void (*limit)(SmtpClient&);
+  };
+  const std::vector<Case> cases = {
+      {{"<silent>"}, [](SmtpClient& c) { c.set_greeting_timeout(150); }},
+      {{"220 hi", "<silent>"}, [](SmtpClient& c) { c.set_command_timeout(150); }},
+      {{"220 hi", kEhloOk, "250 r", "<silent>"}, [](SmtpClient& c) { c.set_command_timeout(150); }},
+      {{"220 hi", kEhloOk, "250 r", "250 s", "<silent>"},
+       [](SmtpClient& c) { c.set_command_timeout(150); }},
+      {{"220 hi", kEhloOk, "250 r", "250 s", "250 t", "<silent>"},
+       [](SmtpClient& c) { c.set_data_init_timeout(150); }},
+      {{"220 hi", kEhloOk, "250 r", "250 s", "250 t", "354 go", "<silent>"},
+       [](SmtpClient& c) { c.set_data_termination_timeout(150); }},
+  };
+  std::vector<LoopbackServer::Session> sessions;
+  for (const Case& c : cases) sessions.push_back(SmtpScript(c.script));
+  LoopbackServer server(sessions);
+  for (const Case& c : cases) {
+    SmtpClient client;
+    c.limit(client);
+    Message message;
+    message.from().set_address("a@b.c");
+    message.recipients().AddItem().set_address("d@e.f");
+    try {
+      ConnectTo(client, server.port());
+      client.Send(message);
+      ADD_FAILURE() << "no exception";
+    } catch (const SocketError& error) {
+      EXPECT_EQ(error.error_number(), 10060);
+      EXPECT_STREQ(error.what(), "Socket Error # 10060\r\nConnection timed out.");
+    }
+    EXPECT_FALSE(client.IsConnected());
+  }
+  server.Join();
+}
+
+std::set<std::string> SpoolFiles() {
+  std::set<std::string> names;
+  const std::string& dir = TempDirectory();
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(d)) {
+      std::string name = entry->d_name;
+      if (name.rfind("Tov", 0) == 0) names.insert(name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+TEST(SmtpDialogue, StalledWriteTimesOutAndRemovesTheSpool) {
+  test::TempDir dir;
+  const std::string file = dir.File("big.bin");
+  test::WriteFile(file, test::RandomBytes(24 * 1024 * 1024, 5));
+  LoopbackServer server(
+      {SmtpScript({"220 hi", kEhloOk, "250 r", "250 s", "250 t", "354 go", "<stall>"})});
+  const auto spool_before = SpoolFiles();
+  SmtpClient client;
+  client.set_data_block_timeout(200);
+  ConnectTo(client, server.port());
+  Message message;
+  message.from().set_address("a@b.c");
+  message.recipients().AddItem().set_address("d@e.f");
+  Attachment& attachment = message.parts().AddAttachment(file);
+  try {
+    client.Send(message);
+    FAIL() << "no exception";
+  } catch (const SocketError& error) {
+    EXPECT_EQ(error.error_number(), 10060);
+  }
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_FALSE(attachment.spool_file_name().empty());
+  EXPECT_NE(access(attachment.spool_file_name().c_str(), F_OK), 0);
+  EXPECT_EQ(SpoolFiles(), spool_before);
+  server.Join();
+}
+
+TEST(SmtpDialogue, ResetInTheMiddleOfTheMessage) {
+  test::TempDir dir;
+  const std::string file = dir.File("data.bin");
+  test::WriteFile(file, test::RandomBytes(5 * 1024 * 1024, 6));
+  LoopbackServer server(
+      {SmtpScript({"220 hi", kEhloOk, "250 r", "250 s", "250 t", "354 go", "<reset>"})});
+  const auto spool_before = SpoolFiles();
+  SmtpClient client;
+  ConnectTo(client, server.port());
+  Message message;
+  message.from().set_address("a@b.c");
+  message.recipients().AddItem().set_address("d@e.f");
+  Attachment& attachment = message.parts().AddAttachment(file);
+  try {
+    client.Send(message);
+    FAIL() << "no exception";
+  } catch (const SocketError& error) {
+    EXPECT_EQ(error.error_number(), 10054);
+    EXPECT_STREQ(error.what(), "Socket Error # 10054\r\nConnection reset by peer.");
+  }
+  EXPECT_NE(access(attachment.spool_file_name().c_str(), F_OK), 0);
+  EXPECT_EQ(SpoolFiles(), spool_before);
+  EXPECT_NO_THROW(client.Disconnect());
+  server.Join();
+}
+
+TEST(SmtpDialogue, ConnectFailures) {
+  // A port nobody listens on: bind one, note it, close it.
+  int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  close(probe);
+  SmtpClient client;
+  client.set_host("127.0.0.1");
+  client.set_port(ntohs(address.sin_port));
+  try {
+    client.Connect();
+    FAIL() << "no exception";
+  } catch (const SocketError& error) {
+    EXPECT_EQ(error.error_number(), 10061);
+    EXPECT_STREQ(error.what(), "Socket Error # 10061\r\nConnection refused.");
+  }
+  EXPECT_FALSE(client.IsConnected());
+
+  client.set_host("no-such-host.invalid");
+  try {
+    client.Connect();
+    FAIL() << "no exception";
+  } catch (const SocketError& error) {
+    EXPECT_TRUE(error.error_number() == 11001 || error.error_number() == 11002 ||
+                error.error_number() == 11004)
+        << error.error_number();
+    EXPECT_EQ(std::string(error.what()),
+              "Socket Error # " + std::to_string(error.error_number()) + "\r\n");
+  }
+  EXPECT_FALSE(client.IsConnected());
+
+  // And the same client still connects afterwards.
+  LoopbackServer server({SmtpScript({"220 hi", kEhloOk})});
+  client.set_host("LocalHost");
+  client.set_port(server.port());
+  client.Connect();
+  EXPECT_EQ(client.binding().remote_ip(), "127.0.0.1");
+  client.Disconnect();
+  server.Join();
+}
+
+TEST(SmtpDialogue, ConnectThatNobodyAnswersTimesOut) {
+  // A listener that never accepts: once its queue is full, further connects get no answer.
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  listen(listener, 0);
+  socklen_t length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::vector<int> fillers;
+  bool timed_out = false;
+  for (int attempt = 0; attempt < 8 && !timed_out; ++attempt) {
+    SmtpClient client;
+    client.set_host("127.0.0.1");
+    client.set_port(ntohs(address.sin_port));
+    client.set_connect_timeout(300);
+    client.set_greeting_timeout(50);
+    try {
+      client.Connect();
+    } catch (const SocketError& error) {
+      // Until the queue is full a connect succeeds and only the greeting wait runs out.
+      timed_out = error.error_number() == 10060 && !client.binding().has_handle();
+      if (timed_out) {
+        EXPECT_STREQ(error.what(), "Socket Error # 10060\r\nConnection timed out.");
+      }
+    }
+  }
+  EXPECT_TRUE(timed_out);
+  close(listener);
+}
+
+}  // namespace
+}  // namespace tovrel

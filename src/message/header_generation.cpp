@@ -151,7 +151,7 @@ class SpanEncoder {
         }
       }
     } else {
-      out_.append(EncodeBase64Text(chunk_));
+      AppendBase64(chunk_, out_);
     }
     out_.append("?=");
   }

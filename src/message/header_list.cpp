@@ -61,8 +61,14 @@ std::string HeaderList::ValueAt(int i) const {
 }
 
 int HeaderList::IndexOfHeader(std::string_view name) const {
+  // Same answer as comparing NameAt(i) with `name`, without building each name.
+  const std::string_view separator = TrimRightSpaces(value_separator_);
+  if (separator.empty()) return -1;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (EqualsIgnoreCase(NameAt(static_cast<int>(i)), name)) return static_cast<int>(i);
+    const std::string_view line(lines_[i]);
+    const std::size_t p = line.find(separator);
+    const std::string_view line_name = p == std::string_view::npos ? "" : line.substr(0, p);
+    if (EqualsIgnoreCase(line_name, name)) return static_cast<int>(i);
   }
   return -1;
 }

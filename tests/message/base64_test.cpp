@@ -51,6 +51,14 @@ TEST_F(Base64ReferenceTest, EveryLengthFedAtOnce) {
   }
 }
 
+TEST_F(Base64ReferenceTest, AppendBase64EveryLength) {
+  for (std::size_t n = 0; n <= kMaxLength; ++n) {
+    std::string out = "keep";
+    AppendBase64(std::string_view(data_).substr(0, n), out);
+    ASSERT_EQ(out, "keep" + expected_[n]) << "length " << n;
+  }
+}
+
 TEST_F(Base64ReferenceTest, EveryLengthThroughFeedAndFinishInput) {
   Base64Encoder encoder;
   for (std::size_t n = 0; n <= kMaxLength; n += 7) {

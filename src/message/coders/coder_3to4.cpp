@@ -168,6 +168,27 @@ std::string EncodeBase64Text(std::string_view text) {
   return result;
 }
 
+void AppendBase64(std::string_view bytes, std::string& out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  out.reserve(out.size() + 4 * ((n + 2) / 3));
+  std::size_t i = 0;
+  for (; i + 3 <= n; i += 3) {
+    const unsigned v = p[i] << 16 | p[i + 1] << 8 | p[i + 2];
+    out.push_back(kBase64Table[v >> 18]);
+    out.push_back(kBase64Table[(v >> 12) & 63]);
+    out.push_back(kBase64Table[(v >> 6) & 63]);
+    out.push_back(kBase64Table[v & 63]);
+  }
+  if (i < n) {
+    const unsigned v = p[i] << 16 | (i + 1 < n ? p[i + 1] << 8 : 0);
+    out.push_back(kBase64Table[v >> 18]);
+    out.push_back(kBase64Table[(v >> 12) & 63]);
+    out.push_back(i + 1 < n ? kBase64Table[(v >> 6) & 63] : '=');
+    out.push_back('=');
+  }
+}
+
 // --- UU and XX -----------------------------------------------------------------------------------
 
 UUEncoder::UUEncoder(BaseComponent* owner) : Coder3To4(owner) {

@@ -73,6 +73,9 @@ class Base64Decoder : public Coder3To4 {
 
 // The base64 text of `text` on one line (for the SMTP AUTH LOGIN exchange).
 std::string EncodeBase64Text(std::string_view text);
+// Appends the padded base64 text of `bytes` to `out`, without a coder object (for short texts in
+// hot paths such as encoded header words).
+void AppendBase64(std::string_view bytes, std::string& out);
 
 // uuencode: "begin <mode> <name>", data lines of up to 61 bytes led by their length character,
 // the empty data line and "end", each ending in CR LF. Finish once per file.

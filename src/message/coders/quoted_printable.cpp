@@ -84,7 +84,7 @@ void QuotedPrintableEncoder::CodeBlock() { EncodeHeld(block_size()); }
 
 void QuotedPrintableEncoder::EmitSoftBrokenLines(bool all) {
   std::size_t start = 0;
-  std::string line;
+  std::string& line = line_;
   while (pending_line_.size() - start > kMaxPending) {
     const char* at = pending_line_.data() + start;
     std::size_t cut = 75;
@@ -110,7 +110,7 @@ void QuotedPrintableEncoder::EmitSoftBrokenLines(bool all) {
 void QuotedPrintableEncoder::EmitEncoded(std::string_view text) {
   pending_line_.append(text);
   std::size_t start = 0;
-  std::string line;
+  std::string& line = line_;
   for (std::size_t crlf; (crlf = pending_line_.find("\r\n", start)) != std::string::npos;
        start = crlf + 2) {
     line.assign(pending_line_, start, crlf - start);

@@ -30,6 +30,7 @@ class QuotedPrintableEncoder : public Coder {
   void EmitSoftBrokenLines(bool all);
   std::string pending_line_;
   std::string coded_;
+  std::string line_;  // reused for every emitted line
 };
 
 class QuotedPrintableDecoder : public Coder {

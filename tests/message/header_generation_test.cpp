@@ -86,6 +86,21 @@ test::ProcessResult PythonDecode(const std::vector<std::string>& values,
       {dir.File("values"), charset});
 }
 
+// Runs `script` on the message text parsed by Python's email package (as `m`, with the
+// compat32 policy, whose header objects accept CR and LF in decoded names); `text(v)` unfolds and
+// decodes a header value.
+test::ProcessResult ParseWithPython(const std::string& message_text, const std::string& script) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("m"), message_text);
+  return test::RunPython(
+      "import email, email.utils, sys\n"
+      "from email.header import decode_header, make_header\n"
+      "m = email.message_from_binary_file(open(sys.argv[1], 'rb'))\n"
+      "def text(v): return str(make_header(decode_header(v.replace('\\r\\n', ''))))\n" +
+          script,
+      {dir.File("m")});
+}
+
 std::string Hex(const std::string& bytes) {
   static const char* digits = "0123456789abcdef";
   std::string hex;
@@ -255,18 +270,11 @@ TEST(EncodeMailboxTest, NamesQuotedOrEncodedAndParsedBackByPython) {
   for (char letter : {'Q', 'B'}) {
     HeaderList to;
     to.SetHeader("To", EncodeMailboxList(list, letter, tx8Bit, "UTF-8"));
-    test::TempDir dir;
-    test::WriteFile(dir.File("m"), Block(to) + "\r\n");
-    // Python's address objects refuse CR and LF in names, so decode the raw field instead.
-    const test::ProcessResult r = test::RunPython(
-        "import email, email.utils, sys\n"
-        "from email.header import decode_header, make_header\n"
-        "m = email.message_from_binary_file(open(sys.argv[1], 'rb'))\n"
-        "print(len(m.get_all('To')), m.get_all('Bcc'))\n"
-        "raw = m['To'].replace('\\r\\n', '').replace('\\n', '')\n"
-        "for n, a in email.utils.getaddresses([raw]):\n"
-        "    print((str(make_header(decode_header(n))) + '|' + a).encode().hex())\n",
-        {dir.File("m")});
+    const test::ProcessResult r =
+        ParseWithPython(Block(to) + "\r\n",
+                        "print(len(m.get_all('To')), m.get_all('Bcc'))\n"
+                        "for n, a in email.utils.getaddresses([m['To'].replace('\\r\\n', '')]):\n"
+                        "    print((text(n) + '|' + a).encode().hex())\n");
     ASSERT_EQ(r.exit_status, 0) << r.err;
     std::string expected = "1 None\n";
     for (std::size_t i = 0; i < list.count(); ++i) {
@@ -330,18 +338,12 @@ TEST(BuildHeaderListTest, CrLfInSubjectOrganizationOrNameCannotAddFields) {
   m.set_date(EncodeDateTime(2026, 3, 4, 5, 6, 7));
   for (const char* codeset : {"UTF-8", "ISO-8859-1"}) {
     const HeaderList h = BuildHeaderList(m, LocaleInfo{"en_US", codeset});
-    test::TempDir dir;
-    test::WriteFile(dir.File("m"), Block(h) + "\r\nbody\r\n");
-    const test::ProcessResult r = test::RunPython(
-        "import email, email.utils, sys\n"
-        "from email.header import decode_header, make_header\n"
-        "m = email.message_from_binary_file(open(sys.argv[1], 'rb'))\n"
-        "print(len(m.get_all('Subject')), m.get_all('Bcc'), len(m.get_all('To')))\n"
-        "def text(v): return str(make_header(decode_header(v.replace('\\r\\n', ''))))\n"
-        "print(repr(text(m['Subject'])), repr(text(m['Organization'])))\n"
-        "name = email.utils.getaddresses([m['From'].replace('\\r\\n', '')])[0][0]\n"
-        "print(repr(str(make_header(decode_header(name)))), m.get_payload().strip())\n",
-        {dir.File("m")});
+    const test::ProcessResult r =
+        ParseWithPython(Block(h) + "\r\nbody\r\n",
+                        "print(len(m.get_all('Subject')), m.get_all('Bcc'), len(m.get_all('To')))\n"
+                        "print(repr(text(m['Subject'])), repr(text(m['Organization'])))\n"
+                        "name = email.utils.getaddresses([m['From'].replace('\\r\\n', '')])[0][0]\n"
+                        "print(repr(text(name)), m.get_payload().strip())\n");
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(r.out,
               "1 None 1\n'Hello\\r\\nBcc: x@y' 'Org\\r\\n\\r\\nBody starts here?'\n"

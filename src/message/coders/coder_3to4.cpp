@@ -26,8 +26,11 @@ void Coder3To4::DecodeGroup(char c1, char c2, char c3, char c4, std::string& out
   out.push_back(static_cast<char>(v & 255));
 }
 
-void Coder3To4::EncodeGroups(std::string_view bytes, std::string& out) const {
-  const char* t = coding_table().data();
+namespace {
+
+// Appends 4 * ceil(n / 3) table characters for `bytes`; a last group of one or two bytes is
+// completed with zero bytes.
+void AppendGroups(const char* t, std::string_view bytes, std::string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
   const std::size_t start = out.size();
@@ -49,6 +52,12 @@ void Coder3To4::EncodeGroups(std::string_view bytes, std::string& out) const {
     o[2] = t[(b2 << 2) & 63];
     o[3] = t[0];
   }
+}
+
+}  // namespace
+
+void Coder3To4::EncodeGroups(std::string_view bytes, std::string& out) const {
+  AppendGroups(coding_table().data(), bytes, out);
 }
 
 void Coder3To4::EncodeBlockGroups() {
@@ -169,24 +178,10 @@ std::string EncodeBase64Text(std::string_view text) {
 }
 
 void AppendBase64(std::string_view bytes, std::string& out) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
-  out.reserve(out.size() + 4 * ((n + 2) / 3));
-  std::size_t i = 0;
-  for (; i + 3 <= n; i += 3) {
-    const unsigned v = p[i] << 16 | p[i + 1] << 8 | p[i + 2];
-    out.push_back(kBase64Table[v >> 18]);
-    out.push_back(kBase64Table[(v >> 12) & 63]);
-    out.push_back(kBase64Table[(v >> 6) & 63]);
-    out.push_back(kBase64Table[v & 63]);
-  }
-  if (i < n) {
-    const unsigned v = p[i] << 16 | (i + 1 < n ? p[i + 1] << 8 : 0);
-    out.push_back(kBase64Table[v >> 18]);
-    out.push_back(kBase64Table[(v >> 12) & 63]);
-    out.push_back(i + 1 < n ? kBase64Table[(v >> 6) & 63] : '=');
-    out.push_back('=');
-  }
+  AppendGroups(kBase64Table, bytes, out);
+  const std::size_t rest = bytes.size() % 3;
+  if (rest == 1) out.replace(out.size() - 2, 2, "==");
+  if (rest == 2) out.back() = '=';
 }
 
 // --- UU and XX -----------------------------------------------------------------------------------

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QUrl>
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace tovrel {
+
+class AboutBox;
+class HttpClient;
+class RegistryStore;
+
+// The texts and addresses of the Help menu, the update check and the About box.
+namespace help_texts {
+inline constexpr const char* kProductHost = "www.tovrel.example";
+inline constexpr const char* kHomePage = "http://www.tovrel.example/";
+inline constexpr const char* kFaqPage = "http://www.tovrel.example/faq.htm";
+inline constexpr const char* kProductPage = "http://www.tovrel.example/tovrelmail.htm";
+inline constexpr const char* kUpdatePath = "/updates/tovrelmail33.upd";
+inline constexpr const char* kHelpFile = "manual.htm";
+
+inline constexpr const char* kNewVersion = "new";
+inline constexpr const char* kCookiePrefix = "Cookie:/n";
+inline constexpr const char* kNoUpdates = "No updates available.";
+inline constexpr const char* kUpdateAvailable = "Update Available. Do you want to know more?";
+inline constexpr const char* kCheckingTitle = "Checking for updates";
+
+inline constexpr const char* kAboutCaption = "About";
+inline constexpr const char* kProductName = "TovrelMail";
+inline constexpr const char* kVersion = "Version 3.31";
+inline constexpr const char* kNotice =
+    "Copyright (c) 2003-2026 Tovrel. Written by the TovrelMail team.";
+inline constexpr const char* kSiteLabel = "www.tovrel.example";
+inline constexpr const char* kOk = "OK";
+}  // namespace help_texts
+
+// How files and web addresses reach the desktop's default handler. Tests put a recorder in
+// its place; an empty function restores the desktop's own.
+using UrlOpener = std::function<void(const QUrl&)>;
+void SetUrlOpener(UrlOpener opener);
+// Hands the address to the default handler; whether that works is not reported.
+void OpenWithDefaultHandler(const QUrl& url);
+
+// The user guide: "manual.htm" in the current folder, else beside the program, else in the
+// installed documentation folder. Empty when there is none.
+std::string FindHelpFile();
+
+// Help (and the settings dialog's Help button): opens the user guide; silent when it is missing.
+void OpenHelpFile();
+// FAQ: opens the support page.
+void OpenFaqPage();
+
+// The host the update check asks: the store's "update"/"host" value (host or host:port) when it
+// holds one, else the product's web host.
+std::string UpdateHost(RegistryStore& registry);
+
+// Check for updates: fetches the update-information file from `host` with `http` and tells the
+// user the verdict in message boxes over `parent`. Failures are raised for the default error
+// report. The window keeps working while the client waits; a second request while one is
+// running is ignored, as the running one will answer.
+void CheckForUpdates(QWidget* parent, HttpClient& http, const std::string& host);
+
+// About: shows the About box modally and returns when it is closed.
+void ShowAboutBox(AboutBox& box);
+
+}  // namespace tovrel

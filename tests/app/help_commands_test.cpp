@@ -127,7 +127,7 @@ TEST_F(HelpCommandsTest, FailuresReachTheDefaultErrorReport) {
     std::string shown;
   } cases[] = {
       {"127.0.0.1:" + std::to_string(test::RefusedPort()), "Connection Failed."},
-      {"no-such-host.invalid", "Null Remote Address."},
+      {test::kUnresolvableHost, "Null Remote Address."},
       {oversized.Url(""), "Reply body larger than the allowed 1048576 bytes."},
   };
   for (const auto& c : cases) {

@@ -68,32 +68,10 @@ TEST(AsyncSocketConnect, RefusedPortFailsAfterNotifying) {
   EXPECT_FALSE(socket.connected());
 }
 
-TEST(AsyncSocketConnect, UnansweredConnectTimesOut) {
-  test::FullListener listener;
-  AsyncSocket socket;
-  socket.set_host("127.0.0.1");
-  socket.set_port(listener.port());
-  socket.set_time_out(300);
-  QElapsedTimer clock;
-  clock.start();
-  EXPECT_EQ(FailureOf<SockError>([&] { socket.Connect(); }), "Connection Timed out");
-  EXPECT_TRUE(socket.timed_out());
-  EXPECT_LT(clock.elapsed(), 5000);
-}
-
-TEST(AsyncSocketConnect, UnknownHostWithoutHandlerHasNoAddress) {
-  AsyncSocket socket;
-  socket.set_host("no-such-host.invalid");
-  socket.set_port(80);
-  socket.set_time_out(10000);
-  EXPECT_EQ(FailureOf<SockError>([&] { socket.Connect(); }), "Null Remote Address");
-  EXPECT_EQ(socket.remote_address(), 0u);
-}
-
 TEST(AsyncSocketConnect, InvalidHostHandlerMayOfferAnotherHost) {
   ScriptedServer server{{.reply = "hello\r\n", .line_request = true}};
   AsyncSocket socket;
-  socket.set_host("no-such-host.invalid");
+  socket.set_host(test::kUnresolvableHost);
   socket.set_port(server.port());
   socket.set_time_out(5000);
   int asked = 0;
@@ -114,12 +92,12 @@ TEST(AsyncSocketConnect, InvalidHostHandlerMayOfferAnotherHost) {
 
 TEST(AsyncSocketConnect, HandlerIsAskedOnlyOnce) {
   AsyncSocket socket;
-  socket.set_host("no-such-host.invalid");
+  socket.set_host(test::kUnresolvableHost);
   socket.set_port(80);
   int asked = 0;
   socket.set_on_invalid_host([&](AsyncSocket& sender, bool& handled) {
     ++asked;
-    sender.set_host("still-no-such-host.invalid");
+    sender.set_host("y" + test::kUnresolvableHost);
     handled = true;
   });
   EXPECT_EQ(FailureOf<SockError>([&] { socket.Connect(); }), "Null Remote Address");
@@ -251,13 +229,6 @@ TEST_F(AsyncSocketTransfer, CaptureTimeOutMeasuresSilenceNotTheWholeTransfer) {
   EXPECT_EQ(socket_.CaptureString(), "0123456789");
 }
 
-TEST_F(AsyncSocketTransfer, CaptureStringAbortsWhenThePeerNeverCloses) {
-  ScriptedServer server{{.reply = "partial", .keep_open = true, .line_request = true}};
-  Open(server, 300);
-  socket_.Writeln("go");
-  EXPECT_EQ(FailureOf<AbortError>([&] { socket_.CaptureString(); }), "Socket capture aborted");
-}
-
 TEST_F(AsyncSocketTransfer, CaptureStringStopsAtItsLimit) {
   const std::string body = test::RandomBytes(200000, 3);
   ScriptedServer server{{.reply = body, .keep_open = true, .line_request = true}};
@@ -323,18 +294,6 @@ TEST_F(AsyncSocketTransfer, CancelFromAnEventStopsTheWait) {
   QTimer::singleShot(100, [this] { socket_.Cancel(); });
   EXPECT_EQ(FailureOf<AbortError>([&] { socket_.ReadLn(); }), "Socket readln aborted");
   EXPECT_FALSE(socket_.timed_out());
-}
-
-TEST_F(AsyncSocketTransfer, EventsRunWhileAReplyIsAwaited) {
-  ScriptedServer server{{.reply = "late\n", .delay = 0.6, .line_request = true}};
-  Open(server);
-  int ticks = 0;
-  QTimer ticker;
-  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-  ticker.start(50);
-  socket_.Writeln("go");
-  EXPECT_EQ(socket_.ReadLn(), "late\n");
-  EXPECT_GE(ticks, 5);
 }
 
 TEST(AsyncSocketStatus, ReportLevelChoosesTheTexts) {

@@ -204,7 +204,7 @@ TEST_F(HttpClientTest, RefusedPortAndUnknownHost) {
               client_.Get("127.0.0.1:" + std::to_string(test::RefusedPort()) + kUpdatePath);
             }),
             "Connection Failed");
-  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get("no-such-host.invalid" + kUpdatePath); }),
+  EXPECT_EQ(FailureOf<HttpError>([&] { client_.Get(test::kUnresolvableHost + kUpdatePath); }),
             "Null Remote Address");
   EXPECT_FALSE(client_.busy());
 }

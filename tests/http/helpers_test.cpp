@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "form_decoder.h"
 #include "http/ex_string_list.h"
 #include "http/url_encoder.h"
 #include "http/uu_processor.h"
@@ -89,12 +90,7 @@ TEST(UrlEncoder, EveryByteSurvivesARealFormDecoder) {
     const bool allowed = std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '%';
     EXPECT_TRUE(allowed) << int(c);
   }
-  const test::ProcessResult decoded = test::RunPython(
-      "import sys, urllib.parse\n"
-      "sys.stdout.buffer.write(urllib.parse.unquote_to_bytes(sys.stdin.read().replace('+', ' ')))",
-      {}, encoded);
-  ASSERT_EQ(decoded.exit_status, 0) << decoded.err;
-  EXPECT_EQ(decoded.out, all);
+  EXPECT_EQ(test::PythonFormDecode(encoded), all);
 }
 
 TEST(UrlEncoder, UpperCaseHexAndTheInputStringProperty) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "failure_text.h"
+#include "form_decoder.h"
 #include "http/http_error.h"
 #include "scripted_server.h"
 #include "socket_helpers.h"
@@ -249,12 +250,7 @@ TEST_F(HttpClientTest, PostSendsTheEncodedDataWithItsLength) {
   EXPECT_NE(request.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"),
             std::string::npos);
   // A real form decoder gives back every byte.
-  const test::ProcessResult decoded = test::RunPython(
-      "import sys, urllib.parse\n"
-      "sys.stdout.buffer.write(urllib.parse.unquote_to_bytes(sys.stdin.read().replace('+', ' ')))",
-      {}, body);
-  ASSERT_EQ(decoded.exit_status, 0) << decoded.err;
-  EXPECT_EQ(decoded.out, data);
+  EXPECT_EQ(test::PythonFormDecode(body), data);
 }
 
 TEST_F(HttpClientTest, LinkSendsTheBodyItAnnounces) {

@@ -215,6 +215,29 @@ TEST(SmtpDialogue, RefusedRepliesCarryTheServersLine) {
   server.Join();
 }
 
+TEST(SmtpDialogue, RefusedPasswordLeavesTheClientUnauthenticated) {
+  LoopbackServer server({SmtpScript(
+      {"220 hi", kEhloOk, "250 r", "334 VXNlcg==", "334 UGFzcw==", "535 5.7.8 bad credentials"})});
+  SmtpClient client;
+  client.set_authentication_type(AuthenticationType::atLogin);
+  client.set_user_id("jane");
+  client.set_password("wrong");
+  ConnectTo(client, server.port());
+  Message message;
+  message.from().set_address("a@b.c");
+  try {
+    client.Send(message);
+    FAIL() << "no exception";
+  } catch (const ProtocolReplyError& error) {
+    EXPECT_STREQ(error.what(), "535 5.7.8 bad credentials");
+    EXPECT_EQ(error.reply_code(), 535);
+  }
+  EXPECT_FALSE(client.authenticated());
+  client.Disconnect();
+  const std::string wire = server.Join()[0];
+  EXPECT_EQ(wire.find("Mail from"), std::string::npos);
+}
+
 TEST(SmtpDialogue, GreetingRefusalWritesQuitAndAllowsReconnect) {
   LoopbackServer server({SmtpScript({"554 no service here"}), SmtpScript({"220 hi", kEhloOk})});
   SmtpClient client;

@@ -1,0 +1,240 @@
+// The message text as the writer puts it on a connection, for the shapes the compose window never
+// builds (text alternatives, related parts, odd part settings) and for its failure paths.
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <functional>
+#include <set>
+
+#include "message/message_error.h"
+#include "message/string_helpers.h"
+#include "net/loopback_server.h"
+#include "net/message_client.h"
+#include "support/test_support.h"
+
+namespace tovrel {
+namespace {
+
+using test::LoopbackServer;
+using test::Peer;
+
+// Runs `write` on a connected writer and returns every byte the peer received.
+std::string Written(const std::function<void(MessageClient&)>& write) {
+  LoopbackServer server({[](Peer& peer) { peer.ReadAll(); }});
+  MessageClient client;
+  client.set_host("127.0.0.1");
+  client.set_port(server.port());
+  client.Connect();
+  try {
+    write(client);
+  } catch (...) {
+    client.Disconnect();
+    server.Join();
+    throw;
+  }
+  client.Disconnect();
+  return server.Join()[0];
+}
+
+std::string Body(const std::string& text) { return text.substr(text.find("\r\n\r\n") + 4); }
+
+// Python's parser's view of a multipart text: one line per leaf part, "type<TAB>hex payload".
+std::string ParsedParts(const std::string& text) {
+  test::ProcessResult result = test::RunPython(R"PY(
+import email, sys
+from email import policy
+msg = email.message_from_bytes(sys.stdin.buffer.read(), policy=policy.default)
+for part in msg.walk():
+    if not part.is_multipart():
+        print(part.get_content_type(), part.get_payload(decode=True).hex(), sep='\t')
+print('defects', sum(len(p.defects) for p in msg.walk()), sep='\t')
+)PY",
+                                               {}, text);
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  return result.out;
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex.push_back(digits[c >> 4]);
+    hex.push_back(digits[c & 15]);
+  }
+  return hex;
+}
+
+TEST(MessageWriter, PlainBodyIsDotStuffedAndKeptStuffed) {
+  Message message;
+  message.from().set_address("a@b.c");
+  message.body() = {".", "..", "text", ".x"};
+  const std::string text = Written([&](MessageClient& c) { c.WriteMessage(message); });
+  EXPECT_EQ(Body(text), "..\r\n...\r\ntext\r\n..x\r\n");
+  EXPECT_EQ(message.body(), (StringList{"..", "...", "text", "..x"}));
+  EXPECT_EQ(text.find("MIME-Version"), std::string::npos);
+}
+
+TEST(MessageWriter, TwoTextPartsWithoutAttachments) {
+  Message message;
+  message.from().set_address("a@b.c");
+  message.body() = {"never written"};
+  const std::string long_line(5000, 'q');
+  StringList plain = {"Hello =", ".dot first", long_line};
+  StringList html = {"<p>caf\xE9</p>"};
+  message.parts().AddTextPart(&plain);
+  message.parts().AddTextPart(&html).set_content_type("text/html");
+  const std::string text = Written([&](MessageClient& c) { c.WriteMessage(message); });
+  EXPECT_EQ(text.find("never written"), std::string::npos);
+  EXPECT_EQ(text.find("Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit"),
+            std::string::npos);
+  EXPECT_NE(text.find("\r\n--=_NextPart_2jgjjvttfbfuj88oamz1inn\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\n--=_NextPart_2jgjjvttfbfuj88oamz1inn--\r\n"), std::string::npos);
+  EXPECT_NE(text.find("Content-Type: multipart/alternative; boundary=\"" +
+                      std::string(kMixedBoundary) + "\";"),
+            std::string::npos);
+  const std::string parsed = ParsedParts(text);
+  EXPECT_NE(parsed.find("text/plain\t" + Hex("Hello =\r\n..dot first\r\n" + long_line + "\r\n")),
+            std::string::npos)
+      << parsed;
+  EXPECT_NE(parsed.find("text/html\t" + Hex("<p>caf\xE9</p>\r\n")), std::string::npos) << parsed;
+  EXPECT_NE(parsed.find("defects\t0"), std::string::npos) << parsed;
+}
+
+TEST(MessageWriter, OneTextPartFailsAfterTheHeaderLines) {
+  Message message;
+  message.from().set_address("a@b.c");
+  message.set_subject("single");
+  message.parts().AddTextPart();
+  std::string text;
+  try {
+    text = Written([&](MessageClient& c) { c.WriteMessage(message); });
+    FAIL() << "no exception";
+  } catch (const TextInvalidCount& error) {
+    EXPECT_STREQ(error.what(), "Invalid Text count. TextPart must be greater than 1");
+  }
+}
+
+TEST(MessageWriter, AttachmentWithContentIdMakesTheBodyRelated) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("logo.png"), "PNGDATA");
+  Message message;
+  message.from().set_address("a@b.c");
+  message.body() = {"see the logo"};
+  Attachment& logo = message.parts().AddAttachment(dir.File("logo.png"));
+  logo.extra_headers().SetHeader("Content-ID", "<logo@here>");
+  const std::string text = Written([&](MessageClient& c) { c.WriteMessage(message); });
+  const std::string related = "--" + std::string(kRelatedBoundary);
+  EXPECT_NE(text.find("Content-Type: multipart/related; type=\"multipart/alternative\"; "),
+            std::string::npos);
+  EXPECT_NE(text.find("\r\n" + related + "\r\nContent-Type: text/plain\r\n"), std::string::npos);
+  EXPECT_NE(text.find("filename=\"logo.png\"\r\nContent-ID: <logo@here>\r\n\r\nUE5HREFUQQ==\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\r\n" + related + "--\r\n"), std::string::npos);
+}
+
+TEST(MessageWriter, AttachmentPartHeaderVariants) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("a.txt"), "abc");
+  Message message;
+  message.from().set_address("a@b.c");
+  // Capital BASE64 keeps the empty content type.
+  message.parts().AddAttachment(dir.File("a.txt")).set_content_transfer("BASE64");
+  Attachment& typed = message.parts().AddAttachment(dir.File("a.txt"));
+  typed.set_content_type("text/plain");
+  typed.set_content_disposition("inline");
+  const std::string text = Written([&](MessageClient& c) { c.WriteMessage(message); });
+  EXPECT_NE(text.find("\r\nContent-Type: ;\r\n        name=\"a.txt\"\r\n"
+                      "Content-Transfer-Encoding: BASE64\r\n"
+                      "Content-Disposition: attachment;\r\n        filename=\"a.txt\"\r\n\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(
+      text.find("\r\nContent-Type: text/plain;\r\n        name=\"a.txt\"\r\n"
+                "Content-Transfer-Encoding: base64\r\n"
+                "Content-Disposition: inline;\r\n        filename=\"a.txt\"\r\n\r\nYWJj\r\n\r\n"),
+      std::string::npos)
+      << text;
+  EXPECT_EQ(message.parts()[0].content_type(), "");
+  EXPECT_EQ(static_cast<Attachment&>(message.parts()[0]).content_disposition(), "attachment");
+}
+
+TEST(MessageWriter, AttachmentHeaderName) {
+  EXPECT_EQ(AttachmentHeaderName("/tmp/dir/report.pdf"), "report.pdf");
+  EXPECT_EQ(AttachmentHeaderName("/tmp/dir/"), "");
+  EXPECT_EQ(AttachmentHeaderName("plain"), "plain");
+  EXPECT_EQ(AttachmentHeaderName("/x/a\"b\\c"), "a\\\"b\\\\c");
+  EXPECT_EQ(AttachmentHeaderName(std::string("/x/l\r\ni\tn\x7f", 10)), "l__i_n_");
+}
+
+std::set<std::string> SpoolFiles() {
+  std::set<std::string> names;
+  if (DIR* d = opendir(TempDirectory().c_str())) {
+    while (dirent* entry = readdir(d)) {
+      if (std::string(entry->d_name).rfind("Tov", 0) == 0) names.insert(entry->d_name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+TEST(MessageWriter, MissingAttachmentFileFailsBeforeItsHeader) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("there.bin"), std::string(100, 'x'));
+  Message message;
+  message.from().set_address("a@b.c");
+  message.parts().AddAttachment(dir.File("there.bin"));
+  message.parts().AddAttachment(dir.File("missing.bin"));
+  const auto before = SpoolFiles();
+  LoopbackServer server({[](Peer& peer) { peer.ReadAll(); }});
+  MessageClient client;
+  client.set_host("127.0.0.1");
+  client.set_port(server.port());
+  client.Connect();
+  try {
+    client.WriteMessage(message);
+    FAIL() << "no exception";
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()), "Cannot open file " + dir.File("missing.bin"));
+  }
+  client.Disconnect();
+  const std::string text = server.Join()[0];
+  EXPECT_EQ(SpoolFiles(), before);
+  // The first attachment went out whole; the second got its delimiter line only.
+  EXPECT_NE(text.find("filename=\"there.bin\""), std::string::npos);
+  EXPECT_EQ(text.find("missing.bin"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 38), "--=_NextPart_2jgjjvttfbfuj88oamz1inn\r\n");
+}
+
+TEST(MessageWriter, ProgressAndStatusReports) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("f.bin"), test::RandomBytes(1000, 3));
+  Message message;
+  message.from().set_address("a@b.c");
+  message.body() = {"x"};
+  message.parts().AddAttachment(dir.File("f.bin"));
+  std::vector<std::string> statuses;
+  int begins = 0;
+  int ends = 0;
+  Written([&](MessageClient& c) {
+    c.set_on_status([&](NetComponent&, ConnectionStatus status, const std::string& text) {
+      if (status == ConnectionStatus::stText) statuses.push_back(text);
+    });
+    c.set_on_work_begin([&](NetComponent&, WorkMode mode, int64_t max) {
+      EXPECT_EQ(mode, WorkMode::wkWrite);
+      EXPECT_EQ(max, 0);
+      ++begins;
+    });
+    c.set_on_work_end([&](NetComponent&, WorkMode) { ++ends; });
+    c.WriteMessage(message);
+  });
+  EXPECT_EQ(statuses, std::vector<std::string>{"Encoding attachment"});
+  // The spool stream's own phase nests inside the body's, so only one phase is seen.
+  EXPECT_EQ(begins, 1);
+  EXPECT_EQ(ends, 1);
+}
+
+}  // namespace
+}  // namespace tovrel

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "message/message.h"
@@ -16,14 +17,24 @@
 
 namespace {
 
+// The file's lines without their LF (and a CR before it); a last line without LF counts too.
 tovrel::StringList ReadLines(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
+  std::string text;
+  std::string block(1 << 16, '\0');
+  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
+    text.append(block, 0, static_cast<std::size_t>(in.gcount()));
+  }
   tovrel::StringList lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::size_t length = end - start;
+    if (length > 0 && text[end - 1] == '\r') --length;
+    lines.emplace_back(text, start, length);
+    start = end + 1;
   }
   return lines;
 }
@@ -40,7 +51,7 @@ int main(int argc, char** argv) {
     message.from().set_address(argv[2]);
     message.recipients().LoadFromText(argv[3]);
     message.set_subject(argv[4]);
-    message.set_body(ReadLines(argv[5]));
+    message.body() = ReadLines(argv[5]);
     for (int i = 6; i < argc; ++i) message.parts().AddAttachment(argv[i]);
 
     tovrel::SmtpClient smtp;

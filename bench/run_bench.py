@@ -558,6 +558,31 @@ def machine_note(reps):
                                             time.strftime('%Y-%m-%d %H:%M'), reps, reps * 3)
 
 
+def tool_versions():
+    probes = [('curl', ['curl', '--version']), ('s-nail', ['s-nail', '-V']),
+              ('msmtp', ['msmtp', '--version']), ('Python', ['/usr/bin/python3', '--version'])]
+    found = []
+    for name, argv in probes:
+        try:
+            out = subprocess.run(argv, capture_output=True, text=True, timeout=10).stdout
+        except OSError:
+            continue
+        words = out.split()
+        version = next((w.lstrip('v').rstrip(',') for w in words if w[:1].isdigit() or
+                        (w[:1] == 'v' and w[1:2].isdigit())), '?')
+        found.append('%s %s' % (name, version))
+    return ', '.join(found)
+
+
+def source_revision():
+    try:
+        return subprocess.run(['git', 'rev-parse', '--short', 'HEAD'], capture_output=True,
+                              text=True, cwd=os.path.dirname(os.path.abspath(__file__)),
+                              timeout=10).stdout.strip() or '?'
+    except OSError:
+        return '?'
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--build', default='build', help='the build folder')
@@ -623,6 +648,7 @@ def main():
 
     summary = summarise({k: v for k, v in samples.items() if k not in status})
     report = ['# TovrelMail send-path benchmarks', '', machine_note(reps), '',
+              'Source %s; %s.' % (source_revision(), tool_versions()), '',
               'Sink: tovrel_smtp_sink on 127.0.0.1. Floor: attachment encoded by `base64 -w76` '
               'and pushed through a plain socket (encoding and push timed; text cases: pushed '
               'as is). MiB/s: payload MiB over wall time. × best other: against the fastest '

@@ -369,8 +369,13 @@ void TcpConnection::FlushPendingOutput(long count) {
     pending.Clear();
     SendNow(all);
   } else {
-    std::string_view head = pending.view().substr(0, static_cast<size_t>(count));
-    SendNow(head);
+    try {
+      SendNow(pending.view().substr(0, static_cast<size_t>(count)));
+    } catch (...) {
+      // Part of it may be out already; what is left must not follow later out of order.
+      pending.Clear();
+      throw;
+    }
     pending.RemoveFromFront(static_cast<size_t>(count));
   }
 }

@@ -1,6 +1,7 @@
 #include "net/loopback_server.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -10,6 +11,8 @@
 
 #include <cerrno>
 #include <stdexcept>
+
+#include "message/string_helpers.h"
 
 namespace tovrel::test {
 
@@ -207,6 +210,17 @@ LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pie
     }
     peer.ReadAll();
   };
+}
+
+std::set<std::string> SpoolFiles() {
+  std::set<std::string> names;
+  if (DIR* folder = opendir(TempDirectory().c_str())) {
+    while (dirent* entry = readdir(folder)) {
+      if (std::string(entry->d_name).rfind("Tov", 0) == 0) names.insert(entry->d_name);
+    }
+    closedir(folder);
+  }
+  return names;
 }
 
 }  // namespace tovrel::test

@@ -1,12 +1,10 @@
 // The message text as the writer puts it on a connection, for the shapes the compose window never
 // builds (text alternatives, related parts, odd part settings) and for its failure paths.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <functional>
-#include <set>
 
 #include "message/message_error.h"
 #include "message/string_helpers.h"
@@ -169,17 +167,6 @@ TEST(MessageWriter, AttachmentHeaderName) {
   EXPECT_EQ(AttachmentHeaderName(std::string("/x/l\r\ni\tn\x7f", 10)), "l__i_n_");
 }
 
-std::set<std::string> SpoolFiles() {
-  std::set<std::string> names;
-  if (DIR* d = opendir(TempDirectory().c_str())) {
-    while (dirent* entry = readdir(d)) {
-      if (std::string(entry->d_name).rfind("Tov", 0) == 0) names.insert(entry->d_name);
-    }
-    closedir(d);
-  }
-  return names;
-}
-
 TEST(MessageWriter, MissingAttachmentFileFailsBeforeItsHeader) {
   test::TempDir dir;
   test::WriteFile(dir.File("there.bin"), std::string(100, 'x'));
@@ -187,7 +174,7 @@ TEST(MessageWriter, MissingAttachmentFileFailsBeforeItsHeader) {
   message.from().set_address("a@b.c");
   message.parts().AddAttachment(dir.File("there.bin"));
   message.parts().AddAttachment(dir.File("missing.bin"));
-  const auto before = SpoolFiles();
+  const auto before = test::SpoolFiles();
   LoopbackServer server({[](Peer& peer) { peer.ReadAll(); }});
   MessageClient client;
   client.set_host("127.0.0.1");
@@ -201,7 +188,7 @@ TEST(MessageWriter, MissingAttachmentFileFailsBeforeItsHeader) {
   }
   client.Disconnect();
   const std::string text = server.Join()[0];
-  EXPECT_EQ(SpoolFiles(), before);
+  EXPECT_EQ(test::SpoolFiles(), before);
   // The first attachment went out whole; the second got its delimiter line only.
   EXPECT_NE(text.find("filename=\"there.bin\""), std::string::npos);
   EXPECT_EQ(text.find("missing.bin"), std::string::npos);

@@ -1,13 +1,10 @@
 // The SMTP dialogue on the wire, against scripted servers that record every byte.
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <set>
 
 #include "message/message_error.h"
 #include "message/string_helpers.h"
@@ -395,85 +392,73 @@ TEST(SmtpDialogue, EveryWaitHasALimit) {
   server.Join();
 }
 
-std::set<std::string> SpoolFiles() {
-  std::set<std::string> names;
-  const std::string& dir = TempDirectory();
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* entry = readdir(d)) {
-      std::string name = entry->d_name;
-      if (name.rfind("Tov", 0) == 0) names.insert(name);
-    }
-    closedir(d);
-  }
-  return names;
-}
-
-TEST(SmtpDialogue, StalledWriteTimesOutAndRemovesTheSpool) {
+// Sends a message with one attachment of `size` random bytes to a server that follows `script`
+// and returns the socket error the send ended with, after checking that the spool file is gone.
+SocketError FailingAttachmentSend(const std::vector<std::string>& script, size_t size,
+                                  int data_block_timeout) {
   test::TempDir dir;
-  const std::string file = dir.File("big.bin");
-  test::WriteFile(file, test::RandomBytes(24 * 1024 * 1024, 5));
-  LoopbackServer server(
-      {SmtpScript({"220 hi", kEhloOk, "250 r", "250 s", "250 t", "354 go", "<stall>"})});
-  const auto spool_before = SpoolFiles();
+  const std::string file = dir.File("data.bin");
+  test::WriteFile(file, test::RandomBytes(size, 6));
+  LoopbackServer server({SmtpScript(script)});
+  const auto spool_before = test::SpoolFiles();
   SmtpClient client;
-  client.set_data_block_timeout(200);
+  client.set_data_block_timeout(data_block_timeout);
   ConnectTo(client, server.port());
   Message message;
   message.from().set_address("a@b.c");
   message.recipients().AddItem().set_address("d@e.f");
   Attachment& attachment = message.parts().AddAttachment(file);
+  SocketError failure(0, "no failure");
   try {
     client.Send(message);
-    FAIL() << "no exception";
+    ADD_FAILURE() << "no exception";
   } catch (const SocketError& error) {
-    EXPECT_EQ(error.error_number(), 10060);
+    failure = error;
   }
   EXPECT_FALSE(client.IsConnected());
   EXPECT_FALSE(attachment.spool_file_name().empty());
   EXPECT_NE(access(attachment.spool_file_name().c_str(), F_OK), 0);
-  EXPECT_EQ(SpoolFiles(), spool_before);
+  EXPECT_EQ(test::SpoolFiles(), spool_before);
+  EXPECT_NO_THROW(client.Disconnect());
   server.Join();
+  return failure;
+}
+
+TEST(SmtpDialogue, StalledWriteTimesOutAndRemovesTheSpool) {
+  const SocketError error = FailingAttachmentSend(
+      {"220 hi", kEhloOk, "250 r", "250 s", "250 t", "354 go", "<stall>"}, 24 * 1024 * 1024, 200);
+  EXPECT_EQ(error.error_number(), 10060);
 }
 
 TEST(SmtpDialogue, ResetInTheMiddleOfTheMessage) {
-  test::TempDir dir;
-  const std::string file = dir.File("data.bin");
-  test::WriteFile(file, test::RandomBytes(5 * 1024 * 1024, 6));
-  LoopbackServer server(
-      {SmtpScript({"220 hi", kEhloOk, "250 r", "250 s", "250 t", "354 go", "<reset>"})});
-  const auto spool_before = SpoolFiles();
-  SmtpClient client;
-  ConnectTo(client, server.port());
-  Message message;
-  message.from().set_address("a@b.c");
-  message.recipients().AddItem().set_address("d@e.f");
-  Attachment& attachment = message.parts().AddAttachment(file);
-  try {
-    client.Send(message);
-    FAIL() << "no exception";
-  } catch (const SocketError& error) {
-    EXPECT_EQ(error.error_number(), 10054);
-    EXPECT_STREQ(error.what(), "Socket Error # 10054\r\nConnection reset by peer.");
-  }
-  EXPECT_NE(access(attachment.spool_file_name().c_str(), F_OK), 0);
-  EXPECT_EQ(SpoolFiles(), spool_before);
-  EXPECT_NO_THROW(client.Disconnect());
-  server.Join();
+  const SocketError error =
+      FailingAttachmentSend({"220 hi", kEhloOk, "250 r", "250 s", "250 t", "354 go", "<reset>"},
+                            5 * 1024 * 1024, SmtpClient::kDataBlockTimeout);
+  EXPECT_EQ(error.error_number(), 10054);
+  EXPECT_STREQ(error.what(), "Socket Error # 10054\r\nConnection reset by peer.");
+}
+
+// A socket bound to a free loopback port, listening with `backlog` unless that is negative.
+int BoundLoopbackSocket(int& port, int backlog) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  if (backlog >= 0) listen(fd, backlog);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(address.sin_port);
+  return fd;
 }
 
 TEST(SmtpDialogue, ConnectFailures) {
   // A port nobody listens on: bind one, note it, close it.
-  int probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  close(probe);
+  int free_port = 0;
+  close(BoundLoopbackSocket(free_port, -1));
   SmtpClient client;
   client.set_host("127.0.0.1");
-  client.set_port(ntohs(address.sin_port));
+  client.set_port(free_port);
   try {
     client.Connect();
     FAIL() << "no exception";
@@ -508,20 +493,13 @@ TEST(SmtpDialogue, ConnectFailures) {
 
 TEST(SmtpDialogue, ConnectThatNobodyAnswersTimesOut) {
   // A listener that never accepts: once its queue is full, further connects get no answer.
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  listen(listener, 0);
-  socklen_t length = sizeof address;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  std::vector<int> fillers;
+  int port = 0;
+  const int listener = BoundLoopbackSocket(port, 0);
   bool timed_out = false;
   for (int attempt = 0; attempt < 8 && !timed_out; ++attempt) {
     SmtpClient client;
     client.set_host("127.0.0.1");
-    client.set_port(ntohs(address.sin_port));
+    client.set_port(port);
     client.set_connect_timeout(300);
     client.set_greeting_timeout(50);
     try {

@@ -187,13 +187,16 @@ void ComposeWindow::LoadIdentities() {
   from_box_->clear();
   from_box_->setEditText(QString());
   const int count = StrToInt(ReadSetting("ident", "numOfIdents"));
+  QString main_entry;
   for (int k = 0; k <= count; ++k) {
     const std::string slot = std::to_string(k);
     const std::string name = ReadSetting("ident", "nameId" + slot);
     const std::string address = ReadSetting("ident", "emailId" + slot);
+    if (k == 0) main_entry = FromText(name + address);
     if (!name.empty()) from_box_->addItem(FromText(name + address));
-    if (k == 0) from_box_->setEditText(FromText(name + address));
   }
+  // Adding the first item selects it; the text must stay the main account's entry.
+  from_box_->setEditText(main_entry);
 }
 
 std::string ComposeWindow::GetFromPart(int index) const {

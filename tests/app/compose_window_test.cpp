@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTest>
 
 #include "app/program.h"
+#include "app/text_rules.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
 
@@ -99,6 +101,146 @@ TEST_F(ComposeWindowTest, TabKeyWalksTheFieldsInTheDesignedOrder) {
   }
   EXPECT_EQ(order, (QStringList{"FromBox", "ToBox", "SubjectBox", "MsgBox", "SendButton",
                                 "QuitButton", "CCBox", "BCCBox", "Attach", "AttachBox"}));
+}
+
+}  // namespace
+}  // namespace tovrel
+
+namespace tovrel {
+namespace {
+
+// The sender name and address the send command would take from a From text.
+std::pair<std::string, std::string> SplitFrom(ComposeWindow& window, const std::string& text) {
+  auto* from = window.findChild<QComboBox*>("FromBox");
+  from->setEditText(QString::fromStdString(text));
+  const int count = static_cast<int>(CommaTextSplit(text).size());
+  return {window.GetFromPart(0), window.GetFromPart(count - 1)};
+}
+
+TEST_F(ComposeWindowTest, FromTextSplitsIntoSenderNameAndAddress) {
+  ComposeWindow window;
+  using Pair = std::pair<std::string, std::string>;
+  EXPECT_EQ(SplitFrom(window, "Jane Q Doe,jd"), Pair("Jane Q Doe", "jd"));
+  EXPECT_EQ(SplitFrom(window, "Jane Doe,jd"), Pair("Jane Doe", "jd"));
+  EXPECT_EQ(SplitFrom(window, "Jane,jd"), Pair("Jane", "jd"));
+  EXPECT_EQ(SplitFrom(window, "jd"), Pair("jd", "jd"));
+  EXPECT_EQ(SplitFrom(window, "A B C D,jd"), Pair("A", "jd"));
+  EXPECT_EQ(SplitFrom(window, "\"Doe, Jane\",jd"), Pair("Doe, Jane", "jd"));
+  EXPECT_EQ(SplitFrom(window, ""), Pair("", ""));
+  EXPECT_EQ(SplitFrom(window, "   "), Pair("", ""));
+  // A stored identity with a one-word name and an address.
+  EXPECT_EQ(SplitFrom(window, "Jane,jane@example.org"), Pair("Jane", "jane@example.org"));
+  // Index past the items yields empty text rather than anything undefined.
+  EXPECT_EQ(window.GetFromPart(7), "");
+}
+
+TEST_F(ComposeWindowTest, IdentitiesFillTheFromBoxSkippingRemovedSlots) {
+  StoreAccount("Jane Doe", "jd@example.org", 3);
+  Store("ident", "nameId1", "Work,");
+  Store("ident", "emailId1", "jane@work.example");
+  Store("ident", "nameId2", "");  // removed
+  Store("ident", "emailId2", "");
+  // slot 3 was never written: both values read as "None"
+  ComposeWindow window;
+  window.LoadIdentities();
+  auto* from = Find<QComboBox>(&window, "FromBox");
+  QStringList entries;
+  for (int i = 0; i < from->count(); ++i) entries << from->itemText(i);
+  EXPECT_EQ(entries,
+            (QStringList{"Jane Doe,jd@example.org", "Work,jane@work.example", "NoneNone"}));
+  EXPECT_EQ(from->currentText(), "Jane Doe,jd@example.org");
+}
+
+TEST_F(ComposeWindowTest, EmptyMainNameIsUnlistedButStillTheFromText) {
+  StoreAccount("", "jd@example.org", 1);
+  Store("ident", "nameId0", "");
+  Store("ident", "nameId1", "Work,");
+  Store("ident", "emailId1", "w@example.org");
+  ComposeWindow window;
+  window.LoadIdentities();
+  auto* from = Find<QComboBox>(&window, "FromBox");
+  ASSERT_EQ(from->count(), 1);
+  EXPECT_EQ(from->itemText(0), "Work,w@example.org");
+  EXPECT_EQ(from->currentText(), "jd@example.org");
+}
+
+TEST_F(ComposeWindowTest, ABrokenIdentityCountEmptiesTheFromBoxAndIsReported) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  ComposeWindow window;
+  window.LoadIdentities();
+  Store("ident", "numOfIdents", "two");
+  std::vector<SeenBox> seen;
+  {
+    ModalAnswerer answer;
+    answer.Then(AnswerBox(&seen));
+    window.show();  // showing loads the identities
+    ASSERT_TRUE(test::WaitFor([&] { return seen.size() == 1; }));
+  }
+  EXPECT_EQ(seen[0].text, "'two' is not a valid integer value.");
+  EXPECT_EQ(seen[0].title, "TovrelMail");
+  EXPECT_EQ(seen[0].icon, QMessageBox::Critical);
+  auto* from = Find<QComboBox>(&window, "FromBox");
+  EXPECT_EQ(from->count(), 0);
+  EXPECT_EQ(from->currentText(), "");
+}
+
+TEST_F(ComposeWindowTest, WordWrapIsOnAtFirstAndTheMenuItemTogglesIt) {
+  ComposeWindow window;
+  auto* body = Find<QPlainTextEdit>(&window, "MsgBox");
+  auto* item = Find<QAction>(&window, "Wordwrap1");
+  EXPECT_EQ(body->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_FALSE(item->isCheckable());
+  item->trigger();
+  EXPECT_EQ(body->lineWrapMode(), QPlainTextEdit::NoWrap);
+  item->trigger();
+  EXPECT_EQ(body->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+}
+
+TEST_F(ComposeWindowTest, AttachAppendsTheChosenFileEvenTwice) {
+  test::TempDir dir;
+  const std::string file = dir.File("report.pdf");
+  test::WriteFile(file, "%PDF");
+  ComposeWindow window;
+  // As a person would: type the path into the dialog's name field and press Enter.
+  auto choose = [&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->setText(QString::fromStdString(file));
+    QTest::keyClick(name, Qt::Key_Return);
+  };
+  {
+    ModalAnswerer answer;
+    answer.Then(choose);
+    QTest::mouseClick(Find<QPushButton>(&window, "Attach"), Qt::LeftButton);
+  }
+  {
+    ModalAnswerer answer;
+    answer.Then(choose);
+    QTest::mouseClick(Find<QPushButton>(&window, "Attach"), Qt::LeftButton);
+  }
+  {
+    ModalAnswerer answer;  // cancelled: nothing added
+    answer.Then([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    QTest::mouseClick(Find<QPushButton>(&window, "Attach"), Qt::LeftButton);
+  }
+  auto* list = Find<QListWidget>(&window, "AttachBox");
+  ASSERT_EQ(list->count(), 2);
+  EXPECT_EQ(list->item(0)->text().toStdString(), file);
+  EXPECT_EQ(list->item(1)->text().toStdString(), file);
+}
+
+TEST_F(ComposeWindowTest, QuitButtonAndMenuItemCloseTheWindow) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  ComposeWindow window;
+  window.show();
+  QTest::mouseClick(Find<QPushButton>(&window, "QuitButton"), Qt::LeftButton);
+  EXPECT_FALSE(window.isVisible());
+  ComposeWindow other;
+  other.show();
+  Find<QAction>(&other, "Quit1")->trigger();
+  EXPECT_FALSE(other.isVisible());
 }
 
 }  // namespace

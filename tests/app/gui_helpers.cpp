@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDir>
 #include <QTest>
 #include <algorithm>
@@ -31,11 +32,26 @@ ModalAnswerer& ModalAnswerer::Then(Action action) {
 
 void ModalAnswerer::Poll() {
   QWidget* modal = QApplication::activeModalWidget();
-  if (modal == nullptr || actions_.empty() || !modal->isVisible()) return;
+  if (modal == nullptr || !modal->isVisible()) return;
   const bool known = std::any_of(seen_.begin(), seen_.end(),
                                  [modal](const QPointer<QWidget>& w) { return w == modal; });
-  if (known) return;
+  if (known) {
+    // An answer that did not close its window would hang the test: close it and say so.
+    if (modal == last_answered_ && answered_clock_.hasExpired(15000)) {
+      ADD_FAILURE() << "a modal " << modal->metaObject()->className()
+                    << " stayed open after it was answered";
+      if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+        dialog->reject();
+      } else {
+        modal->close();
+      }
+    }
+    return;
+  }
+  if (actions_.empty()) return;
   seen_.emplace_back(modal);
+  last_answered_ = modal;
+  answered_clock_.start();
   Action action = std::move(actions_.front());
   actions_.erase(actions_.begin());
   ++answered_;

@@ -3,6 +3,7 @@
 // Helpers for driving real widgets: answering the modal dialogs and message boxes a command
 // opens, reading message boxes, saving grabs of windows.
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
@@ -41,6 +42,8 @@ class ModalAnswerer {
   QTimer timer_;
   std::vector<Action> actions_;
   std::vector<QPointer<QWidget>> seen_;
+  QPointer<QWidget> last_answered_;
+  QElapsedTimer answered_clock_;
   int answered_ = 0;
 };
 

@@ -1,0 +1,336 @@
+#include "app/settings_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTest>
+
+#include "app/compose_window.h"
+#include "app/form_style.h"
+#include "app/program.h"
+#include "app_fixture.h"
+#include "gui_helpers.h"
+#include "support/test_support.h"
+
+namespace tovrel {
+namespace {
+
+using test::AnswerBox;
+using test::ModalAnswerer;
+using test::SeenBox;
+
+class SettingsDialogTest : public test::AppTest {
+ protected:
+  // Opens the dialog from the compose window's menu, lets `inside` work in it, and leaves it
+  // with the button named `close_with`.
+  void WithDialog(ComposeWindow& window, const std::function<void(QWidget*)>& inside,
+                  const char* close_with = "Button2") {
+    ModalAnswerer answer;
+    answer.Then([&](QWidget* dialog) {
+      inside(dialog);
+      if (QApplication::activeModalWidget() == dialog) {
+        QTest::mouseClick(Find<QPushButton>(dialog, close_with), Qt::LeftButton);
+      }
+    });
+    Find<QAction>(&window, "Settings1")->trigger();
+  }
+
+  static void Type(QWidget* dialog, const char* field, const QString& text) {
+    auto* edit = Find<QLineEdit>(dialog, field);
+    edit->clear();
+    QTest::keyClicks(edit, text);
+  }
+  static void Click(QWidget* dialog, const char* button) {
+    QTest::mouseClick(Find<QPushButton>(dialog, button), Qt::LeftButton);
+  }
+  static QStringList Entries(QComboBox* box) {
+    QStringList entries;
+    for (int i = 0; i < box->count(); ++i) entries << box->itemText(i);
+    return entries;
+  }
+  void AddIdentityVia(QWidget* dialog, const QString& name, const QString& address) {
+    Type(dialog, "OtherName", name);
+    Type(dialog, "OtherEmail", address);
+    Click(dialog, "AddButton");
+  }
+  void RemoveVia(QWidget* dialog, const QString& entry) {
+    Find<QComboBox>(dialog, "RemoveCombo")->setEditText(entry);
+    Click(dialog, "RemoveButton");
+  }
+};
+
+TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  ProgramWindows windows({});
+  SettingsDialog& dialog = windows.settings;
+  EXPECT_EQ(dialog.windowTitle(), "Settings");
+  const struct {
+    const char* name;
+    QRect geometry;
+  } controls[] = {
+      {"FromNameBox", {88, 40, 137, 21}},    {"FromEmailBox", {88, 72, 137, 21}},
+      {"SMTPServerBox", {88, 104, 137, 21}}, {"PortBox", {88, 136, 41, 21}},
+      {"Button1", {96, 304, 75, 25}},        {"Button2", {184, 304, 75, 25}},
+      {"Button3", {272, 304, 75, 25}},       {"GroupBox1", {240, 16, 233, 137}},
+      {"OtherName", {72, 24, 121, 21}},      {"OtherEmail", {72, 64, 121, 21}},
+      {"AddButton", {14, 104, 75, 25}},      {"GroupBox2", {240, 168, 233, 121}},
+      {"RemoveCombo", {8, 24, 209, 21}},     {"RemoveButton", {8, 56, 75, 25}},
+      {"GroupBox3", {16, 168, 185, 121}},    {"UserNameBox", {64, 16, 113, 21}},
+      {"PasswordBox", {64, 48, 113, 21}},
+  };
+  for (const auto& control : controls) {
+    QWidget* w = Find<QWidget>(&dialog, control.name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->geometry(), control.geometry) << control.name;
+  }
+  EXPECT_EQ(Find<QGroupBox>(&dialog, "GroupBox1")->title(), "Add address");
+  EXPECT_EQ(Find<QGroupBox>(&dialog, "GroupBox2")->title(), "Remove address ");
+  EXPECT_EQ(Find<QGroupBox>(&dialog, "GroupBox3")->title(), "Authentication");
+  EXPECT_EQ(Find<QPushButton>(&dialog, "Button1")->text(), "OK");
+  EXPECT_EQ(Find<QPushButton>(&dialog, "Button2")->text(), "Cancel");
+  EXPECT_EQ(Find<QPushButton>(&dialog, "Button3")->text(), "Help");
+  EXPECT_EQ(Find<QPushButton>(&dialog, "AddButton")->text(), "Add");
+  EXPECT_EQ(Find<QPushButton>(&dialog, "RemoveButton")->text(), "Remove");
+  EXPECT_EQ(Find<QLineEdit>(&dialog, "PasswordBox")->echoMode(), QLineEdit::Normal);
+  auto* hint = Find<QLabel>(&dialog, "Label9");
+  EXPECT_TRUE(hint->wordWrap());
+  EXPECT_TRUE(hint->font().italic());
+  EXPECT_EQ(hint->text(),
+            "Fill these out if you need to logon to your SMTP server (You normally don't need "
+            "to).");
+  EXPECT_EQ(Find<QLabel>(&dialog, "Label1")->pos(), QPoint(16, 16));
+  EXPECT_EQ(Find<QLabel>(&dialog, "Label1")->text(), "Main Account:");
+  EXPECT_TRUE(CaptionsFit(&dialog));
+
+  ModalAnswerer answer;
+  answer.Then([&](QWidget* shown) {
+    ASSERT_EQ(shown, &dialog);
+    test::SaveGrab(&dialog, "settings_dialog");
+    QApplication::setActiveWindow(&dialog);
+    Find<QWidget>(&dialog, "FromNameBox")->setFocus();
+    QStringList order;
+    for (int i = 0; i < 14; ++i) {
+      QWidget* focus = QApplication::focusWidget();
+      ASSERT_NE(focus, nullptr);
+      order << (qobject_cast<QComboBox*>(focus->parentWidget())
+                    ? focus->parentWidget()->objectName()
+                    : focus->objectName());
+      QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    EXPECT_EQ(order,
+              (QStringList{"FromNameBox", "FromEmailBox", "SMTPServerBox", "Button1", "Button2",
+                           "PortBox", "OtherName", "OtherEmail", "AddButton", "RemoveCombo",
+                           "RemoveButton", "UserNameBox", "PasswordBox", "Button3"}));
+    dialog.reject();
+  });
+  dialog.exec();
+}
+
+TEST_F(SettingsDialogTest, FirstRunSequenceRunsOverBothWindowsOnce) {
+  PrepareStoreOnFirstStart(store_);
+  EXPECT_EQ(Stored("frst", ""), "a");
+  EXPECT_EQ(Stored("ident", "numOfIdents"), "0");
+  EXPECT_EQ(Stored("port", "port"), "25");
+  {
+    ProgramWindows windows({});
+    ModalAnswerer answer;
+    answer.Then([&](QWidget* dialog) {
+      EXPECT_EQ(dialog, &windows.settings);
+      EXPECT_EQ(Stored("frst", ""), "c");
+      EXPECT_EQ(Find<QLineEdit>(dialog, "PortBox")->text(), "25");
+      for (const char* empty :
+           {"FromNameBox", "FromEmailBox", "SMTPServerBox", "UserNameBox", "PasswordBox"}) {
+        EXPECT_EQ(Find<QLineEdit>(dialog, empty)->text(), "") << empty;
+      }
+      Type(dialog, "FromNameBox", "Jane Doe");
+      Type(dialog, "FromEmailBox", "jd@example.org");
+      Type(dialog, "SMTPServerBox", "127.0.0.1");
+      Type(dialog, "PortBox", "2525");
+      test::SaveGrab(dialog, "settings_dialog_first_run");
+      Click(dialog, "Button1");
+    });
+    windows.compose.show();
+    ASSERT_TRUE(
+        test::WaitFor([&] { return answer.answered() == 1 && !windows.settings.isVisible(); }));
+    EXPECT_EQ(Find<QComboBox>(&windows.compose, "FromBox")->currentText(),
+              "Jane Doe,jd@example.org");
+  }
+  EXPECT_EQ(Stored("frst", ""), "c");
+  EXPECT_EQ(Stored("smtp", "smtp"), "127.0.0.1");
+  EXPECT_EQ(Stored("port", "port"), "2525");
+  EXPECT_EQ(Stored("username", "username"), "");
+  EXPECT_EQ(Stored("password", "password"), "");
+  EXPECT_EQ(Stored("ident", "nameId0"), "Jane Doe,");
+  EXPECT_EQ(Stored("ident", "emailId0"), "jd@example.org");
+
+  // The next start takes the normal path: no dialog, the identities are loaded.
+  PrepareStoreOnFirstStart(store_);  // finds the store prepared and changes nothing
+  ProgramWindows again({});
+  again.compose.show();
+  ASSERT_TRUE(
+      test::WaitFor([&] { return Find<QComboBox>(&again.compose, "FromBox")->count() == 1; }));
+  QTest::qWait(100);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(Stored("frst", ""), "c");
+}
+
+TEST_F(SettingsDialogTest, ShowingFillsTheBoxesFromTheStore) {
+  StoreAccount("Jane", "jane@example.org", 1);
+  Store("smtp", "smtp", "mail.example.org");
+  Store("username", "username", "jane");
+  Store("ident", "nameId1", "Work Jane,");
+  Store("ident", "emailId1", "jw@example.org");
+  // no password stored: shown as "None"
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  const std::string before = test::ReadFile(home_.store_file());
+  WithDialog(window, [&](QWidget* d) {
+    EXPECT_EQ(Find<QLineEdit>(d, "FromNameBox")->text(), "Jane");
+    EXPECT_EQ(Find<QLineEdit>(d, "FromEmailBox")->text(), "jane@example.org");
+    EXPECT_EQ(Find<QLineEdit>(d, "SMTPServerBox")->text(), "mail.example.org");
+    EXPECT_EQ(Find<QLineEdit>(d, "PortBox")->text(), "25");
+    EXPECT_EQ(Find<QLineEdit>(d, "UserNameBox")->text(), "jane");
+    EXPECT_EQ(Find<QLineEdit>(d, "PasswordBox")->text(), "None");
+    auto* remove = Find<QComboBox>(d, "RemoveCombo");
+    EXPECT_EQ(Entries(remove), QStringList{"Work Jane, jw@example.org"});
+    EXPECT_EQ(remove->currentText(), "Work Jane, jw@example.org");
+    EXPECT_EQ(Entries(Find<QComboBox>(&window, "FromBox")),
+              (QStringList{"Jane,jane@example.org", "Work Jane,jw@example.org"}));
+  });  // Cancel
+  EXPECT_EQ(test::ReadFile(home_.store_file()), before);
+
+  // A main name stored without its comma is shown whole.
+  Store("ident", "nameId0", "Plain");
+  WithDialog(window,
+             [&](QWidget* d) { EXPECT_EQ(Find<QLineEdit>(d, "FromNameBox")->text(), "Plain"); });
+}
+
+TEST_F(SettingsDialogTest, OkStoresTheSixValuesAndReloadsTheSenderList) {
+  StoreAccount("Old", "old@example.org");
+  Store("username", "username", "someone");
+  Store("password", "password", "secret");
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  WithDialog(
+      window,
+      [&](QWidget* d) {
+        Type(d, "FromNameBox", "Jane Q Doe");
+        Type(d, "FromEmailBox", "jqd@example.org");
+        Type(d, "SMTPServerBox", "smtp.example.org");
+        Type(d, "PortBox", "587");
+        Type(d, "UserNameBox", "");
+        Type(d, "PasswordBox", "");
+      },
+      "Button1");
+  EXPECT_EQ(Stored("smtp", "smtp"), "smtp.example.org");
+  EXPECT_EQ(Stored("port", "port"), "587");
+  EXPECT_EQ(Stored("username", "username"), "");
+  EXPECT_EQ(Stored("password", "password"), "");
+  EXPECT_EQ(Stored("ident", "nameId0"), "Jane Q Doe,");
+  EXPECT_EQ(Stored("ident", "emailId0"), "jqd@example.org");
+  EXPECT_EQ(Stored("ident", "numOfIdents"), "0");
+  EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane Q Doe,jqd@example.org");
+  EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST_F(SettingsDialogTest, AddTakesTheNextSlotsAndListsThem) {
+  StoreAccount("Jane", "jane@example.org");
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  WithDialog(window, [&](QWidget* d) {
+    AddIdentityVia(d, "Ann Lee", "ann@example.org");
+    AddIdentityVia(d, "Bob", "bob@example.org");
+    AddIdentityVia(d, "", "");  // nothing is validated: a lone comma and an empty address
+    EXPECT_EQ(Find<QLineEdit>(d, "OtherName")->text(), "");
+    EXPECT_EQ(Find<QLineEdit>(d, "OtherEmail")->text(), "");
+    EXPECT_EQ(Entries(Find<QComboBox>(d, "RemoveCombo")),
+              (QStringList{"Ann Lee, ann@example.org", "Bob, bob@example.org", ", "}));
+  });
+  EXPECT_EQ(Stored("ident", "numOfIdents"), "3");
+  EXPECT_EQ(Stored("ident", "nameId1"), "Ann Lee,");
+  EXPECT_EQ(Stored("ident", "emailId1"), "ann@example.org");
+  EXPECT_EQ(Stored("ident", "nameId2"), "Bob,");
+  EXPECT_EQ(Stored("ident", "emailId2"), "bob@example.org");
+  EXPECT_EQ(Stored("ident", "nameId3"), ",");
+  EXPECT_EQ(Stored("ident", "emailId3"), "");
+  // Cancel keeps what Add stored; the sender list already shows it.
+  EXPECT_EQ(Entries(Find<QComboBox>(&window, "FromBox")),
+            (QStringList{"Jane,jane@example.org", "Ann Lee,ann@example.org", "Bob,bob@example.org",
+                         ","}));
+}
+
+TEST_F(SettingsDialogTest, RemoveEmptiesEveryMatchingSlotAndNoAddOverwritesARemainingOne) {
+  StoreAccount("Jane", "jd", 4);
+  const char* identities[][2] = {
+      {"Jane Doe,", "jd"}, {"Ann,", "ann"}, {"Twin,", "jd"}, {"Cy,", "cy"}};
+  for (int k = 1; k <= 4; ++k) {
+    Store("ident", "nameId" + std::to_string(k), identities[k - 1][0]);
+    Store("ident", "emailId" + std::to_string(k), identities[k - 1][1]);
+  }
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  WithDialog(window, [&](QWidget* d) {
+    // An address no slot holds writes nothing.
+    const std::string before = test::ReadFile(home_.store_file());
+    RemoveVia(d, "Nobody, nobody@example.org");
+    RemoveVia(d, "   ");
+    EXPECT_EQ(test::ReadFile(home_.store_file()), before);
+
+    // "Jane Doe, jd" splits into Jane, Doe, jd: both extra slots holding jd go, slot 0 stays.
+    RemoveVia(d, "Jane Doe, jd");
+    EXPECT_EQ(Entries(Find<QComboBox>(d, "RemoveCombo")), (QStringList{"Ann, ann", "Cy, cy"}));
+  });
+  EXPECT_EQ(Stored("ident", "nameId1"), "");
+  EXPECT_EQ(Stored("ident", "emailId1"), "");
+  EXPECT_EQ(Stored("ident", "nameId3"), "");
+  EXPECT_EQ(Stored("ident", "nameId0"), "Jane,");
+  EXPECT_EQ(Stored("ident", "emailId0"), "jd");
+  EXPECT_EQ(Stored("ident", "numOfIdents"), "4");  // slot 4 is still in use
+
+  WithDialog(window, [&](QWidget* d) {
+    RemoveVia(d, "Cy, cy");  // the highest slot: the count drops past every empty top slot
+    EXPECT_EQ(Stored("ident", "numOfIdents"), "2");
+    AddIdentityVia(d, "Dee", "dee");
+    EXPECT_EQ(Stored("ident", "numOfIdents"), "3");
+    EXPECT_EQ(Stored("ident", "nameId2"), "Ann,");  // untouched by the Add
+    EXPECT_EQ(Stored("ident", "nameId3"), "Dee,");
+    RemoveVia(d, "Ann, ann");
+    RemoveVia(d, "Dee, dee");
+    EXPECT_EQ(Stored("ident", "numOfIdents"), "0");
+    EXPECT_EQ(Find<QComboBox>(d, "RemoveCombo")->count(), 0);
+  });
+  // The sender list was reloaded by showing the dialog, not by Remove.
+  EXPECT_EQ(Entries(Find<QComboBox>(&window, "FromBox")),
+            (QStringList{"Jane,jd", "Ann,ann", "Dee,dee"}));
+}
+
+TEST_F(SettingsDialogTest, ABrokenCountStopsTheListsAfterTheBoxesAreFilled) {
+  StoreAccount("Jane", "jane@example.org");
+  Store("ident", "numOfIdents", "x");
+  Store("smtp", "smtp", "mail.example.org");
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  std::vector<SeenBox> seen;
+  ModalAnswerer answer;
+  // The error box opens over the dialog while it is being shown, before it takes input.
+  answer.Then(AnswerBox(&seen));
+  answer.Then([&](QWidget* d) {
+    EXPECT_EQ(d, &dialog);
+    EXPECT_EQ(Find<QLineEdit>(d, "SMTPServerBox")->text(), "mail.example.org");
+    EXPECT_EQ(Find<QLineEdit>(d, "FromNameBox")->text(), "Jane");
+    Click(d, "Button2");
+  });
+  Find<QAction>(&window, "Settings1")->trigger();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, "'x' is not a valid integer value.");
+}
+
+}  // namespace
+}  // namespace tovrel

@@ -221,10 +221,10 @@ TEST_F(AsyncSocketTransfer, CaptureStringTakesSingleBytePieces) {
 }
 
 TEST_F(AsyncSocketTransfer, CaptureTimeOutMeasuresSilenceNotTheWholeTransfer) {
-  // Ten pieces 150 ms apart take 1.35 s, far beyond the 500 ms time-out, yet no gap reaches it.
+  // Ten pieces 150 ms apart take 1.35 s, far beyond the 800 ms time-out, yet no gap reaches it.
   ScriptedServer server{
       {.reply = "0123456789", .chunk = 1, .chunk_delay = 0.15, .line_request = true}};
-  Open(server, 500);
+  Open(server, 800);
   socket_.Writeln("go");
   EXPECT_EQ(socket_.CaptureString(), "0123456789");
 }

@@ -10,11 +10,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/test_support.h"
+
 namespace tovrel::test {
 
-// A host name no resolver can look up: its first label is longer than the 63 characters a name
-// may have, so the lookup fails at once, without asking any name server.
-inline const std::string kUnresolvableHost = std::string(64, 'x') + ".invalid";
 
 class Fd {
  public:

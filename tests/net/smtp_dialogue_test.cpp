@@ -468,7 +468,7 @@ TEST(SmtpDialogue, ConnectFailures) {
   }
   EXPECT_FALSE(client.IsConnected());
 
-  client.set_host("no-such-host.invalid");
+  client.set_host(test::kUnresolvableHost);
   try {
     client.Connect();
     FAIL() << "no exception";

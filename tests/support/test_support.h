@@ -18,6 +18,10 @@ namespace tovrel::test {
 // Interpreter that sees Debian's Python packages (aiosmtpd); the one first on PATH may not.
 inline constexpr const char* kPython = "/usr/bin/python3";
 
+// A host name no resolver can look up: its first label is longer than the 63 characters a name
+// may have, so the lookup fails at once, without asking any name server (tests stay on loopback).
+inline const std::string kUnresolvableHost = std::string(64, 'x') + ".invalid";
+
 std::string SourcePath(std::string_view relative);  // inside the source tree
 std::string BuildPath(std::string_view relative);   // inside the build tree of this test program
 

@@ -475,6 +475,21 @@ def table(summary, status, programs):
     return lines
 
 
+def wall_matrix(summary, programs):
+    """Median wall seconds, one row per case and one column per program."""
+    short = {FLOOR: 'floor', CLI: 'TovrelMail CLI', LIB: 'TovrelMail library',
+             'Python smtplib': 'Python'}
+    lines = ['| wall s | %s |' % ' | '.join(short.get(p, p) for p in programs),
+             '|---|%s' % ('---:|' * len(programs))]
+    for case in CASES:
+        cells = []
+        for program in programs:
+            row = summary.get((program, case.name))
+            cells.append(fmt(row['wall']) if row else 'n/a')
+        lines.append('| %s | %s |' % (case.label, ' | '.join(cells)))
+    return lines
+
+
 def targets(summary, program=CLI, who='command line'):
     """[(target, measured, limit, result)] for one TovrelMail path, from the same medians."""
     def get(program, case):
@@ -653,6 +668,7 @@ def main():
               'and pushed through a plain socket (encoding and push timed; text cases: pushed '
               'as is). MiB/s: payload MiB over wall time. × best other: against the fastest '
               'of curl, s-nail, msmtp and Python smtplib.', '']
+    report += wall_matrix(summary, chosen) + ['']
     report += table(summary, status, chosen)
     report += ['', '## Targets', '', '| target | measured | limit | result |', '|---|---:|---:|---|']
     report += ['| %s | %s | %s | %s |' % row for row in targets(summary)]

@@ -53,7 +53,9 @@ def main():
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login == args.user.encode()
               and auth_data.password == args.password.encode())
-        return AuthResult(success=ok, auth_data=auth_data)
+        # handled=False: the server itself answers a refusal with 535 (aiosmtpd 1.4 stays silent
+        # when the authenticator says it handled the failure).
+        return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
     handler = Store(args.dir)
     options = dict(hostname='tovrel-test', decode_data=False, data_size_limit=None,

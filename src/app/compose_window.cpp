@@ -17,6 +17,8 @@
 #include "app/settings_dialog.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "message/message.h"
+#include "net/smtp_client.h"
 
 namespace tovrel {
 
@@ -40,7 +42,9 @@ void Wire(Sender* sender, Signal signal, ComposeWindow* window, Handler handler)
 }  // namespace
 
 ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* parent)
-    : QMainWindow(parent) {
+    : QMainWindow(parent),
+      smtp_(std::make_unique<SmtpClient>()),
+      message_(std::make_unique<Message>()) {
   setObjectName(QStringLiteral("composeWindow"));
   setWindowTitle(QString::fromLatin1(texts::kComposeCaption));
   registry_.set_base_key(texts::kBaseKey);

@@ -19,7 +19,9 @@ class QPushButton;
 
 namespace tovrel {
 
+class Message;
 class SettingsDialog;
+class SmtpClient;
 
 // The main window: a sender chosen from the stored identities, recipients, subject, body and
 // attachments, and Send. Creating it processes the command line (which may send at once);
@@ -41,8 +43,10 @@ class ComposeWindow : public QMainWindow {
   void LoadIdentities();
   // The sender name (index 0) or one item of the comma-text split of FromBox's text.
   std::string GetFromPart(int index) const;
-  // The send command: the window's fields become one message delivered through SMTP. Returns
-  // false when it was refused for lack of a recipient; failures are raised.
+  // The send command: the window's fields become one message delivered through SMTP, and the
+  // fields are emptied. Returns false when it was refused for lack of a recipient. Failures are
+  // raised; the fields then keep everything, the client is disconnected and the message emptied,
+  // so that pressing Send again sends the same message once.
   bool SendMail();
 
   // Set when the command line asked to send and the program should end without being shown;
@@ -76,6 +80,8 @@ class ComposeWindow : public QMainWindow {
   void ClearFields();
 
   RegistryStore registry_;
+  std::unique_ptr<SmtpClient> smtp_;
+  std::unique_ptr<Message> message_;
 
   SettingsDialog* settings_dialog_ = nullptr;
 

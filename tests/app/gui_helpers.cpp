@@ -58,6 +58,25 @@ void ModalAnswerer::Poll() {
   action(modal);
 }
 
+NoModalExpected::NoModalExpected() : existing_(QApplication::activeModalWidget()) {
+  timer_.setInterval(20);
+  QObject::connect(&timer_, &QTimer::timeout, [this] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal == existing_ || !modal->isVisible()) return;
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ADD_FAILURE() << "unexpected " << modal->metaObject()->className() << ": "
+                  << (box ? box->text().toStdString() : modal->windowTitle().toStdString());
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->reject();
+    } else {
+      modal->close();
+    }
+  });
+  timer_.start();
+}
+
+NoModalExpected::~NoModalExpected() { timer_.stop(); }
+
 SeenBox ReadBox(QWidget* modal) {
   SeenBox seen;
   auto* box = qobject_cast<QMessageBox*>(modal);

@@ -47,6 +47,20 @@ class ModalAnswerer {
   int answered_ = 0;
 };
 
+// Within its scope no modal window may appear: one that does is a test failure (its text is
+// reported) and is closed, so that a regression fails the test instead of hanging it.
+class NoModalExpected {
+ public:
+  NoModalExpected();
+  ~NoModalExpected();
+  NoModalExpected(const NoModalExpected&) = delete;
+  NoModalExpected& operator=(const NoModalExpected&) = delete;
+
+ private:
+  QTimer timer_;
+  QPointer<QWidget> existing_;
+};
+
 // What a message box said, and a click on one of its buttons.
 struct SeenBox {
   QString title;

@@ -1,0 +1,66 @@
+#include "mail_judge.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+
+#include "support/test_support.h"
+
+namespace tovrel::test {
+
+namespace {
+
+constexpr const char* kJudge = R"(
+import json, sys
+from email import policy
+from email.parser import BytesParser
+
+with open(sys.argv[1], 'rb') as f:
+    msg = BytesParser(policy=policy.compat32).parse(f)
+out = {
+    'from': msg['From'], 'to': msg['To'], 'cc': msg['Cc'], 'bcc': msg['Bcc'],
+    'subject': msg['Subject'], 'content_type': msg.get_content_type(),
+    'defects': len(msg.defects), 'attachments': [], 'body': None,
+}
+if msg.is_multipart():
+    for part in msg.walk():
+        if part.is_multipart():
+            continue
+        out['defects'] += len(part.defects)
+        disposition = part.get('Content-Disposition', '')
+        if part.get_content_type() == 'text/plain' and out['body'] is None \
+                and not disposition.startswith('attachment'):
+            out['body'] = part.get_payload(decode=True).decode('latin-1').replace('\r\n', '\n')
+        else:
+            out['attachments'].append({
+                'filename': part.get_filename(),
+                'content_type': part.get_content_type(),
+                'encoding': part.get('Content-Transfer-Encoding'),
+                'data_hex': part.get_payload(decode=True).hex(),
+            })
+else:
+    out['body'] = msg.get_payload(decode=True).decode('latin-1').replace('\r\n', '\n')
+print(json.dumps(out))
+)";
+
+}  // namespace
+
+QJsonObject JudgeMail(const std::string& data_path) {
+  const ProcessResult result = RunPython(kJudge, {data_path});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(result.out));
+  EXPECT_TRUE(doc.isObject()) << result.out;
+  return doc.object();
+}
+
+std::string ToHex(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 15];
+  }
+  return hex;
+}
+
+}  // namespace tovrel::test

@@ -1,0 +1,258 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QLabel>
+#include <QTest>
+
+#include "app/compose_window.h"
+#include "app_fixture.h"
+#include "gui_helpers.h"
+#include "mail_judge.h"
+#include "support/test_support.h"
+
+namespace tovrel {
+namespace {
+
+using test::AiosmtpdServer;
+using test::AnswerBox;
+using test::JudgeMail;
+using test::ModalAnswerer;
+using test::SeenBox;
+
+// A loopback port that nothing listens on.
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t length = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+class SendCommandTest : public test::AppTest {
+ protected:
+  void UseServer(int port, const std::string& user = "", const std::string& password = "") {
+    Store("smtp", "smtp", "127.0.0.1");
+    Store("port", "port", std::to_string(port));
+    Store("username", "username", user);
+    Store("password", "password", password);
+  }
+
+  void Fill(ComposeWindow& window, const QString& to, const QString& cc, const QString& bcc,
+            const QString& subject, const QString& body) {
+    QTest::keyClicks(Find<QLineEdit>(&window, "ToBox"), to);
+    QTest::keyClicks(Find<QLineEdit>(&window, "CCBox"), cc);
+    QTest::keyClicks(Find<QLineEdit>(&window, "BCCBox"), bcc);
+    QTest::keyClicks(Find<QLineEdit>(&window, "SubjectBox"), subject);
+    Find<QPlainTextEdit>(&window, "MsgBox")->setPlainText(body);
+  }
+  void AttachFile(ComposeWindow& window, const std::string& path) {
+    Find<QListWidget>(&window, "AttachBox")->addItem(QString::fromStdString(path));
+  }
+  void PressSend(ComposeWindow& window) {
+    test::NoModalExpected no_box;
+    QTest::mouseClick(Find<QPushButton>(&window, "SendButton"), Qt::LeftButton);
+  }
+  // Presses Send expecting the default error report; returns its text.
+  QString PressSendExpectingError(ComposeWindow& window) {
+    std::vector<SeenBox> seen;
+    {
+      ModalAnswerer answer;
+      answer.Then(AnswerBox(&seen));
+      PressSend(window);
+    }
+    EXPECT_EQ(seen.size(), 1u);
+    if (seen.empty()) return {};
+    EXPECT_EQ(seen[0].title, "TovrelMail");
+    EXPECT_EQ(seen[0].icon, QMessageBox::Critical);
+    return seen[0].text;
+  }
+  static QString Status(ComposeWindow& window) {
+    return Find<QLabel>(&window, "SimplePanel")->text();
+  }
+  static void ExpectFieldsEmpty(ComposeWindow& window) {
+    for (const char* field : {"ToBox", "CCBox", "BCCBox", "SubjectBox"}) {
+      EXPECT_EQ(Find<QLineEdit>(&window, field)->text(), "") << field;
+    }
+    EXPECT_EQ(Find<QPlainTextEdit>(&window, "MsgBox")->toPlainText(), "");
+    EXPECT_EQ(Find<QListWidget>(&window, "AttachBox")->count(), 0);
+  }
+
+  test::TempDir files_;
+};
+
+TEST_F(SendCommandTest, SendDeliversTheFieldsWithTwoAttachmentsAndEmptiesThem) {
+  AiosmtpdServer server({"jane", "s3cret"});
+  StoreAccount("Jane Q Doe", "jd@example.org");
+  UseServer(server.port(), "jane", "s3cret");
+  const std::string binary = test::RandomBytes(70000, 11);
+  const std::string text = "plain text attachment\r\n.leading dot\r\n";
+  test::WriteFile(files_.File("data.bin"), binary);
+  test::WriteFile(files_.File("notes.txt"), text);
+
+  ComposeWindow window;
+  window.show();
+  ASSERT_TRUE(test::WaitFor([&] { return Find<QComboBox>(&window, "FromBox")->count() == 1; }));
+  Fill(window, "ann@example.org, Bob <bob@example.org>", "carl@example.org", "dora@example.org",
+       "Quarterly figures", "Hello Ann,\n.a line starting with a dot\n\nregards");
+  AttachFile(window, files_.File("data.bin"));
+  AttachFile(window, files_.File("notes.txt"));
+  PressSend(window);
+
+  const auto mails = server.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].mail_from, "jd@example.org");
+  EXPECT_EQ(mails[0].rcpt_tos, (std::vector<std::string>{"ann@example.org", "bob@example.org",
+                                                         "carl@example.org", "dora@example.org"}));
+  EXPECT_EQ(mails[0].auth_user, "jane");
+  const QJsonObject mail = JudgeMail(mails[0].data_path);
+  EXPECT_EQ(mail["defects"].toInt(), 0);
+  EXPECT_TRUE(mail["from"].toString().contains("Jane Q Doe"))
+      << mail["from"].toString().toStdString();
+  EXPECT_TRUE(mail["from"].toString().contains("<jd@example.org>"));
+  EXPECT_TRUE(mail["to"].toString().contains("ann@example.org"));
+  EXPECT_TRUE(mail["to"].toString().contains("bob@example.org"));
+  EXPECT_TRUE(mail["cc"].toString().contains("carl@example.org"));
+  EXPECT_TRUE(mail["bcc"].isNull());  // blind copies appear in the envelope only
+  EXPECT_EQ(mail["subject"].toString(), "Quarterly figures");
+  EXPECT_EQ(mail["content_type"].toString(), "multipart/mixed");
+  EXPECT_EQ(mail["body"].toString(), "Hello Ann,\n.a line starting with a dot\n\nregards\n");
+  const QJsonArray attachments = mail["attachments"].toArray();
+  ASSERT_EQ(attachments.size(), 2);
+  EXPECT_EQ(attachments[0]["filename"].toString(), "data.bin");
+  EXPECT_EQ(attachments[0]["encoding"].toString(), "base64");
+  EXPECT_EQ(attachments[0]["data_hex"].toString().toStdString(), test::ToHex(binary));
+  EXPECT_EQ(attachments[1]["filename"].toString(), "notes.txt");
+  EXPECT_EQ(attachments[1]["data_hex"].toString().toStdString(), test::ToHex(text));
+
+  ExpectFieldsEmpty(window);
+  EXPECT_EQ(Status(window), "Email send!");
+  EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane Q Doe,jd@example.org");
+  test::SaveGrab(&window, "compose_window_sent");
+}
+
+TEST_F(SendCommandTest, AFailedSendKeepsTheFieldsAndARetrySendsEachFileOnce) {
+  AiosmtpdServer server({"jane", "right"});
+  StoreAccount("Jane", "jane@example.org");
+  UseServer(server.port(), "jane", "wrong");
+  test::WriteFile(files_.File("a.txt"), "first file\n");
+  test::WriteFile(files_.File("b.bin"), test::RandomBytes(3000, 5));
+  ComposeWindow window;
+  window.show();
+  ASSERT_TRUE(test::WaitFor([&] { return Find<QComboBox>(&window, "FromBox")->count() == 1; }));
+  Fill(window, "ann@example.org", "", "", "Retry", "body");
+  AttachFile(window, files_.File("a.txt"));
+  AttachFile(window, files_.File("b.bin"));
+
+  // The server refuses the password after the connection is up.
+  const QString error = PressSendExpectingError(window);
+  EXPECT_TRUE(error.startsWith("535")) << error.toStdString();
+  EXPECT_TRUE(error.endsWith(".")) << error.toStdString();
+  EXPECT_EQ(Status(window), "Sending email ...");
+  EXPECT_EQ(Find<QLineEdit>(&window, "ToBox")->text(), "ann@example.org");
+  EXPECT_EQ(Find<QLineEdit>(&window, "SubjectBox")->text(), "Retry");
+  EXPECT_EQ(Find<QPlainTextEdit>(&window, "MsgBox")->toPlainText(), "body");
+  EXPECT_EQ(Find<QListWidget>(&window, "AttachBox")->count(), 2);
+  test::SaveGrab(&window, "compose_window_failed");
+
+  // Nothing reachable at all: the connect fails, the fields still stay.
+  UseServer(ClosedPort(), "jane", "right");
+  const QString refused = PressSendExpectingError(window);
+  EXPECT_TRUE(refused.startsWith("Socket Error # 10061")) << refused.toStdString();
+  EXPECT_EQ(Find<QListWidget>(&window, "AttachBox")->count(), 2);
+
+  UseServer(server.port(), "jane", "right");
+  PressSend(window);
+  const auto mails = server.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].auth_user, "jane");
+  const QJsonObject mail = JudgeMail(mails[0].data_path);
+  EXPECT_EQ(mail["defects"].toInt(), 0);
+  const QJsonArray attachments = mail["attachments"].toArray();
+  ASSERT_EQ(attachments.size(), 2);
+  EXPECT_EQ(attachments[0]["filename"].toString(), "a.txt");
+  EXPECT_EQ(attachments[1]["filename"].toString(), "b.bin");
+  EXPECT_EQ(mail["content_type"].toString(), "multipart/mixed");
+  ExpectFieldsEmpty(window);
+  EXPECT_EQ(Status(window), "Email send!");
+}
+
+TEST_F(SendCommandTest, AnEmptyToFieldIsRefusedWithoutTouchingAnything) {
+  StoreAccount("Jane", "jane@example.org");
+  Store("port", "port", "not read");
+  ComposeWindow window;
+  Fill(window, "", "carl@example.org", "", "Subject", "body");
+  std::vector<SeenBox> seen;
+  {
+    ModalAnswerer answer;
+    answer.Then(AnswerBox(&seen));
+    PressSend(window);
+  }
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, " No recipient. Please fill in a email address in the To field  ");
+  EXPECT_EQ(seen[0].title, "");
+  EXPECT_EQ(Find<QLineEdit>(&window, "CCBox")->text(), "carl@example.org");
+  EXPECT_EQ(Find<QLineEdit>(&window, "SubjectBox")->text(), "Subject");
+  EXPECT_EQ(Status(window), "");
+}
+
+TEST_F(SendCommandTest, APortThatIsNotANumberStopsBeforeAnyConnection) {
+  StoreAccount("Jane", "jane@example.org");
+  Store("smtp", "smtp", "127.0.0.1");
+  Store("port", "port", "smtp");
+  ComposeWindow window;
+  Fill(window, "ann@example.org", "", "", "S", "b");
+  EXPECT_EQ(PressSendExpectingError(window), "'smtp' is not a valid integer value.");
+  EXPECT_EQ(Find<QLineEdit>(&window, "ToBox")->text(), "ann@example.org");
+}
+
+TEST_F(SendCommandTest, BlankToAndTwoSendsInARowWithoutLogin) {
+  AiosmtpdServer server;
+  StoreAccount("Jane", "jane@example.org");
+  UseServer(server.port(), "", "a password that is not used");
+  ComposeWindow window;
+  window.show();
+  ASSERT_TRUE(test::WaitFor([&] { return Find<QComboBox>(&window, "FromBox")->count() == 1; }));
+  // Blanks are not an empty field: the send goes on, here with the copy recipients only.
+  Fill(window, "   ", "x@example.org,y@example.org", "", "First", "one");
+  PressSend(window);
+  Fill(window, "z@example.org", "", "", "Second", "two");
+  PressSend(window);
+  const auto mails = server.WaitForMessages(2);
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_EQ(mails[0].rcpt_tos, (std::vector<std::string>{"x@example.org", "y@example.org"}));
+  EXPECT_EQ(mails[1].rcpt_tos, std::vector<std::string>{"z@example.org"});
+  for (const auto& mail : mails) {
+    EXPECT_EQ(mail.mail_from, "jane@example.org");
+    EXPECT_EQ(mail.auth_user, "");
+  }
+  const QJsonObject second = JudgeMail(mails[1].data_path);
+  EXPECT_TRUE(second["cc"].isNull());  // the first send's copies are gone
+  EXPECT_EQ(second["subject"].toString(), "Second");
+  EXPECT_EQ(second["body"].toString(), "two\n");
+}
+
+TEST_F(SendCommandTest, AMissingUserNameValueLogsInAsNone) {
+  AiosmtpdServer server({"None", "pw"});
+  StoreAccount("Jane", "jane@example.org");
+  Store("smtp", "smtp", "127.0.0.1");
+  Store("port", "port", std::to_string(server.port()));
+  Store("password", "password", "pw");  // "username" is never written
+  ComposeWindow window;
+  window.LoadIdentities();
+  Fill(window, "ann@example.org", "", "", "S", "b");
+  PressSend(window);
+  const auto mails = server.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].auth_user, "None");
+}
+
+}  // namespace
+}  // namespace tovrel

@@ -21,6 +21,14 @@ bool HasDisplay() {
   return false;
 }
 
+// Without a display the program's standard error carries one line per message box and nothing
+// else, so that a script can read it; Qt's own notes about the offscreen platform would mix in.
+void KeepQtNotesOffStandardError(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) {
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  }
+}
+
 }  // namespace
 
 bool AsksToSend(const std::vector<std::string>& args) {
@@ -56,6 +64,7 @@ int RunProgram(int argc, char** argv) {
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     SetMessageBoxMode(MessageBoxMode::kHeadless);
+    qInstallMessageHandler(KeepQtNotesOffStandardError);
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName(texts::kApplicationTitle);

@@ -1,8 +1,4 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QJsonArray>
 #include <QLabel>
@@ -12,6 +8,7 @@
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "mail_judge.h"
+#include "ports.h"
 #include "support/test_support.h"
 
 namespace tovrel {
@@ -22,19 +19,6 @@ using test::AnswerBox;
 using test::JudgeMail;
 using test::ModalAnswerer;
 using test::SeenBox;
-
-// A loopback port that nothing listens on.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t length = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 class SendCommandTest : public test::AppTest {
  protected:
@@ -163,7 +147,7 @@ TEST_F(SendCommandTest, AFailedSendKeepsTheFieldsAndARetrySendsEachFileOnce) {
   test::SaveGrab(&window, "compose_window_failed");
 
   // Nothing reachable at all: the connect fails, the fields still stay.
-  UseServer(ClosedPort(), "jane", "right");
+  UseServer(test::ClosedLoopbackPort(), "jane", "right");
   const QString refused = PressSendExpectingError(window);
   EXPECT_TRUE(refused.startsWith("Socket Error # 10061")) << refused.toStdString();
   EXPECT_EQ(Find<QListWidget>(&window, "AttachBox")->count(), 2);

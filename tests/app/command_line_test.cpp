@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QTest>
+#include <algorithm>
+
+#include "app/compose_window.h"
+#include "app/program.h"
+#include "app_fixture.h"
+#include "gui_helpers.h"
+#include "mail_judge.h"
+#include "ports.h"
+#include "support/test_support.h"
+
+namespace tovrel {
+namespace {
+
+using test::AnswerBox;
+using test::ModalAnswerer;
+using test::SeenBox;
+
+// The command line inside the test process: the compose window made with the arguments.
+class CommandLineTest : public test::AppTest {
+ protected:
+  QString Field(ComposeWindow& window, const char* name) {
+    return Find<QLineEdit>(&window, name)->text();
+  }
+  QString Body(ComposeWindow& window) {
+    return Find<QPlainTextEdit>(&window, "MsgBox")->toPlainText();
+  }
+  QStringList Attachments(ComposeWindow& window) {
+    QStringList items;
+    auto* list = Find<QListWidget>(&window, "AttachBox");
+    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+    return items;
+  }
+  test::TempDir files_;
+};
+
+TEST_F(CommandLineTest, NoArgumentsLeaveTheFieldsEmpty) {
+  ComposeWindow window;
+  EXPECT_EQ(Field(window, "ToBox"), "");
+  EXPECT_EQ(Field(window, "SubjectBox"), "");
+  EXPECT_EQ(Body(window), "");
+  EXPECT_TRUE(Attachments(window).isEmpty());
+  EXPECT_FALSE(window.termination_requested());
+}
+
+TEST_F(CommandLineTest, ArgumentsPrefillTheWindowByPosition) {
+  ComposeWindow window({"mailto:ann@example.org,bob@example.org", "Hello there", "one line",
+                        "later", "/tmp/a file.pdf", "relative.txt"});
+  EXPECT_EQ(Field(window, "ToBox"), "ann@example.org,bob@example.org");
+  EXPECT_EQ(Field(window, "SubjectBox"), "Hello there");
+  EXPECT_EQ(Body(window), "one line");
+  EXPECT_EQ(Attachments(window), (QStringList{"/tmp/a file.pdf", "relative.txt"}));
+  EXPECT_FALSE(window.termination_requested());
+}
+
+TEST_F(CommandLineTest, TheLinkPrefixIsSevenCharactersWhateverTheyAre) {
+  const std::pair<std::string, QString> cases[] = {
+      {"mailto:", ""}, {"short", ""}, {"ann@example.org", "mple.org"}, {"MAILTO:x@y", "x@y"}};
+  for (const auto& [link, to] : cases) {
+    ComposeWindow window({link});
+    EXPECT_EQ(Field(window, "ToBox"), to) << link;
+  }
+}
+
+TEST_F(CommandLineTest, DashFReadsTheBodyLinesFromAFile) {
+  const std::string path = files_.File("body.txt");
+  test::WriteFile(path, "first\r\nsecond\nthird\rfourth\n");
+  ComposeWindow window({"mailto:ann@example.org", "S", "-f" + path});
+  EXPECT_EQ(Body(window), "first\nsecond\nthird\nfourth");
+}
+
+TEST_F(CommandLineTest, AnUnreadableBodyFileIsReportedAndTheRestSkipped) {
+  for (const std::string& body : {std::string("-f"), "-f" + files_.File("missing.txt")}) {
+    const std::string path = body.substr(2);
+    std::vector<SeenBox> seen;
+    {
+      ModalAnswerer answer;
+      answer.Then(AnswerBox(&seen));
+      ComposeWindow window({"mailto:ann@example.org", "Kept", body, "send", "/tmp/x"});
+      EXPECT_EQ(Field(window, "ToBox"), "ann@example.org");
+      EXPECT_EQ(Field(window, "SubjectBox"), "Kept");
+      EXPECT_TRUE(Attachments(window).isEmpty());  // step 5 never ran
+      EXPECT_FALSE(window.termination_requested());
+    }
+    ASSERT_EQ(seen.size(), 1u) << body;
+    EXPECT_EQ(seen[0].text.toStdString(),
+              "Cannot open file \"" + path + "\": No such file or directory.");
+  }
+}
+
+TEST_F(CommandLineTest, OnlyTheExactWordSendSends) {
+  StoreAccount("Jane", "jane@example.org");
+  for (const char* word : {"Send", "SEND", "send "}) {
+    ComposeWindow window({"mailto:ann@example.org", "S", "b", word});
+    EXPECT_FALSE(window.termination_requested()) << word;
+    EXPECT_EQ(Field(window, "ToBox"), "ann@example.org");
+  }
+}
+
+TEST_F(CommandLineTest, SendWithAnEmptyToFieldIsRefusedAndEndsTheRun) {
+  StoreAccount("Jane", "jane@example.org");
+  std::vector<SeenBox> seen;
+  {
+    ModalAnswerer answer;
+    answer.Then(AnswerBox(&seen));
+    ComposeWindow window({"mailto:", "S", "b", "send"});
+    EXPECT_TRUE(window.termination_requested());
+    EXPECT_EQ(window.exit_status(), 1);
+  }
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, " No recipient. Please fill in a email address in the To field  ");
+}
+
+TEST_F(CommandLineTest, SendLoadsTheMainAccountAsSenderAndEndsTheRun) {
+  test::AiosmtpdServer server;
+  StoreAccount("Jane Doe", "jd@example.org");
+  Store("smtp", "smtp", "127.0.0.1");
+  Store("port", "port", std::to_string(server.port()));
+  Store("username", "username", "");
+  ComposeWindow window({"mailto:ann@example.org", "Unattended", "text", "send"});
+  EXPECT_TRUE(window.termination_requested());
+  EXPECT_EQ(window.exit_status(), 0);
+  const auto mails = server.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].mail_from, "jd@example.org");
+  EXPECT_TRUE(test::JudgeMail(mails[0].data_path)["from"].toString().contains("Jane Doe"));
+}
+
+// The program itself, run as another program or a script would run it: without a display.
+class ProgramRunTest : public test::AppTest {
+ protected:
+  test::ProcessResult Run(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{test::BuildPath("tovrelmail")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::RunProcess(argv, {},
+                            {home_.env(), "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="},
+                            std::chrono::seconds(60));
+  }
+  void UseServer(int port) {
+    StoreAccount("Jane Doe", "jd@example.org");
+    Store("smtp", "smtp", "127.0.0.1");
+    Store("port", "port", std::to_string(port));
+    Store("username", "username", "");
+    Store("password", "password", "");
+  }
+  // Exactly one line on standard error; returns it without its line end.
+  static std::string OneErrorLine(const test::ProcessResult& result) {
+    EXPECT_FALSE(result.err.empty());
+    EXPECT_EQ(result.err.back(), '\n');
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    return result.err.substr(0, result.err.size() - 1);
+  }
+  test::TempDir files_;
+};
+
+TEST_F(ProgramRunTest, UnattendedSendDeliversAndEndsWithStatusZero) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  const std::string body = files_.File("body.txt");
+  test::WriteFile(body, "Dear Ann,\n\n.see the file\nJane\n");
+  const std::string attachment = files_.File("figures.bin");
+  const std::string bytes = test::RandomBytes(20000, 3);
+  test::WriteFile(attachment, bytes);
+  const auto result = Run({"mailto:ann@example.org", "Figures", "-f" + body, "send", attachment});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_FALSE(result.timed_out);
+  const auto mails = server.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].rcpt_tos, std::vector<std::string>{"ann@example.org"});
+  const QJsonObject mail = test::JudgeMail(mails[0].data_path);
+  EXPECT_EQ(mail["defects"].toInt(), 0);
+  EXPECT_EQ(mail["subject"].toString(), "Figures");
+  EXPECT_EQ(mail["body"].toString(), "Dear Ann,\n\n.see the file\nJane\n");
+  const QJsonArray attachments = mail["attachments"].toArray();
+  ASSERT_EQ(attachments.size(), 1);
+  EXPECT_EQ(attachments[0]["filename"].toString(), "figures.bin");
+  EXPECT_EQ(attachments[0]["data_hex"].toString().toStdString(), test::ToHex(bytes));
+}
+
+TEST_F(ProgramRunTest, EveryFailureEndsWithStatusOneAndOneLine) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  {
+    const auto result = Run({"mailto:", "S", "b", "send"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(OneErrorLine(result),
+              " No recipient. Please fill in a email address in the To field  ");
+  }
+  {
+    Store("port", "port", "twenty-five");
+    const auto result = Run({"mailto:ann@example.org", "S", "b", "send"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(OneErrorLine(result), "'twenty-five' is not a valid integer value.");
+  }
+  {
+    Store("port", "port", std::to_string(test::ClosedLoopbackPort()));
+    const auto result = Run({"mailto:ann@example.org", "S", "b", "send"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(OneErrorLine(result), "Socket Error # 10061 Connection refused.");
+  }
+  Store("port", "port", std::to_string(server.port()));
+  {
+    const std::string missing = files_.File("not-there.pdf");
+    const auto result = Run({"mailto:ann@example.org", "S", "b", "send", missing});
+    EXPECT_EQ(result.exit_status, 1);
+    const std::string line = OneErrorLine(result);
+    EXPECT_NE(line.find(missing), std::string::npos) << line;
+  }
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+TEST_F(ProgramRunTest, WithoutADisplayOnlyASendRunsAndSendInCapitalsIsNoSend) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"mailto:ann@example.org", "S", "b", "Send"},
+                                               {"mailto:ann@example.org", "S", "b"}}) {
+    const auto result = Run(args);
+    EXPECT_EQ(result.exit_status, 2);
+    EXPECT_EQ(result.err, "TovrelMail needs a display unless it is asked to send\n");
+  }
+  const auto sent = Run({"mailto:ann@example.org", "S", "b", "send"});
+  EXPECT_EQ(sent.exit_status, 0) << sent.err;
+  // Only the one real send arrived.
+  const auto mails = server.WaitForMessages(1);
+  QTest::qWait(200);
+  EXPECT_EQ(server.Messages().size(), 1u);
+}
+
+TEST_F(ProgramRunTest, AFirstStartPreparesTheStoreAndLeavesTheFirstRunPending) {
+  const auto result = Run({"mailto:ann@example.org", "S", "b", "send"});
+  EXPECT_EQ(result.exit_status, 1);  // no server is set up yet
+  OneErrorLine(result);
+  EXPECT_EQ(Stored("frst", ""), "a");
+  EXPECT_EQ(Stored("ident", "numOfIdents"), "0");
+  EXPECT_EQ(Stored("port", "port"), "25");
+}
+
+}  // namespace
+}  // namespace tovrel

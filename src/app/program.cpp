@@ -68,7 +68,9 @@ int RunProgram(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName(texts::kApplicationTitle);
-  QApplication::setApplicationDisplayName(texts::kApplicationTitle);
+  // The desktop entry names the program for the window system. No display name: Qt would
+  // append it to every caption.
+  QGuiApplication::setDesktopFileName(QStringLiteral("tovrelmail"));
 
   RegistryStore registry;
   if (!RunReported([&] { PrepareStoreOnFirstStart(registry); })) return 1;

@@ -31,14 +31,6 @@ constexpr int kStatusHeight = 19;
 constexpr int kLeft = 334;
 constexpr int kTop = 117;
 
-// Connects a signal to a handler of the window so that a failure leaving the handler ends at
-// the default error report.
-template <typename Sender, typename Signal, typename Handler>
-void Wire(Sender* sender, Signal signal, ComposeWindow* window, Handler handler) {
-  QObject::connect(sender, signal, window,
-                   [window, handler] { RunReported([&] { (window->*handler)(); }, window); });
-}
-
 }  // namespace
 
 ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* parent)
@@ -138,9 +130,9 @@ void ComposeWindow::BuildControls() {
   open_dialog_->setFileMode(QFileDialog::ExistingFile);
   open_dialog_->setAcceptMode(QFileDialog::AcceptOpen);
 
-  Wire(attach_, &QPushButton::clicked, this, &ComposeWindow::AttachClick);
-  Wire(send_button_, &QPushButton::clicked, this, &ComposeWindow::SendButtonClick);
-  Wire(quit_button_, &QPushButton::clicked, this, &ComposeWindow::QuitButtonClick);
+  ConnectReported(attach_, &QPushButton::clicked, this, &ComposeWindow::AttachClick);
+  ConnectReported(send_button_, &QPushButton::clicked, this, &ComposeWindow::SendButtonClick);
+  ConnectReported(quit_button_, &QPushButton::clicked, this, &ComposeWindow::QuitButtonClick);
 }
 
 void ComposeWindow::BuildMenu() {
@@ -153,7 +145,7 @@ void ComposeWindow::BuildMenu() {
                      void (ComposeWindow::*handler)()) {
     QAction* action = m->addAction(QString::fromLatin1(caption));
     action->setObjectName(QString::fromLatin1(name));
-    Wire(action, &QAction::triggered, this, handler);
+    ConnectReported(action, &QAction::triggered, this, handler);
   };
   QMenu* file = menu("File1", texts::kFileMenu);
   item(file, "Quit1", texts::kQuit, &ComposeWindow::Quit1Click);

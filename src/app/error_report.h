@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <exception>
 #include <string>
 #include <utility>
@@ -32,6 +33,15 @@ bool RunReported(Handler&& handler, QWidget* parent = nullptr) {
     ReportError(std::string("Unknown failure"), parent);
   }
   return false;
+}
+
+// Connects a signal to an event handler of `receiver` (a member function without arguments) so
+// that a failure leaving the handler ends at the default error report over `receiver`.
+template <typename Sender, typename Signal, typename Receiver>
+void ConnectReported(Sender* sender, Signal signal, Receiver* receiver,
+                     void (Receiver::*handler)()) {
+  QObject::connect(sender, signal, receiver,
+                   [receiver, handler] { RunReported([&] { (receiver->*handler)(); }, receiver); });
 }
 
 }  // namespace tovrel

@@ -23,12 +23,6 @@ constexpr int kClientHeight = 346;
 constexpr int kLeft = 192;
 constexpr int kTop = 114;
 
-template <typename Handler>
-void Wire(QPushButton* button, SettingsDialog* dialog, Handler handler) {
-  QObject::connect(button, &QPushButton::clicked, dialog,
-                   [dialog, handler] { RunReported([&] { (dialog->*handler)(); }, dialog); });
-}
-
 std::string WithoutTrailingComma(std::string name) {
   if (!name.empty() && name.back() == ',') name.pop_back();
   return name;
@@ -129,11 +123,11 @@ void SettingsDialog::BuildControls() {
     setTabOrder(tab_order[i - 1], tab_order[i]);
   }
 
-  Wire(button1_, this, &SettingsDialog::Button1Click);
-  Wire(button2_, this, &SettingsDialog::Button2Click);
-  Wire(button3_, this, &SettingsDialog::Button3Click);
-  Wire(add_button_, this, &SettingsDialog::AddButtonClick);
-  Wire(remove_button_, this, &SettingsDialog::RemoveButtonClick);
+  ConnectReported(button1_, &QPushButton::clicked, this, &SettingsDialog::Button1Click);
+  ConnectReported(button2_, &QPushButton::clicked, this, &SettingsDialog::Button2Click);
+  ConnectReported(button3_, &QPushButton::clicked, this, &SettingsDialog::Button3Click);
+  ConnectReported(add_button_, &QPushButton::clicked, this, &SettingsDialog::AddButtonClick);
+  ConnectReported(remove_button_, &QPushButton::clicked, this, &SettingsDialog::RemoveButtonClick);
 }
 
 void SettingsDialog::LayoutLabels() {

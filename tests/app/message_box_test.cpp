@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <sstream>
 #include <stdexcept>
 
@@ -46,14 +45,6 @@ TEST_F(MessageBoxTest, HeadlessBoxIsOneLineAnsweredWithTheDefaultButton) {
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No),
             QMessageBox::No);
   EXPECT_EQ(out.str(), "first second\nUpdate?\nReally?\n");
-}
-
-TEST_F(MessageBoxTest, OffscreenPlatformMakesTheAutomaticModeHeadless) {
-  SetMessageBoxMode(MessageBoxMode::kAuto);
-  EXPECT_EQ(MessageBoxesAreHeadless(),
-            QGuiApplication::platformName() == QLatin1String("offscreen"));
-  SetMessageBoxMode(MessageBoxMode::kInteractive);
-  EXPECT_FALSE(MessageBoxesAreHeadless());
 }
 
 TEST_F(MessageBoxTest, InteractiveBoxShowsTextTitleIconAndReturnsThePressedButton) {

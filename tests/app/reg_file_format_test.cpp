@@ -93,15 +93,5 @@ TEST(RegFileFormatTest, WrittenTreesReadBackEqual) {
   EXPECT_EQ(*back->FindValue("at root"), RegValue::Text("r"));
 }
 
-TEST(RegFileFormatTest, NamesTheFileCannotHoldAreRefused) {
-  EXPECT_TRUE(IsStorableValueName(""));
-  EXPECT_TRUE(IsStorableValueName("quote\" and \\ backslash"));
-  EXPECT_FALSE(IsStorableValueName("line\nbreak"));
-  EXPECT_FALSE(IsStorableKeyName(""));
-  EXPECT_FALSE(IsStorableKeyName("a\\b"));
-  EXPECT_FALSE(IsStorableKeyName("tab\there"));
-  EXPECT_TRUE(IsStorableKeyName("Remove address [x]"));
-}
-
 }  // namespace
 }  // namespace tovrel

@@ -55,13 +55,5 @@ TEST(TextRulesTest, CommaTextSplitStopsAtANul) {
   EXPECT_EQ(CommaTextSplit(std::string("a,b\0c,d", 7)), (Items{"a", "b"}));
 }
 
-TEST(TextRulesTest, FormatTextFillsThePlaceholders) {
-  EXPECT_EQ(FormatText("Invalid data type for '%s'", "port"), "Invalid data type for 'port'");
-  EXPECT_EQ(FormatText("'%s' is not a valid integer value", "%s"),
-            "'%s' is not a valid integer value");
-  EXPECT_EQ(FormatText("Cannot open file \"%s\": %s", "/x", "gone"),
-            "Cannot open file \"/x\": gone");
-}
-
 }  // namespace
 }  // namespace tovrel

@@ -38,15 +38,17 @@ bool AsksToSend(const std::vector<std::string>& args) {
 void PrepareStoreOnFirstStart(RegistryStore& registry) {
   registry.set_base_key(texts::kBaseKey);
   if (registry.BaseKeyExists()) return;
-  registry.set_target_key("frst");
-  registry.set_target_value("");
-  registry.WriteString("a");
   registry.set_target_key("ident");
   registry.set_target_value("numOfIdents");
   registry.WriteString("0");
   registry.set_target_key("port");
   registry.set_target_value("port");
   registry.WriteString("25");
+  // The marker last: a start cut short before it leaves a store that works without the
+  // first-run dialog, never a first run over a store missing its identity count.
+  registry.set_target_key("frst");
+  registry.set_target_value("");
+  registry.WriteString("a");
 }
 
 ProgramWindows::ProgramWindows(const std::vector<std::string>& args)

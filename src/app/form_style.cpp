@@ -43,8 +43,18 @@ bool GroupTitleFits(const QGroupBox* box) {
   return box->fontMetrics().horizontalAdvance(box->title()) + 16 <= box->width();
 }
 
+// Widgets of the form itself, not of dialogs it owns (they are windows of their own).
+template <typename T>
+QList<T*> FormChildren(const QWidget* form) {
+  QList<T*> own;
+  for (T* w : form->findChildren<T*>()) {
+    if (w->window() == form) own.push_back(w);
+  }
+  return own;
+}
+
 void ScaleFonts(QWidget* form, double factor) {
-  for (QWidget* w : form->findChildren<QWidget*>()) {
+  for (QWidget* w : FormChildren<QWidget>(form)) {
     if (!w->testAttribute(Qt::WA_SetFont)) continue;
     QFont f = w->font();
     if (f.pixelSize() > 0) {
@@ -89,13 +99,13 @@ void PlaceLabel(QLabel* label, const QWidget* field, int left, int min_left) {
 }
 
 bool CaptionsFit(const QWidget* form) {
-  for (const QLabel* label : form->findChildren<QLabel*>()) {
+  for (const QLabel* label : FormChildren<QLabel>(form)) {
     if (!label->text().isEmpty() && !LabelFits(label)) return false;
   }
-  for (const QPushButton* button : form->findChildren<QPushButton*>()) {
+  for (const QPushButton* button : FormChildren<QPushButton>(form)) {
     if (!ButtonFits(button)) return false;
   }
-  for (const QGroupBox* box : form->findChildren<QGroupBox*>()) {
+  for (const QGroupBox* box : FormChildren<QGroupBox>(form)) {
     if (!GroupTitleFits(box)) return false;
   }
   return true;

@@ -9,6 +9,7 @@
 #include <QStatusBar>
 #include <QTest>
 
+#include "app/form_style.h"
 #include "app/program.h"
 #include "app/text_rules.h"
 #include "app_fixture.h"
@@ -64,6 +65,7 @@ TEST_F(ComposeWindowTest, ControlsSitWhereTheFormPutsThemWithTheirCaptions) {
     }
   }
   EXPECT_EQ(captions, (QStringList{"From:", "To:", "CC:", "BCC:", "Subject"}));
+  EXPECT_TRUE(CaptionsFit(&window));
   test::SaveGrab(&window, "compose_window");
 }
 

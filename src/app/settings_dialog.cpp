@@ -9,6 +9,7 @@
 #include "app/compose_window.h"
 #include "app/error_report.h"
 #include "app/form_style.h"
+#include "app/help_commands.h"
 #include "app/qt_text.h"
 #include "app/registry_store.h"
 #include "app/text_rules.h"
@@ -193,8 +194,7 @@ void SettingsDialog::Button1Click() {
 
 void SettingsDialog::Button2Click() { reject(); }
 
-// Opens the help file; connected to the help module where the program is put together.
-void SettingsDialog::Button3Click() {}
+void SettingsDialog::Button3Click() { OpenHelpFile(); }
 
 void SettingsDialog::AddIdentity() {
   const int count = ReadCount();

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QTest>
+#include <QUrl>
 
 #include "app/compose_window.h"
 #include "app/form_style.h"
+#include "app/help_commands.h"
 #include "app/program.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
@@ -330,6 +333,24 @@ TEST_F(SettingsDialogTest, ABrokenCountStopsTheListsAfterTheBoxesAreFilled) {
   Find<QAction>(&window, "Settings1")->trigger();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].text, "'x' is not a valid integer value.");
+}
+
+TEST_F(SettingsDialogTest, HelpOpensTheUserGuideFromTheCurrentFolder) {
+  StoreAccount("Jane", "jane@example.org");
+  test::TempDir folder;
+  test::WriteFile(folder.File("manual.htm"), "<html></html>");
+  std::vector<QUrl> opened;
+  SetUrlOpener([&](const QUrl& url) { opened.push_back(url); });
+  const QString previous = QDir::currentPath();
+  QDir::setCurrent(QString::fromStdString(folder.path()));
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  WithDialog(window, [&](QWidget* d) { Click(d, "Button3"); });
+  QDir::setCurrent(previous);
+  SetUrlOpener({});
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(folder.File("manual.htm"))));
 }
 
 }  // namespace

@@ -13,10 +13,12 @@
 
 #include "app/error_report.h"
 #include "app/form_style.h"
+#include "app/help_commands.h"
 #include "app/qt_text.h"
 #include "app/settings_dialog.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "http/http_client.h"
 #include "message/message.h"
 #include "net/smtp_client.h"
 
@@ -36,7 +38,8 @@ constexpr int kTop = 117;
 ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* parent)
     : QMainWindow(parent),
       smtp_(std::make_unique<SmtpClient>()),
-      message_(std::make_unique<Message>()) {
+      message_(std::make_unique<Message>()),
+      http_(std::make_unique<HttpClient>()) {
   setObjectName(QStringLiteral("composeWindow"));
   setWindowTitle(QString::fromLatin1(texts::kComposeCaption));
   registry_.set_base_key(texts::kBaseKey);
@@ -245,9 +248,16 @@ void ComposeWindow::Settings1Click() {
 
 // The Help menu's commands belong to the help and update module; they are connected to it where
 // the program is put together.
-void ComposeWindow::Help2Click() {}
-void ComposeWindow::FAQ1Click() {}
-void ComposeWindow::Checkforupdates1Click() {}
-void ComposeWindow::About1Click() {}
+void ComposeWindow::Help2Click() { OpenHelpFile(); }
+
+void ComposeWindow::FAQ1Click() { OpenFaqPage(); }
+
+void ComposeWindow::Checkforupdates1Click() {
+  CheckForUpdates(this, *http_, UpdateHost(registry_));
+}
+
+void ComposeWindow::About1Click() {
+  if (about_box_ != nullptr) ShowAboutBox(*about_box_);
+}
 
 }  // namespace tovrel

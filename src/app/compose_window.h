@@ -19,6 +19,8 @@ class QPushButton;
 
 namespace tovrel {
 
+class AboutBox;
+class HttpClient;
 class Message;
 class SettingsDialog;
 class SmtpClient;
@@ -36,6 +38,8 @@ class ComposeWindow : public QMainWindow {
 
   // The settings dialog opened by the Settings menu item and the first-run check.
   void set_settings_dialog(SettingsDialog* dialog) { settings_dialog_ = dialog; }
+  // The About box shown by Help > About.
+  void set_about_box(AboutBox* box) { about_box_ = box; }
 
   RegistryStore& registry() { return registry_; }
 
@@ -82,8 +86,10 @@ class ComposeWindow : public QMainWindow {
   RegistryStore registry_;
   std::unique_ptr<SmtpClient> smtp_;
   std::unique_ptr<Message> message_;
+  std::unique_ptr<HttpClient> http_;
 
   SettingsDialog* settings_dialog_ = nullptr;
+  AboutBox* about_box_ = nullptr;
 
   QWidget* form_ = nullptr;
   QComboBox* from_box_ = nullptr;

@@ -52,8 +52,9 @@ void PrepareStoreOnFirstStart(RegistryStore& registry) {
 }
 
 ProgramWindows::ProgramWindows(const std::vector<std::string>& args)
-    : compose(args), settings(&compose) {
+    : compose(args), settings(&compose), about(&compose) {
   compose.set_settings_dialog(&settings);
+  compose.set_about_box(&about);
 }
 
 int RunProgram(int argc, char** argv) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/about_box.h"
 #include "app/compose_window.h"
 #include "app/registry_store.h"
 #include "app/settings_dialog.h"
@@ -17,11 +18,12 @@ bool AsksToSend(const std::vector<std::string>& args);
 void PrepareStoreOnFirstStart(RegistryStore& registry);
 
 // The program's windows, made in their order: the compose window (whose creation processes the
-// command line), then the settings dialog.
+// command line), then the settings dialog and the About box.
 struct ProgramWindows {
   explicit ProgramWindows(const std::vector<std::string>& args);
   ComposeWindow compose;
   SettingsDialog settings;
+  AboutBox about;
 };
 
 // The whole program: start-up, the windows, the message loop. Returns the process status.

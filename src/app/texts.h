@@ -73,3 +73,31 @@ inline constexpr const char* kNeedsDisplay =
     "TovrelMail needs a display unless it is asked to send";
 
 }  // namespace tovrel::texts
+
+namespace tovrel {
+
+// The texts and addresses of the Help menu, the update check and the About box.
+namespace help_texts {
+inline constexpr const char* kProductHost = "www.tovrel.example";
+inline constexpr const char* kHomePage = "http://www.tovrel.example/";
+inline constexpr const char* kFaqPage = "http://www.tovrel.example/faq.htm";
+inline constexpr const char* kProductPage = "http://www.tovrel.example/tovrelmail.htm";
+inline constexpr const char* kUpdatePath = "/updates/tovrelmail33.upd";
+inline constexpr const char* kHelpFile = "manual.htm";
+
+inline constexpr const char* kNewVersion = "new";
+inline constexpr const char* kCookiePrefix = "Cookie:/n";
+inline constexpr const char* kNoUpdates = "No updates available.";
+inline constexpr const char* kUpdateAvailable = "Update Available. Do you want to know more?";
+inline constexpr const char* kCheckingTitle = "Checking for updates";
+
+inline constexpr const char* kAboutCaption = "About";
+inline constexpr const char* kProductName = "TovrelMail";
+inline constexpr const char* kVersion = "Version 3.31";
+inline constexpr const char* kNotice =
+    "Copyright (c) 2003-2026 Tovrel. Written by the TovrelMail team.";
+inline constexpr const char* kSiteLabel = "www.tovrel.example";
+inline constexpr const char* kOk = "OK";
+}  // namespace help_texts
+
+}  // namespace tovrel

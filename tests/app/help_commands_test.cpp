@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QDir>
 #include <QLineEdit>
 #include <QTest>
@@ -15,6 +16,7 @@
 
 #include "app/compose_window.h"
 #include "app/error_report.h"
+#include "app/program.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "http/http_client.h"
@@ -242,6 +244,36 @@ TEST_F(HelpCommandsTest, MissingGuideOpensNothing) {
 
 TEST_F(HelpCommandsTest, FaqOpensTheSupportPage) {
   OpenFaqPage();
+  EXPECT_EQ(opened_, std::vector<std::string>{"http://www.tovrel.example/faq.htm"});
+}
+
+// The menu items of the program's own windows reach the commands: the update check asks the host
+// named in the store, About shows the program's About box, FAQ opens the support page.
+TEST_F(HelpCommandsTest, MenuItemsOfTheProgramRunTheirCommands) {
+  ScriptedServer server{{.reply = Reply("new")}};
+  Store("update", "host", "127.0.0.1:" + std::to_string(server.port()));
+  ProgramWindows windows({});
+  {
+    test::ModalAnswerer answerer;
+    answerer.Then(test::AnswerBox(&boxes_, QMessageBox::No));
+    Find<QAction>(&windows.compose, "Checkforupdates1")->trigger();
+  }
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "Update Available. Do you want to know more?");
+  EXPECT_EQ(server.NextRequest().rfind("GET /updates/tovrelmail33.upd HTTP/1.0\r\n", 0), 0u);
+
+  QWidget* shown = nullptr;
+  {
+    test::ModalAnswerer answerer;
+    answerer.Then([&shown](QWidget* modal) {
+      shown = modal;
+      modal->close();
+    });
+    Find<QAction>(&windows.compose, "About1")->trigger();
+  }
+  EXPECT_EQ(shown, &windows.about);
+
+  Find<QAction>(&windows.compose, "FAQ1")->trigger();
   EXPECT_EQ(opened_, std::vector<std::string>{"http://www.tovrel.example/faq.htm"});
 }
 

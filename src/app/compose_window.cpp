@@ -128,11 +128,6 @@ void ComposeWindow::BuildControls() {
   status_panel_->setObjectName(QStringLiteral("SimplePanel"));
   statusBar()->addWidget(status_panel_, 1);
 
-  open_dialog_ = new QFileDialog(this);
-  open_dialog_->setObjectName(QStringLiteral("OpenDialog1"));
-  open_dialog_->setFileMode(QFileDialog::ExistingFile);
-  open_dialog_->setAcceptMode(QFileDialog::AcceptOpen);
-
   ConnectReported(attach_, &QPushButton::clicked, this, &ComposeWindow::AttachClick);
   ConnectReported(send_button_, &QPushButton::clicked, this, &ComposeWindow::SendButtonClick);
   ConnectReported(quit_button_, &QPushButton::clicked, this, &ComposeWindow::QuitButtonClick);
@@ -218,6 +213,14 @@ void ComposeWindow::FormShow() {
 }
 
 void ComposeWindow::AttachClick() {
+  // Made on first use: building a file dialog is a good part of the start-up time, and an
+  // unattended send never needs one. Kept afterwards, so it reopens in the last folder.
+  if (open_dialog_ == nullptr) {
+    open_dialog_ = new QFileDialog(this);
+    open_dialog_->setObjectName(QStringLiteral("OpenDialog1"));
+    open_dialog_->setFileMode(QFileDialog::ExistingFile);
+    open_dialog_->setAcceptMode(QFileDialog::AcceptOpen);
+  }
   if (open_dialog_->exec() != QDialog::Accepted) return;
   const QStringList files = open_dialog_->selectedFiles();
   if (!files.isEmpty()) attach_box_->addItem(files.first());

@@ -27,8 +27,15 @@ QString JoinLines(const std::vector<std::string>& lines) {
 
 }  // namespace
 
+void ComposeWindow::ShowUnshownBody() {
+  if (!unshown_body_) return;
+  msg_box_->setPlainText(JoinLines(*unshown_body_));
+  unshown_body_.reset();
+}
+
 void ComposeWindow::FormCreate(const std::vector<std::string>& args) {
   bool send = false;
+  const bool unattended = args.size() >= 4 && args[3] == "send";
   if (args.size() >= 1) {
     hidden_box_->setText(FromText(args[0]));
     to_box_->setText(hidden_box_->text().mid(kLinkPrefixLength));
@@ -38,7 +45,12 @@ void ComposeWindow::FormCreate(const std::vector<std::string>& args) {
     if (args[2].starts_with("-f")) {
       hidden_box_->setText(FromText(args[2]));
       const std::string path = ToText(hidden_box_->text().mid(2));
-      msg_box_->setPlainText(JoinLines(ReadTextLines(path)));
+      std::vector<std::string> lines = ReadTextLines(path);
+      if (unattended) {
+        unshown_body_ = std::move(lines);
+      } else {
+        msg_box_->setPlainText(JoinLines(lines));
+      }
     } else {
       msg_box_->appendPlainText(FromText(args[2]));
     }

@@ -49,6 +49,7 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
   resize(kFormWidth, menuBar()->sizeHint().height() + kFormHeight + kStatusHeight);
   move(kLeft, kTop);
   RunReported([&] { FormCreate(args); }, this);
+  if (!termination_requested_) ShowUnshownBody();
 }
 
 ComposeWindow::~ComposeWindow() = default;

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,8 @@ class ComposeWindow : public QMainWindow {
   void SetStatus(const std::string& text);
   std::string ReadSetting(const std::string& section, const std::string& name);
   void ClearFields();
+  // Puts the body lines of an unattended send into MsgBox, once the window is to stay open.
+  void ShowUnshownBody();
 
   RegistryStore registry_;
   std::unique_ptr<SmtpClient> smtp_;
@@ -106,6 +109,9 @@ class ComposeWindow : public QMainWindow {
   QLabel* status_panel_ = nullptr;
   QFileDialog* open_dialog_ = nullptr;
   std::vector<QLabel*> field_labels_;
+  // The "-f" body of an unattended send, kept out of MsgBox: filling a text box with a long body
+  // costs many times what sending it does, and the window only stays when the send fails.
+  std::optional<std::vector<std::string>> unshown_body_;
 
   bool shown_once_ = false;
   bool termination_requested_ = false;

@@ -41,7 +41,8 @@ bool ComposeWindow::SendMail() {
     message_->recipients().LoadFromText(ToText(to_box_->text()));
     if (!cc_box_->text().isEmpty()) message_->cc_list().LoadFromText(ToText(cc_box_->text()));
     if (!bcc_box_->text().isEmpty()) message_->bcc_list().LoadFromText(ToText(bcc_box_->text()));
-    message_->set_body(SplitLines(ToText(msg_box_->toPlainText())));
+    message_->set_body(unshown_body_ ? *unshown_body_
+                                     : SplitLines(ToText(msg_box_->toPlainText())));
     message_->set_subject(ToText(subject_box_->text()));
     for (int i = 0; i < attach_box_->count(); ++i) {
       message_->parts().AddAttachment(ToText(attach_box_->item(i)->text()));
@@ -71,6 +72,7 @@ void ComposeWindow::ClearFields() {
   bcc_box_->clear();
   subject_box_->clear();
   msg_box_->clear();
+  unshown_body_.reset();
   attach_box_->clear();
 }
 

@@ -129,6 +129,26 @@ TEST_F(CommandLineTest, SendLoadsTheMainAccountAsSenderAndEndsTheRun) {
   EXPECT_TRUE(test::JudgeMail(mails[0].data_path)["from"].toString().contains("Jane Doe"));
 }
 
+// An unattended send takes its "-f" body straight to the message; when the send fails, the window
+// stays and shows that body, the same lines a person would have seen had it been shown at once.
+TEST_F(CommandLineTest, AFailedUnattendedSendShowsTheBodyFileInTheWindow) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  Store("smtp", "smtp", "127.0.0.1");
+  Store("port", "port", std::to_string(test::ClosedLoopbackPort()));
+  const std::string path = files_.File("body.txt");
+  test::WriteFile(path, "first\r\n.second\n\nlast");
+  std::vector<SeenBox> seen;
+  {
+    ModalAnswerer answer;
+    answer.Then(AnswerBox(&seen));
+    ComposeWindow window({"mailto:ann@example.org", "S", "-f" + path, "send"});
+    EXPECT_FALSE(window.termination_requested());
+    EXPECT_EQ(Body(window), "first\n.second\n\nlast");
+  }
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text.toStdString(), "Socket Error # 10061\r\nConnection refused.");
+}
+
 // The program itself, run as another program or a script would run it: without a display.
 class ProgramRunTest : public test::AppTest {
  protected:

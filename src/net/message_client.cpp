@@ -160,7 +160,12 @@ void MessageClient::WriteBodySection(Message& message, const PartCounts& counts)
     ReportStatus(ConnectionStatus::stText, net_texts::kEncodingText);
     for (std::string& line : message.body()) {
       DotStuff(line);
-      WriteLine(transfer == txIso2022Jp ? ShiftJisToJis(line) : line);
+      // Two branches, not one conditional expression: that would copy every line of the body.
+      if (transfer == txIso2022Jp) {
+        WriteLine(ShiftJisToJis(line));
+      } else {
+        WriteLine(line);
+      }
     }
   } else {
     WriteLine(kPreamble);
@@ -195,7 +200,11 @@ void MessageClient::WriteTextPart(TextPart& part, HeaderTransfer transfer) {
     coded_.clear();
     coder->FeedTo(piece, coded_);
     coder->FinishInputTo(coded_);
-    WriteText(transfer == txIso2022Jp ? ShiftJisToJis(coded_) : coded_);
+    if (transfer == txIso2022Jp) {
+      WriteText(ShiftJisToJis(coded_));
+    } else {
+      WriteText(coded_);
+    }
   }
   WriteLine("");
 }

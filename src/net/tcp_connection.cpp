@@ -298,6 +298,12 @@ void TcpConnection::WriteText(std::string_view text) {
 }
 
 void TcpConnection::WriteLine(std::string_view text) {
+  if (pending_output_) {
+    // Gathered output joins the two pieces anyway; a line of its own would be a copy per line.
+    WriteText(text);
+    WriteText("\r\n");
+    return;
+  }
   std::string line;
   line.reserve(text.size() + 2);
   line.append(text);

@@ -20,7 +20,8 @@ build: setup $(BUILD)/CMakeCache.txt
 run: build
 	$(BUILD)/tovrelmail
 
-# Every test of the normal build, then the non-GUI unit tests again under ASan and UBSan.
+# Every test of the normal build, then the tests of the layers below the windows again under
+# ASan and UBSan (the message, network and update-check layers).
 test: build test-unit test-asan
 
 test-unit:

@@ -31,23 +31,9 @@ StackInitializationFailed::StackInitializationFailed()
 StackSetSizeExceeded::StackSetSizeExceeded() : StackError(net_texts::kStackSetSizeExceeded) {}
 CouldNotBindSocket::CouldNotBindSocket() : SocketHandleError(net_texts::kCouldNotBindSocket) {}
 
-#define TOVREL_SOCKS_ERROR(Name) \
+#define TOVREL_DEFINE_SOCKS_ERROR(Name) \
   Name::Name() : SocksError(net_texts::k##Name) {}
-TOVREL_SOCKS_ERROR(SocksRequestFailed)
-TOVREL_SOCKS_ERROR(SocksRequestServerFailed)
-TOVREL_SOCKS_ERROR(SocksRequestIdentFailed)
-TOVREL_SOCKS_ERROR(SocksUnknownError)
-TOVREL_SOCKS_ERROR(SocksServerRespondError)
-TOVREL_SOCKS_ERROR(SocksAuthMethodError)
-TOVREL_SOCKS_ERROR(SocksAuthError)
-TOVREL_SOCKS_ERROR(SocksServerGeneralError)
-TOVREL_SOCKS_ERROR(SocksServerPermissionError)
-TOVREL_SOCKS_ERROR(SocksServerNetUnreachableError)
-TOVREL_SOCKS_ERROR(SocksServerHostUnreachableError)
-TOVREL_SOCKS_ERROR(SocksServerConnectionRefusedError)
-TOVREL_SOCKS_ERROR(SocksServerTTLExpiredError)
-TOVREL_SOCKS_ERROR(SocksServerCommandError)
-TOVREL_SOCKS_ERROR(SocksServerAddressError)
-#undef TOVREL_SOCKS_ERROR
+TOVREL_SOCKS_ERRORS(TOVREL_DEFINE_SOCKS_ERROR)
+#undef TOVREL_DEFINE_SOCKS_ERROR
 
 }  // namespace tovrel

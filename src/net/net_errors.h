@@ -116,26 +116,29 @@ class SocksError : public NetError {
  public:
   using NetError::NetError;
 };
-#define TOVREL_SOCKS_ERROR(Name)   \
-  class Name : public SocksError { \
-   public:                         \
-    Name();                        \
+// Each names its own text in net_texts (k + the class name).
+#define TOVREL_SOCKS_ERRORS(X)         \
+  X(SocksRequestFailed)                \
+  X(SocksRequestServerFailed)          \
+  X(SocksRequestIdentFailed)           \
+  X(SocksUnknownError)                 \
+  X(SocksServerRespondError)           \
+  X(SocksAuthMethodError)              \
+  X(SocksAuthError)                    \
+  X(SocksServerGeneralError)           \
+  X(SocksServerPermissionError)        \
+  X(SocksServerNetUnreachableError)    \
+  X(SocksServerHostUnreachableError)   \
+  X(SocksServerConnectionRefusedError) \
+  X(SocksServerTTLExpiredError)        \
+  X(SocksServerCommandError)           \
+  X(SocksServerAddressError)
+#define TOVREL_DECLARE_SOCKS_ERROR(Name) \
+  class Name : public SocksError {       \
+   public:                               \
+    Name();                              \
   };
-TOVREL_SOCKS_ERROR(SocksRequestFailed)
-TOVREL_SOCKS_ERROR(SocksRequestServerFailed)
-TOVREL_SOCKS_ERROR(SocksRequestIdentFailed)
-TOVREL_SOCKS_ERROR(SocksUnknownError)
-TOVREL_SOCKS_ERROR(SocksServerRespondError)
-TOVREL_SOCKS_ERROR(SocksAuthMethodError)
-TOVREL_SOCKS_ERROR(SocksAuthError)
-TOVREL_SOCKS_ERROR(SocksServerGeneralError)
-TOVREL_SOCKS_ERROR(SocksServerPermissionError)
-TOVREL_SOCKS_ERROR(SocksServerNetUnreachableError)
-TOVREL_SOCKS_ERROR(SocksServerHostUnreachableError)
-TOVREL_SOCKS_ERROR(SocksServerConnectionRefusedError)
-TOVREL_SOCKS_ERROR(SocksServerTTLExpiredError)
-TOVREL_SOCKS_ERROR(SocksServerCommandError)
-TOVREL_SOCKS_ERROR(SocksServerAddressError)
-#undef TOVREL_SOCKS_ERROR
+TOVREL_SOCKS_ERRORS(TOVREL_DECLARE_SOCKS_ERROR)
+#undef TOVREL_DECLARE_SOCKS_ERROR
 
 }  // namespace tovrel

@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
 #include "message/coders/coder_registry.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
@@ -24,6 +28,29 @@ constexpr char kAlternativeEnd[] = "--=_NextPart_2altjgjjvttfbfuj88oamz1inn--";
 constexpr char kTextOnlyDelimiter[] = "--=_NextPart_2jgjjvttfbfuj88oamz1inn";
 constexpr char kTextOnlyEnd[] = "--=_NextPart_2jgjjvttfbfuj88oamz1inn--";
 constexpr char kParameterIndent[] = "        ";
+constexpr char kUtf8TextType[] = "text/plain; charset=UTF-8";
+
+bool HasEightBitByte(std::string_view text) {
+  // Eight bytes at a time: bodies run to many megabytes and are nearly always plain ASCII.
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    if ((word & kHighBits) != 0) return true;
+  }
+  for (; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return true;
+  }
+  return false;
+}
+
+bool HasEightBitByte(const StringList& lines) {
+  for (const std::string& line : lines) {
+    if (HasEightBitByte(std::string_view(line))) return true;
+  }
+  return false;
+}
 
 // The SMTP transparency rule: a line that starts with "." gets another in front. The message
 // keeps the stuffed line.
@@ -79,6 +106,10 @@ std::string AttachmentHeaderName(const std::string& path) {
   return out;
 }
 
+bool MessageClient::DeclaresUtf8Body(const Message& message) const {
+  return locale_.IsUtf8() && HasEightBitByte(message.body());
+}
+
 void MessageClient::WriteMessage(Message& message) {
   const PartCounts counts = WriteHeaderSection(message);
   if (counts.text_count == 1) throw TextInvalidCount();
@@ -111,6 +142,14 @@ PartCounts MessageClient::WriteHeaderSection(Message& message) {
   } else {
     content_type = message.char_set();
   }
+  if (counts.text_count == 0 && counts.attachment_count == 0 && content_type.empty() &&
+      message.content_transfer_encoding().empty() && DeclaresUtf8Body(message)) {
+    // Without these a reader guesses the character set of the typed text, and usually guesses
+    // wrong. A body of plain ASCII keeps the bare header block.
+    content_type = kUtf8TextType;
+    message.set_content_transfer_encoding("8bit");
+    message.extra_headers().SetHeader("MIME-Version", "1.0");
+  }
   message.set_content_type(content_type);
   const HeaderList headers = BuildHeaderList(message, locale_);
   for (const std::string& line : headers) WriteLine(line);
@@ -127,8 +166,13 @@ void MessageClient::WriteBodySection(Message& message, const PartCounts& counts)
         std::string("--") + (counts.related_count > 0 ? kRelatedBoundary : kMixedBoundary);
     WriteLine(boundary);
     if (counts.text_count < 2) {
-      WriteLine("Content-Type: text/plain");
-      WriteLine("Content-Transfer-Encoding: 7bit");
+      if (DeclaresUtf8Body(message)) {
+        WriteLine(std::string("Content-Type: ") + kUtf8TextType);
+        WriteLine("Content-Transfer-Encoding: 8bit");
+      } else {
+        WriteLine("Content-Type: text/plain");
+        WriteLine("Content-Transfer-Encoding: 7bit");
+      }
       WriteLine("");
       for (std::string& line : message.body()) {
         DotStuff(line);

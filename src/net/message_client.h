@@ -40,6 +40,9 @@ class MessageClient : public TcpClient {
   void WriteAttachmentPart(Attachment& part);
 
  private:
+  // Whether the body is 8-bit text of a UTF-8 locale, which the headers must then declare.
+  bool DeclaresUtf8Body(const Message& message) const;
+
   LocaleInfo locale_;
   // Reused for every part so that long messages do not allocate per piece.
   std::string coded_;

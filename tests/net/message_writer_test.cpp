@@ -74,6 +74,61 @@ TEST(MessageWriter, PlainBodyIsDotStuffedAndKeptStuffed) {
   EXPECT_EQ(text.find("MIME-Version"), std::string::npos);
 }
 
+// What a reader makes of the body text: the first text/plain leaf, decoded with the character
+// set the message declares, as "charset<TAB>text" (the text in UTF-8).
+std::string ReadBodyText(const std::string& text) {
+  test::ProcessResult result = test::RunPython(R"PY(
+import email, sys
+from email import policy
+msg = email.message_from_bytes(sys.stdin.buffer.read(), policy=policy.default)
+part = next(p for p in msg.walk() if p.get_content_type() == 'text/plain')
+charset = part.get_content_charset() or 'none'
+sys.stdout.buffer.write(charset.encode() + b'\t' + part.get_content().encode('utf-8'))
+)PY",
+                                               {}, text);
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  return result.out;
+}
+
+TEST(MessageWriter, EightBitBodyOfAUtf8LocaleIsDeclared) {
+  test::TempDir dir;
+  const std::string file = dir.File("a.bin");
+  test::WriteFile(file, "xyz");
+  const std::string typed =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e aus K\xC3\xB6ln";  // as Qt hands over UTF-8
+  for (const bool with_attachment : {false, true}) {
+    Message message;
+    message.from().set_address("a@b.c");
+    message.body() = {typed, ".end"};
+    if (with_attachment) message.parts().AddAttachment(file);
+    const std::string text = Written([&](MessageClient& c) {
+      c.set_locale(LocaleInfoFromName("de_DE.UTF-8"));
+      c.WriteMessage(message);
+    });
+    EXPECT_EQ(ReadBodyText(text), "utf-8\t" + typed + "\r\n..end\r\n") << with_attachment;
+    EXPECT_NE(text.find("MIME-Version: 1.0\r\n"), std::string::npos);
+    EXPECT_NE(ParsedParts(text).find("defects\t0"), std::string::npos) << text;
+  }
+
+  // Plain ASCII keeps the bare header block, and a locale that is not UTF-8 declares nothing.
+  for (const auto& [locale, body] :
+       {std::pair{"de_DE.UTF-8", "plain text"}, std::pair{"de_DE.ISO-8859-1",
+                                                          "Gr\xFC\xDF"
+                                                          "e"}}) {
+    Message message;
+    message.from().set_address("a@b.c");
+    message.body() = {body};
+    const std::string text = Written([&](MessageClient& c) {
+      c.set_locale(LocaleInfoFromName(locale));
+      c.WriteMessage(message);
+    });
+    EXPECT_EQ(text.find("MIME-Version"), std::string::npos) << locale;
+    EXPECT_EQ(text.find("Content-Type"), std::string::npos) << locale;
+    EXPECT_EQ(Body(text), std::string(body) + "\r\n") << locale;
+  }
+}
+
 TEST(MessageWriter, TwoTextPartsWithoutAttachments) {
   Message message;
   message.from().set_address("a@b.c");

@@ -14,6 +14,7 @@
 #include "app/error_report.h"
 #include "app/form_style.h"
 #include "app/help_commands.h"
+#include "app/program_locale.h"
 #include "app/qt_text.h"
 #include "app/settings_dialog.h"
 #include "app/text_rules.h"
@@ -40,6 +41,8 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
       smtp_(std::make_unique<SmtpClient>()),
       message_(std::make_unique<Message>()),
       http_(std::make_unique<HttpClient>()) {
+  // Header and body character sets follow the text the window hands over.
+  smtp_->set_locale(ProgramLocale());
   setObjectName(QStringLiteral("composeWindow"));
   setWindowTitle(QString::fromLatin1(texts::kComposeCaption));
   registry_.set_base_key(texts::kBaseKey);

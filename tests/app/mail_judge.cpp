@@ -13,6 +13,7 @@ namespace {
 constexpr const char* kJudge = R"(
 import json, sys
 from email import policy
+from email.header import decode_header, make_header
 from email.parser import BytesParser
 
 with open(sys.argv[1], 'rb') as f:
@@ -21,7 +22,16 @@ out = {
     'from': msg['From'], 'to': msg['To'], 'cc': msg['Cc'], 'bcc': msg['Bcc'],
     'subject': msg['Subject'], 'content_type': msg.get_content_type(),
     'defects': len(msg.defects), 'attachments': [], 'body': None,
+    'subject_text': str(make_header(decode_header(msg['Subject'] or ''))),
 }
+
+def read_text(part):
+    # What a reader shows: the body decoded with the character set the message declares.
+    out['body_charset'] = part.get_content_charset() or ''
+    payload = part.get_payload(decode=True)
+    out['body_text'] = payload.decode(out['body_charset'] or 'ascii', 'replace').replace('\r\n', '\n')
+    return payload.decode('latin-1').replace('\r\n', '\n')
+
 if msg.is_multipart():
     for part in msg.walk():
         if part.is_multipart():
@@ -30,7 +40,7 @@ if msg.is_multipart():
         disposition = part.get('Content-Disposition', '')
         if part.get_content_type() == 'text/plain' and out['body'] is None \
                 and not disposition.startswith('attachment'):
-            out['body'] = part.get_payload(decode=True).decode('latin-1').replace('\r\n', '\n')
+            out['body'] = read_text(part)
         else:
             out['attachments'].append({
                 'filename': part.get_filename(),
@@ -39,7 +49,7 @@ if msg.is_multipart():
                 'data_hex': part.get_payload(decode=True).hex(),
             })
 else:
-    out['body'] = msg.get_payload(decode=True).decode('latin-1').replace('\r\n', '\n')
+    out['body'] = read_text(msg)
 print(json.dumps(out))
 )";
 

@@ -20,6 +20,18 @@ using test::JudgeMail;
 using test::ModalAnswerer;
 using test::SeenBox;
 
+// The From header as a reader shows it.
+std::string RunPythonDecodedFrom(const std::string& path) {
+  const test::ProcessResult result = test::RunPython(
+      "import sys\n"
+      "from email import message_from_binary_file, policy\n"
+      "msg = message_from_binary_file(open(sys.argv[1], 'rb'), policy=policy.default)\n"
+      "sys.stdout.buffer.write(str(msg['From']).encode())\n",
+      {path});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  return result.out;
+}
+
 class SendCommandTest : public test::AppTest {
  protected:
   void UseServer(int port, const std::string& user = "", const std::string& password = "") {
@@ -120,6 +132,36 @@ TEST_F(SendCommandTest, SendDeliversTheFieldsWithTwoAttachmentsAndEmptiesThem) {
   EXPECT_EQ(Status(window), "Email send!");
   EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane Q Doe,jd@example.org");
   test::SaveGrab(&window, "compose_window_sent");
+}
+
+// Text typed in any language reaches the reader as typed: the subject as encoded words in the
+// character set of the text, the body declared as such, with and without an attachment.
+TEST_F(SendCommandTest, TextBeyondAsciiReadsBackAsTyped) {
+  AiosmtpdServer server;
+  StoreAccount("J\u00FCrgen M\u00FCller", "jm@example.org");
+  UseServer(server.port());
+  const QString subject = QString::fromUtf8("Gr\u00FC\u00DFe aus K\u00F6ln \u2013 \u65E5\u672C");
+  const QString body = QString::fromUtf8("Liebe Gr\u00FC\u00DFe,\nJ\u00FCrgen \u263A");
+  const std::string file = files_.File("notes.txt");
+  test::WriteFile(file, "x");
+  for (const bool with_attachment : {false, true}) {
+    ComposeWindow window;
+    window.LoadIdentities();  // as showing the window does
+    Fill(window, "ann@example.org", "", "", "", body);
+    Find<QLineEdit>(&window, "SubjectBox")->setText(subject);
+    if (with_attachment) AttachFile(window, file);
+    PressSend(window);
+  }
+  const auto mails = server.WaitForMessages(2);
+  for (const auto& mail : mails) {
+    const QJsonObject judged = JudgeMail(mail.data_path);
+    EXPECT_EQ(judged["defects"].toInt(), 0);
+    EXPECT_EQ(judged["subject_text"].toString(), subject);
+    EXPECT_EQ(judged["body_charset"].toString(), "utf-8");
+    EXPECT_EQ(judged["body_text"].toString(), body + "\n");
+    EXPECT_TRUE(judged["from"].toString().startsWith("=?UTF-8?")) << mail.data;
+    EXPECT_EQ(RunPythonDecodedFrom(mail.data_path), "J\u00FCrgen M\u00FCller <jm@example.org>");
+  }
 }
 
 TEST_F(SendCommandTest, AFailedSendKeepsTheFieldsAndARetrySendsEachFileOnce) {

@@ -1,5 +1,6 @@
 // The command line: positional arguments that pre-fill the compose window and may send at once.
-//   1  mail link: a seven-character scheme prefix ("mailto:") and the To addresses
+//   1  mail link: a seven-character scheme prefix ("mailto:") and the To addresses; a mailto:
+//      link with escapes or header fields ("?subject=...&cc=...&body=...") fills those fields
 //   2  subject
 //   3  body: "-f" and the path of a text file, or one line of text
 //   4  "send" (exactly) to send without user interaction
@@ -8,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QUrl>
 
 #include "app/compose_window.h"
 #include "app/qt_text.h"
@@ -25,6 +27,46 @@ QString JoinLines(const std::vector<std::string>& lines) {
   return joined.join(QLatin1Char('\n'));
 }
 
+// What a browser passes for a link with header fields ("mailto:ann@x.org?subject=Hi&cc=bob@x.org")
+// or escaped characters ("ann%40x.org"). Taken as it stands, the query would become part of the
+// recipient address; it is split into its fields instead (RFC 6068).
+struct MailLink {
+  QString to;
+  QString cc;
+  QString bcc;
+  QString subject;
+  QString body;
+};
+
+bool IsEncodedMailLink(const QString& link) {
+  return link.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive) &&
+         (link.contains(QLatin1Char('?')) || link.contains(QLatin1Char('%')));
+}
+
+QString Unescaped(const QString& text) { return QUrl::fromPercentEncoding(text.toUtf8()); }
+
+MailLink ParseMailLink(const QString& addresses_and_query) {
+  MailLink link;
+  const qsizetype question = addresses_and_query.indexOf(QLatin1Char('?'));
+  link.to = Unescaped(addresses_and_query.left(question));
+  if (question < 0) return link;
+  auto add_addresses = [](QString& field, const QString& more) {
+    if (more.isEmpty()) return;
+    field = field.isEmpty() ? more : field + QLatin1String(", ") + more;
+  };
+  for (const QString& pair : addresses_and_query.mid(question + 1).split(QLatin1Char('&'))) {
+    const qsizetype equals = pair.indexOf(QLatin1Char('='));
+    const QString name = Unescaped(pair.left(equals)).toLower();
+    const QString value = equals < 0 ? QString() : Unescaped(pair.mid(equals + 1));
+    if (name == QLatin1String("to")) add_addresses(link.to, value);
+    if (name == QLatin1String("cc")) add_addresses(link.cc, value);
+    if (name == QLatin1String("bcc")) add_addresses(link.bcc, value);
+    if (name == QLatin1String("subject")) link.subject = value;
+    if (name == QLatin1String("body")) link.body = value;
+  }
+  return link;
+}
+
 }  // namespace
 
 void ComposeWindow::ShowUnshownBody() {
@@ -38,7 +80,19 @@ void ComposeWindow::FormCreate(const std::vector<std::string>& args) {
   const bool unattended = args.size() >= 4 && args[3] == "send";
   if (args.size() >= 1) {
     hidden_box_->setText(FromText(args[0]));
-    to_box_->setText(hidden_box_->text().mid(kLinkPrefixLength));
+    const QString rest = hidden_box_->text().mid(kLinkPrefixLength);
+    if (IsEncodedMailLink(hidden_box_->text())) {
+      // The positional arguments that follow still take precedence over the link's fields.
+      MailLink link = ParseMailLink(rest);
+      to_box_->setText(link.to);
+      cc_box_->setText(link.cc);
+      bcc_box_->setText(link.bcc);
+      subject_box_->setText(link.subject);
+      link.body.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+      if (!link.body.isEmpty()) msg_box_->setPlainText(link.body);
+    } else {
+      to_box_->setText(rest);
+    }
   }
   if (args.size() >= 2) subject_box_->setText(FromText(args[1]));
   if (args.size() >= 3) {

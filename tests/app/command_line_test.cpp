@@ -65,6 +65,29 @@ TEST_F(CommandLineTest, TheLinkPrefixIsSevenCharactersWhateverTheyAre) {
   }
 }
 
+// Links as browsers hand them over: header fields after "?" fill their own fields, escapes are
+// undone, and positional arguments still win.
+TEST_F(CommandLineTest, LinkFieldsAndEscapesFillTheirOwnFields) {
+  {
+    ComposeWindow window(
+        {"mailto:ann@example.org?subject=Gr%C3%BC%C3%9Fe%20%26%20more"
+         "&CC=bob@example.org&bcc=eve%40example.org&to=carl@example.org"
+         "&body=Line%201%0D%0A.Line%202&x-other=ignored"});
+    EXPECT_EQ(Field(window, "ToBox"), "ann@example.org, carl@example.org");
+    EXPECT_EQ(Field(window, "CCBox"), "bob@example.org");
+    EXPECT_EQ(Field(window, "BCCBox"), "eve@example.org");
+    EXPECT_EQ(Field(window, "SubjectBox"), QString::fromUtf8("Gr\u00FC\u00DFe & more"));
+    EXPECT_EQ(Body(window), "Line 1\n.Line 2");
+  }
+  {
+    ComposeWindow window(
+        {"MAILTO:ann%40example.org,b%2Bc@example.org?subject=link", "Typed", "typed line"});
+    EXPECT_EQ(Field(window, "ToBox"), "ann@example.org,b+c@example.org");
+    EXPECT_EQ(Field(window, "SubjectBox"), "Typed");
+    EXPECT_EQ(Body(window), "typed line");
+  }
+}
+
 TEST_F(CommandLineTest, DashFReadsTheBodyLinesFromAFile) {
   const std::string path = files_.File("body.txt");
   test::WriteFile(path, "first\r\nsecond\nthird\rfourth\n");

@@ -9,7 +9,6 @@
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "mail_judge.h"
-#include "ports.h"
 #include "support/test_support.h"
 
 namespace tovrel {
@@ -157,7 +156,7 @@ TEST_F(CommandLineTest, SendLoadsTheMainAccountAsSenderAndEndsTheRun) {
 TEST_F(CommandLineTest, AFailedUnattendedSendShowsTheBodyFileInTheWindow) {
   StoreAccount("Jane Doe", "jd@example.org");
   Store("smtp", "smtp", "127.0.0.1");
-  Store("port", "port", std::to_string(test::ClosedLoopbackPort()));
+  Store("port", "port", std::to_string(test::RefusedPort()));
   const std::string path = files_.File("body.txt");
   test::WriteFile(path, "first\r\n.second\n\nlast");
   std::vector<SeenBox> seen;
@@ -240,7 +239,7 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithStatusOneAndOneLine) {
     EXPECT_EQ(OneErrorLine(result), "'twenty-five' is not a valid integer value.");
   }
   {
-    Store("port", "port", std::to_string(test::ClosedLoopbackPort()));
+    Store("port", "port", std::to_string(test::RefusedPort()));
     const auto result = Run({"mailto:ann@example.org", "S", "b", "send"});
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(OneErrorLine(result), "Socket Error # 10061 Connection refused.");

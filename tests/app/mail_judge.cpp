@@ -63,14 +63,4 @@ QJsonObject JudgeMail(const std::string& data_path) {
   return doc.object();
 }
 
-std::string ToHex(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex += kDigits[c >> 4];
-    hex += kDigits[c & 15];
-  }
-  return hex;
-}
-
 }  // namespace tovrel::test

@@ -13,6 +13,4 @@ namespace tovrel::test {
 // "defects" (count), "attachments": [{"filename", "content_type", "encoding", "data_hex"}].
 QJsonObject JudgeMail(const std::string& data_path);
 
-std::string ToHex(const std::string& bytes);
-
 }  // namespace tovrel::test

@@ -8,7 +8,6 @@
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "mail_judge.h"
-#include "ports.h"
 #include "support/test_support.h"
 
 namespace tovrel {
@@ -189,7 +188,7 @@ TEST_F(SendCommandTest, AFailedSendKeepsTheFieldsAndARetrySendsEachFileOnce) {
   test::SaveGrab(&window, "compose_window_failed");
 
   // Nothing reachable at all: the connect fails, the fields still stay.
-  UseServer(test::ClosedLoopbackPort(), "jane", "right");
+  UseServer(test::RefusedPort(), "jane", "right");
   const QString refused = PressSendExpectingError(window);
   EXPECT_TRUE(refused.startsWith("Socket Error # 10061")) << refused.toStdString();
   EXPECT_EQ(Find<QListWidget>(&window, "AttachBox")->count(), 2);

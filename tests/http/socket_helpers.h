@@ -14,7 +14,6 @@
 
 namespace tovrel::test {
 
-
 class Fd {
  public:
   explicit Fd(int fd = -1) : fd_(fd) {}
@@ -42,16 +41,6 @@ inline sockaddr_in Loopback(int port) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(static_cast<uint16_t>(port));
   return address;
-}
-
-// A loopback port that was free a moment ago: connecting to it is refused.
-inline int RefusedPort() {
-  Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
-  const sockaddr_in address = Loopback(0);
-  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    throw std::runtime_error("bind");
-  }
-  return BoundPort(fd.get());
 }
 
 // Listens with an accept queue of one and fills it, so that the next connect gets no answer.

@@ -101,16 +101,6 @@ test::ProcessResult ParseWithPython(const std::string& message_text, const std::
       {dir.File("m")});
 }
 
-std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex += digits[c >> 4];
-    hex += digits[c & 15];
-  }
-  return hex;
-}
-
 TEST(SelectHeaderCharsetTest, EveryRowOfTheTable) {
   struct Row {
     LocaleInfo locale;
@@ -178,7 +168,7 @@ TEST(EncodeHeaderTextTest, RandomUtf8DecodesBackWithPython) {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
       std::string hex;
       std::getline(lines, hex);
-      EXPECT_EQ(hex, Hex(inputs[i])) << letter << " " << encoded[i];
+      EXPECT_EQ(hex, test::ToHex(inputs[i])) << letter << " " << encoded[i];
     }
   }
 }
@@ -234,9 +224,9 @@ TEST(EncodeHeaderTextTest, Iso8859AndDoubleByteCharsets) {
   for (std::size_t i = 0; i < latin.size(); ++i) {
     std::string hex;
     std::getline(l1, hex);
-    EXPECT_EQ(hex, Hex(latin[i]));
+    EXPECT_EQ(hex, test::ToHex(latin[i]));
     std::getline(l2, hex);
-    EXPECT_EQ(hex, Hex(gb[i]));
+    EXPECT_EQ(hex, test::ToHex(gb[i]));
   }
 }
 
@@ -251,7 +241,7 @@ TEST(EncodeHeaderTextTest, ShiftJisBecomesSelfContainedIso2022JpWords) {
   ASSERT_EQ(r.exit_status, 0) << r.err;  // every word decodes on its own
   std::string expected = sjis;
   expected.replace(expected.size() - 2, 2, "\x83\x4b");  // full-width GA
-  EXPECT_EQ(r.out, Hex(expected) + "\n");
+  EXPECT_EQ(r.out, test::ToHex(expected) + "\n");
 }
 
 TEST(EncodeMailboxTest, NamesQuotedOrEncodedAndParsedBackByPython) {
@@ -278,7 +268,7 @@ TEST(EncodeMailboxTest, NamesQuotedOrEncodedAndParsedBackByPython) {
     ASSERT_EQ(r.exit_status, 0) << r.err;
     std::string expected = "1 None\n";
     for (std::size_t i = 0; i < list.count(); ++i) {
-      expected += Hex(list[i].name() + "|" + list[i].address()) + "\n";
+      expected += test::ToHex(list[i].name() + "|" + list[i].address()) + "\n";
     }
     EXPECT_EQ(r.out, expected) << Block(to);
   }

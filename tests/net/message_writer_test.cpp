@@ -54,16 +54,6 @@ print('defects', sum(len(p.defects) for p in msg.walk()), sep='\t')
   return result.out;
 }
 
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex.push_back(digits[c >> 4]);
-    hex.push_back(digits[c & 15]);
-  }
-  return hex;
-}
-
 TEST(MessageWriter, PlainBodyIsDotStuffedAndKeptStuffed) {
   Message message;
   message.from().set_address("a@b.c");
@@ -148,10 +138,12 @@ TEST(MessageWriter, TwoTextPartsWithoutAttachments) {
                       std::string(kMixedBoundary) + "\";"),
             std::string::npos);
   const std::string parsed = ParsedParts(text);
-  EXPECT_NE(parsed.find("text/plain\t" + Hex("Hello =\r\n..dot first\r\n" + long_line + "\r\n")),
-            std::string::npos)
+  EXPECT_NE(
+      parsed.find("text/plain\t" + test::ToHex("Hello =\r\n..dot first\r\n" + long_line + "\r\n")),
+      std::string::npos)
       << parsed;
-  EXPECT_NE(parsed.find("text/html\t" + Hex("<p>caf\xE9</p>\r\n")), std::string::npos) << parsed;
+  EXPECT_NE(parsed.find("text/html\t" + test::ToHex("<p>caf\xE9</p>\r\n")), std::string::npos)
+      << parsed;
   EXPECT_NE(parsed.find("defects\t0"), std::string::npos) << parsed;
 }
 

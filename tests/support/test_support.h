@@ -40,9 +40,14 @@ class TempDir {
   std::string path_;
 };
 
+// A loopback port that was free a moment ago (bound once to learn its number, then released):
+// connecting to it is refused.
+int RefusedPort();
+
 std::string ReadFile(const std::string& path);  // throws std::runtime_error when unreadable
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string RandomBytes(std::size_t count, std::uint32_t seed);  // same seed, same bytes
+std::string ToHex(std::string_view bytes);  // lower-case, as Python's bytes.hex() prints
 
 struct ProcessResult {
   int exit_status = -1;  // exit code, or 128 + signal number
@@ -111,8 +116,8 @@ class AiosmtpdServer {
   const std::string& mail_dir() const { return dir_.path(); }
   // Waits until at least `count` messages have arrived (throws after `timeout`) and returns all
   // of them in arrival order.
-  std::vector<ReceivedMail> WaitForMessages(std::size_t count,
-                                            std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+  std::vector<ReceivedMail> WaitForMessages(
+      std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
   std::vector<ReceivedMail> Messages() const;  // what has arrived so far
 
  private:

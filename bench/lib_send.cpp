@@ -18,7 +18,7 @@
 namespace {
 
 // The file's lines without their LF (and a CR before it); a last line without LF counts too.
-tovrel::StringList ReadLines(const std::string& path) {
+tovrel::message::StringList ReadLines(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   std::string text;
@@ -26,7 +26,7 @@ tovrel::StringList ReadLines(const std::string& path) {
   while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
     text.append(block, 0, static_cast<std::size_t>(in.gcount()));
   }
-  tovrel::StringList lines;
+  tovrel::message::StringList lines;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
@@ -47,14 +47,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    tovrel::Message message;
+    tovrel::message::Message message;
     message.from().set_address(argv[2]);
     message.recipients().LoadFromText(argv[3]);
     message.set_subject(argv[4]);
     message.body() = ReadLines(argv[5]);
     for (int i = 6; i < argc; ++i) message.parts().AddAttachment(argv[i]);
 
-    tovrel::SmtpClient smtp;
+    tovrel::net::SmtpClient smtp;
     smtp.set_host("127.0.0.1");
     smtp.set_port(std::stoi(argv[1]));
     smtp.Connect();

@@ -1,3 +1,3 @@
 #include "app/program.h"
 
-int main(int argc, char** argv) { return tovrel::RunProgram(argc, argv); }
+int main(int argc, char** argv) { return tovrel::app::RunProgram(argc, argv); }

@@ -35,8 +35,8 @@ void CheckAttachmentText(benchmark::State& state, std::size_t coded, std::size_t
   }
 }
 
-std::unique_ptr<Coder> AttachmentEncoder() {
-  auto coder = FindCoder("", "base64", CoderDirection::kEncoder)->CreateCoder();
+std::unique_ptr<message::Coder> AttachmentEncoder() {
+  auto coder = message::FindCoder("", "base64", message::CoderDirection::kEncoder)->CreateCoder();
   coder->set_discard_notices(true);
   coder->set_append_line_break(true);
   return coder;
@@ -44,22 +44,22 @@ std::unique_ptr<Coder> AttachmentEncoder() {
 
 // One piece through the entry interface: Feed and FinishInput return "0;" + text, the marker is
 // cut off as the writer's description has it.
-void CodeWithEntries(Coder& coder, std::string_view piece, std::string& out) {
+void CodeWithEntries(message::Coder& coder, std::string_view piece, std::string& out) {
   std::string fed = coder.Feed(piece);
   std::string finished = coder.FinishInput();
-  CutToken(fed, ";");
-  CutToken(finished, ";");
+  message::CutToken(fed, ";");
+  message::CutToken(finished, ";");
   out += fed;
   out += finished;
 }
 
 // One piece through the appending interface: coded text goes straight into the caller's buffer.
-void CodeAppending(Coder& coder, std::string_view piece, std::string& out) {
+void CodeAppending(message::Coder& coder, std::string_view piece, std::string& out) {
   coder.FeedTo(piece, out);
   coder.FinishInputTo(out);
 }
 
-using PieceCoder = void (*)(Coder&, std::string_view, std::string&);
+using PieceCoder = void (*)(message::Coder&, std::string_view, std::string&);
 
 void RunAttachment(benchmark::State& state, PieceCoder code_piece) {
   const std::string input = RandomBytes(kAttachmentBytes, 1);
@@ -97,7 +97,7 @@ void BM_Base64OnePiece(benchmark::State& state) {
   const std::string input = RandomBytes(kAttachmentBytes, 1);
   std::string out;
   for (auto _ : state) {
-    auto coder = FindCoder("", "base64", CoderDirection::kEncoder)->CreateCoder();
+    auto coder = message::FindCoder("", "base64", message::CoderDirection::kEncoder)->CreateCoder();
     out.clear();
     coder->FeedTo(input, out);
     coder->FinishInputTo(out);
@@ -128,7 +128,8 @@ void RunTextLines(benchmark::State& state, PieceCoder code_piece) {
   std::string out;
   for (auto _ : state) {
     auto coder =
-        FindCoder("text/plain", "quoted-printable", CoderDirection::kEncoder)->CreateCoder();
+        message::FindCoder("text/plain", "quoted-printable", message::CoderDirection::kEncoder)
+            ->CreateCoder();
     coder->set_discard_notices(true);
     out.clear();
     for (const auto& line : lines) code_piece(*coder, line, out);

@@ -17,7 +17,7 @@ namespace {
 void BM_HeaderListSetHeaderFolding(benchmark::State& state) {
   const std::string value = MailboxListText(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    HeaderList list;
+    message::HeaderList list;
     list.SetHeader("Subject", "Monthly report");
     list.SetHeader("To", value);
     benchmark::DoNotOptimize(list.count());
@@ -30,7 +30,7 @@ BENCHMARK(BM_HeaderListSetHeaderFolding)->Arg(3)->Arg(100);
 // Replacing an existing folded field: the old continuation lines go, the new ones come in place.
 void BM_HeaderListReplaceFolded(benchmark::State& state) {
   const std::string value = WordsText(1000, 1);
-  HeaderList list;
+  message::HeaderList list;
   list.SetHeader("From", "\"Jane Doe\" <jane@example.org>");
   list.SetHeader("Subject", value);
   list.SetHeader("Date", "Tue, 03 Jun 2025 10:00:00 +0200");
@@ -46,7 +46,7 @@ BENCHMARK(BM_HeaderListReplaceFolded);
 // What the send command does with the To, CC and BCC fields.
 void BM_LoadFromText(benchmark::State& state) {
   const std::string text = MailboxListText(static_cast<int>(state.range(0)));
-  EmailAddressList list;
+  message::EmailAddressList list;
   for (auto _ : state) {
     list.LoadFromText(text);
     benchmark::DoNotOptimize(list.count());

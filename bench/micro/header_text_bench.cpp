@@ -14,7 +14,7 @@ namespace {
 void EncodeSubject(benchmark::State& state, int eight_bit_every, char letter) {
   const std::string subject = WordsText(static_cast<std::size_t>(state.range(0)), eight_bit_every);
   for (auto _ : state) {
-    std::string encoded = EncodeHeaderText(subject, "", letter, tx8Bit, "UTF-8");
+    std::string encoded = message::EncodeHeaderText(subject, "", letter, message::tx8Bit, "UTF-8");
     benchmark::DoNotOptimize(encoded.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *

@@ -13,7 +13,7 @@
 #include "app/form_style.h"
 #include "app/help_commands.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 namespace h = help_texts;
@@ -113,4 +113,4 @@ void AboutBox::Label3Click() { OpenWithDefaultHandler(QUrl(QString::fromLatin1(h
 
 void AboutBox::Button1Click() { accept(); }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -6,7 +6,7 @@ class QFrame;
 class QLabel;
 class QPushButton;
 
-namespace tovrel {
+namespace tovrel::app {
 
 // The About box: product name, version, the maker's notice and a link to the web site. It holds
 // no state; the program makes one and shows it modally on demand.
@@ -34,4 +34,4 @@ class AboutBox : public QDialog {
   QPushButton* button1_ = nullptr;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -3,19 +3,13 @@
 #include <stdexcept>
 #include <string>
 
-namespace tovrel {
+namespace tovrel::app {
 
-// Failures of the application layer itself (store, conversions, files). The network and message
+// Failures of the application layer itself (conversions, files). The network and message
 // layers raise NetError; both end at the default error report with their text.
 class AppError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
-};
-
-// The settings store could not be opened, read or written.
-class RegistryError : public AppError {
- public:
-  using AppError::AppError;
 };
 
 // A stored or typed text is not the integer it should be.
@@ -30,4 +24,4 @@ class FileError : public AppError {
   using AppError::AppError;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::app

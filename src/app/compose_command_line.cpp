@@ -15,7 +15,7 @@
 #include "app/qt_text.h"
 #include "app/text_file.h"
 
-namespace tovrel {
+namespace tovrel::app {
 
 namespace {
 
@@ -122,4 +122,4 @@ void ComposeWindow::FormCreate(const std::vector<std::string>& args) {
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -23,7 +23,7 @@
 #include "message/message.h"
 #include "net/smtp_client.h"
 
-namespace tovrel {
+namespace tovrel::app {
 
 namespace {
 
@@ -38,9 +38,9 @@ constexpr int kTop = 117;
 
 ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* parent)
     : QMainWindow(parent),
-      smtp_(std::make_unique<SmtpClient>()),
-      message_(std::make_unique<Message>()),
-      http_(std::make_unique<HttpClient>()) {
+      smtp_(std::make_unique<net::SmtpClient>()),
+      message_(std::make_unique<message::Message>()),
+      http_(std::make_unique<http::HttpClient>()) {
   // Header and body character sets follow the text the window hands over.
   smtp_->set_locale(ProgramLocale());
   setObjectName(QStringLiteral("composeWindow"));
@@ -267,4 +267,4 @@ void ComposeWindow::About1Click() {
   if (about_box_ != nullptr) ShowAboutBox(*about_box_);
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/registry_store.h"
+#include "store/registry_store.h"
 
 class QAction;
 class QComboBox;
@@ -18,13 +18,20 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace tovrel {
+namespace tovrel::http {
+class HttpClient;
+}
+namespace tovrel::message {
+class Message;
+}
+namespace tovrel::net {
+class SmtpClient;
+}
+
+namespace tovrel::app {
 
 class AboutBox;
-class HttpClient;
-class Message;
 class SettingsDialog;
-class SmtpClient;
 
 // The main window: a sender chosen from the stored identities, recipients, subject, body and
 // attachments, and Send. Creating it processes the command line (which may send at once);
@@ -42,7 +49,7 @@ class ComposeWindow : public QMainWindow {
   // The About box shown by Help > About.
   void set_about_box(AboutBox* box) { about_box_ = box; }
 
-  RegistryStore& registry() { return registry_; }
+  store::RegistryStore& registry() { return registry_; }
 
   // Refills FromBox from the stored identities.
   void LoadIdentities();
@@ -86,10 +93,10 @@ class ComposeWindow : public QMainWindow {
   // Puts the body lines of an unattended send into MsgBox, once the window is to stay open.
   void ShowUnshownBody();
 
-  RegistryStore registry_;
-  std::unique_ptr<SmtpClient> smtp_;
-  std::unique_ptr<Message> message_;
-  std::unique_ptr<HttpClient> http_;
+  store::RegistryStore registry_;
+  std::unique_ptr<net::SmtpClient> smtp_;
+  std::unique_ptr<message::Message> message_;
+  std::unique_ptr<http::HttpClient> http_;
 
   SettingsDialog* settings_dialog_ = nullptr;
   AboutBox* about_box_ = nullptr;
@@ -118,4 +125,4 @@ class ComposeWindow : public QMainWindow {
   int exit_status_ = 0;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -3,7 +3,7 @@
 #include "app/message_box.h"
 #include "app/texts.h"
 
-namespace tovrel {
+namespace tovrel::app {
 
 std::string ErrorReportText(const std::string& message) {
   std::string text = message;
@@ -22,4 +22,4 @@ void ReportError(const std::exception& error, QWidget* parent) {
   ReportError(std::string(error.what()), parent);
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

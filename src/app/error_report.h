@@ -7,7 +7,7 @@
 
 class QWidget;
 
-namespace tovrel {
+namespace tovrel::app {
 
 // The text the default error report shows for a failure message: the message itself, with "."
 // appended when its last character sorts after "." (so "Connection refused" gains a full stop
@@ -44,4 +44,4 @@ void ConnectReported(Sender* sender, Signal signal, Receiver* receiver,
                    [receiver, handler] { RunReported([&] { (receiver->*handler)(); }, receiver); });
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

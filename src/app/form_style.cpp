@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <algorithm>
 
-namespace tovrel {
+namespace tovrel::app {
 
 namespace {
 
@@ -120,4 +120,4 @@ void ShrinkUntilCaptionsFit(QWidget* form, const std::function<void()>& layout) 
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

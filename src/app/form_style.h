@@ -7,7 +7,7 @@
 class QLabel;
 class QWidget;
 
-namespace tovrel {
+namespace tovrel::app {
 
 // The named family when it is installed, else the system's sans-serif, at the given size.
 QFont FormFont(const QString& family, double point_size);
@@ -32,4 +32,4 @@ bool CaptionsFit(const QWidget* form);
 // form's fonts made smaller in half-point steps until every caption fits (or a floor is hit).
 void ShrinkUntilCaptionsFit(QWidget* form, const std::function<void()>& layout);
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -10,11 +10,12 @@
 
 #include "app/about_box.h"
 #include "app/message_box.h"
-#include "app/registry_store.h"
 #include "app/texts.h"
 #include "http/http_client.h"
+#include "store/registry_store.h"
+#include "store/texts.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 namespace h = help_texts;
@@ -64,16 +65,16 @@ void OpenHelpFile() {
 
 void OpenFaqPage() { OpenWithDefaultHandler(QUrl(QString::fromLatin1(h::kFaqPage))); }
 
-std::string UpdateHost(RegistryStore& registry) {
+std::string UpdateHost(store::RegistryStore& registry) {
   registry.set_base_key(texts::kBaseKey);
   registry.set_target_key("update");
   registry.set_target_value("host");
   const std::string stored = registry.ReadString();
-  if (stored.empty() || stored == texts::kMissingValue) return h::kProductHost;
+  if (stored.empty() || stored == store::texts::kMissingValue) return h::kProductHost;
   return stored;
 }
 
-void CheckForUpdates(QWidget* parent, HttpClient& http, const std::string& host) {
+void CheckForUpdates(QWidget* parent, http::HttpClient& http, const std::string& host) {
   if (http.busy()) return;
   http.set_time_out(kUpdateTimeOut);
   http.set_input_file_mode(false);
@@ -102,4 +103,4 @@ void CheckForUpdates(QWidget* parent, HttpClient& http, const std::string& host)
 
 void ShowAboutBox(AboutBox& box) { box.exec(); }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

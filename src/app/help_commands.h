@@ -8,11 +8,16 @@
 
 class QWidget;
 
-namespace tovrel {
+namespace tovrel::http {
+class HttpClient;
+}
+namespace tovrel::store {
+class RegistryStore;
+}
+
+namespace tovrel::app {
 
 class AboutBox;
-class HttpClient;
-class RegistryStore;
 
 // How files and web addresses reach the desktop's default handler. Tests put a recorder in
 // its place; an empty function restores the desktop's own.
@@ -32,15 +37,15 @@ void OpenFaqPage();
 
 // The host the update check asks: the store's "update"/"host" value (host or host:port) when it
 // holds one, else the product's web host.
-std::string UpdateHost(RegistryStore& registry);
+std::string UpdateHost(store::RegistryStore& registry);
 
 // Check for updates: fetches the update-information file from `host` with `http` and tells the
 // user the verdict in message boxes over `parent`. Failures are raised for the default error
 // report. The window keeps working while the client waits; a second request while one is
 // running is ignored, as the running one will answer.
-void CheckForUpdates(QWidget* parent, HttpClient& http, const std::string& host);
+void CheckForUpdates(QWidget* parent, http::HttpClient& http, const std::string& host);
 
 // About: shows the About box modally and returns when it is closed.
 void ShowAboutBox(AboutBox& box);
 
-}  // namespace tovrel
+}  // namespace tovrel::app

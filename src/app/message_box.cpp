@@ -4,7 +4,7 @@
 #include <QString>
 #include <iostream>
 
-namespace tovrel {
+namespace tovrel::app {
 
 namespace {
 
@@ -77,4 +77,4 @@ QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const std::string& t
   return buttons.testFlag(pressed) ? pressed : fallback;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

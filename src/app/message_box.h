@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace tovrel {
+namespace tovrel::app {
 
 // How message boxes reach the user. On a machine without a display nobody can press a button,
 // so each box becomes one line on standard error and is answered with its default button.
@@ -36,4 +36,4 @@ QMessageBox::StandardButton ShowMessageBox(
 // The text as one line: every line break (CR LF, LF or CR) becomes one blank.
 std::string OneLine(const std::string& text);
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -9,7 +9,7 @@
 #include "app/message_box.h"
 #include "app/texts.h"
 
-namespace tovrel {
+namespace tovrel::app {
 
 namespace {
 
@@ -35,7 +35,7 @@ bool AsksToSend(const std::vector<std::string>& args) {
   return args.size() >= 4 && args[3] == "send";
 }
 
-void PrepareStoreOnFirstStart(RegistryStore& registry) {
+void PrepareStoreOnFirstStart(store::RegistryStore& registry) {
   registry.set_base_key(texts::kBaseKey);
   if (registry.BaseKeyExists()) return;
   registry.set_target_key("ident");
@@ -75,7 +75,7 @@ int RunProgram(int argc, char** argv) {
   // append it to every caption.
   QGuiApplication::setDesktopFileName(QStringLiteral("tovrelmail"));
 
-  RegistryStore registry;
+  store::RegistryStore registry;
   if (!RunReported([&] { PrepareStoreOnFirstStart(registry); })) return 1;
 
   ProgramWindows windows(args);
@@ -86,4 +86,4 @@ int RunProgram(int argc, char** argv) {
   return QApplication::exec();
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -1,15 +1,15 @@
 #include "app/program_locale.h"
 
-namespace tovrel {
+namespace tovrel::app {
 
-const LocaleInfo& ProgramLocale() {
-  static const LocaleInfo locale = [] {
-    LocaleInfo read = ReadLocaleInfo();
+const message::LocaleInfo& ProgramLocale() {
+  static const message::LocaleInfo locale = [] {
+    message::LocaleInfo read = message::ReadLocaleInfo();
     read.codeset = "UTF-8";
-    ApplyCodeSet(read);
+    message::ApplyCodeSet(read);
     return read;
   }();
   return locale;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

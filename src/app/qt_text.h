@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace tovrel {
+namespace tovrel::app {
 
 // The program's text is 8-bit in the locale's encoding; Qt's is QString.
 inline std::string ToText(const QString& text) {
@@ -17,4 +17,4 @@ inline QString FromText(const std::string& text) {
   return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -14,7 +14,7 @@
 #include "message/message.h"
 #include "net/smtp_client.h"
 
-namespace tovrel {
+namespace tovrel::app {
 
 bool ComposeWindow::SendMail() {
   if (to_box_->text().isEmpty()) {
@@ -27,9 +27,9 @@ bool ComposeWindow::SendMail() {
     const std::string user = ReadSetting("username", "username");
     if (!user.empty()) {
       smtp_->set_user_id(user);
-      smtp_->set_authentication_type(AuthenticationType::atLogin);
+      smtp_->set_authentication_type(net::AuthenticationType::atLogin);
     } else {
-      smtp_->set_authentication_type(AuthenticationType::atNone);
+      smtp_->set_authentication_type(net::AuthenticationType::atNone);
     }
     const std::string password = ReadSetting("password", "password");
     if (!password.empty()) smtp_->set_password(password);
@@ -76,4 +76,4 @@ void ComposeWindow::ClearFields() {
   attach_box_->clear();
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

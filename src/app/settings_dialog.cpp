@@ -11,11 +11,11 @@
 #include "app/form_style.h"
 #include "app/help_commands.h"
 #include "app/qt_text.h"
-#include "app/registry_store.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "store/registry_store.h"
 
-namespace tovrel {
+namespace tovrel::app {
 
 namespace {
 
@@ -249,4 +249,4 @@ void SettingsDialog::RemoveButtonClick() {
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

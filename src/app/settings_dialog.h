@@ -10,10 +10,13 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace tovrel {
+namespace tovrel::store {
+class RegistryStore;
+}
+
+namespace tovrel::app {
 
 class ComposeWindow;
-class RegistryStore;
 
 // Edits everything the program stores: the main account, the SMTP login and the extra sender
 // identities. It has no store of its own: it works through the compose window's store and has
@@ -48,7 +51,7 @@ class SettingsDialog : public QDialog {
   int ReadCount();
 
   ComposeWindow* compose_;
-  RegistryStore& registry_;
+  store::RegistryStore& registry_;
 
   QLineEdit* from_name_box_ = nullptr;
   QLineEdit* from_email_box_ = nullptr;
@@ -72,4 +75,4 @@ class SettingsDialog : public QDialog {
   std::vector<QLabel*> field_labels_;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::app

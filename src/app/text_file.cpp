@@ -10,7 +10,7 @@
 #include "app/text_rules.h"
 #include "app/texts.h"
 
-namespace tovrel {
+namespace tovrel::app {
 
 namespace {
 
@@ -65,4 +65,4 @@ std::vector<std::string> SplitLines(const std::string& text) {
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace tovrel {
+namespace tovrel::app {
 
 // The lines of a text file: lines end at LF, CR LF or CR; a line break at the very end adds no
 // empty line. Raises FileError "Cannot open file "%s": <reason>" when it cannot be read.
@@ -12,4 +12,4 @@ std::vector<std::string> ReadTextLines(const std::string& path);
 // The lines of a text as a memo holds them: split at LF; an empty text has no lines.
 std::vector<std::string> SplitLines(const std::string& text);
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -5,7 +5,7 @@
 #include "app/app_errors.h"
 #include "app/texts.h"
 
-namespace tovrel {
+namespace tovrel::app {
 
 namespace {
 
@@ -101,4 +101,4 @@ std::vector<std::string> CommaTextSplit(std::string_view text) {
   return items;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::app

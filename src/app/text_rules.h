@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tovrel {
+namespace tovrel::app {
 
 // `pattern` with its first "%s" replaced by `argument`.
 std::string FormatText(std::string_view pattern, std::string_view argument);
@@ -25,4 +25,4 @@ int StrToIntDef(std::string_view text, int fallback);
 // Text after a NUL character is not looked at.
 std::vector<std::string> CommaTextSplit(std::string_view text);
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -2,7 +2,7 @@
 
 // Every text the application layer shows or stores, in one place.
 
-namespace tovrel::texts {
+namespace tovrel::app::texts {
 
 inline constexpr const char* kApplicationTitle = "TovrelMail";
 inline constexpr const char* kComposeCaption = "TovrelMail 3.3";
@@ -10,14 +10,6 @@ inline constexpr const char* kSettingsCaption = "Settings";
 
 // Store.
 inline constexpr const char* kBaseKey = "\\Software\\tovrel\\tovrelmail\\";
-inline constexpr const char* kDefaultBaseKey = "\\Software\\tovrel\\";
-inline constexpr const char* kMissingValue = "None";
-inline constexpr const char* kCannotOpenKeyToRead = "Cannot open key to read";
-inline constexpr const char* kCannotOpenKeyToWrite = "Cannot open key to write";
-inline constexpr const char* kInvalidDataType = "Invalid data type for '%s'";
-inline constexpr const char* kFailedToGetData = "Failed to get data for '%s'";
-inline constexpr const char* kFailedToSetData = "Failed to set data for '%s'";
-inline constexpr const char* kReadSectionNoList = "RegistryStore - Read Section retvals is NULL";
 
 // Conversions and files.
 inline constexpr const char* kNotAnInteger = "'%s' is not a valid integer value";
@@ -72,9 +64,9 @@ inline constexpr const char* kLoginHint =
 inline constexpr const char* kNeedsDisplay =
     "TovrelMail needs a display unless it is asked to send";
 
-}  // namespace tovrel::texts
+}  // namespace tovrel::app::texts
 
-namespace tovrel {
+namespace tovrel::app {
 
 // The texts and addresses of the Help menu, the update check and the About box.
 namespace help_texts {
@@ -100,4 +92,4 @@ inline constexpr const char* kSiteLabel = "www.tovrel.example";
 inline constexpr const char* kOk = "OK";
 }  // namespace help_texts
 
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -18,10 +18,10 @@
 #include "http/socket_error_table.h"
 #include "http/texts.h"
 
-namespace tovrel {
+namespace tovrel::http {
 namespace {
 
-namespace t = http_texts;
+namespace t = texts;
 
 // Runs a clean-up step when a scope ends, whichever way it ends.
 template <typename F>
@@ -491,4 +491,4 @@ std::string AsyncSocket::Transaction(std::string_view command) {
   return last_reply_;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::http

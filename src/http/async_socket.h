@@ -12,7 +12,7 @@
 #include "http/host_lookup.h"
 #include "http/thread_timer.h"
 
-namespace tovrel {
+namespace tovrel::http {
 
 // A TCP client whose every wait (name lookup, connect, reading a line, reading until the peer
 // closes) keeps the calling thread's event queue served, so a window stays responsive while it
@@ -168,4 +168,4 @@ class AsyncSocket : public QObject {
   int reply_number_ = 0;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace tovrel {
+namespace tovrel::http {
 namespace {
 
 // The name part of a line: the text before its first colon; a line without one has none.
@@ -102,4 +102,4 @@ void ExStringList::SetHeaderValue(std::string_view name, std::string_view value)
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::http

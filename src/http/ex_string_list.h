@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tovrel {
+namespace tovrel::http {
 
 // The header lines of a request, each "Name: value". Names compare without regard to letter
 // case. A sorted list keeps its lines ordered by name, so a lookup can bisect.
@@ -34,4 +34,4 @@ class ExStringList {
   bool sorted_ = false;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace tovrel {
+namespace tovrel::http {
 
 // Optional facts sent with every request of an HTTP client: who asks, the cookie to return,
 // the page that led here and Basic credentials. All empty means none of them is sent.
@@ -15,4 +15,4 @@ struct HeaderInfo {
   std::string password;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -10,7 +10,7 @@
 
 #include "http/socket_error_table.h"
 
-namespace tovrel {
+namespace tovrel::http {
 
 HostLookup::HostLookup(QObject* receiver) : shared_(std::make_shared<Shared>()) {
   shared_->receiver = receiver;
@@ -51,4 +51,4 @@ void HostLookup::Start(const std::string& name, Done done) {
   }).detach();
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-namespace tovrel {
+namespace tovrel::http {
 
 // Looks host names up to IPv4 addresses without blocking the calling (GUI) thread: the system
 // resolver runs on a short-lived worker thread and the answer comes back as a queued call on
@@ -34,4 +34,4 @@ class HostLookup {
   std::shared_ptr<Shared> shared_;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -11,10 +11,10 @@
 #include "http/url_encoder.h"
 #include "http/uu_processor.h"
 
-namespace tovrel {
+namespace tovrel::http {
 namespace {
 
-namespace t = http_texts;
+namespace t = texts;
 
 constexpr std::size_t kMaxValueLength = 256;
 
@@ -409,4 +409,4 @@ void HttpClient::ReadBody() {
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -9,7 +9,7 @@
 #include "http/ex_string_list.h"
 #include "http/header_info.h"
 
-namespace tovrel {
+namespace tovrel::http {
 
 // The request commands, numbered as callers and event handlers see them.
 enum class CmdType {
@@ -139,4 +139,4 @@ class HttpClient : public AsyncSocket {
   bool busy_ = false;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace tovrel {
+namespace tovrel::http {
 
 // Root of the update-check client's failures. The client stands apart from the mail transport
 // and shares none of its code, so it has its own root; it is still a std::runtime_error carrying
@@ -26,4 +26,4 @@ class AbortError : public HttpError {
   using HttpError::HttpError;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::http

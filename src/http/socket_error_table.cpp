@@ -9,7 +9,7 @@
 
 #include "http/texts.h"
 
-namespace tovrel {
+namespace tovrel::http {
 namespace {
 
 constexpr std::array<std::pair<int, int>, 43> kErrnoMap{{
@@ -58,10 +58,10 @@ int SocketErrorFromLookup(int gai_code) {
 }
 
 std::string SocketErrorText(int number) {
-  for (const auto& row : http_texts::kSocketErrors) {
+  for (const auto& row : texts::kSocketErrors) {
     if (row.number == number) return std::to_string(number) + ":" + std::string(row.text);
   }
-  return std::string(http_texts::kUnknownError) + std::to_string(number);
+  return std::string(texts::kUnknownError) + std::to_string(number);
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace tovrel {
+namespace tovrel::http {
 
 // The socket error numbers users see are the classic Winsock ones (10061 and so on), whatever
 // the system below calls them, so that messages read the same everywhere.
@@ -20,4 +20,4 @@ int SocketErrorFromLookup(int gai_code);
 // "10061:Connection refused", or "Unknown Error No. 12345".
 std::string SocketErrorText(int number);
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -6,7 +6,7 @@
 #include <array>
 #include <string_view>
 
-namespace tovrel::http_texts {
+namespace tovrel::http::texts {
 
 // Status texts, by the report level at which they are given.
 inline constexpr std::string_view kCreate = "Create";
@@ -135,4 +135,4 @@ inline constexpr std::string_view kAcceptSecond =
     "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
 inline constexpr std::string_view kContentType = "Content-type: application/x-www-form-urlencoded";
 
-}  // namespace tovrel::http_texts
+}  // namespace tovrel::http::texts

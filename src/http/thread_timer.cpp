@@ -7,7 +7,7 @@
 #include "http/http_error.h"
 #include "http/texts.h"
 
-namespace tovrel {
+namespace tovrel::http {
 
 ThreadTimer::ThreadTimer(QObject* parent) : QObject(parent) {}
 
@@ -38,7 +38,7 @@ void ThreadTimer::UpdateTimer() {
   if (interval_ == 0 || !enabled_ || !on_timer_) return;
   const int milliseconds = interval_ > static_cast<unsigned>(INT_MAX) ? INT_MAX : int(interval_);
   timer_id_ = startTimer(milliseconds);
-  if (timer_id_ == 0) throw HttpError(http_texts::kNoTimer);
+  if (timer_id_ == 0) throw HttpError(texts::kNoTimer);
 }
 
 void ThreadTimer::timerEvent(QTimerEvent* event) {
@@ -48,4 +48,4 @@ void ThreadTimer::timerEvent(QTimerEvent* event) {
   if (handler) handler();
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::http

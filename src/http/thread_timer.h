@@ -3,7 +3,7 @@
 #include <QObject>
 #include <functional>
 
-namespace tovrel {
+namespace tovrel::http {
 
 // A one-shot-or-repeating timer that runs its handler on the thread that owns it, through that
 // thread's event loop. Every change of a property restarts it, so setting the same interval again
@@ -31,4 +31,4 @@ class ThreadTimer : public QObject {
   int timer_id_ = 0;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::http

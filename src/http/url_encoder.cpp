@@ -4,7 +4,7 @@
 
 #include "http/texts.h"
 
-namespace tovrel {
+namespace tovrel::http {
 
 std::string UrlEncoder::EncodeInput(std::string_view input) const {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -26,9 +26,9 @@ std::string UrlEncoder::EncodeInput(std::string_view input) const {
     }
     return out;
   } catch (const std::exception& e) {
-    if (on_error_) on_error_(std::string(http_texts::kEncodeError), e.what());
+    if (on_error_) on_error_(std::string(texts::kEncodeError), e.what());
     return std::string(input);
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::http

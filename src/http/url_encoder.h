@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace tovrel {
+namespace tovrel::http {
 
 // Form encoding of POST data: a space becomes "+", ASCII letters and digits stay, every other
 // byte becomes "%" and two upper-case hexadecimal digits.
@@ -26,4 +26,4 @@ class UrlEncoder {
   ErrorEvent on_error_;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -1,6 +1,6 @@
 #include "http/uu_processor.h"
 
-namespace tovrel {
+namespace tovrel::http {
 
 std::string UUProcessor::EncodeMime(std::string_view input) {
   static constexpr char kAlphabet[] =
@@ -25,4 +25,4 @@ std::string UUProcessor::EncodeMime(std::string_view input) {
   return out;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace tovrel {
+namespace tovrel::http {
 
 // Base64 (RFC 2045 alphabet, "=" padding) in lines: each line encodes 45 input bytes and ends
 // with CR LF, and the last line's CR LF is left off, so up to 45 bytes give one bare line.
@@ -14,4 +14,4 @@ class UUProcessor {
   static std::string EncodeMime(std::string_view input);
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::http

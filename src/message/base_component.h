@@ -1,6 +1,6 @@
 #pragma once
 
-namespace tovrel {
+namespace tovrel::message {
 
 // Common root of the long-lived objects a window owns (the message, the network clients).
 // The owner link is informational only: ownership itself is expressed by the owner holding the
@@ -19,4 +19,4 @@ class BaseComponent {
   BaseComponent* owner_;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -2,7 +2,7 @@
 
 #include "message/string_helpers.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 bool WrappedIn(std::string_view text, char quote) {
@@ -85,4 +85,4 @@ void EmailAddressList::LoadFromText(std::string_view text) {
   add_piece(text.substr(start));
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tovrel {
+namespace tovrel::message {
 
 class BaseComponent;
 
@@ -65,4 +65,4 @@ class EmailAddressList {
   std::vector<std::unique_ptr<EmailAddress>> items_;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -4,7 +4,7 @@
 #include "message/internet_date.h"
 #include "message/string_helpers.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 constexpr std::size_t kMaxEncodedWord = 75;
@@ -334,4 +334,4 @@ HeaderList BuildHeaderList(const Message& message, const LocaleInfo& locale) {
   return h;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

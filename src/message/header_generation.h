@@ -14,7 +14,7 @@
 #include "message/message.h"
 #include "message/string_list.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 // How header bytes are treated before encoding.
 enum HeaderTransfer {
@@ -70,4 +70,4 @@ inline constexpr const char* kRelatedBoundary = "=_NextPart_2relpy45qzirsqdggkgb
 inline constexpr const char* kAlternativeBoundary = "=_NextPart_2altjgjjvttfbfuj88oamz1inn";
 inline constexpr const char* kLibraryVersion = "TovrelNet 3.31";
 
-}  // namespace tovrel
+}  // namespace tovrel::message

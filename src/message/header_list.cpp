@@ -3,7 +3,7 @@
 #include "message/locale_info.h"
 #include "message/string_helpers.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 bool StartsWithBlank(std::string_view line) {
@@ -195,4 +195,4 @@ std::string WrapLine(std::string_view line, std::string_view break_text,
   return result;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -9,7 +9,7 @@
 
 #include "message/string_list.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 class HeaderList {
  public:
@@ -77,4 +77,4 @@ class HeaderList {
 std::string WrapLine(std::string_view line, std::string_view break_text,
                      std::string_view break_chars, int max_col);
 
-}  // namespace tovrel
+}  // namespace tovrel::message

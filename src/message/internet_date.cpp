@@ -5,7 +5,7 @@
 
 #include "message/message_error.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 constexpr long long kMsPerDay = 86400000;
@@ -122,4 +122,4 @@ std::string FormatInternetDate(DateTime value) {
   return text + offset;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

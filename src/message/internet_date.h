@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-namespace tovrel {
+namespace tovrel::message {
 
 using DateTime = double;
 
@@ -47,4 +47,4 @@ double UtcOffsetAt(DateTime local_value);
 // "+hhmm" / "-hhmm"; zero gives "+0000".
 std::string UtcOffsetText(double offset);
 
-}  // namespace tovrel
+}  // namespace tovrel::message

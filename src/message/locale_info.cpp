@@ -5,7 +5,7 @@
 #include <atomic>
 #include <clocale>
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 // Upper case without "-" and "_", so "Shift_JIS", "SHIFT-JIS" and "shiftjis" compare equal.
@@ -105,4 +105,4 @@ bool IsLeadByte(unsigned char c) {
   return false;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-namespace tovrel {
+namespace tovrel::message {
 
 struct LocaleInfo {
   std::string language;  // "ll" or "ll_CC" as in the locale name, e.g. "ja_JP", "en", "C"
@@ -45,4 +45,4 @@ void ApplyCodeSet(const LocaleInfo& locale);
 bool HasLeadBytes();
 bool IsLeadByte(unsigned char c);
 
-}  // namespace tovrel
+}  // namespace tovrel::message

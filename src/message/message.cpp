@@ -1,6 +1,6 @@
 #include "message/message.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 Message::Message(BaseComponent* owner) : BaseComponent(owner) { Clear(); }
 
@@ -43,4 +43,4 @@ void Message::set_use_now_for_date(bool use_now) {
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -13,7 +13,7 @@
 #include "message/message_part.h"
 #include "message/string_list.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 // Written as "X-Priority": the value plus one, so mpNormal is "3".
 enum MessagePriority { mpHighest = 0, mpHigh = 1, mpNormal = 2, mpLow = 3, mpLowest = 4 };
@@ -118,4 +118,4 @@ class Message : public BaseComponent {
   std::string subject_;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace tovrel {
+namespace tovrel::message {
 
 std::string FormatText(const char* pattern, const std::string& first, const std::string& second) {
   std::string_view rest(pattern);
@@ -21,4 +21,4 @@ std::string FormatText(const char* pattern, const std::string& first, const std:
 AssignError::AssignError(const std::string& source_class, const std::string& target_class)
     : MessageError(FormatText(texts::kCannotAssign, source_class, target_class)) {}
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -8,7 +8,7 @@
 #include "message/net_error.h"
 #include "message/texts.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 // Base of the failures that concern the message itself rather than the connection.
 class MessageError : public NetError {
@@ -54,4 +54,4 @@ class FileError : public MessageError {
 std::string FormatText(const char* pattern, const std::string& first,
                        const std::string& second = {});
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -4,7 +4,7 @@
 
 #include "message/message_error.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 void MessagePart::CheckSameClass(const MessagePart& source) const {
   if (typeid(source) != typeid(*this)) throw AssignError(source.ClassName(), ClassName());
@@ -66,4 +66,4 @@ void MessageParts::Delete(std::size_t i) {
   if (i < items_.size()) items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -12,7 +12,7 @@
 #include "message/header_list.h"
 #include "message/string_list.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 class MessageParts;
 
@@ -120,4 +120,4 @@ class MessageParts {
   std::vector<std::unique_ptr<MessagePart>> items_;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::message

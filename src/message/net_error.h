@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace tovrel {
+namespace tovrel::message {
 
 // Root of every failure raised by the message model and the network layers, so that a caller can
 // tell "the mail could not be built or delivered" apart from programming errors.
@@ -12,4 +12,4 @@ class NetError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::message

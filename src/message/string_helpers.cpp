@@ -11,7 +11,7 @@
 #include "message/locale_info.h"
 #include "message/message_error.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 // Static initialisation runs on the thread that starts the program.
@@ -211,4 +211,4 @@ std::string ShiftJisToJis(std::string_view text) {
   return out.Finish();
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace tovrel {
+namespace tovrel::message {
 
 // Returns the part of `text` before the first `delimiter`. With `remove`, `text` loses everything
 // up to and including that delimiter. Without a delimiter in `text` the whole text is returned
@@ -44,4 +44,4 @@ std::string_view TrimControl(std::string_view text);
 std::string_view TrimLeftControl(std::string_view text);
 std::string_view TrimRightControl(std::string_view text);
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-namespace tovrel {
+namespace tovrel::message {
 
 using StringList = std::vector<std::string>;
 
-}  // namespace tovrel
+}  // namespace tovrel::message

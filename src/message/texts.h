@@ -3,7 +3,7 @@
 // The user-visible texts of the message layer (exception messages). They are shown to the user
 // as they stand, so they are kept together here and never rephrased at the raise site.
 
-namespace tovrel::texts {
+namespace tovrel::message::texts {
 
 inline constexpr const char* kCanNotCreateMessagePart =
     "MessagePart can not be created.  Use descendant classes. ";
@@ -25,4 +25,4 @@ inline constexpr const char* kPrivilegeTooShort = "Not enough chars for three-di
 inline constexpr const char* kPrivilegeTooLong = "Too many chars for three-digit Privilege";
 inline constexpr const char* kDataEndedWithoutEnd = " Data ended without an END statment";
 
-}  // namespace tovrel::texts
+}  // namespace tovrel::message::texts

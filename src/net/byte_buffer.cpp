@@ -2,7 +2,7 @@
 
 #include "net/net_errors.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 void ByteBuffer::RemoveFromFront(size_t count) {
   if (count > size()) throw NotEnoughDataInBuffer();
@@ -20,4 +20,4 @@ void ByteBuffer::Clear() {
   head_ = 0;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

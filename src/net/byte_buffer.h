@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tovrel {
+namespace tovrel::net {
 
 class ByteBuffer {
  public:
@@ -27,4 +27,4 @@ class ByteBuffer {
   size_t head_ = 0;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -13,12 +13,12 @@
 #include "message/texts.h"
 #include "net/texts.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 namespace {
 
 std::string WithPath(const char* format, const std::string& path) {
-  return FormatText(format, path);
+  return message::FormatText(format, path);
 }
 
 }  // namespace
@@ -42,15 +42,15 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
   switch (mode) {
     case Mode::kRead:
       fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd_ < 0) throw FileError(WithPath(texts::kCannotOpenFile, path));
+      if (fd_ < 0) throw message::FileError(WithPath(message::texts::kCannotOpenFile, path));
       break;
     case Mode::kCreate:
       fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-      if (fd_ < 0) throw FileError(WithPath(texts::kCannotCreateFile, path));
+      if (fd_ < 0) throw message::FileError(WithPath(message::texts::kCannotCreateFile, path));
       break;
     case Mode::kReadWrite:
       fd_ = ::open(path.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
-      if (fd_ < 0) throw FileError(WithPath(texts::kCannotCreateFile, path));
+      if (fd_ < 0) throw message::FileError(WithPath(message::texts::kCannotCreateFile, path));
       break;
   }
 }
@@ -61,7 +61,7 @@ FileStream::~FileStream() {
 
 int64_t FileStream::Size() const {
   struct stat info {};
-  if (::fstat(fd_, &info) != 0) throw FileError(WithPath(net_texts::kFileReadError, path_));
+  if (::fstat(fd_, &info) != 0) throw message::FileError(WithPath(texts::kFileReadError, path_));
   return info.st_size;
 }
 
@@ -72,7 +72,7 @@ size_t FileStream::Read(std::span<char> area) {
       position_ += n;
       return static_cast<size_t>(n);
     }
-    if (errno != EINTR) throw FileError(WithPath(net_texts::kFileReadError, path_));
+    if (errno != EINTR) throw message::FileError(WithPath(texts::kFileReadError, path_));
   }
 }
 
@@ -82,11 +82,11 @@ void FileStream::Write(std::span<const char> bytes) {
     ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, position_);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw FileError(WithPath(net_texts::kFileWriteError, path_));
+      throw message::FileError(WithPath(texts::kFileWriteError, path_));
     }
     done += static_cast<size_t>(n);
     position_ += n;
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-namespace tovrel {
+namespace tovrel::net {
 
 class ByteStream {
  public:
@@ -61,4 +61,4 @@ class FileStream : public ByteStream {
   int64_t position_ = 0;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace tovrel {
+namespace tovrel::net {
 
 ConnectionIntercept::~ConnectionIntercept() {
   auto users = users_;
@@ -28,4 +28,4 @@ void ConnectionIntercept::RemoveUser(InterceptUser* user) {
   users_.erase(std::remove(users_.begin(), users_.end(), user), users_.end());
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -9,7 +9,7 @@
 
 #include "message/base_component.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 class SocketHandle;
 
@@ -22,7 +22,7 @@ class InterceptUser {
   ~InterceptUser() = default;
 };
 
-class ConnectionIntercept : public BaseComponent {
+class ConnectionIntercept : public message::BaseComponent {
  public:
   explicit ConnectionIntercept(BaseComponent* owner = nullptr) : BaseComponent(owner) {}
   ~ConnectionIntercept() override;
@@ -56,4 +56,4 @@ class ConnectionIntercept : public BaseComponent {
   std::vector<InterceptUser*> users_;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::net

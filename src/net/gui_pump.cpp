@@ -2,7 +2,7 @@
 
 #include "message/string_helpers.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 namespace {
 GuiPumpBase* current_pump = nullptr;
@@ -18,10 +18,10 @@ GuiPumpBase::~GuiPumpBase() {
 
 void GuiPumpBase::IdleHook(bool idle, bool override_idle) {
   GuiPumpBase* pump = current_pump;
-  if (pump == nullptr || !OnGuiThread()) return;
+  if (pump == nullptr || !message::OnGuiThread()) return;
   if ((idle || !pump->only_when_idle_ || override_idle) && pump->active_) {
     pump->ServiceApplication();
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -6,9 +6,9 @@
 
 #include "message/base_component.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
-class GuiPumpBase : public BaseComponent {
+class GuiPumpBase : public message::BaseComponent {
  public:
   explicit GuiPumpBase(BaseComponent* owner = nullptr);
   ~GuiPumpBase() override;
@@ -37,4 +37,4 @@ class GuiPumpBase : public BaseComponent {
 // The pump in force, or nullptr.
 GuiPumpBase* CurrentGuiPump();
 
-}  // namespace tovrel
+}  // namespace tovrel::net

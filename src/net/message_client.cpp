@@ -12,7 +12,7 @@
 #include "net/byte_stream.h"
 #include "net/texts.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 namespace {
 
@@ -45,7 +45,7 @@ bool HasEightBitByte(std::string_view text) {
   return false;
 }
 
-bool HasEightBitByte(const StringList& lines) {
+bool HasEightBitByte(const message::StringList& lines) {
   for (const std::string& line : lines) {
     if (HasEightBitByte(std::string_view(line))) return true;
   }
@@ -106,24 +106,24 @@ std::string AttachmentHeaderName(const std::string& path) {
   return out;
 }
 
-bool MessageClient::DeclaresUtf8Body(const Message& message) const {
+bool MessageClient::DeclaresUtf8Body(const message::Message& message) const {
   return locale_.IsUtf8() && HasEightBitByte(message.body());
 }
 
-void MessageClient::WriteMessage(Message& message) {
+void MessageClient::WriteMessage(message::Message& message) {
   const PartCounts counts = WriteHeaderSection(message);
-  if (counts.text_count == 1) throw TextInvalidCount();
+  if (counts.text_count == 1) throw message::TextInvalidCount();
   WriteLine("");
   WriteBodySection(message, counts);
 }
 
-PartCounts MessageClient::WriteHeaderSection(Message& message) {
+PartCounts MessageClient::WriteHeaderSection(message::Message& message) {
   PartCounts counts;
   for (size_t i = 0; i < message.parts().count(); ++i) {
-    MessagePart& part = message.parts()[i];
-    if (dynamic_cast<TextPart*>(&part) != nullptr) {
+    message::MessagePart& part = message.parts()[i];
+    if (dynamic_cast<message::TextPart*>(&part) != nullptr) {
       ++counts.text_count;
-    } else if (dynamic_cast<Attachment*>(&part) != nullptr) {
+    } else if (dynamic_cast<message::Attachment*>(&part) != nullptr) {
       ++counts.attachment_count;
       if (!part.extra_headers().ValueOf("Content-ID").empty()) ++counts.related_count;
     }
@@ -131,11 +131,12 @@ PartCounts MessageClient::WriteHeaderSection(Message& message) {
   std::string content_type = message.content_type();
   if (counts.related_count > 0) {
     content_type = std::string("multipart/related; type=\"multipart/alternative\"; boundary=\"") +
-                   kRelatedBoundary + "\"";
+                   message::kRelatedBoundary + "\"";
   } else if (counts.attachment_count > 0) {
-    content_type = std::string("multipart/mixed; boundary=\"") + kMixedBoundary + "\"";
+    content_type = std::string("multipart/mixed; boundary=\"") + message::kMixedBoundary + "\"";
   } else if (counts.text_count > 0) {
-    content_type = std::string("multipart/alternative; boundary=\"") + kMixedBoundary + "\"";
+    content_type =
+        std::string("multipart/alternative; boundary=\"") + message::kMixedBoundary + "\"";
   }
   if (!content_type.empty()) {
     content_type += ";" + message.char_set();
@@ -151,19 +152,20 @@ PartCounts MessageClient::WriteHeaderSection(Message& message) {
     message.extra_headers().SetHeader("MIME-Version", "1.0");
   }
   message.set_content_type(content_type);
-  const HeaderList headers = BuildHeaderList(message, locale_);
+  const message::HeaderList headers = BuildHeaderList(message, locale_);
   for (const std::string& line : headers) WriteLine(line);
   return counts;
 }
 
-void MessageClient::WriteBodySection(Message& message, const PartCounts& counts) {
-  const HeaderTransfer transfer = SelectHeaderCharset(locale_).transfer;
+void MessageClient::WriteBodySection(message::Message& message, const PartCounts& counts) {
+  const message::HeaderTransfer transfer = SelectHeaderCharset(locale_).transfer;
   WorkScope work(*this);
   if (counts.attachment_count >= 1) {
     WriteLine(kPreamble);
     WriteLine("");
     const std::string boundary =
-        std::string("--") + (counts.related_count > 0 ? kRelatedBoundary : kMixedBoundary);
+        std::string("--") +
+        (counts.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary);
     WriteLine(boundary);
     if (counts.text_count < 2) {
       if (DeclaresUtf8Body(message)) {
@@ -180,33 +182,34 @@ void MessageClient::WriteBodySection(Message& message, const PartCounts& counts)
       }
     } else {
       WriteLine("Content-Type: multipart/alternative; ");
-      WriteLine(std::string(kParameterIndent) + "boundary=\"" + kAlternativeBoundary + "\"");
+      WriteLine(std::string(kParameterIndent) + "boundary=\"" + message::kAlternativeBoundary +
+                "\"");
       WriteLine("");
       for (size_t i = 0; i < message.parts().count(); ++i) {
-        if (auto* text = dynamic_cast<TextPart*>(&message.parts()[i])) {
+        if (auto* text = dynamic_cast<message::TextPart*>(&message.parts()[i])) {
           WriteLine(kAlternativeDelimiter);
-          ReportStatus(ConnectionStatus::stText, net_texts::kEncodingText);
+          ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
           WriteTextPart(*text, transfer);
         }
       }
       WriteLine(kAlternativeEnd);
     }
     for (size_t i = 0; i < message.parts().count(); ++i) {
-      if (auto* attachment = dynamic_cast<Attachment*>(&message.parts()[i])) {
+      if (auto* attachment = dynamic_cast<message::Attachment*>(&message.parts()[i])) {
         WriteLine("");
         WriteLine(boundary);
-        ReportStatus(ConnectionStatus::stText, net_texts::kEncodingAttachment);
+        ReportStatus(ConnectionStatus::stText, texts::kEncodingAttachment);
         WriteAttachmentPart(*attachment);
       }
     }
     WriteLine(boundary + "--");
   } else if (counts.text_count < 2) {
-    ReportStatus(ConnectionStatus::stText, net_texts::kEncodingText);
+    ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
     for (std::string& line : message.body()) {
       DotStuff(line);
       // Two branches, not one conditional expression: that would copy every line of the body.
-      if (transfer == txIso2022Jp) {
-        WriteLine(ShiftJisToJis(line));
+      if (transfer == message::txIso2022Jp) {
+        WriteLine(message::ShiftJisToJis(line));
       } else {
         WriteLine(line);
       }
@@ -215,9 +218,9 @@ void MessageClient::WriteBodySection(Message& message, const PartCounts& counts)
     WriteLine(kPreamble);
     WriteLine("");
     for (size_t i = 0; i < message.parts().count(); ++i) {
-      if (auto* text = dynamic_cast<TextPart*>(&message.parts()[i])) {
+      if (auto* text = dynamic_cast<message::TextPart*>(&message.parts()[i])) {
         WriteLine(kTextOnlyDelimiter);
-        ReportStatus(ConnectionStatus::stText, net_texts::kEncodingText);
+        ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
         WriteTextPart(*text, transfer);
       }
     }
@@ -225,12 +228,12 @@ void MessageClient::WriteBodySection(Message& message, const PartCounts& counts)
   }
 }
 
-void MessageClient::WriteTextPart(TextPart& part, HeaderTransfer transfer) {
+void MessageClient::WriteTextPart(message::TextPart& part, message::HeaderTransfer transfer) {
   if (part.content_type().empty()) part.set_content_type("text/plain");
   if (part.content_transfer().empty()) part.set_content_transfer("quoted-printable");
-  const CoderItem* row =
-      FindCoder(part.content_type(), part.content_transfer(), CoderDirection::kEncoder);
-  std::unique_ptr<Coder> coder = row->CreateCoder();
+  const message::CoderItem* row = message::FindCoder(part.content_type(), part.content_transfer(),
+                                                     message::CoderDirection::kEncoder);
+  std::unique_ptr<message::Coder> coder = row->CreateCoder();
   coder->set_discard_notices(true);
   WriteLine("Content-Type: " + part.content_type());
   WriteLine("Content-Transfer-Encoding: " + part.content_transfer());
@@ -244,8 +247,8 @@ void MessageClient::WriteTextPart(TextPart& part, HeaderTransfer transfer) {
     coded_.clear();
     coder->FeedTo(piece, coded_);
     coder->FinishInputTo(coded_);
-    if (transfer == txIso2022Jp) {
-      WriteText(ShiftJisToJis(coded_));
+    if (transfer == message::txIso2022Jp) {
+      WriteText(message::ShiftJisToJis(coded_));
     } else {
       WriteText(coded_);
     }
@@ -253,21 +256,21 @@ void MessageClient::WriteTextPart(TextPart& part, HeaderTransfer transfer) {
   WriteLine("");
 }
 
-void MessageClient::WriteAttachmentPart(Attachment& part) {
+void MessageClient::WriteAttachmentPart(message::Attachment& part) {
   if (part.content_transfer().empty()) part.set_content_transfer("base64");
   if (part.content_disposition().empty()) part.set_content_disposition("attachment");
   // The lookup sees the content type as the caller left it, before the default below.
-  const CoderItem* row =
-      FindCoder(part.content_type(), part.content_transfer(), CoderDirection::kEncoder);
+  const message::CoderItem* row = message::FindCoder(part.content_type(), part.content_transfer(),
+                                                     message::CoderDirection::kEncoder);
   if (part.content_transfer() == "base64" && part.content_type().empty()) {
     part.set_content_type("application/octet-stream");
   }
-  std::unique_ptr<Coder> coder = row->CreateCoder();
+  std::unique_ptr<message::Coder> coder = row->CreateCoder();
   coder->set_discard_notices(true);
   coder->set_append_line_break(true);
 
   FileStream source(part.file_name(), FileStream::Mode::kRead);
-  const std::string spool_path = NewSpoolFileName();
+  const std::string spool_path = message::NewSpoolFileName();
   SpoolFileRemover remover(spool_path);
   part.set_spool_file_name(spool_path);
   FileStream spool(spool_path, FileStream::Mode::kReadWrite);
@@ -308,4 +311,4 @@ void MessageClient::WriteAttachmentPart(Attachment& part) {
   WriteLine("");
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

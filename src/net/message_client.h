@@ -14,7 +14,7 @@
 #include "message/message.h"
 #include "net/tcp_client.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 struct PartCounts {
   int attachment_count = 0;
@@ -27,23 +27,23 @@ class MessageClient : public TcpClient {
   explicit MessageClient(BaseComponent* owner = nullptr) : TcpClient(owner) {}
 
   // The locale that picks the header charset; the program passes the one it read at start-up.
-  const LocaleInfo& locale() const { return locale_; }
-  void set_locale(const LocaleInfo& locale) { locale_ = locale; }
+  const message::LocaleInfo& locale() const { return locale_; }
+  void set_locale(const message::LocaleInfo& locale) { locale_ = locale; }
 
-  virtual void WriteMessage(Message& message);
+  virtual void WriteMessage(message::Message& message);
   // Sets the message's top-level content type and writes the header lines.
-  virtual PartCounts WriteHeaderSection(Message& message);
-  virtual void WriteBodySection(Message& message, const PartCounts& counts);
+  virtual PartCounts WriteHeaderSection(message::Message& message);
+  virtual void WriteBodySection(message::Message& message, const PartCounts& counts);
 
  protected:
-  void WriteTextPart(TextPart& part, HeaderTransfer transfer);
-  void WriteAttachmentPart(Attachment& part);
+  void WriteTextPart(message::TextPart& part, message::HeaderTransfer transfer);
+  void WriteAttachmentPart(message::Attachment& part);
 
  private:
   // Whether the body is 8-bit text of a UTF-8 locale, which the headers must then declare.
-  bool DeclaresUtf8Body(const Message& message) const;
+  bool DeclaresUtf8Body(const message::Message& message) const;
 
-  LocaleInfo locale_;
+  message::LocaleInfo locale_;
   // Reused for every part so that long messages do not allocate per piece.
   std::string coded_;
   std::vector<char> file_area_;
@@ -53,4 +53,4 @@ class MessageClient : public TcpClient {
 // component, with backslash and double quote escaped and control characters written as "_".
 std::string AttachmentHeaderName(const std::string& path);
 
-}  // namespace tovrel
+}  // namespace tovrel::net

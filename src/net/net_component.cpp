@@ -6,7 +6,7 @@
 #include "net/socket_stack.h"
 #include "net/texts.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 namespace {
 
@@ -16,19 +16,19 @@ int live_components = 0;
 const char* StatusFormat(ConnectionStatus status) {
   switch (status) {
     case ConnectionStatus::stResolving:
-      return net_texts::kStatusResolving;
+      return texts::kStatusResolving;
     case ConnectionStatus::stConnecting:
-      return net_texts::kStatusConnecting;
+      return texts::kStatusConnecting;
     case ConnectionStatus::stConnected:
-      return net_texts::kStatusConnected;
+      return texts::kStatusConnected;
     case ConnectionStatus::stDisconnecting:
-      return net_texts::kStatusDisconnecting;
+      return texts::kStatusDisconnecting;
     case ConnectionStatus::stDisconnected:
-      return net_texts::kStatusDisconnected;
+      return texts::kStatusDisconnected;
     case ConnectionStatus::stText:
       break;
   }
-  return net_texts::kStatusText;
+  return texts::kStatusText;
 }
 
 // Fills the one "%s" a status format may hold; formats without one stay as they are.
@@ -83,4 +83,4 @@ void NetComponent::FinishWork(WorkMode mode) {
 
 std::string NetComponent::LocalHostName() { return socket_stack->LocalHostName(); }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

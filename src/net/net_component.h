@@ -12,7 +12,7 @@
 
 #include "message/base_component.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 enum class ConnectionStatus {
   stResolving,
@@ -34,7 +34,7 @@ using WorkBeginEvent =
     std::function<void(NetComponent& sender, WorkMode mode, int64_t work_count_max)>;
 using WorkEndEvent = std::function<void(NetComponent& sender, WorkMode mode)>;
 
-class NetComponent : public BaseComponent {
+class NetComponent : public message::BaseComponent {
  public:
   explicit NetComponent(BaseComponent* owner = nullptr);
   ~NetComponent() override;
@@ -70,4 +70,4 @@ class NetComponent : public BaseComponent {
 // Live network components; the socket stack exists while this is above zero.
 int LiveNetComponents();
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -4,19 +4,19 @@
 
 #include "net/texts.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
-ConnClosedGracefully::ConnClosedGracefully() : SilentError(net_texts::kConnClosedGracefully) {}
+ConnClosedGracefully::ConnClosedGracefully() : SilentError(texts::kConnClosedGracefully) {}
 NotEnoughDataInBuffer::NotEnoughDataInBuffer()
-    : TcpConnectionError(net_texts::kNotEnoughDataInBuffer) {}
-NoDataToRead::NoDataToRead() : TcpConnectionError(net_texts::kNoDataToRead) {}
+    : TcpConnectionError(texts::kNotEnoughDataInBuffer) {}
+NoDataToRead::NoDataToRead() : TcpConnectionError(texts::kNoDataToRead) {}
 ObjectTypeNotSupported::ObjectTypeNotSupported()
-    : TcpConnectionError(net_texts::kObjectTypeNotSupported) {}
-LineTooLong::LineTooLong() : TcpConnectionError(net_texts::kLineTooLong) {}
-InterceptPropIsNil::InterceptPropIsNil() : NetError(net_texts::kInterceptPropIsNil) {}
-MoreThanOneGuiPump::MoreThanOneGuiPump() : NetError(net_texts::kMoreThanOneGuiPump) {}
-AlreadyConnected::AlreadyConnected() : NetError(net_texts::kAlreadyConnected) {}
-InvalidSocket::InvalidSocket() : NetError(net_texts::kCannotAllocateSocket) {}
+    : TcpConnectionError(texts::kObjectTypeNotSupported) {}
+LineTooLong::LineTooLong() : TcpConnectionError(texts::kLineTooLong) {}
+InterceptPropIsNil::InterceptPropIsNil() : message::NetError(texts::kInterceptPropIsNil) {}
+MoreThanOneGuiPump::MoreThanOneGuiPump() : message::NetError(texts::kMoreThanOneGuiPump) {}
+AlreadyConnected::AlreadyConnected() : message::NetError(texts::kAlreadyConnected) {}
+InvalidSocket::InvalidSocket() : message::NetError(texts::kCannotAllocateSocket) {}
 
 static std::string FormatName(const char* format, const std::string& value) {
   std::string out(std::snprintf(nullptr, 0, format, value.c_str()), '\0');
@@ -25,15 +25,15 @@ static std::string FormatName(const char* format, const std::string& value) {
 }
 
 InvalidServiceName::InvalidServiceName(const std::string& service)
-    : NetError(FormatName(net_texts::kInvalidServiceName, service)) {}
+    : message::NetError(FormatName(texts::kInvalidServiceName, service)) {}
 StackInitializationFailed::StackInitializationFailed()
-    : StackError(net_texts::kStackInitializationFailed) {}
-StackSetSizeExceeded::StackSetSizeExceeded() : StackError(net_texts::kStackSetSizeExceeded) {}
-CouldNotBindSocket::CouldNotBindSocket() : SocketHandleError(net_texts::kCouldNotBindSocket) {}
+    : StackError(texts::kStackInitializationFailed) {}
+StackSetSizeExceeded::StackSetSizeExceeded() : StackError(texts::kStackSetSizeExceeded) {}
+CouldNotBindSocket::CouldNotBindSocket() : SocketHandleError(texts::kCouldNotBindSocket) {}
 
 #define TOVREL_DEFINE_SOCKS_ERROR(Name) \
-  Name::Name() : SocksError(net_texts::k##Name) {}
+  Name::Name() : SocksError(texts::k##Name) {}
 TOVREL_SOCKS_ERRORS(TOVREL_DEFINE_SOCKS_ERROR)
 #undef TOVREL_DEFINE_SOCKS_ERROR
 
-}  // namespace tovrel
+}  // namespace tovrel::net

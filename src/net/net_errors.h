@@ -8,12 +8,12 @@
 
 #include "message/net_error.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 // A failure that callers may treat as an ordinary end of the conversation.
-class SilentError : public NetError {
+class SilentError : public message::NetError {
  public:
-  using NetError::NetError;
+  using message::NetError::NetError;
 };
 
 // The peer closed the connection in an orderly way.
@@ -23,19 +23,19 @@ class ConnClosedGracefully : public SilentError {
 };
 
 // A failed socket call; `error_number()` is the socket error number of the error table.
-class SocketError : public NetError {
+class SocketError : public message::NetError {
  public:
   SocketError(int error_number, const std::string& message)
-      : NetError(message), error_number_(error_number) {}
+      : message::NetError(message), error_number_(error_number) {}
   int error_number() const { return error_number_; }
 
  private:
   int error_number_;
 };
 
-class TcpConnectionError : public NetError {
+class TcpConnectionError : public message::NetError {
  public:
-  using NetError::NetError;
+  using message::NetError::NetError;
 };
 class NotEnoughDataInBuffer : public TcpConnectionError {
  public:
@@ -55,43 +55,43 @@ class LineTooLong : public TcpConnectionError {
   LineTooLong();
 };
 
-class InterceptPropIsNil : public NetError {
+class InterceptPropIsNil : public message::NetError {
  public:
   InterceptPropIsNil();
 };
-class MoreThanOneGuiPump : public NetError {
+class MoreThanOneGuiPump : public message::NetError {
  public:
   MoreThanOneGuiPump();
 };
 
 // A reply whose code the caller did not accept; the message is the server's last reply line.
-class ProtocolReplyError : public NetError {
+class ProtocolReplyError : public message::NetError {
  public:
   ProtocolReplyError(int16_t reply_code, const std::string& message)
-      : NetError(message), reply_code_(reply_code) {}
+      : message::NetError(message), reply_code_(reply_code) {}
   int16_t reply_code() const { return reply_code_; }
 
  private:
   int16_t reply_code_;
 };
 
-class AlreadyConnected : public NetError {
+class AlreadyConnected : public message::NetError {
  public:
   AlreadyConnected();
 };
 
-class InvalidSocket : public NetError {
+class InvalidSocket : public message::NetError {
  public:
   InvalidSocket();
 };
-class InvalidServiceName : public NetError {
+class InvalidServiceName : public message::NetError {
  public:
   explicit InvalidServiceName(const std::string& service);
 };
 
-class StackError : public NetError {
+class StackError : public message::NetError {
  public:
-  using NetError::NetError;
+  using message::NetError::NetError;
 };
 class StackInitializationFailed : public StackError {
  public:
@@ -102,9 +102,9 @@ class StackSetSizeExceeded : public StackError {
   StackSetSizeExceeded();
 };
 
-class SocketHandleError : public NetError {
+class SocketHandleError : public message::NetError {
  public:
-  using NetError::NetError;
+  using message::NetError::NetError;
 };
 class CouldNotBindSocket : public SocketHandleError {
  public:
@@ -112,9 +112,9 @@ class CouldNotBindSocket : public SocketHandleError {
 };
 
 // Proxy negotiation failures.
-class SocksError : public NetError {
+class SocksError : public message::NetError {
  public:
-  using NetError::NetError;
+  using message::NetError::NetError;
 };
 // Each names its own text in net_texts (k + the class name).
 #define TOVREL_SOCKS_ERRORS(X)         \
@@ -141,4 +141,4 @@ class SocksError : public NetError {
 TOVREL_SOCKS_ERRORS(TOVREL_DECLARE_SOCKS_ERROR)
 #undef TOVREL_DECLARE_SOCKS_ERROR
 
-}  // namespace tovrel
+}  // namespace tovrel::net

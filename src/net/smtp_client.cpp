@@ -9,7 +9,7 @@
 #include "net/net_errors.h"
 #include "net/texts.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 namespace {
 
@@ -40,11 +40,12 @@ std::string Printable(const std::string& address) {
 
 void CheckEnvelopeAddress(const std::string& address) {
   if (HasLineBreakOrNul(address)) {
-    throw MessageError(FormatText(net_texts::kInvalidEnvelopeAddress, Printable(address)));
+    throw message::MessageError(
+        message::FormatText(texts::kInvalidEnvelopeAddress, Printable(address)));
   }
 }
 
-void CheckEnvelopeList(const EmailAddressList& list) {
+void CheckEnvelopeList(const message::EmailAddressList& list) {
   for (size_t i = 0; i < list.count(); ++i) CheckEnvelopeAddress(list[i].address());
 }
 
@@ -96,17 +97,17 @@ void SmtpClient::Connect() {
 void SmtpClient::CollectAuthMechanisms() {
   const std::vector<std::string>& lines = reply_lines();
   for (size_t i = 1; i < lines.size(); ++i) {
-    const std::string line = AsciiUpper(lines[i]);
+    const std::string line = message::AsciiUpper(lines[i]);
     // "250-AUTH ..." or "250 AUTH=...": the keyword right after the code and its separator.
     if (line.find("AUTH") != 4 || line.size() < 9 || (line[8] != ' ' && line[8] != '=')) continue;
     std::string rest = line.substr(9);
     std::replace(rest.begin(), rest.end(), '=', ' ');
     while (!rest.empty()) {
-      std::string name = CutToken(rest, " ");
+      std::string name = message::CutToken(rest, " ");
       if (name.empty()) continue;
-      const bool known =
-          std::any_of(server_auth_mechanisms_.begin(), server_auth_mechanisms_.end(),
-                      [&name](const std::string& entry) { return EqualsIgnoreCase(entry, name); });
+      const bool known = std::any_of(
+          server_auth_mechanisms_.begin(), server_auth_mechanisms_.end(),
+          [&name](const std::string& entry) { return message::EqualsIgnoreCase(entry, name); });
       if (!known) server_auth_mechanisms_.push_back(name);
     }
   }
@@ -114,8 +115,9 @@ void SmtpClient::CollectAuthMechanisms() {
 
 bool SmtpClient::MechanismOffered(AuthenticationType type) {
   if (type != AuthenticationType::atLogin) return false;
-  return std::any_of(server_auth_mechanisms_.begin(), server_auth_mechanisms_.end(),
-                     [](const std::string& entry) { return EqualsIgnoreCase(entry, "LOGIN"); });
+  return std::any_of(
+      server_auth_mechanisms_.begin(), server_auth_mechanisms_.end(),
+      [](const std::string& entry) { return message::EqualsIgnoreCase(entry, "LOGIN"); });
 }
 
 bool SmtpClient::NeedsAuthentication() {
@@ -127,15 +129,15 @@ bool SmtpClient::PerformAuthentication() {
   bool performed = false;
   if (authentication_type_ == AuthenticationType::atLogin) {
     SendCommand("auth LOGIN", 334);
-    SendCommand(EncodeBase64Text(user_id_), 334);
-    SendCommand(EncodeBase64Text(password_), 235);
+    SendCommand(message::EncodeBase64Text(user_id_), 334);
+    SendCommand(message::EncodeBase64Text(password_), 235);
     performed = true;
   }
   authenticated_ = true;
   return performed;
 }
 
-void SmtpClient::Send(Message& message) {
+void SmtpClient::Send(message::Message& message) {
   // An address with a line break would smuggle commands of its own onto the wire.
   CheckEnvelopeAddress(message.from().address());
   CheckEnvelopeList(message.recipients());
@@ -147,7 +149,7 @@ void SmtpClient::Send(Message& message) {
   SendCommand("Rset", -1);
   if (NeedsAuthentication()) PerformAuthentication();
   SendCommand("Mail from:<" + message.from().address() + ">", 250);
-  for (const EmailAddressList* list :
+  for (const message::EmailAddressList* list :
        {&message.recipients(), &message.cc_list(), &message.bcc_list()}) {
     for (size_t i = 0; i < list->count(); ++i) {
       SendCommand("RCPT to:<" + (*list)[i].address() + ">", 250);
@@ -177,4 +179,4 @@ void SmtpClient::Disconnect() {
   if (failure) std::rethrow_exception(failure);
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -14,7 +14,7 @@
 #include "message/message.h"
 #include "net/message_client.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 enum class AuthenticationType { atNone, atLogin };
 
@@ -64,7 +64,7 @@ class SmtpClient : public MessageClient {
   void Connect() override;
   // Raises MessageError naming the address, before anything is written, when the sender or a
   // recipient address holds CR, LF or NUL.
-  virtual void Send(Message& message);
+  virtual void Send(message::Message& message);
   // Writes "Quit" when still connected (without awaiting the answer) and closes in every case.
   void Disconnect() override;
 
@@ -88,4 +88,4 @@ class SmtpClient : public MessageClient {
   bool authenticated_ = false;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -14,7 +14,7 @@
 #include "net/net_errors.h"
 #include "net/socket_stack.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 namespace {
 
@@ -199,4 +199,4 @@ void SocketHandle::RefreshRemote() {
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

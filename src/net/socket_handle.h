@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace tovrel {
+namespace tovrel::net {
 
 // Timeout value (milliseconds) meaning "wait without limit".
 inline constexpr int kWaitForever = -2;
@@ -67,4 +67,4 @@ class SocketHandle {
   int remote_port_ = 0;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -12,7 +12,7 @@
 #include "net/net_errors.h"
 #include "net/texts.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 namespace {
 
@@ -101,11 +101,11 @@ bool ReadOctet(std::string_view piece) {
 SystemStack::SystemStack() {
   // Nothing to load: the system's sockets are always there.
   version_.name = "POSIX stack";
-  version_.description = net_texts::kStackVersionDescription;
+  version_.description = texts::kStackVersionDescription;
 }
 
 std::string SystemStack::ResolveHostAddress(const std::string& host) {
-  if (EqualsIgnoreCase(host, "localhost")) return "127.0.0.1";
+  if (message::EqualsIgnoreCase(host, "localhost")) return "127.0.0.1";
   if (IsDottedQuad(host)) return host;
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -177,9 +177,8 @@ std::string SystemStack::SocketErrorText(int error_number) {
   for (const auto& entry : kErrorTexts) {
     if (entry.number == error_number) text = entry.text;
   }
-  std::string out(std::snprintf(nullptr, 0, net_texts::kSocketErrorFormat, error_number, text),
-                  '\0');
-  std::snprintf(out.data(), out.size() + 1, net_texts::kSocketErrorFormat, error_number, text);
+  std::string out(std::snprintf(nullptr, 0, texts::kSocketErrorFormat, error_number, text), '\0');
+  std::snprintf(out.data(), out.size() + 1, texts::kSocketErrorFormat, error_number, text);
   return out;
 }
 
@@ -218,4 +217,4 @@ int SystemStack::TranslateLookupError(int gai_error) {
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace tovrel {
+namespace tovrel::net {
 
 // What the platform reported when the stack started.
 struct StackVersion {
@@ -65,4 +65,4 @@ inline constexpr int kErrorTryAgain = 11002;
 inline constexpr int kErrorNoRecovery = 11003;
 inline constexpr int kErrorNoData = 11004;
 
-}  // namespace tovrel
+}  // namespace tovrel::net

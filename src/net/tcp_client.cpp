@@ -8,7 +8,7 @@
 #include "net/net_errors.h"
 #include "net/socket_stack.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 namespace {
 
@@ -119,7 +119,7 @@ void TcpClient::NegotiateSocks4() {
 void TcpClient::ReadSocks5(std::span<char> destination) {
   try {
     ReadBytes(destination);
-  } catch (const NetError&) {
+  } catch (const message::NetError&) {
     throw SocksServerRespondError();
   }
 }
@@ -195,4 +195,4 @@ void TcpClient::NegotiateSocks5() {
   ReadSocks5(tail);
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -9,7 +9,7 @@
 
 #include "net/tcp_connection.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 enum class SocksVersion { svNoSocks, svSocks4, svSocks4A, svSocks5 };
 enum class SocksAuthentication { saNoAuthentication, saUsernamePassword };
@@ -67,4 +67,4 @@ class TcpClient : public TcpConnection {
   int connect_timeout_ = kDefaultConnectTimeout;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -11,12 +11,13 @@
 #include "net/net_errors.h"
 #include "net/socket_stack.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 namespace {
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() &&
+         message::EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
 // An optional sign and decimal digits; anything else is 0.
@@ -220,7 +221,7 @@ std::string TcpConnection::ReadNonEmptyLineBefore(const Deadline& deadline) {
       if (!binding_.has_handle() || peer_closed_) continue;
       RaiseTimedOut();
     }
-    std::string trimmed(TrimControl(line));
+    std::string trimmed(message::TrimControl(line));
     if (!trimmed.empty()) return trimmed;
   }
 }
@@ -484,4 +485,4 @@ void TcpConnection::CloseConnection() {
 
 void TcpConnection::Disconnect() { CloseConnection(); }
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -28,7 +28,7 @@
 #include "net/net_component.h"
 #include "net/socket_handle.h"
 
-namespace tovrel {
+namespace tovrel::net {
 
 class TcpConnection : public NetComponent, private InterceptUser {
  public:
@@ -153,4 +153,4 @@ class TcpConnection : public NetComponent, private InterceptUser {
   int write_timeout_ = kWaitForever;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -3,7 +3,7 @@
 // Every text of the transport layer that a user can see, kept together so that wording stays
 // consistent and can be reviewed in one place. Formats use printf-style placeholders.
 
-namespace tovrel::net_texts {
+namespace tovrel::net::texts {
 
 // Connection status.
 inline constexpr char kStatusResolving[] = "Resolving hostname %s.";
@@ -62,4 +62,4 @@ inline constexpr char kFileWriteError[] = "Write error on file %s";
 // SMTP client.
 inline constexpr char kInvalidEnvelopeAddress[] = "Invalid character in e-mail address \"%s\"";
 
-}  // namespace tovrel::net_texts
+}  // namespace tovrel::net::texts

@@ -14,19 +14,19 @@
 #include <string>
 
 #include "app/message_box.h"
-#include "app/registry_store.h"
 #include "app/texts.h"
-#include "config_home.h"
+#include "store/registry_store.h"
+#include "support/config_home.h"
 
 namespace tovrel::test {
 
 class AppTest : public testing::Test {
  protected:
   AppTest() {
-    SetMessageBoxMode(MessageBoxMode::kInteractive);
-    store_.set_base_key(texts::kBaseKey);
+    app::SetMessageBoxMode(app::MessageBoxMode::kInteractive);
+    store_.set_base_key(app::texts::kBaseKey);
   }
-  ~AppTest() override { SetMessageBoxMode(MessageBoxMode::kAuto); }
+  ~AppTest() override { app::SetMessageBoxMode(app::MessageBoxMode::kAuto); }
 
   std::string Stored(const std::string& section, const std::string& name) {
     store_.set_target_key(section);
@@ -56,7 +56,7 @@ class AppTest : public testing::Test {
   static std::string Text(const QString& text) { return text.toStdString(); }
 
   ScopedConfigHome home_;
-  RegistryStore store_;
+  store::RegistryStore store_;
 };
 
 }  // namespace tovrel::test

@@ -11,7 +11,7 @@
 #include "mail_judge.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 using test::AnswerBox;
@@ -283,4 +283,4 @@ TEST_F(ProgramRunTest, AFirstStartPreparesTheStoreAndLeavesTheFirstRunPending) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::app

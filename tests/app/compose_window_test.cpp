@@ -15,7 +15,7 @@
 #include "app_fixture.h"
 #include "gui_helpers.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 using test::AnswerBox;
@@ -106,9 +106,9 @@ TEST_F(ComposeWindowTest, TabKeyWalksTheFieldsInTheDesignedOrder) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::app
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 // The sender name and address the send command would take from a From text.
@@ -246,4 +246,4 @@ TEST_F(ComposeWindowTest, QuitButtonAndMenuItemCloseTheWindow) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -14,7 +14,7 @@
 #include "app_fixture.h"
 #include "gui_helpers.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 class AboutBoxTest : public test::AppTest {
@@ -84,4 +84,4 @@ TEST_F(AboutBoxTest, ShownModallyUntilOk) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -24,7 +24,7 @@
 #include "http/socket_helpers.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 using test::HttpReply;
@@ -53,7 +53,7 @@ class HelpCommandsTest : public test::AppTest {
   }
 
   ComposeWindow window_;
-  HttpClient http_;
+  http::HttpClient http_;
   std::vector<std::string> opened_;
   std::vector<SeenBox> boxes_;
 };
@@ -278,4 +278,4 @@ TEST_F(HelpCommandsTest, MenuItemsOfTheProgramRunTheirCommands) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -5,7 +5,7 @@
 
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 TEST(HelpManual, IsWellFormedAndItsLinksResolve) {
@@ -54,4 +54,4 @@ TEST(HelpManual, BuildPutsACopyBesideTheProgram) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::app

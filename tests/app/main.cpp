@@ -4,9 +4,6 @@
 
 #include <QApplication>
 #include <cstdlib>
-#include <cstring>
-
-#include "store_writer.h"
 
 namespace {
 
@@ -21,9 +18,6 @@ void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext&, const QStrin
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], tovrel::test::kStoreWriterFlag) == 0) {
-    return tovrel::test::RunStoreWriter(argc, argv);
-  }
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   qInstallMessageHandler(QuietOffscreenNotes);
   QApplication app(argc, argv);

@@ -8,7 +8,7 @@
 #include "app/error_report.h"
 #include "gui_helpers.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 using test::AnswerBox;
@@ -104,4 +104,4 @@ TEST_F(MessageBoxTest, HeadlessErrorReportWritesTheReportLine) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -10,7 +10,7 @@
 #include "mail_judge.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 using test::AiosmtpdServer;
@@ -280,4 +280,4 @@ TEST_F(SendCommandTest, AMissingUserNameValueLogsInAsNone) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -17,7 +17,7 @@
 #include "gui_helpers.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 using test::AnswerBox;
@@ -354,4 +354,4 @@ TEST_F(SettingsDialogTest, HelpOpensTheUserGuideFromTheCurrentFolder) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::app

@@ -4,7 +4,7 @@
 
 #include "app/app_errors.h"
 
-namespace tovrel {
+namespace tovrel::app {
 namespace {
 
 using Items = std::vector<std::string>;
@@ -56,4 +56,4 @@ TEST(TextRulesTest, CommaTextSplitStopsAtANul) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::app

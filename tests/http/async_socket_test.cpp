@@ -16,7 +16,7 @@
 #include "socket_helpers.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::http {
 namespace {
 
 using test::FailureOf;
@@ -336,4 +336,4 @@ TEST(AsyncSocketStatus, AFailingStatusHandlerDoesNotDisturbTheSocket) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -12,7 +12,7 @@
 #include "http/uu_processor.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::http {
 namespace {
 
 TEST(ExStringList, FindHeaderIgnoresCaseAndLinesWithoutColon) {
@@ -117,4 +117,4 @@ TEST(UUProcessor, LinesOfFortyFiveBytesMatchPython) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -18,7 +18,7 @@
 #include "socket_helpers.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::http {
 namespace {
 
 using test::FailureOf;
@@ -324,4 +324,4 @@ TEST_F(HttpClientTest, AbortDuringAWaitEndsTheCommand) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::http

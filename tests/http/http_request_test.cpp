@@ -11,7 +11,7 @@
 #include "http/http_error.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::http {
 namespace {
 
 using test::FailureOf;
@@ -213,4 +213,4 @@ TEST(ComposeRequest, ProxyGetsTheWholeUrlAndOneHostLine) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::http

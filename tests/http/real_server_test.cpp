@@ -10,7 +10,7 @@
 #include "http/http_error.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::http {
 namespace {
 
 class RealServerTest : public ::testing::Test {
@@ -64,4 +64,4 @@ TEST_F(RealServerTest, FolderRedirectIsFollowed) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::http

@@ -10,7 +10,7 @@
 #include "message/message_error.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 constexpr std::size_t kMaxLength = 10000;
@@ -152,4 +152,4 @@ TEST(Base64Test, DecoderShortFinalGroupsAndBadCharacters) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -11,7 +11,7 @@
 #include "message/coders/coder_registry.h"
 #include "message/message_error.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 // Queues whatever a test asks for, to drive TakeOutput.
@@ -167,4 +167,4 @@ TEST(CutLineTest, Delimiters) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 EmailAddress Parsed(std::string_view text) {
@@ -100,4 +100,4 @@ TEST(EmailAddressListTest, ItemsStayPutAndCopiesAreDeep) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -15,7 +15,7 @@
 #include "message/string_helpers.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 std::string Block(const HeaderList& list) {
@@ -373,4 +373,4 @@ TEST(BuildHeaderListTest, HostileBytesNeverBreakTheBlock) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -11,7 +11,7 @@
 #include "message/locale_info.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 std::string Words(int count, int length) {
@@ -235,4 +235,4 @@ TEST(WrapLineTest, BreaksAfterBlankPastTheLimit) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -13,7 +13,7 @@
 #include "message/message_error.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 class ScopedTimeZone {
@@ -119,4 +119,4 @@ TEST(FormatInternetDateTest, NowUsesCurrentOffset) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

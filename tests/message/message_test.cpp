@@ -6,7 +6,7 @@
 
 #include "message/message_error.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 void Fill(Message& m) {
@@ -172,4 +172,4 @@ TEST(MessagePartTest, CreatingByClassName) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

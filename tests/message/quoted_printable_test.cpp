@@ -10,7 +10,7 @@
 
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 std::string EncodeWhole(std::string_view data, std::size_t piece = 0) {
@@ -152,4 +152,4 @@ TEST(QuotedPrintableTest, DecoderHandlesEscapesSoftBreaksAndJunk) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

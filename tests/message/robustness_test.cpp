@@ -16,7 +16,7 @@
 #include "message/message_error.h"
 #include "message/string_helpers.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 // Random text biased towards the characters the parsers treat specially.
@@ -125,4 +125,4 @@ TEST(RobustnessTest, DecodersEitherDecodeOrRaiseTheirError) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -15,7 +15,7 @@
 #include "message/message_error.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 // Restores the process's lead-byte rules after a test that changes them.
@@ -197,4 +197,4 @@ for s in cases:
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

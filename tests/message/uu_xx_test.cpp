@@ -8,7 +8,7 @@
 #include "message/coders/coder_3to4.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 std::string EncodeFile(UUEncoder& encoder, std::string_view data, std::size_t piece) {
@@ -148,4 +148,4 @@ TEST(UUDecoderTest, NoticesAndHeaderErrors) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::message

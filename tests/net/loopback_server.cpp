@@ -214,7 +214,7 @@ LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pie
 
 std::set<std::string> SpoolFiles() {
   std::set<std::string> names;
-  if (DIR* folder = opendir(TempDirectory().c_str())) {
+  if (DIR* folder = opendir(message::TempDirectory().c_str())) {
     while (dirent* entry = readdir(folder)) {
       if (std::string(entry->d_name).rfind("Tov", 0) == 0) names.insert(entry->d_name);
     }

@@ -12,7 +12,7 @@
 #include "net/message_client.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::net {
 namespace {
 
 using test::LoopbackServer;
@@ -55,12 +55,12 @@ print('defects', sum(len(p.defects) for p in msg.walk()), sep='\t')
 }
 
 TEST(MessageWriter, PlainBodyIsDotStuffedAndKeptStuffed) {
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   message.body() = {".", "..", "text", ".x"};
   const std::string text = Written([&](MessageClient& c) { c.WriteMessage(message); });
   EXPECT_EQ(Body(text), "..\r\n...\r\ntext\r\n..x\r\n");
-  EXPECT_EQ(message.body(), (StringList{"..", "...", "text", "..x"}));
+  EXPECT_EQ(message.body(), (message::StringList{"..", "...", "text", "..x"}));
   EXPECT_EQ(text.find("MIME-Version"), std::string::npos);
 }
 
@@ -88,12 +88,12 @@ TEST(MessageWriter, EightBitBodyOfAUtf8LocaleIsDeclared) {
       "Gr\xC3\xBC\xC3\x9F"
       "e aus K\xC3\xB6ln";  // as Qt hands over UTF-8
   for (const bool with_attachment : {false, true}) {
-    Message message;
+    message::Message message;
     message.from().set_address("a@b.c");
     message.body() = {typed, ".end"};
     if (with_attachment) message.parts().AddAttachment(file);
     const std::string text = Written([&](MessageClient& c) {
-      c.set_locale(LocaleInfoFromName("de_DE.UTF-8"));
+      c.set_locale(message::LocaleInfoFromName("de_DE.UTF-8"));
       c.WriteMessage(message);
     });
     EXPECT_EQ(ReadBodyText(text), "utf-8\t" + typed + "\r\n..end\r\n") << with_attachment;
@@ -106,11 +106,11 @@ TEST(MessageWriter, EightBitBodyOfAUtf8LocaleIsDeclared) {
        {std::pair{"de_DE.UTF-8", "plain text"}, std::pair{"de_DE.ISO-8859-1",
                                                           "Gr\xFC\xDF"
                                                           "e"}}) {
-    Message message;
+    message::Message message;
     message.from().set_address("a@b.c");
     message.body() = {body};
     const std::string text = Written([&](MessageClient& c) {
-      c.set_locale(LocaleInfoFromName(locale));
+      c.set_locale(message::LocaleInfoFromName(locale));
       c.WriteMessage(message);
     });
     EXPECT_EQ(text.find("MIME-Version"), std::string::npos) << locale;
@@ -120,12 +120,12 @@ TEST(MessageWriter, EightBitBodyOfAUtf8LocaleIsDeclared) {
 }
 
 TEST(MessageWriter, TwoTextPartsWithoutAttachments) {
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   message.body() = {"never written"};
   const std::string long_line(5000, 'q');
-  StringList plain = {"Hello =", ".dot first", long_line};
-  StringList html = {"<p>caf\xE9</p>"};
+  message::StringList plain = {"Hello =", ".dot first", long_line};
+  message::StringList html = {"<p>caf\xE9</p>"};
   message.parts().AddTextPart(&plain);
   message.parts().AddTextPart(&html).set_content_type("text/html");
   const std::string text = Written([&](MessageClient& c) { c.WriteMessage(message); });
@@ -135,7 +135,7 @@ TEST(MessageWriter, TwoTextPartsWithoutAttachments) {
   EXPECT_NE(text.find("\r\n--=_NextPart_2jgjjvttfbfuj88oamz1inn\r\n"), std::string::npos);
   EXPECT_NE(text.find("\r\n--=_NextPart_2jgjjvttfbfuj88oamz1inn--\r\n"), std::string::npos);
   EXPECT_NE(text.find("Content-Type: multipart/alternative; boundary=\"" +
-                      std::string(kMixedBoundary) + "\";"),
+                      std::string(message::kMixedBoundary) + "\";"),
             std::string::npos);
   const std::string parsed = ParsedParts(text);
   EXPECT_NE(
@@ -148,7 +148,7 @@ TEST(MessageWriter, TwoTextPartsWithoutAttachments) {
 }
 
 TEST(MessageWriter, OneTextPartFailsAfterTheHeaderLines) {
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   message.set_subject("single");
   message.parts().AddTextPart();
@@ -156,7 +156,7 @@ TEST(MessageWriter, OneTextPartFailsAfterTheHeaderLines) {
   try {
     text = Written([&](MessageClient& c) { c.WriteMessage(message); });
     FAIL() << "no exception";
-  } catch (const TextInvalidCount& error) {
+  } catch (const message::TextInvalidCount& error) {
     EXPECT_STREQ(error.what(), "Invalid Text count. TextPart must be greater than 1");
   }
 }
@@ -164,13 +164,13 @@ TEST(MessageWriter, OneTextPartFailsAfterTheHeaderLines) {
 TEST(MessageWriter, AttachmentWithContentIdMakesTheBodyRelated) {
   test::TempDir dir;
   test::WriteFile(dir.File("logo.png"), "PNGDATA");
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   message.body() = {"see the logo"};
-  Attachment& logo = message.parts().AddAttachment(dir.File("logo.png"));
+  message::Attachment& logo = message.parts().AddAttachment(dir.File("logo.png"));
   logo.extra_headers().SetHeader("Content-ID", "<logo@here>");
   const std::string text = Written([&](MessageClient& c) { c.WriteMessage(message); });
-  const std::string related = "--" + std::string(kRelatedBoundary);
+  const std::string related = "--" + std::string(message::kRelatedBoundary);
   EXPECT_NE(text.find("Content-Type: multipart/related; type=\"multipart/alternative\"; "),
             std::string::npos);
   EXPECT_NE(text.find("\r\n" + related + "\r\nContent-Type: text/plain\r\n"), std::string::npos);
@@ -183,11 +183,11 @@ TEST(MessageWriter, AttachmentWithContentIdMakesTheBodyRelated) {
 TEST(MessageWriter, AttachmentPartHeaderVariants) {
   test::TempDir dir;
   test::WriteFile(dir.File("a.txt"), "abc");
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   // Capital BASE64 keeps the empty content type.
   message.parts().AddAttachment(dir.File("a.txt")).set_content_transfer("BASE64");
-  Attachment& typed = message.parts().AddAttachment(dir.File("a.txt"));
+  message::Attachment& typed = message.parts().AddAttachment(dir.File("a.txt"));
   typed.set_content_type("text/plain");
   typed.set_content_disposition("inline");
   const std::string text = Written([&](MessageClient& c) { c.WriteMessage(message); });
@@ -203,7 +203,8 @@ TEST(MessageWriter, AttachmentPartHeaderVariants) {
       std::string::npos)
       << text;
   EXPECT_EQ(message.parts()[0].content_type(), "");
-  EXPECT_EQ(static_cast<Attachment&>(message.parts()[0]).content_disposition(), "attachment");
+  EXPECT_EQ(static_cast<message::Attachment&>(message.parts()[0]).content_disposition(),
+            "attachment");
 }
 
 TEST(MessageWriter, AttachmentHeaderName) {
@@ -217,7 +218,7 @@ TEST(MessageWriter, AttachmentHeaderName) {
 TEST(MessageWriter, MissingAttachmentFileFailsBeforeItsHeader) {
   test::TempDir dir;
   test::WriteFile(dir.File("there.bin"), std::string(100, 'x'));
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   message.parts().AddAttachment(dir.File("there.bin"));
   message.parts().AddAttachment(dir.File("missing.bin"));
@@ -230,7 +231,7 @@ TEST(MessageWriter, MissingAttachmentFileFailsBeforeItsHeader) {
   try {
     client.WriteMessage(message);
     FAIL() << "no exception";
-  } catch (const FileError& error) {
+  } catch (const message::FileError& error) {
     EXPECT_EQ(std::string(error.what()), "Cannot open file " + dir.File("missing.bin"));
   }
   client.Disconnect();
@@ -245,7 +246,7 @@ TEST(MessageWriter, MissingAttachmentFileFailsBeforeItsHeader) {
 TEST(MessageWriter, ProgressAndStatusReports) {
   test::TempDir dir;
   test::WriteFile(dir.File("f.bin"), test::RandomBytes(1000, 3));
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   message.body() = {"x"};
   message.parts().AddAttachment(dir.File("f.bin"));
@@ -271,4 +272,4 @@ TEST(MessageWriter, ProgressAndStatusReports) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::net

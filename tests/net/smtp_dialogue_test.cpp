@@ -13,7 +13,7 @@
 #include "net/smtp_client.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::net {
 namespace {
 
 using test::LoopbackServer;
@@ -22,7 +22,7 @@ using test::SmtpScript;
 const std::string kEhloOk = "250-mx.test greets you\r\n250-AUTH=LOGIN\r\n250 OK";
 const std::string kEhloAuth = "250-mx.test\r\n250-AUTH LOGIN PLAIN\r\n250-AUTH=LOGIN\r\n250 HELP";
 
-void Fill(Message& message) {
+void Fill(message::Message& message) {
   message.from().set_address("alice@example.org");
   message.from().set_name("Alice");
   message.recipients().AddItem().set_address("to1@example.org");
@@ -67,7 +67,7 @@ TEST(SmtpDialogue, CommandsByteForByte) {
   client.set_mail_agent("TovrelMail 3.3");
   ConnectTo(client, server.port());
   EXPECT_EQ(client.server_auth_mechanisms(), (std::vector<std::string>{"LOGIN", "PLAIN"}));
-  Message message;
+  message::Message message;
   Fill(message);
   client.Send(message);
   client.Disconnect();
@@ -99,7 +99,7 @@ TEST(SmtpDialogue, HeloFallbackAndNoAuthWhenNotOffered) {
   client.set_user_id("jane");
   ConnectTo(client, server.port());
   EXPECT_TRUE(client.server_auth_mechanisms().empty());
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   message.body() = {"x"};
   client.Send(message);  // no recipients at all: MAIL is followed by DATA
@@ -147,7 +147,7 @@ TEST(SmtpDialogue, AuthenticatesOncePerConnection) {
   SmtpClient client;
   client.set_authentication_type(AuthenticationType::atLogin);
   ConnectTo(client, server.port());
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   message.recipients().AddItem().set_address("d@e.f");
   client.Send(message);
@@ -196,7 +196,7 @@ TEST(SmtpDialogue, RefusedRepliesCarryTheServersLine) {
   LoopbackServer server(sessions);
   SmtpClient client;
   for (const Case& c : cases) {
-    Message message;
+    message::Message message;
     message.from().set_address("a@b.c");
     message.recipients().AddItem().set_address("d@e.f");
     try {
@@ -220,7 +220,7 @@ TEST(SmtpDialogue, RefusedPasswordLeavesTheClientUnauthenticated) {
   client.set_user_id("jane");
   client.set_password("wrong");
   ConnectTo(client, server.port());
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   try {
     client.Send(message);
@@ -281,7 +281,7 @@ TEST(SmtpDialogue, ServerClosingAtEachStep) {
   LoopbackServer server(sessions);
   SmtpClient client;
   for (size_t k = 0; k < full.size(); ++k) {
-    Message message;
+    message::Message message;
     message.from().set_address("a@b.c");
     message.recipients().AddItem().set_address("d@e.f");
     message.body() = {"text"};
@@ -308,7 +308,7 @@ TEST(SmtpDialogue, RepliesInOneBytePieces) {
   client.set_authentication_type(AuthenticationType::atLogin);
   ConnectTo(client, server.port());
   EXPECT_EQ(client.server_auth_mechanisms(), (std::vector<std::string>{"LOGIN", "PLAIN"}));
-  Message message;
+  message::Message message;
   Fill(message);
   message.cc_list().Clear();
   message.bcc_list().Clear();
@@ -329,7 +329,7 @@ TEST(SmtpDialogue, InjectedAddressesNeverReachTheWire) {
   const std::vector<std::string> addresses = {bad[0], bad[1], nul_address};
   for (const std::string& address : addresses) {
     for (int where = 0; where < 4; ++where) {
-      Message message;
+      message::Message message;
       message.from().set_address(where == 0 ? address : "ok@b.c");
       message.recipients().AddItem().set_address(where == 1 ? address : "to@b.c");
       if (where == 2) message.cc_list().AddItem().set_address(address);
@@ -338,7 +338,7 @@ TEST(SmtpDialogue, InjectedAddressesNeverReachTheWire) {
       try {
         client.Send(message);
         ADD_FAILURE() << "no exception";
-      } catch (const MessageError& error) {
+      } catch (const message::MessageError& error) {
         const std::string text = error.what();
         EXPECT_NE(text.find("Invalid character in e-mail address"), std::string::npos);
         EXPECT_EQ(text.find_first_of(std::string("\r\n\0", 3)), std::string::npos);
@@ -376,7 +376,7 @@ TEST(SmtpDialogue, EveryWaitHasALimit) {
   for (const Case& c : cases) {
     SmtpClient client;
     c.limit(client);
-    Message message;
+    message::Message message;
     message.from().set_address("a@b.c");
     message.recipients().AddItem().set_address("d@e.f");
     try {
@@ -404,10 +404,10 @@ SocketError FailingAttachmentSend(const std::vector<std::string>& script, size_t
   SmtpClient client;
   client.set_data_block_timeout(data_block_timeout);
   ConnectTo(client, server.port());
-  Message message;
+  message::Message message;
   message.from().set_address("a@b.c");
   message.recipients().AddItem().set_address("d@e.f");
-  Attachment& attachment = message.parts().AddAttachment(file);
+  message::Attachment& attachment = message.parts().AddAttachment(file);
   SocketError failure(0, "no failure");
   try {
     client.Send(message);
@@ -514,4 +514,4 @@ TEST(SmtpDialogue, ConnectThatNobodyAnswersTimesOut) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::net

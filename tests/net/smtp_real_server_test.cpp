@@ -10,7 +10,7 @@
 #include "net/smtp_client.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::net {
 namespace {
 
 using test::AiosmtpdServer;
@@ -105,10 +105,10 @@ class RealServer : public ::testing::Test {
     client_.Connect();
   }
 
-  static void Address(Message& message) {
+  static void Address(message::Message& message) {
     message.from().set_address("alice@example.org");
     message.from().set_name("Alice \"Al\" Liddell");
-    message.recipients().AddItem() = EmailAddress("bob@example.org", "Bob");
+    message.recipients().AddItem() = message::EmailAddress("bob@example.org", "Bob");
     message.recipients().AddItem().set_address("carol@example.org");
     message.cc_list().AddItem().set_address("dave@example.org");
     message.bcc_list().AddItem().set_address("eve@example.org");
@@ -119,9 +119,10 @@ class RealServer : public ::testing::Test {
   test::TempDir dir_;
 };
 
-const StringList kDottedBody = {"Dear Bob,", ".", ".. two dots", ".leading dot", "", "end."};
+const message::StringList kDottedBody = {"Dear Bob,",    ".", ".. two dots",
+                                         ".leading dot", "",  "end."};
 
-std::string Joined(const StringList& lines) {
+std::string Joined(const message::StringList& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   return text;
@@ -129,7 +130,7 @@ std::string Joined(const StringList& lines) {
 
 TEST_F(RealServer, PlainMessage) {
   ConnectClient();
-  Message message;
+  message::Message message;
   Address(message);
   message.set_subject("Plain greetings");
   message.body() = kDottedBody;
@@ -168,7 +169,7 @@ TEST_F(RealServer, AttachmentsArriveByteForByte) {
     test::WriteFile(files.back(), test::RandomBytes(sizes[i], 100 + static_cast<uint32_t>(i)));
   }
   ConnectClient();
-  Message message;
+  message::Message message;
   Address(message);
   message.set_subject("With attachments");
   message.body() = kDottedBody;
@@ -217,7 +218,7 @@ TEST_F(RealServer, AwkwardFileNameKeepsTheHeaderWellFormed) {
   const std::string file = dir_.File(name);
   test::WriteFile(file, "contents\n");
   ConnectClient();
-  Message message;
+  message::Message message;
   Address(message);
   message.body() = {"see attached"};
   message.parts().AddAttachment(file);
@@ -235,7 +236,7 @@ TEST_F(RealServer, AwkwardFileNameKeepsTheHeaderWellFormed) {
 TEST_F(RealServer, TwoMessagesOnOneConnection) {
   ConnectClient();
   for (int i = 0; i < 2; ++i) {
-    Message message;
+    message::Message message;
     Address(message);
     message.set_subject("Number " + std::to_string(i));
     message.body() = {"line " + std::to_string(i)};
@@ -253,4 +254,4 @@ TEST_F(RealServer, TwoMessagesOnOneConnection) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::net

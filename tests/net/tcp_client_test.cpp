@@ -14,7 +14,7 @@
 #include "net/socket_stack.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::net {
 namespace {
 
 using test::LoopbackServer;
@@ -379,4 +379,4 @@ TEST(Socks, Version5Refusals) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -14,7 +14,7 @@
 #include "net/tcp_client.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::net {
 namespace {
 
 using test::LoopbackServer;
@@ -407,4 +407,4 @@ TEST(ReadReply, ReplyInOneBytePieces) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::net

@@ -5,7 +5,7 @@
 
 #include "message/message_error.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 // Points EmitData at a caller's buffer for the length of one call, also when coding throws.
 class Coder::SinkScope {
@@ -196,4 +196,4 @@ std::string CutLine(std::string& text) {
   return line;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -19,7 +19,7 @@
 #include "message/base_component.h"
 #include "message/string_list.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 class Coder : public BaseComponent {
  public:
@@ -148,4 +148,4 @@ class AsciiCoder : public Coder {
 // Removes the first line (ended by CR LF, LF or CR) from `text` and returns it without its end.
 std::string CutLine(std::string& text);
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -7,7 +7,7 @@
 #include "message/string_helpers.h"
 #include "message/texts.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 void Coder3To4::EncodeGroup(unsigned char b1, unsigned char b2, unsigned char b3,
                             std::string& out) const {
@@ -402,4 +402,4 @@ void UUDecoder::DecodeDataLine(std::string_view line) {
   decoded_.resize(before + count);
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -17,7 +17,7 @@
 #include "message/coders/coder.h"
 #include "message/string_list.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 class Coder3To4 : public AsciiCoder {
  public:
@@ -170,4 +170,4 @@ inline constexpr const char* kUUTable =
 inline constexpr const char* kXXTable =
     "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
-}  // namespace tovrel
+}  // namespace tovrel::message

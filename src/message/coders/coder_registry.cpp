@@ -4,7 +4,7 @@
 #include "message/coders/quoted_printable.h"
 #include "message/string_helpers.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 template <typename T>
@@ -90,4 +90,4 @@ const CoderItem* FindCoder(std::string_view content_type, std::string_view trans
   return CoderRegistry().FindCoder(content_type, transfer_encoding, direction);
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

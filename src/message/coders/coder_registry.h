@@ -13,7 +13,7 @@
 
 #include "message/coders/coder.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 enum class CoderDirection : std::uint8_t { kEncoder = 0, kDecoder = 128 };
 
@@ -57,4 +57,4 @@ const CoderCollection& CoderRegistry();
 const CoderItem* FindCoder(std::string_view content_type, std::string_view transfer_encoding,
                            CoderDirection direction);
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -1,6 +1,6 @@
 #include "message/coders/quoted_printable.h"
 
-namespace tovrel {
+namespace tovrel::message {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -198,4 +198,4 @@ void QuotedPrintableDecoder::CodeRemainder() {
   }
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::message

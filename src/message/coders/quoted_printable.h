@@ -11,7 +11,7 @@
 
 #include "message/coders/coder.h"
 
-namespace tovrel {
+namespace tovrel::message {
 
 class QuotedPrintableEncoder : public Coder {
  public:
@@ -52,4 +52,4 @@ class QuotedPrintableDecoder : public Coder {
 // "=" and the two upper-case hexadecimal digits of `byte`, appended to `out`.
 void HexEscape(unsigned char byte, std::string& out);
 
-}  // namespace tovrel
+}  // namespace tovrel::message

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace tovrel {
+namespace tovrel::store {
 
 // Value types of the store, numbered as the registry numbers them.
 inline constexpr std::uint32_t kRegNone = 0;
@@ -60,4 +60,4 @@ class RegKey {
   std::vector<std::pair<std::string, RegValue>> values_;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::store

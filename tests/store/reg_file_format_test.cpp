@@ -1,11 +1,11 @@
-#include "app/reg_file_format.h"
+#include "store/reg_file_format.h"
 
 #include <gtest/gtest.h>
 
-#include "app/registry_backend.h"
+#include "store/registry_backend.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::store {
 namespace {
 
 const RegValue* Value(const RegKey& root, const KeyPath& path, std::string_view name) {
@@ -94,4 +94,4 @@ TEST(RegFileFormatTest, WrittenTreesReadBackEqual) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::store

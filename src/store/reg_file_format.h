@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/reg_tree.h"
+#include "store/reg_tree.h"
 
-namespace tovrel {
+namespace tovrel::store {
 
 // The text form of the settings store, in the registry export syntax:
 //
@@ -36,4 +36,4 @@ std::string SerializeRegFile(const RegKey& root);
 bool IsStorableKeyName(std::string_view name);
 bool IsStorableValueName(std::string_view name);
 
-}  // namespace tovrel
+}  // namespace tovrel::store

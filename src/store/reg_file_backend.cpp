@@ -1,4 +1,4 @@
-#include "app/reg_file_backend.h"
+#include "store/reg_file_backend.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <utility>
 
-#include "app/reg_file_format.h"
+#include "store/reg_file_format.h"
 
-namespace tovrel {
+namespace tovrel::store {
 
 namespace {
 
@@ -227,4 +227,4 @@ std::unique_ptr<RegistrySession> RegFileBackend::Open(Access access) {
   return std::make_unique<FileSession>(file, std::move(*root), std::move(lock), writable);
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::store

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/reg_tree.h"
+#include "store/reg_tree.h"
 
-namespace tovrel {
+namespace tovrel::store {
 
 // A key path beneath the user's root: one name per level.
 using KeyPath = std::vector<std::string>;
@@ -50,4 +50,4 @@ class RegistryBackend {
   virtual std::unique_ptr<RegistrySession> Open(Access access) = 0;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::store

@@ -4,8 +4,8 @@
 #include <exception>
 #include <string>
 
-#include "app/registry_store.h"
-#include "app/texts.h"
+#include "store/registry_store.h"
+#include "store/texts.h"
 
 namespace tovrel::test {
 
@@ -15,8 +15,8 @@ int RunStoreWriter(int argc, char** argv) {
     return 2;
   }
   try {
-    RegistryStore store;
-    store.set_base_key(texts::kBaseKey);
+    store::RegistryStore store;
+    store.set_base_key(kStoreBaseKey);
     store.set_target_key(argv[2]);
     const std::string prefix = argv[3];
     const int count = std::stoi(argv[4]);

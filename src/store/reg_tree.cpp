@@ -1,6 +1,6 @@
-#include "app/reg_tree.h"
+#include "store/reg_tree.h"
 
-namespace tovrel {
+namespace tovrel::store {
 
 namespace {
 
@@ -69,4 +69,4 @@ RegKey& RegKey::Create(const std::vector<std::string>& path) {
   return *key;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::store

@@ -6,23 +6,24 @@
 #include <string>
 #include <vector>
 
-#include "app/registry_backend.h"
-#include "message/base_component.h"
+#include "store/registry_backend.h"
 
-namespace tovrel {
+namespace tovrel::store {
 
 // Reads and writes single named text values of the per-user settings store. The caller selects
 // a value with the base key path, the section beneath it and the value name, then calls one
 // operation; each operation opens the store, does its one access and closes it again, so
 // nothing is cached and another process's write is seen at once.
-class RegistryStore : public BaseComponent {
+class RegistryStore {
  public:
   using ErrorEvent = std::function<void(RegistryStore& sender)>;
 
   // With no back end, the user's store file.
-  explicit RegistryStore(BaseComponent* owner = nullptr,
-                         std::unique_ptr<RegistryBackend> backend = nullptr);
-  ~RegistryStore() override;
+  explicit RegistryStore(std::unique_ptr<RegistryBackend> backend = nullptr);
+  ~RegistryStore();
+
+  RegistryStore(const RegistryStore&) = delete;
+  RegistryStore& operator=(const RegistryStore&) = delete;
 
   const std::string& base_key() const { return base_key_; }
   void set_base_key(std::string path) { base_key_ = std::move(path); }
@@ -79,4 +80,4 @@ class RegistryStore : public BaseComponent {
   bool dont_create_ = false;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::store

@@ -1,4 +1,4 @@
-#include "app/registry_store.h"
+#include "store/registry_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,14 +9,14 @@
 #include <functional>
 #include <thread>
 
-#include "app/app_errors.h"
-#include "app/reg_file_backend.h"
-#include "app/texts.h"
-#include "config_home.h"
+#include "store/reg_file_backend.h"
+#include "store/store_error.h"
+#include "store/texts.h"
 #include "store_writer.h"
+#include "support/config_home.h"
 #include "support/test_support.h"
 
-namespace tovrel {
+namespace tovrel::store {
 namespace {
 
 using test::ReadFile;
@@ -25,7 +25,7 @@ using test::WriteFile;
 
 class RegistryStoreTest : public testing::Test {
  protected:
-  RegistryStoreTest() { store_.set_base_key(texts::kBaseKey); }
+  RegistryStoreTest() { store_.set_base_key(test::kStoreBaseKey); }
 
   // Selects section and value name, as every caller in the program does before an access.
   RegistryStore& At(const std::string& section, const std::string& name) {
@@ -174,7 +174,7 @@ TEST_F(RegistryStoreTest, EveryByteStringRoundTripsThroughTheFile) {
   }
   At("bytes", "quote\"and\\name").WriteString("named");
   RegistryStore other;  // a fresh instance reads only what the file holds
-  other.set_base_key(texts::kBaseKey);
+  other.set_base_key(test::kStoreBaseKey);
   other.set_target_key("bytes");
   for (std::size_t i = 0; i < samples.size(); ++i) {
     other.set_target_value("v" + std::to_string(i));
@@ -250,7 +250,7 @@ class UnreadableBackend : public RegistryBackend {
 };
 
 TEST_F(RegistryStoreTest, UnreadableValueIsAGetDataFailure) {
-  RegistryStore damaged(nullptr, std::make_unique<UnreadableBackend>());
+  RegistryStore damaged(std::make_unique<UnreadableBackend>());
   damaged.set_target_key("smtp");
   damaged.set_target_value("smtp");
   EXPECT_EQ(Raised([&] { damaged.ReadString(); }), "Failed to get data for 'smtp'");
@@ -273,7 +273,7 @@ TEST_F(RegistryStoreTest, StoreFileIsPrivateToTheUser) {
 TEST_F(RegistryStoreTest, NothingIsCachedBetweenOperations) {
   At("smtp", "smtp").WriteString("first");
   RegistryStore other;
-  other.set_base_key(texts::kBaseKey);
+  other.set_base_key(test::kStoreBaseKey);
   other.set_target_key("smtp");
   other.set_target_value("smtp");
   EXPECT_EQ(other.ReadString(), "first");
@@ -288,7 +288,7 @@ TEST_F(RegistryStoreTest, NothingIsCachedBetweenOperations) {
 // The names of the section's values, in order.
 std::vector<std::string> SectionNames(const std::string& section) {
   RegistryStore store;
-  store.set_base_key(texts::kBaseKey);
+  store.set_base_key(test::kStoreBaseKey);
   store.set_target_key(section);
   std::vector<std::string> names;
   store.ReadSection(&names);
@@ -298,7 +298,7 @@ std::vector<std::string> SectionNames(const std::string& section) {
 TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNoValue) {
   At("frst", "").WriteString("c");
   constexpr int kEach = 120;
-  const std::string self = test::BuildPath("tests/app_tests");
+  const std::string self = test::BuildPath("tests/store_tests");
   auto writer = [&](const char* prefix) {
     return test::ChildProcess(
         {self, test::kStoreWriterFlag, "shared", prefix, std::to_string(kEach)}, {home_.env()});
@@ -318,7 +318,7 @@ TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNoValue) {
 
 TEST_F(RegistryStoreTest, AWriterKilledAtAnyMomentLeavesACompleteFile) {
   At("frst", "").WriteString("c");
-  const std::string self = test::BuildPath("tests/app_tests");
+  const std::string self = test::BuildPath("tests/store_tests");
   int survived = 0;
   for (int round = 0; round < 6; ++round) {
     const std::string prefix = "r" + std::to_string(round) + "-";
@@ -352,4 +352,4 @@ TEST_F(RegistryStoreTest, AWriterKilledAtAnyMomentLeavesACompleteFile) {
 }
 
 }  // namespace
-}  // namespace tovrel
+}  // namespace tovrel::store

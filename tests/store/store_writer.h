@@ -6,6 +6,8 @@
 
 namespace tovrel::test {
 
+// The program's own base key, so that the tests see the layout a real store file has.
+inline constexpr const char* kStoreBaseKey = "\\Software\\tovrel\\tovrelmail\\";
 inline constexpr const char* kStoreWriterFlag = "--store-writer";
 int RunStoreWriter(int argc, char** argv);
 

@@ -3,9 +3,9 @@
 #include <memory>
 #include <string>
 
-#include "app/registry_backend.h"
+#include "store/registry_backend.h"
 
-namespace tovrel {
+namespace tovrel::store {
 
 // The settings store as one text file per user, ${XDG_CONFIG_HOME:-$HOME/.config}/tovrelmail/
 // user.reg. Every session reads the file afresh. A writing session holds an exclusive lock on
@@ -30,4 +30,4 @@ class RegFileBackend : public RegistryBackend {
   std::string fixed_path_;
 };
 
-}  // namespace tovrel
+}  // namespace tovrel::store

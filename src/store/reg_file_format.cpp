@@ -1,9 +1,9 @@
-#include "app/reg_file_format.h"
+#include "store/reg_file_format.h"
 
 #include <cstdio>
 #include <vector>
 
-namespace tovrel {
+namespace tovrel::store {
 
 namespace {
 
@@ -276,4 +276,4 @@ std::string SerializeRegFile(const RegKey& root) {
   return out;
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::store

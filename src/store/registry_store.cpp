@@ -1,11 +1,11 @@
-#include "app/registry_store.h"
+#include "store/registry_store.h"
 
-#include "app/app_errors.h"
-#include "app/reg_file_backend.h"
-#include "app/text_rules.h"
-#include "app/texts.h"
+#include "store/reg_file_backend.h"
+#include "store/store_error.h"
+#include "store/stored_integer.h"
+#include "store/texts.h"
 
-namespace tovrel {
+namespace tovrel::store {
 
 namespace {
 
@@ -25,9 +25,8 @@ KeyPath SplitPath(const std::string& path) {
 
 }  // namespace
 
-RegistryStore::RegistryStore(BaseComponent* owner, std::unique_ptr<RegistryBackend> backend)
-    : BaseComponent(owner),
-      backend_(backend ? std::move(backend) : std::make_unique<RegFileBackend>()),
+RegistryStore::RegistryStore(std::unique_ptr<RegistryBackend> backend)
+    : backend_(backend ? std::move(backend) : std::make_unique<RegFileBackend>()),
       base_key_(texts::kDefaultBaseKey) {}
 
 RegistryStore::~RegistryStore() = default;
@@ -66,12 +65,12 @@ std::optional<std::string> RegistryStore::ReadText() {
     case ValueLookup::Status::kMissing:
       return std::nullopt;
     case ValueLookup::Status::kUnreadable:
-      throw RegistryError(FormatText(texts::kFailedToGetData, target_value_));
+      throw RegistryError(texts::FailedToGetData(target_value_));
     case ValueLookup::Status::kFound:
       break;
   }
   if (!lookup.value.IsText()) {
-    throw RegistryError(FormatText(texts::kInvalidDataType, target_value_));
+    throw RegistryError(texts::InvalidDataType(target_value_));
   }
   return std::move(lookup.value.data);
 }
@@ -114,7 +113,7 @@ bool RegistryStore::Write(const std::string& text) {
     const KeyPath section = SectionPath();
     if (!session->CreateKey(section) ||
         !session->SetValue(section, target_value_, RegValue::Text(text)) || !session->Commit()) {
-      throw RegistryError(FormatText(texts::kFailedToSetData, target_value_));
+      throw RegistryError(texts::FailedToSetData(target_value_));
     }
     return true;
   });
@@ -131,4 +130,4 @@ bool RegistryStore::BaseKeyExists() {
   return session && session->KeyExists(BasePath());
 }
 
-}  // namespace tovrel
+}  // namespace tovrel::store

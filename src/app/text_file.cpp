@@ -9,13 +9,14 @@
 #include "app/app_errors.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "message/string_helpers.h"
 
 namespace tovrel::app {
 
 namespace {
 
 [[noreturn]] void FailOpen(const std::string& path, int error) {
-  throw FileError(FormatText(texts::kCannotOpenFile, path, std::strerror(error)));
+  throw FileError(message::FormatText(texts::kCannotOpenFile, {path, std::strerror(error)}));
 }
 
 }  // namespace

@@ -50,8 +50,4 @@ class FileError : public MessageError {
   using MessageError::MessageError;
 };
 
-// Fills a printf-style text of texts.h that has "%s" placeholders, left to right.
-std::string FormatText(const char* pattern, const std::string& first,
-                       const std::string& second = {});
-
 }  // namespace tovrel::message

@@ -12,6 +12,19 @@
 #include "message/message_error.h"
 
 namespace tovrel::message {
+
+std::string FormatText(std::string_view pattern,
+                       std::initializer_list<std::string_view> arguments) {
+  std::string result;
+  auto next = arguments.begin();
+  for (auto at = pattern.find("%s"); at != std::string_view::npos; at = pattern.find("%s")) {
+    result.append(pattern.substr(0, at));
+    if (next != arguments.end()) result.append(*next++);
+    pattern.remove_prefix(at + 2);
+  }
+  result.append(pattern);
+  return result;
+}
 namespace {
 
 // Static initialisation runs on the thread that starts the program.
@@ -103,7 +116,7 @@ std::string NewSpoolFileName(const std::string& directory) {
   std::vector<char> buffer(path.begin(), path.end());
   buffer.push_back('\0');
   const int fd = mkstemps(buffer.data(), 4);  // mode 0600
-  if (fd < 0) throw FileError(FormatText(texts::kCannotCreateFile, path));
+  if (fd < 0) throw FileError(FormatText(texts::kCannotCreateFile, {path}));
   close(fd);
   return std::string(buffer.data());
 }

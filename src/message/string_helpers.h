@@ -4,10 +4,15 @@
 // token cutting, substring search that respects double-byte characters, spool files for the
 // message writer, Shift_JIS to ISO-2022-JP conversion, and the main-thread test.
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
 namespace tovrel::message {
+
+// `pattern` with its "%s" placeholders replaced by `arguments`, left to right; placeholders
+// beyond the arguments are left out. Every layer's texts with placeholders are filled here.
+std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> arguments);
 
 // Returns the part of `text` before the first `delimiter`. With `remove`, `text` loses everything
 // up to and including that delimiter. Without a delimiter in `text` the whole text is returned

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "message/message_error.h"
+#include "message/string_helpers.h"
 #include "message/texts.h"
 #include "net/texts.h"
 
@@ -18,7 +19,7 @@ namespace tovrel::net {
 namespace {
 
 std::string WithPath(const char* format, const std::string& path) {
-  return message::FormatText(format, path);
+  return message::FormatText(format, {path});
 }
 
 }  // namespace

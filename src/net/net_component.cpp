@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "message/string_helpers.h"
 #include "net/socket_stack.h"
 #include "net/texts.h"
 
@@ -31,14 +32,6 @@ const char* StatusFormat(ConnectionStatus status) {
   return texts::kStatusText;
 }
 
-// Fills the one "%s" a status format may hold; formats without one stay as they are.
-std::string FillStatus(const char* format, std::string_view argument) {
-  std::string text = format;
-  size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, argument);
-  return text;
-}
-
 }  // namespace
 
 SystemStack* SocketStack() { return socket_stack.get(); }
@@ -56,7 +49,7 @@ NetComponent::~NetComponent() {
 
 void NetComponent::ReportStatus(ConnectionStatus status, std::string_view argument) {
   if (!on_status_) return;
-  on_status_(*this, status, FillStatus(StatusFormat(status), argument));
+  on_status_(*this, status, message::FormatText(StatusFormat(status), {argument}));
 }
 
 void NetComponent::StartWork(WorkMode mode, int64_t maximum) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "message/string_helpers.h"
 #include "net/texts.h"
 
 namespace tovrel::net {
@@ -18,14 +19,8 @@ MoreThanOneGuiPump::MoreThanOneGuiPump() : message::NetError(texts::kMoreThanOne
 AlreadyConnected::AlreadyConnected() : message::NetError(texts::kAlreadyConnected) {}
 InvalidSocket::InvalidSocket() : message::NetError(texts::kCannotAllocateSocket) {}
 
-static std::string FormatName(const char* format, const std::string& value) {
-  std::string out(std::snprintf(nullptr, 0, format, value.c_str()), '\0');
-  std::snprintf(out.data(), out.size() + 1, format, value.c_str());
-  return out;
-}
-
 InvalidServiceName::InvalidServiceName(const std::string& service)
-    : message::NetError(FormatName(texts::kInvalidServiceName, service)) {}
+    : message::NetError(message::FormatText(texts::kInvalidServiceName, {service})) {}
 StackInitializationFailed::StackInitializationFailed()
     : StackError(texts::kStackInitializationFailed) {}
 StackSetSizeExceeded::StackSetSizeExceeded() : StackError(texts::kStackSetSizeExceeded) {}

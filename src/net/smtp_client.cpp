@@ -41,7 +41,7 @@ std::string Printable(const std::string& address) {
 void CheckEnvelopeAddress(const std::string& address) {
   if (HasLineBreakOrNul(address)) {
     throw message::MessageError(
-        message::FormatText(texts::kInvalidEnvelopeAddress, Printable(address)));
+        message::FormatText(texts::kInvalidEnvelopeAddress, {Printable(address)}));
   }
 }
 

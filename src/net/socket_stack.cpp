@@ -177,9 +177,7 @@ std::string SystemStack::SocketErrorText(int error_number) {
   for (const auto& entry : kErrorTexts) {
     if (entry.number == error_number) text = entry.text;
   }
-  std::string out(std::snprintf(nullptr, 0, texts::kSocketErrorFormat, error_number, text), '\0');
-  std::snprintf(out.data(), out.size() + 1, texts::kSocketErrorFormat, error_number, text);
-  return out;
+  return message::FormatText(texts::kSocketErrorFormat, {std::to_string(error_number), text});
 }
 
 std::string SystemStack::LocalHostName() {

@@ -1,7 +1,7 @@
 #pragma once
 
 // Every text of the transport layer that a user can see, kept together so that wording stays
-// consistent and can be reviewed in one place. Formats use printf-style placeholders.
+// consistent and can be reviewed in one place. Formats hold "%s" placeholders, filled by FormatText.
 
 namespace tovrel::net::texts {
 
@@ -14,7 +14,7 @@ inline constexpr char kStatusDisconnected[] = "Not connected.";
 inline constexpr char kStatusText[] = "%s";
 
 // Socket layer.
-inline constexpr char kSocketErrorFormat[] = "Socket Error # %d\r\n%s";
+inline constexpr char kSocketErrorFormat[] = "Socket Error # %s\r\n%s";
 inline constexpr char kCannotAllocateSocket[] = "Cannot allocate socket.";
 inline constexpr char kCouldNotBindSocket[] =
     "Could not bind socket. Address and port are already in use.";

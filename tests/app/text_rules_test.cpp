@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_errors.h"
+#include "store/stored_integer.h"
 
 namespace tovrel::app {
 namespace {
@@ -26,7 +27,7 @@ TEST(TextRulesTest, IntegerConversionTakesASignAndDecimalDigitsOnly) {
       EXPECT_EQ(e.what(), "'" + std::string(bad) + "' is not a valid integer value");
     }
   }
-  EXPECT_EQ(StrToIntDef("abc", -1), -1);
+  EXPECT_EQ(store::StrToIntDef("abc", -1), -1);
 }
 
 TEST(TextRulesTest, CommaTextSplitSeparatesAtCommasAndBlanks) {

@@ -12,7 +12,7 @@
 #include "failure_text.h"
 #include "http/http_error.h"
 #include "http/socket_error_table.h"
-#include "scripted_server.h"
+#include "support/scripted_http_server.h"
 #include "socket_helpers.h"
 #include "support/test_support.h"
 

@@ -14,7 +14,7 @@
 #include "failure_text.h"
 #include "form_decoder.h"
 #include "http/http_error.h"
-#include "scripted_server.h"
+#include "support/scripted_http_server.h"
 #include "socket_helpers.h"
 #include "support/test_support.h"
 

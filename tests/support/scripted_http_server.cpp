@@ -1,4 +1,4 @@
-#include "scripted_server.h"
+#include "support/scripted_http_server.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -306,7 +306,9 @@ std::string CommaText(const StringList& entries) {
 HeaderList BuildHeaderList(const Message& message, const LocaleInfo& locale) {
   const HeaderCharset cs = SelectHeaderCharset(locale);
   // The date comes first so that a time-zone failure leaves nothing half built.
-  const std::string date = FormatInternetDate(message.use_now_for_date() ? Now() : message.date());
+  const std::string date = message.use_now_for_date()
+                               ? FormatInternetDateOfMoment(std::time(nullptr))
+                               : FormatInternetDate(message.date());
   auto mailbox = [&](const EmailAddress& a) {
     return EncodeMailbox(a, cs.letter, cs.transfer, cs.charset);
   };

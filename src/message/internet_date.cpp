@@ -122,4 +122,15 @@ std::string FormatInternetDate(DateTime value) {
   return text + offset;
 }
 
+std::string FormatInternetDateOfMoment(std::time_t moment) {
+  tzset();
+  struct tm local {};
+  if (localtime_r(&moment, &local) == nullptr) throw FailedToRetrieveTimeZoneInfo();
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d ", kShortDayNames[local.tm_wday],
+                local.tm_mday, kShortMonthNames[local.tm_mon], local.tm_year + 1900, local.tm_hour,
+                local.tm_min, local.tm_sec);
+  return text + UtcOffsetText(OffsetFromBiasMinutes(-local.tm_gmtoff / 60));
+}
+
 }  // namespace tovrel::message

@@ -39,6 +39,9 @@ DateTime Now();
 // winter date written in summer still carries the winter offset). Throws
 // FailedToRetrieveTimeZoneInfo when the time zone cannot be read.
 std::string FormatInternetDate(DateTime value);
+// The same for a moment: clock fields and offset come from one broken-down local time, so the
+// offset is right even in the hour that the end of summer time repeats.
+std::string FormatInternetDateOfMoment(std::time_t moment);
 
 // Offset of local time from UTC now, as a fraction of a day, positive east of UTC.
 double CurrentUtcOffset();

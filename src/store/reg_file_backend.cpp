@@ -96,9 +96,16 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Temporary files carry a prefix of their own, hidden and never a name a user would pick, so
+// that the sweep below can only ever meet files this program made.
+std::string TemporaryPrefix(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  return folder + "/." + path.substr(folder.size() + 1) + ".tmp-";
+}
+
 // Replaces `path` with `bytes` so that a reader or a crash sees either the old or the new file.
 bool ReplaceFile(const std::string& path, std::string_view bytes) {
-  std::string temp = path + ".XXXXXX";
+  std::string temp = TemporaryPrefix(path) + "XXXXXX";
   Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
   if (!fd.valid()) return false;
   const bool written = WriteAll(fd.get(), bytes) && ::fchmod(fd.get(), 0600) == 0 &&
@@ -117,7 +124,7 @@ bool ReplaceFile(const std::string& path, std::string_view bytes) {
 // lock, when no other writer can be between creating and renaming its file.
 void RemoveStaleTemporaries(const std::string& path) {
   const std::string folder = FolderOf(path);
-  const std::string prefix = path.substr(folder.size() + 1) + ".";
+  const std::string prefix = TemporaryPrefix(path).substr(folder.size() + 1);
   const std::size_t temp_length = prefix.size() + 6;  // the six characters mkstemp fills in
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {

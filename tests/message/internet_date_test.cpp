@@ -108,6 +108,25 @@ TEST(FormatInternetDateTest, MatchesDateCommandInManyZones) {
   }
 }
 
+// The moment of sending names its own offset: in the hour that summer time's end repeats, each
+// pass keeps the offset in force then, and the hour after the spring skip has the new one.
+TEST(FormatInternetDateTest, AMomentInARepeatedOrSkippedHourCarriesItsOwnOffset) {
+  const struct {
+    const char* zone;
+    std::time_t moments[3];
+  } cases[] = {
+      {"CET-1CEST,M3.5.0,M10.5.0/3", {1792888200, 1792891800, 1774746030}},
+      {"EST5EDT,M3.2.0,M11.1.0", {1793511000, 1793514600, 1772953230}},
+  };
+  for (const auto& c : cases) {
+    ScopedTimeZone zone(c.zone);
+    for (std::time_t moment : c.moments) {
+      EXPECT_EQ(FormatInternetDateOfMoment(moment), DateCommand(c.zone, moment))
+          << "zone " << c.zone << " moment " << moment;
+    }
+  }
+}
+
 TEST(FormatInternetDateTest, NowUsesCurrentOffset) {
   ScopedTimeZone zone("IST-5:30");
   EXPECT_DOUBLE_EQ(CurrentUtcOffset(), 5.5 / 24);

@@ -341,8 +341,17 @@ TEST_F(RegistryStoreTest, AWriterKilledAtAnyMomentLeavesACompleteFile) {
     survived += m;
   }
   EXPECT_GT(survived, 0) << "no writer got far enough to be killed mid-way";
-  // The next write sweeps away temporary files a killed writer left behind.
+  // The next write sweeps away temporary files a killed writer left behind, and nothing else:
+  // a user's own files beside the store keep their content, whatever they are called.
+  const std::string folder = home_.folder();
+  for (const char* own : {"user.reg.backup", "user.reg.123456", "user.reg.tmp-abcdef"}) {
+    test::WriteFile(folder + "/" + own, own);
+  }
   At("frst", "").WriteString("c");
+  for (const char* own : {"user.reg.backup", "user.reg.123456", "user.reg.tmp-abcdef"}) {
+    EXPECT_EQ(test::ReadFile(folder + "/" + own), own);
+    std::filesystem::remove(folder + "/" + own);
+  }
   int leftovers = 0;
   for (const auto& entry : std::filesystem::directory_iterator(home_.folder())) {
     const auto name = entry.path().filename().string();

@@ -8,6 +8,10 @@ namespace tovrel::message {
 namespace {
 
 constexpr std::size_t kMaxEncodedWord = 75;
+// A header line may hold 998 octets (RFC 5322 section 2.1.1) and folding only breaks at blanks,
+// so a longer word could never fit: such a word goes out as encoded words, which break anywhere.
+// The margin leaves room for the longest field name in front of it.
+constexpr std::size_t kMaxPlainWord = 900;
 constexpr const char* kJisToDouble = "\x1b$B";
 constexpr const char* kJisToSingle = "\x1b(B";
 
@@ -209,7 +213,7 @@ std::string EncodeHeaderText(std::string_view text, std::string_view specials, c
       }
     }
     // A plain word that looks like an encoded word would be decoded by the reader.
-    return token.find("=?") != std::string_view::npos;
+    return token.find("=?") != std::string_view::npos || token.size() > kMaxPlainWord;
   };
 
   std::string result;
@@ -251,9 +255,12 @@ std::string EncodeMailbox(const EmailAddress& item, char letter, HeaderTransfer 
   if (item.name().empty()) return item.address();
   const std::string& name = item.name();
   bool printable = true;
+  std::size_t word_length = 0;
   for (char c : name) {
     const auto b = static_cast<unsigned char>(c);
     if (b < 32 || b > 126) printable = false;
+    word_length = b == ' ' ? 0 : word_length + 1;
+    if (word_length > kMaxPlainWord) printable = false;
   }
   std::string result;
   if (!printable) {

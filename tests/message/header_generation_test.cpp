@@ -342,6 +342,33 @@ TEST(BuildHeaderListTest, CrLfInSubjectOrganizationOrNameCannotAddFields) {
   }
 }
 
+// Folding breaks only at blanks, so one long word must not give a line beyond 998 octets; words
+// short enough to fit keep their plain form.
+TEST(BuildHeaderListTest, NoHeaderLineExceeds998OctetsAndLongWordsDecodeBack) {
+  const std::string fits(900, 'f');
+  const std::string word(32768, 'w');
+  Message m;
+  m.set_subject(fits + " " + word + " end");
+  m.set_organization(std::string(5000, 'o'));
+  m.from() = EmailAddress("me@x.example", std::string(3000, 'n'));
+  m.recipients().LoadFromText("you@x.example");
+  m.set_date(EncodeDateTime(2026, 3, 4, 5, 6, 7));
+  const HeaderList h = BuildHeaderList(m, LocaleInfo{"en_US", "UTF-8"});
+  const std::string block = Block(h);
+  std::size_t start = 0;
+  for (std::size_t end; (end = block.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    EXPECT_LE(end - start, 998u) << block.substr(start, 60);
+  }
+  EXPECT_NE(block.find(" " + fits + "\r\n"), std::string::npos);  // the word that fits
+  const test::ProcessResult r = ParseWithPython(
+      block + "\r\nbody\r\n",
+      "print(len(text(m['Subject'])), text(m['Subject']).split(' ')[2])\n"
+      "print(len(text(m['Organization'])))\n"
+      "print(len(text(email.utils.getaddresses([m['From'].replace('\\r\\n', '')])[0][0])))\n");
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, std::to_string(900 + 1 + 32768 + 4) + " end\n5000\n3000\n");
+}
+
 TEST(BuildHeaderListTest, HostileBytesNeverBreakTheBlock) {
   std::mt19937 rng(13);
   for (int round = 0; round < 200; ++round) {

@@ -5,13 +5,18 @@ Prints the port on the first line of standard output, then serves until killed. 
 is stored in the folder given with --dir as NNNNNN.eml (the bytes after dot-unstuffing) and
 NNNNNN.env (the envelope: a line "from <address>", one line "to <address>" per recipient
 and a line "auth <user>"), the .env written last so that a reader never sees half a message.
-With --user and --password, AUTH LOGIN is offered and mail is refused until the client has
-authenticated with exactly that pair.
+With --user and --password, AUTH LOGIN and PLAIN are offered and mail is refused until the
+client has authenticated with exactly that pair.
+With --cert and --key the server speaks TLS: --tls starttls offers STARTTLS and refuses
+everything but EHLO, NOOP, QUIT and STARTTLS until it is done; --tls implicit hand-shakes right
+after the connect. With --log, the verb of every AUTH, MAIL, RCPT and DATA command received is
+appended to that file, one per line, so a test can tell that none reached the server.
 """
 import argparse
 import asyncio
 import logging
 import os
+import ssl
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
@@ -39,11 +44,45 @@ class Store:
         return '250 Message accepted for delivery'
 
 
+def logging_server(log_path):
+    """An SMTP class that notes the commands a test must be able to see."""
+    if not log_path:
+        return SMTP
+
+    def note(verb):
+        with open(log_path, 'a') as f:
+            f.write(verb + '\n')
+
+    class LoggingSMTP(SMTP):
+        async def smtp_AUTH(self, arg):
+            note('AUTH')
+            return await super().smtp_AUTH(arg)
+
+        async def smtp_MAIL(self, arg):
+            note('MAIL')
+            return await super().smtp_MAIL(arg)
+
+        async def smtp_RCPT(self, arg):
+            note('RCPT')
+            return await super().smtp_RCPT(arg)
+
+        async def smtp_DATA(self, arg):
+            note('DATA')
+            return await super().smtp_DATA(arg)
+
+    return LoggingSMTP
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--dir', required=True)
     parser.add_argument('--user', default='')
     parser.add_argument('--password', default='')
+    parser.add_argument('--cert', default='')
+    parser.add_argument('--key', default='')
+    parser.add_argument('--tls', choices=['starttls', 'implicit'], default=None)
+    parser.add_argument('--host', default='127.0.0.1')
+    parser.add_argument('--log', default='')
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     # Plain-text AUTH is what the tests exercise; loopback only.
@@ -61,11 +100,22 @@ def main():
     options = dict(hostname='tovrel-test', decode_data=False, data_size_limit=None,
                    enable_SMTPUTF8=False)
     if args.user:
-        options.update(authenticator=authenticator, auth_required=True, auth_require_tls=False)
+        options.update(authenticator=authenticator, auth_required=True,
+                       auth_require_tls=args.tls is not None)
+    context = None
+    if args.tls:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+    server_ssl = None
+    if args.tls == 'starttls':
+        options.update(tls_context=context, require_starttls=True)
+    elif args.tls == 'implicit':
+        server_ssl = context
+    smtp_class = logging_server(args.log)
 
     loop = asyncio.new_event_loop()
     server = loop.run_until_complete(
-        loop.create_server(lambda: SMTP(handler, **options), '127.0.0.1', 0))
+        loop.create_server(lambda: smtp_class(handler, **options), args.host, 0, ssl=server_ssl))
     print(server.sockets[0].getsockname()[1], flush=True)
     loop.run_forever()
 

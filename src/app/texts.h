@@ -8,9 +8,6 @@ inline constexpr const char* kApplicationTitle = "TovrelMail";
 inline constexpr const char* kComposeCaption = "TovrelMail 3.3";
 inline constexpr const char* kSettingsCaption = "Settings";
 
-// Store.
-inline constexpr const char* kBaseKey = "\\Software\\tovrel\\tovrelmail\\";
-
 // Conversions and files.
 inline constexpr const char* kNotAnInteger = "'%s' is not a valid integer value";
 inline constexpr const char* kCannotOpenFile = "Cannot open file \"%s\": %s";

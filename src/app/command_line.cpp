@@ -17,8 +17,8 @@ std::string AsTyped(const std::string& argument) { return ToText(FromText(argume
 // The lines of a body as the window's body box holds them: every kind of line break ends one.
 std::vector<std::string> BodyLines(QString text) {
   text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  for (const QChar line_break : {QChar(u'\r'), QChar(QChar::LineSeparator),
-                                 QChar(QChar::ParagraphSeparator)}) {
+  for (const QChar line_break :
+       {QChar(u'\r'), QChar(QChar::LineSeparator), QChar(QChar::ParagraphSeparator)}) {
     text.replace(line_break, QLatin1Char('\n'));
   }
   return SplitLines(ToText(text));

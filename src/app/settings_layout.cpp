@@ -115,7 +115,8 @@ void WriteIdentity(store::RegistryStore& registry, int slot, std::string_view na
   Write(registry, kIdentSection, AddressValue(slot), address);
 }
 
-void AppendIdentity(store::RegistryStore& registry, std::string_view name, std::string_view address) {
+void AppendIdentity(store::RegistryStore& registry, std::string_view name,
+                    std::string_view address) {
   const int slot = ReadIdentityCount(registry) + 1;
   WriteIdentity(registry, slot, name, address);
   WriteIdentityCount(registry, slot);

@@ -67,7 +67,8 @@ std::vector<StoredIdentity> ReadIdentities(store::RegistryStore& registry);
 void WriteIdentity(store::RegistryStore& registry, int slot, std::string_view name,
                    std::string_view address);
 // Stores a new extra identity in the slot above the stored count and counts it.
-void AppendIdentity(store::RegistryStore& registry, std::string_view name, std::string_view address);
+void AppendIdentity(store::RegistryStore& registry, std::string_view name,
+                    std::string_view address);
 // Empties every extra slot holding exactly `address` (the main account is never touched) and
 // returns how many were emptied. The count then drops past empty slots at the top only: every
 // remaining identity stays within it, and the next new identity takes a slot above all of them.

@@ -1,6 +1,6 @@
 #pragma once
 
-// Every text the application layer shows or stores, in one place.
+// Every text the application layer shows, in one place.
 
 namespace tovrel::app::texts {
 

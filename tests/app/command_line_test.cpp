@@ -1,10 +1,11 @@
+#include "app/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
 #include <QTest>
 #include <algorithm>
 
-#include "app/command_line.h"
 #include "app/compose_window.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"

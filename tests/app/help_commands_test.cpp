@@ -21,8 +21,8 @@
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "http/http_client.h"
-#include "support/scripted_http_server.h"
 #include "http/socket_helpers.h"
+#include "support/scripted_http_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::app {

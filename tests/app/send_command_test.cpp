@@ -1,3 +1,5 @@
+#include "app/send_command.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -6,7 +8,6 @@
 
 #include "app/app_errors.h"
 #include "app/compose_window.h"
-#include "app/send_command.h"
 #include "app/settings_layout.h"
 #include "app/text_rules.h"
 #include "app_fixture.h"

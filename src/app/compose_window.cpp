@@ -11,16 +11,18 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "app/command_line.h"
 #include "app/error_report.h"
 #include "app/form_style.h"
 #include "app/help_commands.h"
-#include "app/program_locale.h"
+#include "app/message_box.h"
 #include "app/qt_text.h"
+#include "app/send_command.h"
 #include "app/settings_dialog.h"
-#include "app/text_rules.h"
+#include "app/settings_layout.h"
+#include "app/text_file.h"
 #include "app/texts.h"
 #include "http/http_client.h"
-#include "message/message.h"
 #include "net/smtp_client.h"
 
 namespace tovrel::app {
@@ -34,25 +36,30 @@ constexpr int kStatusHeight = 19;
 constexpr int kLeft = 334;
 constexpr int kTop = 117;
 
+QString JoinLines(const std::vector<std::string>& lines) {
+  QStringList joined;
+  for (const auto& line : lines) joined.push_back(FromText(line));
+  return joined.join(QLatin1Char('\n'));
+}
+
 }  // namespace
 
 ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* parent)
     : QMainWindow(parent),
       smtp_(std::make_unique<net::SmtpClient>()),
-      message_(std::make_unique<message::Message>()),
       http_(std::make_unique<http::HttpClient>()) {
-  // Header and body character sets follow the text the window hands over.
-  smtp_->set_locale(ProgramLocale());
   setObjectName(QStringLiteral("composeWindow"));
   setWindowTitle(QString::fromLatin1(texts::kComposeCaption));
-  registry_.set_base_key(texts::kBaseKey);
   BuildControls();
   BuildMenu();
   ShrinkUntilCaptionsFit(this, [this] { LayoutLabels(); });
   resize(kFormWidth, menuBar()->sizeHint().height() + kFormHeight + kStatusHeight);
   move(kLeft, kTop);
-  RunReported([&] { FormCreate(args); }, this);
-  if (!termination_requested_) ShowUnshownBody();
+  CommandLine line;
+  RunReported([&] { FormCreate(args, line); }, this);
+  // Filled only when the window is to stay: a long body costs a text box many times what sending
+  // it does, and an unattended send that went through ends the program unseen.
+  if (!termination_requested_) ShowFields(line.fields);
 }
 
 ComposeWindow::~ComposeWindow() = default;
@@ -113,6 +120,7 @@ void ComposeWindow::BuildControls() {
   quit_button_ = new QPushButton(QString::fromLatin1(texts::kQuit), form_);
   quit_button_->setObjectName(QStringLiteral("QuitButton"));
   Place(quit_button_, 104, 496, 75, 25);
+  // The design's scratch field for the command line, which works on plain text and leaves it empty.
   hidden_box_ = new QLineEdit(form_);
   hidden_box_->setObjectName(QStringLiteral("HiddenBox"));
   Place(hidden_box_, 312, 496, 17, 21);
@@ -173,43 +181,34 @@ void ComposeWindow::showEvent(QShowEvent* event) {
   QTimer::singleShot(0, this, [this] { RunReported([this] { FormShow(); }, this); });
 }
 
-std::string ComposeWindow::ReadSetting(const std::string& section, const std::string& name) {
-  registry_.set_target_key(section);
-  registry_.set_target_value(name);
-  return registry_.ReadString();
-}
-
 void ComposeWindow::SetStatus(const std::string& text) { status_panel_->setText(FromText(text)); }
 
 void ComposeWindow::LoadIdentities() {
   from_box_->clear();
   from_box_->setEditText(QString());
-  const int count = StrToInt(ReadSetting("ident", "numOfIdents"));
-  QString main_entry;
-  for (int k = 0; k <= count; ++k) {
-    const std::string slot = std::to_string(k);
-    const std::string name = ReadSetting("ident", "nameId" + slot);
-    const std::string address = ReadSetting("ident", "emailId" + slot);
-    if (k == 0) main_entry = FromText(name + address);
-    if (!name.empty()) from_box_->addItem(FromText(name + address));
+  const std::vector<StoredIdentity> identities = ReadIdentities(registry_);
+  for (const StoredIdentity& identity : identities) {
+    if (!identity.removed()) from_box_->addItem(FromText(identity.from_entry()));
   }
-  // Adding the first item selects it; the text must stay the main account's entry.
-  from_box_->setEditText(main_entry);
+  // Adding the first item selects it; the text must stay the main account's entry (none when
+  // the stored count is below zero).
+  if (!identities.empty()) from_box_->setEditText(FromText(identities.front().from_entry()));
 }
 
-std::string ComposeWindow::GetFromPart(int index) const {
-  const auto items = CommaTextSplit(ToText(from_box_->currentText()));
-  const int count = static_cast<int>(items.size());
-  if (index == 0 && count == 4) return items[0] + " " + items[1] + " " + items[2];
-  if (index == 0 && count == 3) return items[0] + " " + items[1];
-  if (index < 0 || index >= count) return {};
-  return items[static_cast<std::size_t>(index)];
+void ComposeWindow::FormCreate(const std::vector<std::string>& args, CommandLine& line) {
+  ReadCommandLine(args, line);
+  if (!line.unattended_send) return;
+  LoadIdentities();
+  line.fields.from = ToText(from_box_->currentText());
+  const bool sent = SendMail(line.fields);
+  // The program ends either way: an unattended run must not wait for a person.
+  termination_requested_ = true;
+  exit_status_ = sent ? 0 : 1;
 }
 
 void ComposeWindow::FormShow() {
-  registry_.set_base_key(texts::kBaseKey);
-  if (ReadSetting("frst", "") == "a") {
-    registry_.WriteString("b");
+  if (ReadFirstRunMarker(registry_) == kFirstRunPending) {
+    WriteFirstRunMarker(registry_, kFirstRunDialogOpened);
     if (settings_dialog_ != nullptr) settings_dialog_->exec();
     return;
   }
@@ -232,11 +231,54 @@ void ComposeWindow::AttachClick() {
 
 void ComposeWindow::SendButtonClick() {
   SetStatus(texts::kSending);
-  if (SendMail()) {
+  if (SendMail(Fields())) {
+    ClearFields();
     SetStatus(texts::kSent);
   } else {
     SetStatus("");  // refused before anything was sent
   }
+}
+
+bool ComposeWindow::SendMail(const ComposeFields& fields) {
+  if (fields.to.empty()) {
+    ShowMessageBox(this, texts::kNoRecipient, "", QMessageBox::NoIcon);
+    return false;
+  }
+  DeliverMail(fields, ReadAccount(registry_), *smtp_);
+  return true;
+}
+
+ComposeFields ComposeWindow::Fields() const {
+  ComposeFields fields;
+  fields.from = ToText(from_box_->currentText());
+  fields.to = ToText(to_box_->text());
+  fields.cc = ToText(cc_box_->text());
+  fields.bcc = ToText(bcc_box_->text());
+  fields.subject = ToText(subject_box_->text());
+  fields.body = SplitLines(ToText(msg_box_->toPlainText()));
+  for (int i = 0; i < attach_box_->count(); ++i) {
+    fields.attachments.push_back(ToText(attach_box_->item(i)->text()));
+  }
+  return fields;
+}
+
+// The From box is left to the identities.
+void ComposeWindow::ShowFields(const ComposeFields& fields) {
+  to_box_->setText(FromText(fields.to));
+  cc_box_->setText(FromText(fields.cc));
+  bcc_box_->setText(FromText(fields.bcc));
+  subject_box_->setText(FromText(fields.subject));
+  msg_box_->setPlainText(JoinLines(fields.body));
+  for (const std::string& path : fields.attachments) attach_box_->addItem(FromText(path));
+}
+
+void ComposeWindow::ClearFields() {
+  to_box_->clear();
+  cc_box_->clear();
+  bcc_box_->clear();
+  subject_box_->clear();
+  msg_box_->clear();
+  attach_box_->clear();
 }
 
 void ComposeWindow::QuitButtonClick() { close(); }

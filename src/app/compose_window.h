@@ -2,10 +2,10 @@
 
 #include <QMainWindow>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/compose_fields.h"
 #include "store/registry_store.h"
 
 class QAction;
@@ -21,9 +21,6 @@ class QPushButton;
 namespace tovrel::http {
 class HttpClient;
 }
-namespace tovrel::message {
-class Message;
-}
 namespace tovrel::net {
 class SmtpClient;
 }
@@ -32,6 +29,7 @@ namespace tovrel::app {
 
 class AboutBox;
 class SettingsDialog;
+struct CommandLine;
 
 // The main window: a sender chosen from the stored identities, recipients, subject, body and
 // attachments, and Send. Creating it processes the command line (which may send at once);
@@ -49,25 +47,23 @@ class ComposeWindow : public QMainWindow {
   // The About box shown by Help > About.
   void set_about_box(AboutBox* box) { about_box_ = box; }
 
+  // The store the settings dialog works through as well.
   store::RegistryStore& registry() { return registry_; }
 
   // Refills FromBox from the stored identities.
   void LoadIdentities();
-  // The sender name (index 0) or one item of the comma-text split of FromBox's text.
-  std::string GetFromPart(int index) const;
-  // The send command: the window's fields become one message delivered through SMTP, and the
-  // fields are emptied. Returns false when it was refused for lack of a recipient. Failures are
-  // raised; the fields then keep everything, the client is disconnected and the message emptied,
-  // so that pressing Send again sends the same message once.
-  bool SendMail();
 
   // Set when the command line asked to send and the program should end without being shown;
   // `exit_status` is then 0 when the message was sent and 1 when it was not.
   bool termination_requested() const { return termination_requested_; }
   int exit_status() const { return exit_status_; }
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
   // Event handlers, as the menu, buttons and window events call them.
-  void FormCreate(const std::vector<std::string>& args);
+  void FormCreate(const std::vector<std::string>& args, CommandLine& line);
   void FormShow();
   void AttachClick();
   void SendButtonClick();
@@ -80,22 +76,19 @@ class ComposeWindow : public QMainWindow {
   void Checkforupdates1Click();
   void About1Click();
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
- private:
   void BuildControls();
   void BuildMenu();
   void LayoutLabels();
   void SetStatus(const std::string& text);
-  std::string ReadSetting(const std::string& section, const std::string& name);
+  // The send command over the window's client; false when it was refused for lack of a
+  // recipient. Failures are raised.
+  bool SendMail(const ComposeFields& fields);
+  ComposeFields Fields() const;
+  void ShowFields(const ComposeFields& fields);
   void ClearFields();
-  // Puts the body lines of an unattended send into MsgBox, once the window is to stay open.
-  void ShowUnshownBody();
 
   store::RegistryStore registry_;
   std::unique_ptr<net::SmtpClient> smtp_;
-  std::unique_ptr<message::Message> message_;
   std::unique_ptr<http::HttpClient> http_;
 
   SettingsDialog* settings_dialog_ = nullptr;
@@ -116,9 +109,6 @@ class ComposeWindow : public QMainWindow {
   QLabel* status_panel_ = nullptr;
   QFileDialog* open_dialog_ = nullptr;
   std::vector<QLabel*> field_labels_;
-  // The "-f" body of an unattended send, kept out of MsgBox: filling a text box with a long body
-  // costs many times what sending it does, and the window only stays when the send fails.
-  std::optional<std::vector<std::string>> unshown_body_;
 
   bool shown_once_ = false;
   bool termination_requested_ = false;

@@ -12,8 +12,6 @@
 #include "app/message_box.h"
 #include "app/texts.h"
 #include "http/http_client.h"
-#include "store/registry_store.h"
-#include "store/texts.h"
 
 namespace tovrel::app {
 namespace {
@@ -64,15 +62,6 @@ void OpenHelpFile() {
 }
 
 void OpenFaqPage() { OpenWithDefaultHandler(QUrl(QString::fromLatin1(h::kFaqPage))); }
-
-std::string UpdateHost(store::RegistryStore& registry) {
-  registry.set_base_key(texts::kBaseKey);
-  registry.set_target_key("update");
-  registry.set_target_value("host");
-  const std::string stored = registry.ReadString();
-  if (stored.empty() || stored == store::texts::kMissingValue) return h::kProductHost;
-  return stored;
-}
 
 void CheckForUpdates(QWidget* parent, http::HttpClient& http, const std::string& host) {
   if (http.busy()) return;

@@ -11,9 +11,6 @@ class QWidget;
 namespace tovrel::http {
 class HttpClient;
 }
-namespace tovrel::store {
-class RegistryStore;
-}
 
 namespace tovrel::app {
 
@@ -34,10 +31,6 @@ std::string FindHelpFile();
 void OpenHelpFile();
 // FAQ: opens the support page.
 void OpenFaqPage();
-
-// The host the update check asks: the store's "update"/"host" value (host or host:port) when it
-// holds one, else the product's web host.
-std::string UpdateHost(store::RegistryStore& registry);
 
 // Check for updates: fetches the update-information file from `host` with `http` and tells the
 // user the verdict in message boxes over `parent`. Failures are raised for the default error

@@ -5,9 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/command_line.h"
 #include "app/error_report.h"
 #include "app/message_box.h"
+#include "app/settings_layout.h"
 #include "app/texts.h"
+#include "store/registry_store.h"
 
 namespace tovrel::app {
 
@@ -30,26 +33,6 @@ void KeepQtNotesOffStandardError(QtMsgType type, const QMessageLogContext&, cons
 }
 
 }  // namespace
-
-bool AsksToSend(const std::vector<std::string>& args) {
-  return args.size() >= 4 && args[3] == "send";
-}
-
-void PrepareStoreOnFirstStart(store::RegistryStore& registry) {
-  registry.set_base_key(texts::kBaseKey);
-  if (registry.BaseKeyExists()) return;
-  registry.set_target_key("ident");
-  registry.set_target_value("numOfIdents");
-  registry.WriteString("0");
-  registry.set_target_key("port");
-  registry.set_target_value("port");
-  registry.WriteString("25");
-  // The marker last: a start cut short before it leaves a store that works without the
-  // first-run dialog, never a first run over a store missing its identity count.
-  registry.set_target_key("frst");
-  registry.set_target_value("");
-  registry.WriteString("a");
-}
 
 ProgramWindows::ProgramWindows(const std::vector<std::string>& args)
     : compose(args), settings(&compose), about(&compose) {

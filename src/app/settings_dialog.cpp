@@ -11,9 +11,9 @@
 #include "app/form_style.h"
 #include "app/help_commands.h"
 #include "app/qt_text.h"
+#include "app/settings_layout.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
-#include "store/registry_store.h"
 
 namespace tovrel::app {
 
@@ -23,11 +23,6 @@ constexpr int kClientWidth = 482;
 constexpr int kClientHeight = 346;
 constexpr int kLeft = 192;
 constexpr int kTop = 114;
-
-std::string WithoutTrailingComma(std::string name) {
-  if (!name.empty() && name.back() == ',') name.pop_back();
-  return name;
-}
 
 }  // namespace
 
@@ -150,44 +145,30 @@ void SettingsDialog::showEvent(QShowEvent* event) {
   RunReported([this] { FormShow(); }, this);
 }
 
-std::string SettingsDialog::Read(const std::string& section, const std::string& name) {
-  registry_.set_target_key(section);
-  registry_.set_target_value(name);
-  return registry_.ReadString();
-}
-
-void SettingsDialog::Write(const std::string& section, const std::string& name,
-                           const std::string& value) {
-  registry_.set_target_key(section);
-  registry_.set_target_value(name);
-  registry_.WriteString(value);
-}
-
-int SettingsDialog::ReadCount() { return StrToInt(Read("ident", "numOfIdents")); }
-
 void SettingsDialog::FormShow() {
-  if (Read("frst", "") == "b") {
-    registry_.WriteString("c");
-    port_box_->setText(FromText(Read("port", "port")));
+  if (ReadFirstRunMarker(registry_) == kFirstRunDialogOpened) {
+    WriteFirstRunMarker(registry_, kFirstRunDone);
+    port_box_->setText(FromText(ReadPort(registry_)));
     return;
   }
-  smtp_server_box_->setText(FromText(Read("smtp", "smtp")));
-  port_box_->setText(FromText(Read("port", "port")));
-  user_name_box_->setText(FromText(Read("username", "username")));
-  password_box_->setText(FromText(Read("password", "password")));
-  from_name_box_->setText(FromText(WithoutTrailingComma(Read("ident", "nameId0"))));
-  from_email_box_->setText(FromText(Read("ident", "emailId0")));
+  const Account account = ReadAccount(registry_);
+  smtp_server_box_->setText(FromText(account.smtp_server));
+  port_box_->setText(FromText(account.port));
+  user_name_box_->setText(FromText(account.user_name));
+  password_box_->setText(FromText(account.password));
+  const StoredIdentity main_account = ReadIdentity(registry_, 0);
+  from_name_box_->setText(FromText(main_account.name()));
+  from_email_box_->setText(FromText(main_account.address));
   LoadRemoveList();
   compose_->LoadIdentities();
 }
 
 void SettingsDialog::Button1Click() {
-  Write("smtp", "smtp", ToText(smtp_server_box_->text()));
-  Write("port", "port", ToText(port_box_->text()));
-  Write("username", "username", ToText(user_name_box_->text()));
-  Write("password", "password", ToText(password_box_->text()));
-  Write("ident", "nameId0", ToText(from_name_box_->text()) + ",");
-  Write("ident", "emailId0", ToText(from_email_box_->text()));
+  WriteAccount(registry_, {.smtp_server = ToText(smtp_server_box_->text()),
+                           .port = ToText(port_box_->text()),
+                           .user_name = ToText(user_name_box_->text()),
+                           .password = ToText(password_box_->text())});
+  WriteIdentity(registry_, 0, ToText(from_name_box_->text()), ToText(from_email_box_->text()));
   compose_->LoadIdentities();
   accept();
 }
@@ -197,11 +178,7 @@ void SettingsDialog::Button2Click() { reject(); }
 void SettingsDialog::Button3Click() { OpenHelpFile(); }
 
 void SettingsDialog::AddIdentity() {
-  const int count = ReadCount();
-  const std::string slot = std::to_string(count + 1);
-  Write("ident", "nameId" + slot, ToText(other_name_->text()) + ",");
-  Write("ident", "emailId" + slot, ToText(other_email_->text()));
-  Write("ident", "numOfIdents", slot);
+  AppendIdentity(registry_, ToText(other_name_->text()), ToText(other_email_->text()));
   compose_->LoadIdentities();
 }
 
@@ -216,13 +193,12 @@ void SettingsDialog::AddButtonClick() {
 void SettingsDialog::LoadRemoveList() {
   remove_combo_->clear();
   remove_combo_->setEditText(QString());
-  const int count = ReadCount();
+  const std::vector<StoredIdentity> identities = ReadIdentities(registry_);
   bool first = true;
-  for (int k = 1; k <= count; ++k) {
-    const std::string slot = std::to_string(k);
-    const std::string name = Read("ident", "nameId" + slot);
-    if (name.empty()) continue;
-    const QString entry = FromText(name + " " + Read("ident", "emailId" + slot));
+  // The main account (slot 0) is not for removal here.
+  for (std::size_t slot = 1; slot < identities.size(); ++slot) {
+    if (identities[slot].removed()) continue;
+    const QString entry = FromText(identities[slot].removal_entry());
     remove_combo_->addItem(entry);
     if (first) remove_combo_->setEditText(entry);
     first = false;
@@ -232,21 +208,8 @@ void SettingsDialog::LoadRemoveList() {
 void SettingsDialog::RemoveButtonClick() {
   const auto items = CommaTextSplit(ToText(remove_combo_->currentText()));
   if (items.empty()) return;
-  const std::string& address = items.back();
-  int count = ReadCount();
-  const int highest = count;
-  for (int k = 1; k <= highest; ++k) {
-    const std::string slot = std::to_string(k);
-    if (Read("ident", "emailId" + slot) != address) continue;
-    Write("ident", "nameId" + slot, "");
-    Write("ident", "emailId" + slot, "");
-    // Lower the count past empty slots at the top only: every remaining identity stays within
-    // it, and the next Add takes a slot above all of them.
-    const int before = count;
-    while (count > 0 && Read("ident", "nameId" + std::to_string(count)).empty()) --count;
-    if (count != before) Write("ident", "numOfIdents", std::to_string(count));
-    LoadRemoveList();
-  }
+  // The address is the last item of the entry.
+  if (EmptyIdentitiesWithAddress(registry_, items.back()) > 0) LoadRemoveList();
 }
 
 }  // namespace tovrel::app

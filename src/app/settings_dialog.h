@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <string>
 #include <vector>
 
 class QComboBox;
@@ -46,9 +45,6 @@ class SettingsDialog : public QDialog {
  private:
   void BuildControls();
   void LayoutLabels();
-  std::string Read(const std::string& section, const std::string& name);
-  void Write(const std::string& section, const std::string& name, const std::string& value);
-  int ReadCount();
 
   ComposeWindow* compose_;
   store::RegistryStore& registry_;

@@ -1,15 +1,12 @@
 #pragma once
 
-// Every text the application layer shows or stores, in one place.
+// Every text the application layer shows, in one place.
 
 namespace tovrel::app::texts {
 
 inline constexpr const char* kApplicationTitle = "TovrelMail";
 inline constexpr const char* kComposeCaption = "TovrelMail 3.3";
 inline constexpr const char* kSettingsCaption = "Settings";
-
-// Store.
-inline constexpr const char* kBaseKey = "\\Software\\tovrel\\tovrelmail\\";
 
 // Conversions and files.
 inline constexpr const char* kNotAnInteger = "'%s' is not a valid integer value";

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/message_box.h"
-#include "app/texts.h"
+#include "app/settings_layout.h"
 #include "store/registry_store.h"
 #include "support/config_home.h"
 
@@ -24,7 +24,7 @@ class AppTest : public testing::Test {
  protected:
   AppTest() {
     app::SetMessageBoxMode(app::MessageBoxMode::kInteractive);
-    store_.set_base_key(app::texts::kBaseKey);
+    store_.set_base_key(app::kBaseKey);
   }
   ~AppTest() override { app::SetMessageBoxMode(app::MessageBoxMode::kAuto); }
 

@@ -1,3 +1,5 @@
+#include "app/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -5,7 +7,6 @@
 #include <algorithm>
 
 #include "app/compose_window.h"
-#include "app/program.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "mail_judge.h"
@@ -18,9 +19,17 @@ using test::AnswerBox;
 using test::ModalAnswerer;
 using test::SeenBox;
 
-// The command line inside the test process: the compose window made with the arguments.
+using Lines = std::vector<std::string>;
+
+// The command line inside the test process: what the arguments fill, and the compose window made
+// with them.
 class CommandLineTest : public test::AppTest {
  protected:
+  static CommandLine Read(const std::vector<std::string>& args) {
+    CommandLine line;
+    ReadCommandLine(args, line);
+    return line;
+  }
   QString Field(ComposeWindow& window, const char* name) {
     return Find<QLineEdit>(&window, name)->text();
   }
@@ -56,42 +65,42 @@ TEST_F(CommandLineTest, ArgumentsPrefillTheWindowByPosition) {
 }
 
 TEST_F(CommandLineTest, TheLinkPrefixIsSevenCharactersWhateverTheyAre) {
-  const std::pair<std::string, QString> cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"mailto:", ""}, {"short", ""}, {"ann@example.org", "mple.org"}, {"MAILTO:x@y", "x@y"}};
-  for (const auto& [link, to] : cases) {
-    ComposeWindow window({link});
-    EXPECT_EQ(Field(window, "ToBox"), to) << link;
-  }
+  for (const auto& [link, to] : cases) EXPECT_EQ(Read({link}).fields.to, to) << link;
 }
 
 // Links as browsers hand them over: header fields after "?" fill their own fields, escapes are
-// undone, and positional arguments still win.
+// undone, and positional arguments still win; a typed body line follows the link's body.
 TEST_F(CommandLineTest, LinkFieldsAndEscapesFillTheirOwnFields) {
   {
-    ComposeWindow window(
-        {"mailto:ann@example.org?subject=Gr%C3%BC%C3%9Fe%20%26%20more"
-         "&CC=bob@example.org&bcc=eve%40example.org&to=carl@example.org"
-         "&body=Line%201%0D%0A.Line%202&x-other=ignored"});
-    EXPECT_EQ(Field(window, "ToBox"), "ann@example.org, carl@example.org");
-    EXPECT_EQ(Field(window, "CCBox"), "bob@example.org");
-    EXPECT_EQ(Field(window, "BCCBox"), "eve@example.org");
-    EXPECT_EQ(Field(window, "SubjectBox"), QString::fromUtf8("Gr\u00FC\u00DFe & more"));
-    EXPECT_EQ(Body(window), "Line 1\n.Line 2");
+    const ComposeFields fields =
+        Read({"mailto:ann@example.org?subject=Gr%C3%BC%C3%9Fe%20%26%20more"
+              "&CC=bob@example.org&bcc=eve%40example.org&to=carl@example.org"
+              "&body=Line%201%0D%0A.Line%202&x-other=ignored"})
+            .fields;
+    EXPECT_EQ(fields.to, "ann@example.org, carl@example.org");
+    EXPECT_EQ(fields.cc, "bob@example.org");
+    EXPECT_EQ(fields.bcc, "eve@example.org");
+    EXPECT_EQ(fields.subject, "Gr\u00FC\u00DFe & more");
+    EXPECT_EQ(fields.body, (Lines{"Line 1", ".Line 2"}));
   }
   {
-    ComposeWindow window(
-        {"MAILTO:ann%40example.org,b%2Bc@example.org?subject=link", "Typed", "typed line"});
-    EXPECT_EQ(Field(window, "ToBox"), "ann@example.org,b+c@example.org");
-    EXPECT_EQ(Field(window, "SubjectBox"), "Typed");
-    EXPECT_EQ(Body(window), "typed line");
+    const ComposeFields fields =
+        Read({"MAILTO:ann%40example.org,b%2Bc@example.org?subject=link&body=from%20link", "Typed",
+              "typed line"})
+            .fields;
+    EXPECT_EQ(fields.to, "ann@example.org,b+c@example.org");
+    EXPECT_EQ(fields.subject, "Typed");
+    EXPECT_EQ(fields.body, (Lines{"from link", "typed line"}));
   }
 }
 
 TEST_F(CommandLineTest, DashFReadsTheBodyLinesFromAFile) {
   const std::string path = files_.File("body.txt");
   test::WriteFile(path, "first\r\nsecond\nthird\rfourth\n");
-  ComposeWindow window({"mailto:ann@example.org", "S", "-f" + path});
-  EXPECT_EQ(Body(window), "first\nsecond\nthird\nfourth");
+  EXPECT_EQ(Read({"mailto:ann@example.org", "S", "-f" + path}).fields.body,
+            (Lines{"first", "second", "third", "fourth"}));
 }
 
 TEST_F(CommandLineTest, AnUnreadableBodyFileIsReportedAndTheRestSkipped) {
@@ -114,12 +123,17 @@ TEST_F(CommandLineTest, AnUnreadableBodyFileIsReportedAndTheRestSkipped) {
 }
 
 TEST_F(CommandLineTest, OnlyTheExactWordSendSends) {
-  StoreAccount("Jane", "jane@example.org");
-  for (const char* word : {"Send", "SEND", "send "}) {
-    ComposeWindow window({"mailto:ann@example.org", "S", "b", word});
-    EXPECT_FALSE(window.termination_requested()) << word;
-    EXPECT_EQ(Field(window, "ToBox"), "ann@example.org");
+  for (const char* word : {"Send", "SEND", "send ", "later"}) {
+    const std::vector<std::string> args = {"mailto:ann@example.org", "S", "b", word};
+    EXPECT_FALSE(AsksToSend(args)) << word;
+    EXPECT_FALSE(Read(args).unattended_send) << word;
   }
+  EXPECT_FALSE(AsksToSend({"mailto:ann@example.org", "S", "send"}));
+  const std::vector<std::string> args = {"mailto:ann@example.org", "S", "b", "send", "/tmp/x"};
+  EXPECT_TRUE(AsksToSend(args));
+  const CommandLine line = Read(args);
+  EXPECT_TRUE(line.unattended_send);
+  EXPECT_EQ(line.fields.attachments, Lines{"/tmp/x"});
 }
 
 TEST_F(CommandLineTest, SendWithAnEmptyToFieldIsRefusedAndEndsTheRun) {

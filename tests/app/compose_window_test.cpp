@@ -10,8 +10,6 @@
 #include <QTest>
 
 #include "app/form_style.h"
-#include "app/program.h"
-#include "app/text_rules.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
 
@@ -110,31 +108,6 @@ TEST_F(ComposeWindowTest, TabKeyWalksTheFieldsInTheDesignedOrder) {
 
 namespace tovrel::app {
 namespace {
-
-// The sender name and address the send command would take from a From text.
-std::pair<std::string, std::string> SplitFrom(ComposeWindow& window, const std::string& text) {
-  auto* from = window.findChild<QComboBox*>("FromBox");
-  from->setEditText(QString::fromStdString(text));
-  const int count = static_cast<int>(CommaTextSplit(text).size());
-  return {window.GetFromPart(0), window.GetFromPart(count - 1)};
-}
-
-TEST_F(ComposeWindowTest, FromTextSplitsIntoSenderNameAndAddress) {
-  ComposeWindow window;
-  using Pair = std::pair<std::string, std::string>;
-  EXPECT_EQ(SplitFrom(window, "Jane Q Doe,jd"), Pair("Jane Q Doe", "jd"));
-  EXPECT_EQ(SplitFrom(window, "Jane Doe,jd"), Pair("Jane Doe", "jd"));
-  EXPECT_EQ(SplitFrom(window, "Jane,jd"), Pair("Jane", "jd"));
-  EXPECT_EQ(SplitFrom(window, "jd"), Pair("jd", "jd"));
-  EXPECT_EQ(SplitFrom(window, "A B C D,jd"), Pair("A", "jd"));
-  EXPECT_EQ(SplitFrom(window, "\"Doe, Jane\",jd"), Pair("Doe, Jane", "jd"));
-  EXPECT_EQ(SplitFrom(window, ""), Pair("", ""));
-  EXPECT_EQ(SplitFrom(window, "   "), Pair("", ""));
-  // A stored identity with a one-word name and an address.
-  EXPECT_EQ(SplitFrom(window, "Jane,jane@example.org"), Pair("Jane", "jane@example.org"));
-  // Index past the items yields empty text rather than anything undefined.
-  EXPECT_EQ(window.GetFromPart(7), "");
-}
 
 TEST_F(ComposeWindowTest, IdentitiesFillTheFromBoxSkippingRemovedSlots) {
   StoreAccount("Jane Doe", "jd@example.org", 3);

@@ -17,11 +17,12 @@
 #include "app/compose_window.h"
 #include "app/error_report.h"
 #include "app/program.h"
+#include "app/settings_layout.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "http/http_client.h"
-#include "support/scripted_http_server.h"
 #include "http/socket_helpers.h"
+#include "support/scripted_http_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::app {
@@ -175,11 +176,11 @@ TEST_F(HelpCommandsTest, WindowTakesInputWhileTheServerDelays) {
 }
 
 TEST_F(HelpCommandsTest, UpdateHostComesFromTheStore) {
-  EXPECT_EQ(UpdateHost(window_.registry()), "www.tovrel.example");
+  EXPECT_EQ(UpdateHost(store_), "www.tovrel.example");
   Store("update", "host", "");
-  EXPECT_EQ(UpdateHost(window_.registry()), "www.tovrel.example");
+  EXPECT_EQ(UpdateHost(store_), "www.tovrel.example");
   Store("update", "host", "127.0.0.1:8123");
-  EXPECT_EQ(UpdateHost(window_.registry()), "127.0.0.1:8123");
+  EXPECT_EQ(UpdateHost(store_), "127.0.0.1:8123");
 }
 
 TEST_F(HelpCommandsTest, RealServerNamedInTheStore) {
@@ -194,7 +195,7 @@ TEST_F(HelpCommandsTest, RealServerNamedInTheStore) {
   {
     test::ModalAnswerer answerer;
     answerer.Then(test::AnswerBox(&boxes_, QMessageBox::Yes));
-    Check(UpdateHost(window_.registry()));
+    Check(UpdateHost(store_));
   }
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].text, "Update Available. Do you want to know more?");

@@ -1,13 +1,19 @@
+#include "app/send_command.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
 #include <QLabel>
 #include <QTest>
 
+#include "app/app_errors.h"
 #include "app/compose_window.h"
+#include "app/settings_layout.h"
+#include "app/text_rules.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "mail_judge.h"
+#include "net/smtp_client.h"
 #include "support/test_support.h"
 
 namespace tovrel::app {
@@ -31,8 +37,39 @@ std::string RunPythonDecodedFrom(const std::string& path) {
   return result.out;
 }
 
+// The sender name and address the send command takes from a From text.
+std::pair<std::string, std::string> SplitFrom(const std::string& text) {
+  const int count = static_cast<int>(CommaTextSplit(text).size());
+  return {GetFromPart(text, 0), GetFromPart(text, count - 1)};
+}
+
+TEST(SenderSplitTest, FromTextSplitsIntoSenderNameAndAddress) {
+  using Pair = std::pair<std::string, std::string>;
+  EXPECT_EQ(SplitFrom("Jane Q Doe,jd"), Pair("Jane Q Doe", "jd"));
+  EXPECT_EQ(SplitFrom("Jane Doe,jd"), Pair("Jane Doe", "jd"));
+  EXPECT_EQ(SplitFrom("Jane,jd"), Pair("Jane", "jd"));
+  EXPECT_EQ(SplitFrom("jd"), Pair("jd", "jd"));
+  EXPECT_EQ(SplitFrom("A B C D,jd"), Pair("A", "jd"));
+  EXPECT_EQ(SplitFrom("\"Doe, Jane\",jd"), Pair("Doe, Jane", "jd"));
+  EXPECT_EQ(SplitFrom(""), Pair("", ""));
+  EXPECT_EQ(SplitFrom("   "), Pair("", ""));
+  // A stored identity with a one-word name and an address.
+  EXPECT_EQ(SplitFrom("Jane,jane@example.org"), Pair("Jane", "jane@example.org"));
+  // Index past the items yields empty text rather than anything undefined.
+  EXPECT_EQ(GetFromPart("Jane,jd", 7), "");
+}
+
+// The send command as the program runs it without a window (fields and account in, a delivered
+// message out), and through the window's Send button for what only the window shows.
 class SendCommandTest : public test::AppTest {
  protected:
+  static Account LocalAccount(int port, const std::string& user = "",
+                              const std::string& password = "") {
+    return {.smtp_server = "127.0.0.1",
+            .port = std::to_string(port),
+            .user_name = user,
+            .password = password};
+  }
   void UseServer(int port, const std::string& user = "", const std::string& password = "") {
     Store("smtp", "smtp", "127.0.0.1");
     Store("port", "port", std::to_string(port));
@@ -81,25 +118,24 @@ class SendCommandTest : public test::AppTest {
   }
 
   test::TempDir files_;
+  net::SmtpClient smtp_;
 };
 
-TEST_F(SendCommandTest, SendDeliversTheFieldsWithTwoAttachmentsAndEmptiesThem) {
+TEST_F(SendCommandTest, DeliveryCarriesEveryFieldAndTwoAttachments) {
   AiosmtpdServer server({"jane", "s3cret"});
-  StoreAccount("Jane Q Doe", "jd@example.org");
-  UseServer(server.port(), "jane", "s3cret");
   const std::string binary = test::RandomBytes(70000, 11);
   const std::string text = "plain text attachment\r\n.leading dot\r\n";
   test::WriteFile(files_.File("data.bin"), binary);
   test::WriteFile(files_.File("notes.txt"), text);
 
-  ComposeWindow window;
-  window.show();
-  ASSERT_TRUE(test::WaitFor([&] { return Find<QComboBox>(&window, "FromBox")->count() == 1; }));
-  Fill(window, "ann@example.org, Bob <bob@example.org>", "carl@example.org", "dora@example.org",
-       "Quarterly figures", "Hello Ann,\n.a line starting with a dot\n\nregards");
-  AttachFile(window, files_.File("data.bin"));
-  AttachFile(window, files_.File("notes.txt"));
-  PressSend(window);
+  DeliverMail({.from = "Jane Q Doe,jd@example.org",
+               .to = "ann@example.org, Bob <bob@example.org>",
+               .cc = "carl@example.org",
+               .bcc = "dora@example.org",
+               .subject = "Quarterly figures",
+               .body = {"Hello Ann,", ".a line starting with a dot", "", "regards"},
+               .attachments = {files_.File("data.bin"), files_.File("notes.txt")}},
+              LocalAccount(server.port(), "jane", "s3cret"), smtp_);
 
   const auto mails = server.WaitForMessages(1);
   ASSERT_EQ(mails.size(), 1u);
@@ -126,38 +162,31 @@ TEST_F(SendCommandTest, SendDeliversTheFieldsWithTwoAttachmentsAndEmptiesThem) {
   EXPECT_EQ(attachments[0]["data_hex"].toString().toStdString(), test::ToHex(binary));
   EXPECT_EQ(attachments[1]["filename"].toString(), "notes.txt");
   EXPECT_EQ(attachments[1]["data_hex"].toString().toStdString(), test::ToHex(text));
-
-  ExpectFieldsEmpty(window);
-  EXPECT_EQ(Status(window), "Email send!");
-  EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane Q Doe,jd@example.org");
-  test::SaveGrab(&window, "compose_window_sent");
 }
 
 // Text typed in any language reaches the reader as typed: the subject as encoded words in the
 // character set of the text, the body declared as such, with and without an attachment.
 TEST_F(SendCommandTest, TextBeyondAsciiReadsBackAsTyped) {
   AiosmtpdServer server;
-  StoreAccount("J\u00FCrgen M\u00FCller", "jm@example.org");
-  UseServer(server.port());
-  const QString subject = QString::fromUtf8("Gr\u00FC\u00DFe aus K\u00F6ln \u2013 \u65E5\u672C");
-  const QString body = QString::fromUtf8("Liebe Gr\u00FC\u00DFe,\nJ\u00FCrgen \u263A");
+  const std::string subject = "Gr\u00FC\u00DFe aus K\u00F6ln \u2013 \u65E5\u672C";
+  const std::vector<std::string> body = {"Liebe Gr\u00FC\u00DFe,", "J\u00FCrgen \u263A"};
   const std::string file = files_.File("notes.txt");
   test::WriteFile(file, "x");
   for (const bool with_attachment : {false, true}) {
-    ComposeWindow window;
-    window.LoadIdentities();  // as showing the window does
-    Fill(window, "ann@example.org", "", "", "", body);
-    Find<QLineEdit>(&window, "SubjectBox")->setText(subject);
-    if (with_attachment) AttachFile(window, file);
-    PressSend(window);
+    ComposeFields fields{.from = "J\u00FCrgen M\u00FCller,jm@example.org",
+                         .to = "ann@example.org",
+                         .subject = subject,
+                         .body = body};
+    if (with_attachment) fields.attachments.push_back(file);
+    DeliverMail(fields, LocalAccount(server.port()), smtp_);
   }
   const auto mails = server.WaitForMessages(2);
   for (const auto& mail : mails) {
     const QJsonObject judged = JudgeMail(mail.data_path);
     EXPECT_EQ(judged["defects"].toInt(), 0);
-    EXPECT_EQ(judged["subject_text"].toString(), subject);
+    EXPECT_EQ(judged["subject_text"].toString().toStdString(), subject);
     EXPECT_EQ(judged["body_charset"].toString(), "utf-8");
-    EXPECT_EQ(judged["body_text"].toString(), body + "\n");
+    EXPECT_EQ(judged["body_text"].toString().toStdString(), body[0] + "\n" + body[1] + "\n");
     EXPECT_TRUE(judged["from"].toString().startsWith("=?UTF-8?")) << mail.data;
     EXPECT_EQ(RunPythonDecodedFrom(mail.data_path), "J\u00FCrgen M\u00FCller <jm@example.org>");
   }
@@ -207,6 +236,8 @@ TEST_F(SendCommandTest, AFailedSendKeepsTheFieldsAndARetrySendsEachFileOnce) {
   EXPECT_EQ(mail["content_type"].toString(), "multipart/mixed");
   ExpectFieldsEmpty(window);
   EXPECT_EQ(Status(window), "Email send!");
+  EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane,jane@example.org");
+  test::SaveGrab(&window, "compose_window_sent");
 }
 
 TEST_F(SendCommandTest, AnEmptyToFieldIsRefusedWithoutTouchingAnything) {
@@ -229,27 +260,32 @@ TEST_F(SendCommandTest, AnEmptyToFieldIsRefusedWithoutTouchingAnything) {
 }
 
 TEST_F(SendCommandTest, APortThatIsNotANumberStopsBeforeAnyConnection) {
-  StoreAccount("Jane", "jane@example.org");
-  Store("smtp", "smtp", "127.0.0.1");
-  Store("port", "port", "smtp");
-  ComposeWindow window;
-  Fill(window, "ann@example.org", "", "", "S", "b");
-  EXPECT_EQ(PressSendExpectingError(window), "'smtp' is not a valid integer value.");
-  EXPECT_EQ(Find<QLineEdit>(&window, "ToBox")->text(), "ann@example.org");
+  Account account = LocalAccount(0);
+  account.port = "smtp";
+  try {
+    DeliverMail({.from = "Jane,jane@example.org", .to = "ann@example.org"}, account, smtp_);
+    ADD_FAILURE() << "sent with port 'smtp'";
+  } catch (const ConversionError& e) {
+    EXPECT_STREQ(e.what(), "'smtp' is not a valid integer value");
+  }
+  EXPECT_FALSE(smtp_.IsConnected());
 }
 
 TEST_F(SendCommandTest, BlankToAndTwoSendsInARowWithoutLogin) {
   AiosmtpdServer server;
-  StoreAccount("Jane", "jane@example.org");
-  UseServer(server.port(), "", "a password that is not used");
-  ComposeWindow window;
-  window.show();
-  ASSERT_TRUE(test::WaitFor([&] { return Find<QComboBox>(&window, "FromBox")->count() == 1; }));
+  const Account account = LocalAccount(server.port(), "", "a password that is not used");
   // Blanks are not an empty field: the send goes on, here with the copy recipients only.
-  Fill(window, "   ", "x@example.org,y@example.org", "", "First", "one");
-  PressSend(window);
-  Fill(window, "z@example.org", "", "", "Second", "two");
-  PressSend(window);
+  DeliverMail({.from = "Jane,jane@example.org",
+               .to = "   ",
+               .cc = "x@example.org,y@example.org",
+               .subject = "First",
+               .body = {"one"}},
+              account, smtp_);
+  DeliverMail({.from = "Jane,jane@example.org",
+               .to = "z@example.org",
+               .subject = "Second",
+               .body = {"two"}},
+              account, smtp_);
   const auto mails = server.WaitForMessages(2);
   ASSERT_EQ(mails.size(), 2u);
   EXPECT_EQ(mails[0].rcpt_tos, (std::vector<std::string>{"x@example.org", "y@example.org"}));
@@ -266,14 +302,11 @@ TEST_F(SendCommandTest, BlankToAndTwoSendsInARowWithoutLogin) {
 
 TEST_F(SendCommandTest, AMissingUserNameValueLogsInAsNone) {
   AiosmtpdServer server({"None", "pw"});
-  StoreAccount("Jane", "jane@example.org");
   Store("smtp", "smtp", "127.0.0.1");
   Store("port", "port", std::to_string(server.port()));
   Store("password", "password", "pw");  // "username" is never written
-  ComposeWindow window;
-  window.LoadIdentities();
-  Fill(window, "ann@example.org", "", "", "S", "b");
-  PressSend(window);
+  DeliverMail({.from = "Jane,jane@example.org", .to = "ann@example.org", .body = {"b"}},
+              ReadAccount(store_), smtp_);
   const auto mails = server.WaitForMessages(1);
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(mails[0].auth_user, "None");

@@ -13,6 +13,7 @@
 #include "app/form_style.h"
 #include "app/help_commands.h"
 #include "app/program.h"
+#include "app/settings_layout.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "support/test_support.h"

@@ -1,0 +1,33 @@
+#pragma once
+
+// The command line: positional arguments that pre-fill the compose window and may send at once.
+//   1  mail link: a seven-character scheme prefix ("mailto:") and the To addresses; a mailto:
+//      link with escapes or header fields ("?subject=...&cc=...&body=...") fills those fields
+//   2  subject
+//   3  body: "-f" and the path of a text file, or one line of text
+//   4  "send" (exactly) to send without user interaction
+//   5… files to attach
+
+#include <string>
+#include <vector>
+
+#include "app/compose_fields.h"
+
+namespace tovrel::app {
+
+struct CommandLine {
+  // Everything but the sender: an unattended send takes the main account.
+  ComposeFields fields;
+  // Send the fields without a person, then end the program.
+  bool unattended_send = false;
+};
+
+// Whether the arguments ask for an unattended send. Start-up asks before anything else exists,
+// so this reads no file.
+bool AsksToSend(const std::vector<std::string>& args);
+
+// Reads the arguments into `line`, position by position. An unreadable body file raises
+// FileError; `line` then holds what the positions before it filled and asks for no send.
+void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line);
+
+}  // namespace tovrel::app

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tovrel::app {
+
+// One message as the compose window holds it: the From text (an identity entry: name, comma,
+// address), the recipient fields as typed (comma-separated), the subject, the body lines and the
+// paths of the files to attach. Every field starts empty, so that a designated initializer names
+// only the ones it fills.
+struct ComposeFields {
+  std::string from{};
+  std::string to{};
+  std::string cc{};
+  std::string bcc{};
+  std::string subject{};
+  std::vector<std::string> body{};
+  std::vector<std::string> attachments{};
+};
+
+}  // namespace tovrel::app

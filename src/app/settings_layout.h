@@ -1,0 +1,81 @@
+#pragma once
+
+// Where the program keeps its settings in the store and in what form. Every section, value name
+// and stored convention is known here and nowhere else, and every access selects base key,
+// section and value itself: nothing depends on what an earlier access left selected in the
+// shared store component.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovrel::store {
+class RegistryStore;
+}
+
+namespace tovrel::app {
+
+inline constexpr const char* kBaseKey = "\\Software\\tovrel\\tovrelmail\\";
+
+// The first-run marker's states: prepared before the first start, the compose window has opened
+// the settings dialog for it, the dialog's first showing is done.
+inline constexpr std::string_view kFirstRunPending = "a";
+inline constexpr std::string_view kFirstRunDialogOpened = "b";
+inline constexpr std::string_view kFirstRunDone = "c";
+
+std::string ReadFirstRunMarker(store::RegistryStore& registry);
+void WriteFirstRunMarker(store::RegistryStore& registry, std::string_view marker);
+
+// On the very first start the store holds nothing; prepare it as an installer would, so that the
+// first-run sequence starts: marker pending, no extra identities, port 25. A store that already
+// has the base key is left alone.
+void PrepareStoreOnFirstStart(store::RegistryStore& registry);
+
+// The SMTP server settings, as stored. A missing value reads as the store's "None".
+struct Account {
+  std::string smtp_server;
+  std::string port;       // decimal text; converted only when a message is sent
+  std::string user_name;  // empty: no login
+  std::string password;   // empty: none
+};
+
+Account ReadAccount(store::RegistryStore& registry);
+std::string ReadPort(store::RegistryStore& registry);
+void WriteAccount(store::RegistryStore& registry, const Account& account);
+
+// One sender identity slot: 0 is the main account, 1 to the stored count the extra identities.
+struct StoredIdentity {
+  // As stored: the name followed by a comma; empty text marks a removed slot.
+  std::string name_value;
+  std::string address;
+
+  bool removed() const { return name_value.empty(); }
+  // The name without the one comma stored after it (a value without one is the name whole).
+  std::string name() const;
+  // The From entry: name, comma, address.
+  std::string from_entry() const { return name_value + address; }
+  // The entry of the list of identities to remove: name, comma, blank, address.
+  std::string removal_entry() const { return name_value + " " + address; }
+};
+
+// The stored count of extra identity slots; raises ConversionError when it is not an integer.
+int ReadIdentityCount(store::RegistryStore& registry);
+StoredIdentity ReadIdentity(store::RegistryStore& registry, int slot);
+// Slots 0 to the stored count in order, removed ones included.
+std::vector<StoredIdentity> ReadIdentities(store::RegistryStore& registry);
+// Stores `name` (the comma is added here) and `address` in `slot`.
+void WriteIdentity(store::RegistryStore& registry, int slot, std::string_view name,
+                   std::string_view address);
+// Stores a new extra identity in the slot above the stored count and counts it.
+void AppendIdentity(store::RegistryStore& registry, std::string_view name,
+                    std::string_view address);
+// Empties every extra slot holding exactly `address` (the main account is never touched) and
+// returns how many were emptied. The count then drops past empty slots at the top only: every
+// remaining identity stays within it, and the next new identity takes a slot above all of them.
+int EmptyIdentitiesWithAddress(store::RegistryStore& registry, std::string_view address);
+
+// The host the update check asks: the stored "host or host:port" when there is one, else the
+// product's web host.
+std::string UpdateHost(store::RegistryStore& registry);
+
+}  // namespace tovrel::app

@@ -1,7 +1,10 @@
 #!/usr/bin/python3
-"""A scripted HTTP server for the tests, on 127.0.0.1 and a free port.
+"""A scripted HTTP server for the tests, on a loopback address and a free port.
 
-Usage: http_test_server.py SCRIPT.json FOLDER
+Usage: http_test_server.py SCRIPT.json FOLDER [ADDRESS]
+
+ADDRESS is the one address listened on, IPv4 or IPv6 (default 127.0.0.1; "::1" listens on the
+IPv6 loopback only).
 
 Prints "PORT <n>" on the first line of standard output, then serves until killed. The script
 is a JSON list with one entry per connection, used in the order the connections arrive (the
@@ -116,9 +119,13 @@ def serve(conn, entry, folder):
 def main():
     with open(sys.argv[1], encoding="utf-8") as f:
         script = json.load(f)
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    address = sys.argv[3] if len(sys.argv) > 3 else "127.0.0.1"
+    family = socket.AF_INET6 if ":" in address else socket.AF_INET
+    listener = socket.socket(family, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
+    if family == socket.AF_INET6:
+        listener.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 1)
+    listener.bind((address, 0))
     listener.listen(16)
     say("PORT %d" % listener.getsockname()[1])
     served = 0

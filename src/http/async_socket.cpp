@@ -1,6 +1,5 @@
 #include "http/async_socket.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -12,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <system_error>
 
 #include "http/http_error.h"
@@ -56,8 +56,8 @@ AsyncSocket::AsyncSocket(QObject* owner) : QObject(owner), line_buffer_(kLineBuf
   QObject::connect(&write_notifier_, &QSocketNotifier::activated, this, [this] { OnWritable(); });
   timer_.set_enabled(false);
   timer_.set_on_timer([this] { TimerFired(); });
+  // The socket itself is opened by Connect, once the address family is known.
   PostStatus(t::kLevelDetail, t::kInitializing);
-  OpenSocket();
 }
 
 AsyncSocket::~AsyncSocket() {
@@ -79,8 +79,8 @@ void AsyncSocket::PostStatus(int level, std::string_view text) {
   if (!destroying_) CallQuietly(on_status_, *this, status_text_);
 }
 
-void AsyncSocket::OpenSocket() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+void AsyncSocket::OpenSocket(int family) {
+  const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) throw SockError(t::kInitFailed);
   // A close resets the connection rather than lingering over unsent data.
   const linger no_linger{1, 0};
@@ -95,12 +95,21 @@ void AsyncSocket::OpenSocket() {
   write_notifier_.setEnabled(false);
 }
 
+void AsyncSocket::DropSocket() {
+  connecting_ = false;
+  if (socket_ < 0) return;
+  // The notifiers must let go of the descriptor before it is closed.
+  read_notifier_.setEnabled(false);
+  write_notifier_.setEnabled(false);
+  ::close(socket_);
+  socket_ = -1;
+}
+
 void AsyncSocket::CloseSocket() {
   PostStatus(t::kLevelSocket, t::kRequestClose);
   connected_ = false;
   connecting_ = false;
   if (socket_ < 0) return;
-  // The notifiers must let go of the descriptor before it is closed.
   read_notifier_.setEnabled(false);
   write_notifier_.setEnabled(false);
   const int fd = socket_;
@@ -108,7 +117,6 @@ void AsyncSocket::CloseSocket() {
   if (::close(fd) != 0 && errno != EINTR) CheckSocketError(errno, kWouldBlock);
   if (destroying_) return;
   CallQuietly(on_disconnect_, *this);
-  OpenSocket();
 }
 
 void AsyncSocket::Pump(bool wait) {
@@ -173,21 +181,20 @@ bool AsyncSocket::DataAvailable() {
 void AsyncSocket::ResolveHost() {
   PostStatus(t::kLevelDetail, t::kResolveHost);
   const std::string& name = proxy_.empty() ? host_ : proxy_;
-  in_addr dotted{};
-  if (::inet_pton(AF_INET, name.c_str(), &dotted) == 1) {
-    remote_address_ = dotted.s_addr;
+  remote_address_ = {};
+  if (std::optional<PeerAddress> literal = PeerAddress::FromLiteral(name)) {
+    addresses_ = {*literal};
     return;
   }
-  remote_address_ = 0;
+  addresses_.clear();
   TimerOn();
   async_done_ = false;
   const unsigned serial = ++lookup_serial_;
   try {
-    lookup_.Start(name, [this, serial](int error_number, std::uint32_t address) {
+    lookup_.Start(name, [this, serial](LookupResult result) {
       if (serial != lookup_serial_) return;  // an answer nobody waits for any more
-      succeeded_ = error_number == 0;
-      lookup_error_ = error_number;
-      lookup_address_ = address;
+      succeeded_ = result.error_number == 0;
+      lookup_result_ = std::move(result);
       async_done_ = true;
     });
   } catch (const std::system_error&) {
@@ -200,11 +207,41 @@ void AsyncSocket::ResolveHost() {
   if (timed_out_) throw SockError(t::kLookupTimedOut);
   if (canceled_) throw SockError(t::kLookupCanceled);
   if (!succeeded_) {
-    last_error_no_ = lookup_error_;
+    last_error_no_ = lookup_result_.error_number;
     throw SockError(t::kLookupFailed);
   }
-  remote_address_ = lookup_address_;
+  addresses_ = std::move(lookup_result_.addresses);
   CallQuietly(on_host_resolved_, *this);
+}
+
+AsyncSocket::Attempt AsyncSocket::TryConnect(const PeerAddress& peer) {
+  DropSocket();
+  try {
+    OpenSocket(peer.family());
+  } catch (const SockError&) {
+    return Attempt::kNoSocket;  // this family may be switched off; another may still work
+  }
+  async_done_ = false;
+  succeeded_ = true;
+  if (::connect(socket_, peer.get(), peer.length()) == 0) {
+    connected_ = true;
+    CallQuietly(on_connect_, *this);
+  } else if (errno == EINPROGRESS || errno == EAGAIN) {
+    connecting_ = true;
+    write_notifier_.setEnabled(true);
+  } else {
+    last_error_no_ = SocketErrorFromErrno(errno);
+    return Attempt::kSocketError;
+  }
+  TimerOn();
+  while (!connected_ && !timed_out_ && !canceled_ && succeeded_) Pump(true);
+  TimerOff();
+  if (!timed_out_ && !canceled_ && succeeded_) return Attempt::kConnected;
+  connecting_ = false;
+  write_notifier_.setEnabled(false);
+  if (timed_out_) return Attempt::kTimedOut;
+  if (canceled_) return Attempt::kCanceled;
+  return Attempt::kFailed;
 }
 
 void AsyncSocket::Connect() {
@@ -218,40 +255,43 @@ void AsyncSocket::Connect() {
       const std::string_view text = e.what();
       if (text == t::kLookupTimedOut || text == t::kLookupCanceled) throw;
     }
-    if (remote_address_ != 0) break;
+    if (!addresses_.empty()) break;
     bool handled = false;
     if (first && on_invalid_host_) on_invalid_host_(*this, handled);
     if (!handled) throw SockError(t::kNullRemoteAddress);
   }
-  if (socket_ < 0) OpenSocket();
 
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_addr.s_addr = remote_address_;
-  peer.sin_port = htons(static_cast<std::uint16_t>(proxy_.empty() ? port_ : proxy_port_));
-  async_done_ = false;
-  succeeded_ = true;
-  if (::connect(socket_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-    connected_ = true;
-    CallQuietly(on_connect_, *this);
-  } else if (errno == EINPROGRESS || errno == EAGAIN) {
-    connecting_ = true;
-    write_notifier_.setEnabled(true);
-  } else {
-    CheckSocketError(errno, kWouldBlock);
+  // A copy: handlers run during the waits and may start a lookup of their own.
+  const std::vector<PeerAddress> addresses = addresses_;
+  const int port = proxy_.empty() ? port_ : proxy_port_;
+  Attempt attempt = Attempt::kNoSocket;
+  for (const PeerAddress& address : addresses) {
+    remote_address_ = address;
+    remote_address_.set_port(port);
+    attempt = TryConnect(remote_address_);
+    if (attempt == Attempt::kConnected) {
+      read_notifier_.setEnabled(true);
+      return;
+    }
+    DropSocket();
+    if (attempt == Attempt::kCanceled) break;  // the user's cancel ends the whole walk
+    // A time-out cancels the wait it ends; the next address gets a wait of its own.
+    if (attempt == Attempt::kTimedOut && &address != &addresses.back()) canceled_ = false;
   }
-  TimerOn();
-  while (!connected_ && !timed_out_ && !canceled_ && succeeded_) Pump(true);
-  TimerOff();
-  if (!timed_out_ && !canceled_ && succeeded_) {
-    read_notifier_.setEnabled(true);
-    return;
+  switch (attempt) {
+    case Attempt::kNoSocket:
+      throw SockError(t::kInitFailed);
+    case Attempt::kSocketError: {
+      const std::string text = ErrorText(last_error_no_);
+      CallQuietly(on_socket_error_, *this, text);
+      throw SockError(text);
+    }
+    default:
+      break;
   }
-  connecting_ = false;
-  write_notifier_.setEnabled(false);
   CallQuietly(on_connection_failed_, *this);
-  if (timed_out_) throw SockError(t::kConnectTimedOut);
-  if (canceled_) throw SockError(t::kConnectCanceled);
+  if (attempt == Attempt::kTimedOut) throw SockError(t::kConnectTimedOut);
+  if (attempt == Attempt::kCanceled) throw SockError(t::kConnectCanceled);
   throw SockError(t::kConnectFailed);
 }
 
@@ -304,6 +344,7 @@ std::string AsyncSocket::ErrorText(int number) {
 }
 
 void AsyncSocket::SendAll(std::string_view data, bool account) {
+  if (socket_ < 0 && !data.empty()) CheckSocketError(ENOTCONN, kWouldBlock);
   std::size_t sent = 0;
   while (sent < data.size() && !canceled_) {
     const ssize_t n =

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "http/host_lookup.h"
+#include "http/peer_address.h"
 #include "http/thread_timer.h"
 
 namespace tovrel::http {
@@ -17,9 +18,10 @@ namespace tovrel::http {
 // A TCP client whose every wait (name lookup, connect, reading a line, reading until the peer
 // closes) keeps the calling thread's event queue served, so a window stays responsive while it
 // waits. The socket is non-blocking; its readiness comes from socket notifiers, host names are
-// resolved off the thread, and a timer bounds each wait. Everything runs on the owning thread:
-// there are no locks, and re-entrancy (events running in the middle of an operation) is the
-// hazard a caller must keep in mind.
+// resolved off the thread, and a timer bounds each wait. A name may stand for several addresses,
+// IPv6 and IPv4: Connect tries them in the resolver's order until one answers. Everything runs on
+// the owning thread: there are no locks, and re-entrancy (events running in the middle of an
+// operation) is the hazard a caller must keep in mind.
 class AsyncSocket : public QObject {
  public:
   using NotifyEvent = std::function<void(AsyncSocket& sender)>;
@@ -58,11 +60,16 @@ class AsyncSocket : public QObject {
   void set_on_packet_sent(NotifyEvent handler) { on_packet_sent_ = std::move(handler); }
   void set_on_data_ready(NotifyEvent handler) { on_data_ready_ = std::move(handler); }
   void set_on_socket_error(TextEvent handler) { on_socket_error_ = std::move(handler); }
+  // Takes the place of the system resolver for names that are not numeric addresses; it runs
+  // off the owning thread. An empty function restores the system resolver.
+  void set_resolver(HostLookup::Resolver resolver) { lookup_.set_resolver(std::move(resolver)); }
 
   bool connected() const { return connected_; }
   bool canceled() const { return canceled_; }
   bool timed_out() const { return timed_out_; }
-  std::uint32_t remote_address() const { return remote_address_; }  // network byte order
+  // The address, port included, of the connection or of the last connect attempt; empty before
+  // the first attempt and after a failed lookup.
+  const PeerAddress& remote_address() const { return remote_address_; }
   const std::string& status_text() const { return status_text_; }
   int last_error_no() const { return last_error_no_; }
   std::int64_t bytes_sent() const { return bytes_sent_; }
@@ -70,7 +77,8 @@ class AsyncSocket : public QObject {
   const std::string& last_reply() const { return last_reply_; }
   int reply_number() const { return reply_number_; }
 
-  // Resolves the host (or the proxy) and connects; raises SockError on failure.
+  // Resolves the host (or the proxy) and connects to the first of its addresses that answers;
+  // raises SockError when none does, with the failure of the last one.
   virtual void Connect();
   virtual void Disconnect();
   // Asks the running wait to stop; the operation then raises.
@@ -102,8 +110,14 @@ class AsyncSocket : public QObject {
   void set_reply_number(int number) { reply_number_ = number; }
 
  private:
-  void OpenSocket();
+  // How one connect attempt ended.
+  enum class Attempt { kConnected, kNoSocket, kSocketError, kTimedOut, kCanceled, kFailed };
+
+  void OpenSocket(int family);
+  // Closes the socket without any event: it never carried a connection.
+  void DropSocket();
   void CloseSocket();
+  Attempt TryConnect(const PeerAddress& peer);
   void ResolveHost();
   void TimerOn();
   void TimerOff();
@@ -147,8 +161,8 @@ class AsyncSocket : public QObject {
   ThreadTimer timer_;
   HostLookup lookup_{this};
   unsigned lookup_serial_ = 0;
-  int lookup_error_ = 0;
-  std::uint32_t lookup_address_ = 0;
+  LookupResult lookup_result_;
+  std::vector<PeerAddress> addresses_;
 
   bool canceled_ = false;
   bool timed_out_ = false;
@@ -159,7 +173,7 @@ class AsyncSocket : public QObject {
   bool writable_ = false;
   bool destroying_ = false;
 
-  std::uint32_t remote_address_ = 0;
+  PeerAddress remote_address_;
   std::string status_text_;
   int last_error_no_ = 0;
   std::int64_t bytes_sent_ = 0;

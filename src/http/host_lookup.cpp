@@ -21,32 +21,42 @@ HostLookup::~HostLookup() {
   shared_->receiver = nullptr;
 }
 
-void HostLookup::Start(const std::string& name, Done done) {
-  std::thread([shared = shared_, name, done = std::move(done)]() mutable {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &found);
-    int error_number = 0;
-    std::uint32_t address = 0;
-    if (rc != 0) {
-      error_number = SocketErrorFromLookup(rc);
-    } else {
-      for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET) {
-          address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-          break;
-        }
-      }
-      freeaddrinfo(found);
-      if (address == 0) error_number = SocketErrorFromLookup(EAI_NODATA);
+LookupResult HostLookup::SystemResolve(const std::string& name) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (rc != 0) return {SocketErrorFromLookup(rc), {}};
+  LookupResult result;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET || entry->ai_family == AF_INET6) {
+      result.addresses.emplace_back(entry->ai_addr, entry->ai_addrlen);
     }
+  }
+  ::freeaddrinfo(found);
+  return result;
+}
+
+void HostLookup::Start(const std::string& name, Done done) {
+  Resolver resolver = resolver_ ? resolver_ : Resolver(&HostLookup::SystemResolve);
+  std::thread([shared = shared_, name, resolver = std::move(resolver),
+               done = std::move(done)]() mutable {
+    LookupResult result;
+    try {
+      result = resolver(name);
+    } catch (...) {
+      result = {SocketErrorFromLookup(EAI_FAIL), {}};
+    }
+    if (result.error_number == 0 && result.addresses.empty()) {
+      result.error_number = SocketErrorFromLookup(EAI_NODATA);
+    }
+    if (result.error_number != 0) result.addresses.clear();
     std::lock_guard lock(shared->mutex);
     if (shared->receiver == nullptr) return;
     QMetaObject::invokeMethod(
         shared->receiver,
-        [done = std::move(done), error_number, address] { done(error_number, address); },
+        [done = std::move(done), result = std::move(result)]() mutable { done(std::move(result)); },
         Qt::QueuedConnection);
   }).detach();
 }

@@ -124,6 +124,20 @@ int ParsePort(std::string_view text) {
   return int(value);
 }
 
+// An IPv6 address as a URL or a Host line writes it: in brackets, which keep its colons apart
+// from the port's.
+std::string Bracketed(std::string_view host) {
+  if (host.find(':') == std::string_view::npos || host.front() == '[') return std::string(host);
+  return "[" + std::string(host) + "]";
+}
+
+// The Host line's value: the name alone, as the server has always been sent it; an IPv6
+// address needs its brackets, and once written that way it also carries the port.
+std::string HostLineValue(std::string_view host, int port) {
+  if (host.find(':') == std::string_view::npos) return std::string(host);
+  return Bracketed(host) + ":" + std::to_string(port);
+}
+
 }  // namespace
 
 HttpClient::HttpClient(QObject* owner) : AsyncSocket(owner) {}
@@ -233,7 +247,7 @@ void HttpClient::Perform() {
       if (target_url_.find('/') == std::string::npos) {
         // A bare name stays on the server that sent it, port included.
         const std::string port_part = port() == 80 ? "" : ":" + std::to_string(port());
-        target_url_ = "http://" + host() + port_part + "/" + target_url_;
+        target_url_ = "http://" + Bracketed(host()) + port_part + "/" + target_url_;
       }
     }
     if (status == 401 && on_authentication_needed_) on_authentication_needed_(*this);
@@ -270,8 +284,18 @@ void HttpClient::SplitURL() {
   } else if (target_url_.front() != '/') {
     host_part = Field(target_url_, '/', 0);
   }
-  const std::size_t port_colon = host_part.find(':');
-  if (port_colon != std::string_view::npos) {
+  if (!host_part.empty() && host_part.front() == '[') {
+    // "[2001:db8::1]" or "[2001:db8::1]:8080": the colons inside the brackets are the address's.
+    const std::size_t close = host_part.find(']');
+    const std::string_view after =
+        close == std::string_view::npos ? host_part : host_part.substr(close + 1);
+    if (close == std::string_view::npos || close == 1 || (!after.empty() && after.front() != ':')) {
+      throw HttpError(std::string(t::kBadHostInUrl) + std::string(host_part));
+    }
+    if (!after.empty()) set_port(ParsePort(after.substr(1)));
+    host_part = host_part.substr(1, close - 1);
+  } else if (const std::size_t port_colon = host_part.find(':');
+             port_colon != std::string_view::npos) {
     set_port(ParsePort(host_part.substr(port_colon + 1)));
     host_part = host_part.substr(0, port_colon);
   }
@@ -291,9 +315,9 @@ void HttpClient::ComposeRequest() {
   request_headers_.Add(std::move(request_line));
   if (!proxy().empty()) {
     request_headers_.Add("Proxy-Connection: Keep-Alive");
-    request_headers_.Add("Host: " + host());
+    request_headers_.Add("Host: " + HostLineValue(host(), port()));
   }
-  request_headers_.SetHeaderValue("Host", host());
+  request_headers_.SetHeaderValue("Host", HostLineValue(host(), port()));
   request_headers_.Add(std::string(t::kAcceptFirst));
   request_headers_.Add(std::string(t::kAcceptSecond));
   if (!header_info_.local_mail_address.empty()) {

@@ -127,6 +127,7 @@ inline constexpr std::string_view kBusy = "Another request of this client is sti
 inline constexpr std::string_view kEncodeError = "Error during encode";
 inline constexpr std::string_view kNotInteger = "'%s' is not a valid integer value";
 inline constexpr std::string_view kPortOutOfRange = "Port number out of range: ";
+inline constexpr std::string_view kBadHostInUrl = "Invalid host in URL: ";
 
 // Request header texts.
 inline constexpr std::string_view kAcceptFirst =

@@ -43,6 +43,8 @@ TEST(SplitUrl, HostPathAndPortFromEachForm) {
       {"gopher://hole.example/1", "hole.example", 70, "/1", "gopher://hole.example/1"},
       {"FTP://files.example/pub", "files.example", 21, "/pub", "FTP://files.example/pub"},
       {"justahost", "justahost", 80, "/", "justahost/"},
+      {"http://[::1]:8080/x", "::1", 8080, "/x", "http://[::1]:8080/x"},
+      {"[2001:db8::25]/a:b", "2001:db8::25", 80, "/a:b", "[2001:db8::25]/a:b"},
   };
   for (const Case& c : cases) {
     ComposeOnlyClient client;
@@ -80,6 +82,10 @@ TEST(SplitUrl, RefusedUrls) {
             "'80x' is not a valid integer value");
   EXPECT_EQ(FailureOf<HttpError>([&] { client.Get("host.example:70000/a"); }),
             "Port number out of range: 70000");
+  for (const std::string host : {"[::1", "[::1]8080", "[]:80"}) {
+    EXPECT_EQ(FailureOf<HttpError>([&] { client.Get("http://" + host + "/a"); }),
+              "Invalid host in URL: " + host);
+  }
 }
 
 TEST(ComposeRequest, UpdateCheckRequestHasExactlyFiveLines) {
@@ -91,6 +97,17 @@ TEST(ComposeRequest, UpdateCheckRequestHasExactlyFiveLines) {
                 "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff",
                 "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript",
                 "Content-type: application/x-www-form-urlencoded"}));
+}
+
+// An IPv6 host line needs brackets, and then carries its port; names and IPv4 stay bare.
+TEST(ComposeRequest, Ipv6HostLineIsBracketedWithItsPort) {
+  ComposeOnlyClient client;
+  client.Get("http://[2001:db8::25]:8080/x");
+  EXPECT_EQ(client.request_headers()[1], "Host: [2001:db8::25]:8080");
+  client.Get("[::1]/y");
+  EXPECT_EQ(client.request_headers()[1], "Host: [::1]:80");
+  client.Get("127.0.0.1:8080/z");
+  EXPECT_EQ(client.request_headers()[1], "Host: 127.0.0.1");
 }
 
 TEST(ComposeRequest, EachCommandHasItsMethodAndExtraLines) {

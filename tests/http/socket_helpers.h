@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "http/peer_address.h"
 #include "support/test_support.h"
 
 namespace tovrel::test {
@@ -29,33 +30,66 @@ class Fd {
 };
 
 inline int BoundPort(int fd) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t size = sizeof address;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  return ntohs(address.sin_port);
+  return http::PeerAddress(reinterpret_cast<const sockaddr*>(&address), size).port();
 }
 
-inline sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  return address;
+// A numeric loopback address ("127.0.0.1", "::1") with a port.
+inline http::PeerAddress At(const std::string& address, int port) {
+  http::PeerAddress peer = http::PeerAddress::FromLiteral(address).value();
+  peer.set_port(port);
+  return peer;
 }
+
+// A stream socket bound to `address` and `port` (0: a free one), IPv6 sockets IPv6 only.
+inline int BoundSocket(const std::string& address, int port) {
+  const http::PeerAddress at = At(address, port);
+  const int fd = ::socket(at.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("socket for " + address);
+  const int on = 1;
+  if (at.family() == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  if (::bind(fd, at.get(), at.length()) != 0) {
+    ::close(fd);
+    throw std::runtime_error("bind " + address + " port " + std::to_string(port));
+  }
+  return fd;
+}
+
+// Whether the machine has the IPv6 loopback address; containers often go without it.
+inline bool HasIpv6Loopback() {
+  try {
+    Fd fd(BoundSocket("::1", 0));
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
+// Holds a port on one address without listening there: a connect to it is refused, and no other
+// program can start listening on it meanwhile.
+class ClosedPort {
+ public:
+  explicit ClosedPort(const std::string& address, int port = 0)
+      : fd_(BoundSocket(address, port)), port_(BoundPort(fd_.get())) {}
+  int port() const { return port_; }
+
+ private:
+  Fd fd_;
+  int port_;
+};
 
 // Listens with an accept queue of one and fills it, so that the next connect gets no answer.
 class FullListener {
  public:
-  FullListener()
-      : listener_(::socket(AF_INET, SOCK_STREAM, 0)), filler_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    const sockaddr_in address = Loopback(0);
-    if (::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_.get(), 0) != 0) {
-      throw std::runtime_error("listen");
-    }
+  explicit FullListener(const std::string& address = "127.0.0.1", int port = 0)
+      : listener_(BoundSocket(address, port)),
+        filler_(::socket(At(address, 0).family(), SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (::listen(listener_.get(), 0) != 0) throw std::runtime_error("listen");
     port_ = BoundPort(listener_.get());
-    const sockaddr_in peer = Loopback(port_);
-    if (::connect(filler_.get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+    const http::PeerAddress peer = At(address, port_);
+    if (::connect(filler_.get(), peer.get(), peer.length()) != 0) {
       throw std::runtime_error("connect filler");
     }
   }

@@ -5,10 +5,12 @@
 #include <QJsonObject>
 #include <QString>
 #include <stdexcept>
+#include <utility>
 
 namespace tovrel::test {
 
-ScriptedServer::ScriptedServer(std::initializer_list<ServerStep> steps) {
+ScriptedServer::ScriptedServer(std::initializer_list<ServerStep> steps, std::string address)
+    : address_(std::move(address)) {
   QJsonArray script;
   for (const ServerStep& step : steps) {
     QJsonObject entry;
@@ -24,14 +26,15 @@ ScriptedServer::ScriptedServer(std::initializer_list<ServerStep> steps) {
   const std::string script_path = dir_.File("script.json");
   WriteFile(script_path, QJsonDocument(script).toJson().toStdString());
   process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-      kPython, SourcePath("scripts/http_test_server.py"), script_path, dir_.path()});
+      kPython, SourcePath("scripts/http_test_server.py"), script_path, dir_.path(), address_});
   const std::string first = process_->ReadLine();
   if (first.rfind("PORT ", 0) != 0) throw std::runtime_error("http_test_server: " + first);
   port_ = std::stoi(first.substr(5));
 }
 
 std::string ScriptedServer::Url(const std::string& path) const {
-  return "127.0.0.1:" + std::to_string(port_) + path;
+  const bool v6 = address_.find(':') != std::string::npos;
+  return (v6 ? "[" + address_ + "]" : address_) + ":" + std::to_string(port_) + path;
 }
 
 std::string ScriptedServer::NextRequest(std::chrono::milliseconds timeout) {

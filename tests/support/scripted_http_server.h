@@ -26,10 +26,11 @@ struct ServerStep {
 
 class ScriptedServer {
  public:
-  ScriptedServer(std::initializer_list<ServerStep> steps);
+  // Listens on `address` alone: "127.0.0.1", or "::1" for the IPv6 loopback.
+  ScriptedServer(std::initializer_list<ServerStep> steps, std::string address = "127.0.0.1");
 
   int port() const { return port_; }
-  // "127.0.0.1:<port>" followed by `path`.
+  // "<address>:<port>" followed by `path`, an IPv6 address in brackets.
   std::string Url(const std::string& path) const;
   // The next request the server read (throws when none comes in time).
   std::string NextRequest(std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -38,6 +39,7 @@ class ScriptedServer {
 
  private:
   TempDir dir_;
+  std::string address_;
   std::unique_ptr<ChildProcess> process_;
   int port_ = 0;
 };

@@ -132,11 +132,8 @@ std::string Bracketed(std::string_view host) {
 }
 
 // The Host line's value: the name alone, as the server has always been sent it; an IPv6
-// address needs its brackets, and once written that way it also carries the port.
-std::string HostLineValue(std::string_view host, int port) {
-  if (host.find(':') == std::string_view::npos) return std::string(host);
-  return Bracketed(host) + ":" + std::to_string(port);
-}
+// address needs its brackets to be a valid host there.
+std::string HostLineValue(std::string_view host) { return Bracketed(host); }
 
 }  // namespace
 
@@ -315,9 +312,9 @@ void HttpClient::ComposeRequest() {
   request_headers_.Add(std::move(request_line));
   if (!proxy().empty()) {
     request_headers_.Add("Proxy-Connection: Keep-Alive");
-    request_headers_.Add("Host: " + HostLineValue(host(), port()));
+    request_headers_.Add("Host: " + HostLineValue(host()));
   }
-  request_headers_.SetHeaderValue("Host", HostLineValue(host(), port()));
+  request_headers_.SetHeaderValue("Host", HostLineValue(host()));
   request_headers_.Add(std::string(t::kAcceptFirst));
   request_headers_.Add(std::string(t::kAcceptSecond));
   if (!header_info_.local_mail_address.empty()) {

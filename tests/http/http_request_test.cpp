@@ -99,13 +99,13 @@ TEST(ComposeRequest, UpdateCheckRequestHasExactlyFiveLines) {
                 "Content-type: application/x-www-form-urlencoded"}));
 }
 
-// An IPv6 host line needs brackets, and then carries its port; names and IPv4 stay bare.
-TEST(ComposeRequest, Ipv6HostLineIsBracketedWithItsPort) {
+// An IPv6 host line needs brackets; like names and IPv4 it carries no port.
+TEST(ComposeRequest, Ipv6HostLineIsBracketed) {
   ComposeOnlyClient client;
   client.Get("http://[2001:db8::25]:8080/x");
-  EXPECT_EQ(client.request_headers()[1], "Host: [2001:db8::25]:8080");
+  EXPECT_EQ(client.request_headers()[1], "Host: [2001:db8::25]");
   client.Get("[::1]/y");
-  EXPECT_EQ(client.request_headers()[1], "Host: [::1]:80");
+  EXPECT_EQ(client.request_headers()[1], "Host: [::1]");
   client.Get("127.0.0.1:8080/z");
   EXPECT_EQ(client.request_headers()[1], "Host: 127.0.0.1");
 }

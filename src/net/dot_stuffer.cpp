@@ -2,29 +2,32 @@
 
 namespace tovrel::net {
 
+bool DotStuffer::BeginsLine(std::string_view text, size_t at) const {
+  if (at >= 2) return text[at - 2] == '\r' && text[at - 1] == '\n';
+  if (at == 1) return text[0] == '\n' && position_ == Position::kAfterCr;
+  return position_ == Position::kLineStart;
+}
+
 std::string_view DotStuffer::Stuff(std::string_view text) {
+  if (text.empty()) return text;
+  // Dots are rarer than line ends, in encoded text most of all: look for them, not for lines.
   bool stuffing = false;  // whether stuffed_ holds text[0, copied) already
   size_t copied = 0;
-  size_t at = 0;
-  while (at < text.size()) {
-    if (position_ == Position::kLineStart && text[at] == '.') {
-      if (!stuffing) {
-        stuffed_.clear();
-        stuffing = true;
-      }
-      stuffed_.append(text.substr(copied, at - copied));
-      stuffed_.push_back('.');
-      copied = at;
+  for (size_t dot = text.find('.'); dot != std::string_view::npos; dot = text.find('.', dot + 1)) {
+    if (!BeginsLine(text, dot)) continue;
+    if (!stuffing) {
+      stuffed_.clear();
+      stuffing = true;
     }
-    const size_t line_feed = text.find('\n', at);
-    if (line_feed == std::string_view::npos) {
-      position_ = text.back() == '\r' ? Position::kAfterCr : Position::kInLine;
-      break;
-    }
-    const bool after_cr =
-        line_feed > at ? text[line_feed - 1] == '\r' : position_ == Position::kAfterCr;
-    position_ = after_cr ? Position::kLineStart : Position::kInLine;
-    at = line_feed + 1;
+    stuffed_.append(text.substr(copied, dot - copied));
+    stuffed_.push_back('.');
+    copied = dot;
+  }
+  if (text.back() == '\r') {
+    position_ = Position::kAfterCr;
+  } else {
+    position_ = text.back() == '\n' && BeginsLine(text, text.size()) ? Position::kLineStart
+                                                                     : Position::kInLine;
   }
   if (!stuffing) return text;
   stuffed_.append(text.substr(copied));

@@ -6,6 +6,7 @@
 // byte begins a line (a line begins after CR LF), so a line that an encoder broke in two is
 // stuffed like a whole one.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,9 @@ class DotStuffer {
 
  private:
   enum class Position { kLineStart, kInLine, kAfterCr };
+
+  // Whether text[at] would be the first byte of a line.
+  bool BeginsLine(std::string_view text, size_t at) const;
 
   Position position_ = Position::kLineStart;
   std::string stuffed_;

@@ -33,7 +33,7 @@
 
 namespace tovrel::net {
 
-// What a check finds to do once the peer has closed; the socket is closed in every case.
+// What to do on finding that the peer has closed; the socket is closed in any case.
 enum class OnPeerClosed {
   pcReturn,            // nothing more
   pcRaiseWhenDrained,  // raise ConnClosedGracefully unless buffered bytes can still be read

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "net/net_errors.h"
+
 namespace tovrel::net {
 
 ConnectionIntercept::~ConnectionIntercept() {
@@ -26,6 +28,30 @@ void ConnectionIntercept::AddUser(InterceptUser* user) {
 
 void ConnectionIntercept::RemoveUser(InterceptUser* user) {
   users_.erase(std::remove(users_.begin(), users_.end(), user), users_.end());
+}
+
+InterceptSlot::~InterceptSlot() {
+  if (intercept_ != nullptr) intercept_->RemoveUser(this);
+}
+
+void InterceptSlot::set(ConnectionIntercept* intercept) {
+  if (intercept_ != nullptr) intercept_->RemoveUser(this);
+  intercept_ = intercept;
+  if (intercept_ != nullptr) {
+    intercept_->AddUser(this);
+  } else {
+    enabled_ = false;
+  }
+}
+
+void InterceptSlot::set_enabled(bool enabled) {
+  if (enabled && intercept_ == nullptr) throw InterceptPropIsNil();
+  enabled_ = enabled;
+}
+
+void InterceptSlot::InterceptDestroyed() {
+  intercept_ = nullptr;
+  enabled_ = false;
 }
 
 }  // namespace tovrel::net

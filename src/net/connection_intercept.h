@@ -1,7 +1,8 @@
 #pragma once
 
 // A hook object a connection can route its traffic through (for example to log or transform
-// it). The connection calls it only while its intercept is enabled.
+// it), and the slot in which a connection holds one. The connection calls it only while its
+// intercept is enabled.
 
 #include <functional>
 #include <span>
@@ -54,6 +55,31 @@ class ConnectionIntercept : public message::BaseComponent {
   bool handles_receive_ = false;
   bool handles_send_ = false;
   std::vector<InterceptUser*> users_;
+};
+
+// A connection's hold on an optional intercept: the reference, whether traffic goes through it,
+// and the registration that clears the reference when the intercept goes away first.
+class InterceptSlot : private InterceptUser {
+ public:
+  InterceptSlot() = default;
+  ~InterceptSlot();
+  InterceptSlot(const InterceptSlot&) = delete;
+  InterceptSlot& operator=(const InterceptSlot&) = delete;
+
+  ConnectionIntercept* get() const { return intercept_; }
+  // Clearing the reference also turns the intercept off.
+  void set(ConnectionIntercept* intercept);
+  bool enabled() const { return enabled_; }
+  // Raises InterceptPropIsNil when turned on without an intercept.
+  void set_enabled(bool enabled);
+  // The intercept while traffic goes through it, else nullptr.
+  ConnectionIntercept* active() const { return enabled_ ? intercept_ : nullptr; }
+
+ private:
+  void InterceptDestroyed() override;
+
+  ConnectionIntercept* intercept_ = nullptr;
+  bool enabled_ = false;
 };
 
 }  // namespace tovrel::net

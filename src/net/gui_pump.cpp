@@ -16,10 +16,10 @@ GuiPumpBase::~GuiPumpBase() {
   if (current_pump == this) current_pump = nullptr;
 }
 
-void GuiPumpBase::IdleHook(bool idle, bool override_idle) {
+void GuiPumpBase::IdleHook(IdleOccasion occasion) {
   GuiPumpBase* pump = current_pump;
   if (pump == nullptr || !message::OnGuiThread()) return;
-  if ((idle || !pump->only_when_idle_ || override_idle) && pump->active_) {
+  if ((occasion != IdleOccasion::ioBusy || !pump->only_when_idle_) && pump->active_) {
     pump->ServiceApplication();
   }
 }

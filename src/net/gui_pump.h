@@ -8,6 +8,13 @@
 
 namespace tovrel::net {
 
+// Why the transport offers the window a turn.
+enum class IdleOccasion {
+  ioIdle,    // a wait ended without anything to do
+  ioBusy,    // between two pieces of work, such as after a send
+  ioForced,  // a turn whatever only_when_idle() says
+};
+
 class GuiPumpBase : public message::BaseComponent {
  public:
   explicit GuiPumpBase(BaseComponent* owner = nullptr);
@@ -24,8 +31,9 @@ class GuiPumpBase : public message::BaseComponent {
 
   virtual void ServiceApplication() = 0;
 
-  // Called by the transport after every wait (idle: nothing arrived) and every send.
-  static void IdleHook(bool idle, bool override_idle);
+  // Called by the transport after every wait and every send. A busy occasion gets a turn only
+  // when the pump does not restrict itself to idle ones.
+  static void IdleHook(IdleOccasion occasion);
 
  private:
   bool active_ = true;

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstring>
 #include <string_view>
 
 #include "message/coders/coder_registry.h"
@@ -23,40 +21,15 @@ constexpr size_t kFileBlock = kPieceSize * 1152;
 constexpr size_t kSpoolBlock = 256 * 1024;
 
 constexpr char kPreamble[] = "This is a multi-part message in MIME format";
-constexpr char kAlternativeDelimiter[] = "--=_NextPart_2altjgjjvttfbfuj88oamz1inn";
-constexpr char kAlternativeEnd[] = "--=_NextPart_2altjgjjvttfbfuj88oamz1inn--";
-constexpr char kTextOnlyDelimiter[] = "--=_NextPart_2jgjjvttfbfuj88oamz1inn";
-constexpr char kTextOnlyEnd[] = "--=_NextPart_2jgjjvttfbfuj88oamz1inn--";
 constexpr char kParameterIndent[] = "        ";
-constexpr char kUtf8TextType[] = "text/plain; charset=UTF-8";
+constexpr char kDefaultTextType[] = "text/plain";
+constexpr char kDefaultTextTransfer[] = "quoted-printable";
+constexpr char kDefaultAttachmentTransfer[] = "base64";
+constexpr char kDefaultAttachmentType[] = "application/octet-stream";
+constexpr char kDefaultDisposition[] = "attachment";
 
-bool HasEightBitByte(std::string_view text) {
-  // Eight bytes at a time: bodies run to many megabytes and are nearly always plain ASCII.
-  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
-  size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + i, 8);
-    if ((word & kHighBits) != 0) return true;
-  }
-  for (; i < text.size(); ++i) {
-    if (static_cast<unsigned char>(text[i]) >= 0x80) return true;
-  }
-  return false;
-}
-
-bool HasEightBitByte(const message::StringList& lines) {
-  for (const std::string& line : lines) {
-    if (HasEightBitByte(std::string_view(line))) return true;
-  }
-  return false;
-}
-
-// The SMTP transparency rule: a line that starts with "." gets another in front. The message
-// keeps the stuffed line.
-void DotStuff(std::string& line) {
-  if (!line.empty() && line[0] == '.') line.insert(line.begin(), '.');
-}
+std::string Delimiter(const char* boundary) { return std::string("--") + boundary; }
+std::string EndDelimiter(const char* boundary) { return Delimiter(boundary) + "--"; }
 
 // Deletes the spool file however the writing of its part ends.
 class SpoolFileRemover {
@@ -68,19 +41,6 @@ class SpoolFileRemover {
 
  private:
   std::string path_;
-};
-
-class WorkScope {
- public:
-  explicit WorkScope(NetComponent& component) : component_(component) {
-    component_.StartWork(WorkMode::wkWrite, 0);
-  }
-  ~WorkScope() { component_.FinishWork(WorkMode::wkWrite); }
-  WorkScope(const WorkScope&) = delete;
-  WorkScope& operator=(const WorkScope&) = delete;
-
- private:
-  NetComponent& component_;
 };
 
 }  // namespace
@@ -106,165 +66,136 @@ std::string AttachmentHeaderName(const std::string& path) {
   return out;
 }
 
-bool MessageClient::DeclaresUtf8Body(const message::Message& message) const {
-  return locale_.IsUtf8() && HasEightBitByte(message.body());
+void MessageClient::WriteStuffedLine(std::string_view line) {
+  WriteLine(stuffer_.Stuff(line));
+  stuffer_.EndLine();
 }
 
-void MessageClient::WriteMessage(message::Message& message) {
-  const PartCounts counts = WriteHeaderSection(message);
+void MessageClient::WriteStuffedText(std::string_view text) { WriteText(stuffer_.Stuff(text)); }
+
+void MessageClient::WriteMessage(const message::Message& message,
+                                 const std::optional<std::string>& mail_agent) {
+  const PartCounts counts = WriteHeaderSection(message, mail_agent);
   if (counts.text_count == 1) throw message::TextInvalidCount();
-  WriteLine("");
+  WriteStuffedLine("");
   WriteBodySection(message, counts);
 }
 
-PartCounts MessageClient::WriteHeaderSection(message::Message& message) {
-  PartCounts counts;
-  for (size_t i = 0; i < message.parts().count(); ++i) {
-    message::MessagePart& part = message.parts()[i];
-    if (dynamic_cast<message::TextPart*>(&part) != nullptr) {
-      ++counts.text_count;
-    } else if (dynamic_cast<message::Attachment*>(&part) != nullptr) {
-      ++counts.attachment_count;
-      if (!part.extra_headers().ValueOf("Content-ID").empty()) ++counts.related_count;
-    }
-  }
-  std::string content_type = message.content_type();
-  if (counts.related_count > 0) {
-    content_type = std::string("multipart/related; type=\"multipart/alternative\"; boundary=\"") +
-                   message::kRelatedBoundary + "\"";
-  } else if (counts.attachment_count > 0) {
-    content_type = std::string("multipart/mixed; boundary=\"") + message::kMixedBoundary + "\"";
-  } else if (counts.text_count > 0) {
-    content_type =
-        std::string("multipart/alternative; boundary=\"") + message::kMixedBoundary + "\"";
-  }
-  if (!content_type.empty()) {
-    content_type += ";" + message.char_set();
-  } else {
-    content_type = message.char_set();
-  }
-  if (counts.text_count == 0 && counts.attachment_count == 0 && content_type.empty() &&
-      message.content_transfer_encoding().empty() && DeclaresUtf8Body(message)) {
-    // Without these a reader guesses the character set of the typed text, and usually guesses
-    // wrong. A body of plain ASCII keeps the bare header block.
-    content_type = kUtf8TextType;
-    message.set_content_transfer_encoding("8bit");
-    message.extra_headers().SetHeader("MIME-Version", "1.0");
-  }
-  message.set_content_type(content_type);
-  const message::HeaderList headers = BuildHeaderList(message, locale_);
-  for (const std::string& line : headers) WriteLine(line);
+PartCounts MessageClient::WriteHeaderSection(const message::Message& message,
+                                             const std::optional<std::string>& mail_agent) {
+  const PartCounts counts = CountParts(message);
+  const ContentFields content =
+      ChooseContentFields(message, counts, DeclaresUtf8Body(message, locale_));
+  const message::HeaderList block = BuildHeaderBlock(message, locale_, content, mail_agent);
+  stuffer_ = DotStuffer();
+  for (const std::string& line : block) WriteStuffedLine(line);
   return counts;
 }
 
-void MessageClient::WriteBodySection(message::Message& message, const PartCounts& counts) {
+void MessageClient::WriteBodySection(const message::Message& message, const PartCounts& counts) {
   const message::HeaderTransfer transfer = SelectHeaderCharset(locale_).transfer;
-  WorkScope work(*this);
+  WorkPhase work(*this, WorkMode::wkWrite);
   if (counts.attachment_count >= 1) {
-    WriteLine(kPreamble);
-    WriteLine("");
+    WriteStuffedLine(kPreamble);
+    WriteStuffedLine("");
     const std::string boundary =
-        std::string("--") +
-        (counts.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary);
-    WriteLine(boundary);
+        Delimiter(counts.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary);
+    WriteStuffedLine(boundary);
     if (counts.text_count < 2) {
-      if (DeclaresUtf8Body(message)) {
-        WriteLine(std::string("Content-Type: ") + kUtf8TextType);
-        WriteLine("Content-Transfer-Encoding: 8bit");
+      if (DeclaresUtf8Body(message, locale_)) {
+        WriteStuffedLine(std::string("Content-Type: ") + kUtf8TextType);
+        WriteStuffedLine(std::string("Content-Transfer-Encoding: ") + kUtf8TransferEncoding);
       } else {
-        WriteLine("Content-Type: text/plain");
-        WriteLine("Content-Transfer-Encoding: 7bit");
+        WriteStuffedLine("Content-Type: text/plain");
+        WriteStuffedLine("Content-Transfer-Encoding: 7bit");
       }
-      WriteLine("");
-      for (std::string& line : message.body()) {
-        DotStuff(line);
-        WriteLine(line);
-      }
+      WriteStuffedLine("");
+      for (const std::string& line : message.body()) WriteStuffedLine(line);
     } else {
-      WriteLine("Content-Type: multipart/alternative; ");
-      WriteLine(std::string(kParameterIndent) + "boundary=\"" + message::kAlternativeBoundary +
-                "\"");
-      WriteLine("");
+      WriteStuffedLine("Content-Type: multipart/alternative; ");
+      WriteStuffedLine(std::string(kParameterIndent) + "boundary=\"" +
+                       message::kAlternativeBoundary + "\"");
+      WriteStuffedLine("");
       for (size_t i = 0; i < message.parts().count(); ++i) {
-        if (auto* text = dynamic_cast<message::TextPart*>(&message.parts()[i])) {
-          WriteLine(kAlternativeDelimiter);
+        if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
+          WriteStuffedLine(Delimiter(message::kAlternativeBoundary));
           ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
           WriteTextPart(*text, transfer);
         }
       }
-      WriteLine(kAlternativeEnd);
+      WriteStuffedLine(EndDelimiter(message::kAlternativeBoundary));
     }
     for (size_t i = 0; i < message.parts().count(); ++i) {
-      if (auto* attachment = dynamic_cast<message::Attachment*>(&message.parts()[i])) {
-        WriteLine("");
-        WriteLine(boundary);
+      if (auto* attachment = dynamic_cast<const message::Attachment*>(&message.parts()[i])) {
+        WriteStuffedLine("");
+        WriteStuffedLine(boundary);
         ReportStatus(ConnectionStatus::stText, texts::kEncodingAttachment);
         WriteAttachmentPart(*attachment);
       }
     }
-    WriteLine(boundary + "--");
+    WriteStuffedLine(boundary + "--");
   } else if (counts.text_count < 2) {
     ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
-    for (std::string& line : message.body()) {
-      DotStuff(line);
+    for (const std::string& line : message.body()) {
       // Two branches, not one conditional expression: that would copy every line of the body.
       if (transfer == message::txIso2022Jp) {
-        WriteLine(message::ShiftJisToJis(line));
+        WriteStuffedLine(message::ShiftJisToJis(line));
       } else {
-        WriteLine(line);
+        WriteStuffedLine(line);
       }
     }
   } else {
-    WriteLine(kPreamble);
-    WriteLine("");
+    WriteStuffedLine(kPreamble);
+    WriteStuffedLine("");
     for (size_t i = 0; i < message.parts().count(); ++i) {
-      if (auto* text = dynamic_cast<message::TextPart*>(&message.parts()[i])) {
-        WriteLine(kTextOnlyDelimiter);
+      if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
+        WriteStuffedLine(Delimiter(message::kMixedBoundary));
         ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
         WriteTextPart(*text, transfer);
       }
     }
-    WriteLine(kTextOnlyEnd);
+    WriteStuffedLine(EndDelimiter(message::kMixedBoundary));
   }
 }
 
-void MessageClient::WriteTextPart(message::TextPart& part, message::HeaderTransfer transfer) {
-  if (part.content_type().empty()) part.set_content_type("text/plain");
-  if (part.content_transfer().empty()) part.set_content_transfer("quoted-printable");
-  const message::CoderItem* row = message::FindCoder(part.content_type(), part.content_transfer(),
-                                                     message::CoderDirection::kEncoder);
+void MessageClient::WriteTextPart(const message::TextPart& part, message::HeaderTransfer transfer) {
+  const std::string type = part.content_type().empty() ? kDefaultTextType : part.content_type();
+  const std::string encoding =
+      part.content_transfer().empty() ? kDefaultTextTransfer : part.content_transfer();
+  const message::CoderItem* row =
+      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
   std::unique_ptr<message::Coder> coder = row->CreateCoder();
   coder->set_discard_notices(true);
-  WriteLine("Content-Type: " + part.content_type());
-  WriteLine("Content-Transfer-Encoding: " + part.content_transfer());
-  WriteLines(part.extra_headers().lines());
-  WriteLine("");
+  WriteStuffedLine("Content-Type: " + type);
+  WriteStuffedLine("Content-Transfer-Encoding: " + encoding);
+  for (const std::string& line : part.extra_headers()) WriteStuffedLine(line);
+  WriteStuffedLine("");
   std::string piece;
-  for (std::string& line : part.body()) {
-    DotStuff(line);
+  for (const std::string& line : part.body()) {
     piece.assign(line);
     piece.append("\r\n");
     coded_.clear();
     coder->FeedTo(piece, coded_);
     coder->FinishInputTo(coded_);
     if (transfer == message::txIso2022Jp) {
-      WriteText(message::ShiftJisToJis(coded_));
+      WriteStuffedText(message::ShiftJisToJis(coded_));
     } else {
-      WriteText(coded_);
+      WriteStuffedText(coded_);
     }
   }
-  WriteLine("");
+  WriteStuffedLine("");
 }
 
-void MessageClient::WriteAttachmentPart(message::Attachment& part) {
-  if (part.content_transfer().empty()) part.set_content_transfer("base64");
-  if (part.content_disposition().empty()) part.set_content_disposition("attachment");
+void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
+  const std::string encoding =
+      part.content_transfer().empty() ? kDefaultAttachmentTransfer : part.content_transfer();
+  const std::string disposition =
+      part.content_disposition().empty() ? kDefaultDisposition : part.content_disposition();
   // The lookup sees the content type as the caller left it, before the default below.
-  const message::CoderItem* row = message::FindCoder(part.content_type(), part.content_transfer(),
-                                                     message::CoderDirection::kEncoder);
-  if (part.content_transfer() == "base64" && part.content_type().empty()) {
-    part.set_content_type("application/octet-stream");
-  }
+  const message::CoderItem* row =
+      message::FindCoder(part.content_type(), encoding, message::CoderDirection::kEncoder);
+  std::string type = part.content_type();
+  if (encoding == kDefaultAttachmentTransfer && type.empty()) type = kDefaultAttachmentType;
   std::unique_ptr<message::Coder> coder = row->CreateCoder();
   coder->set_discard_notices(true);
   coder->set_append_line_break(true);
@@ -272,8 +203,10 @@ void MessageClient::WriteAttachmentPart(message::Attachment& part) {
   FileStream source(part.file_name(), FileStream::Mode::kRead);
   const std::string spool_path = message::NewSpoolFileName();
   SpoolFileRemover remover(spool_path);
-  part.set_spool_file_name(spool_path);
   FileStream spool(spool_path, FileStream::Mode::kReadWrite);
+  // The spool holds the part's lines as they go out, so they are stuffed on the way in. They
+  // follow the blank line after the part header, at the start of a line.
+  DotStuffer spool_stuffer;
 
   file_area_.resize(kFileBlock);
   coded_.clear();
@@ -292,23 +225,25 @@ void MessageClient::WriteAttachmentPart(message::Attachment& part) {
       coder->FinishInputTo(coded_);
     }
     if (coded_.size() >= kSpoolBlock) {
-      spool.Write(coded_);
+      spool.Write(spool_stuffer.Stuff(coded_));
       coded_.clear();
     }
   }
-  spool.Write(coded_);
+  spool.Write(spool_stuffer.Stuff(coded_));
   coded_.clear();
 
   const std::string name = AttachmentHeaderName(part.file_name());
-  WriteLine("Content-Type: " + part.content_type() + ";");
-  WriteLine(std::string(kParameterIndent) + "name=\"" + name + "\"");
-  WriteLine("Content-Transfer-Encoding: " + part.content_transfer());
-  WriteLine("Content-Disposition: " + part.content_disposition() + ";");
-  WriteLine(std::string(kParameterIndent) + "filename=\"" + name + "\"");
-  WriteLines(part.extra_headers().lines());
-  WriteLine("");
-  WriteStreamContents(spool, true, false);
-  WriteLine("");
+  WriteStuffedLine("Content-Type: " + type + ";");
+  WriteStuffedLine(std::string(kParameterIndent) + "name=\"" + name + "\"");
+  WriteStuffedLine("Content-Transfer-Encoding: " + encoding);
+  WriteStuffedLine("Content-Disposition: " + disposition + ";");
+  WriteStuffedLine(std::string(kParameterIndent) + "filename=\"" + name + "\"");
+  for (const std::string& line : part.extra_headers()) WriteStuffedLine(line);
+  WriteStuffedLine("");
+  WriteStreamContents(spool);
+  // The message text goes on where the spool ended.
+  stuffer_ = std::move(spool_stuffer);
+  WriteStuffedLine("");
 }
 
 }  // namespace tovrel::net

@@ -2,7 +2,7 @@
 
 // Common base of the network components: keeps the process-wide socket stack alive, turns
 // connection states into status texts for an optional handler, and counts transferred bytes in
-// nested work phases per direction for optional progress handlers.
+// nested work phases per direction for optional progress handlers (WorkPhase scopes a phase).
 
 #include <array>
 #include <cstdint>
@@ -65,6 +65,22 @@ class NetComponent : public message::BaseComponent {
   WorkBeginEvent on_work_begin_;
   WorkEndEvent on_work_end_;
   std::array<WorkState, 2> work_{};
+};
+
+// Keeps a work phase open for the life of a scope, so that it ends on every path out of it.
+class WorkPhase {
+ public:
+  WorkPhase(NetComponent& component, WorkMode mode, int64_t maximum = 0)
+      : component_(component), mode_(mode) {
+    component_.StartWork(mode, maximum);
+  }
+  ~WorkPhase() { component_.FinishWork(mode_); }
+  WorkPhase(const WorkPhase&) = delete;
+  WorkPhase& operator=(const WorkPhase&) = delete;
+
+ private:
+  NetComponent& component_;
+  WorkMode mode_;
 };
 
 // Live network components; the socket stack exists while this is above zero.

@@ -79,7 +79,7 @@ void SmtpClient::Connect() {
     server_auth_mechanisms_.clear();
     const std::string host_name = LocalHostName();
     set_read_timeout(command_timeout_);
-    if (SendCommand("ehlo " + host_name, -1) == 250) {
+    if (SendCommand("ehlo " + host_name, kAnyReplyCode) == 250) {
       CollectAuthMechanisms();
     } else {
       SendCommand("Helo " + host_name, 250);
@@ -137,7 +137,7 @@ bool SmtpClient::PerformAuthentication() {
   return performed;
 }
 
-void SmtpClient::Send(message::Message& message) {
+void SmtpClient::Send(const message::Message& message) {
   // An address with a line break would smuggle commands of its own onto the wire.
   CheckEnvelopeAddress(message.from().address());
   CheckEnvelopeList(message.recipients());
@@ -146,7 +146,7 @@ void SmtpClient::Send(message::Message& message) {
 
   set_read_timeout(command_timeout_);
   set_write_timeout(data_block_timeout_);
-  SendCommand("Rset", -1);
+  SendCommand("Rset", kAnyReplyCode);
   if (NeedsAuthentication()) PerformAuthentication();
   SendCommand("Mail from:<" + message.from().address() + ">", 250);
   for (const message::EmailAddressList* list :
@@ -157,8 +157,7 @@ void SmtpClient::Send(message::Message& message) {
   }
   set_read_timeout(data_init_timeout_);
   SendCommand("Data", 354);
-  message.extra_headers().SetHeader("X-Mailer", mail_agent_);
-  WriteMessage(message);
+  WriteMessage(message, mail_agent_);
   set_read_timeout(data_termination_timeout_);
   SendCommand(".", 250);
   set_read_timeout(command_timeout_);
@@ -169,7 +168,7 @@ void SmtpClient::Disconnect() {
   try {
     if (IsConnected()) {
       WriteLine("Quit");
-      FlushPendingOutput(-1);
+      FlushPendingOutput();
     }
   } catch (...) {
     failure = std::current_exception();

@@ -38,21 +38,21 @@ class SmtpClient : public MessageClient {
   const std::string& user_id() const { return user_id_; }
   void set_user_id(const std::string& user_id) { user_id_ = user_id; }
 
-  // Limits in milliseconds (kWaitForever for none).
-  int greeting_timeout() const { return greeting_timeout_; }
-  void set_greeting_timeout(int ms) { greeting_timeout_ = ms; }
+  // Limits (kWaitForever for none).
+  WaitLimit greeting_timeout() const { return greeting_timeout_; }
+  void set_greeting_timeout(WaitLimit limit) { greeting_timeout_ = limit; }
   // EHLO, HELO, RSET, AUTH, MAIL and RCPT replies.
-  int command_timeout() const { return command_timeout_; }
-  void set_command_timeout(int ms) { command_timeout_ = ms; }
+  WaitLimit command_timeout() const { return command_timeout_; }
+  void set_command_timeout(WaitLimit limit) { command_timeout_ = limit; }
   // The reply to "Data".
-  int data_init_timeout() const { return data_init_timeout_; }
-  void set_data_init_timeout(int ms) { data_init_timeout_ = ms; }
+  WaitLimit data_init_timeout() const { return data_init_timeout_; }
+  void set_data_init_timeout(WaitLimit limit) { data_init_timeout_ = limit; }
   // Each wait to write command or message bytes.
-  int data_block_timeout() const { return data_block_timeout_; }
-  void set_data_block_timeout(int ms) { data_block_timeout_ = ms; }
+  WaitLimit data_block_timeout() const { return data_block_timeout_; }
+  void set_data_block_timeout(WaitLimit limit) { data_block_timeout_ = limit; }
   // The reply to the final ".".
-  int data_termination_timeout() const { return data_termination_timeout_; }
-  void set_data_termination_timeout(int ms) { data_termination_timeout_ = ms; }
+  WaitLimit data_termination_timeout() const { return data_termination_timeout_; }
+  void set_data_termination_timeout(WaitLimit limit) { data_termination_timeout_ = limit; }
 
   // The mechanisms the server announced in its EHLO reply.
   const std::vector<std::string>& server_auth_mechanisms() const { return server_auth_mechanisms_; }
@@ -63,8 +63,9 @@ class SmtpClient : public MessageClient {
 
   void Connect() override;
   // Raises MessageError naming the address, before anything is written, when the sender or a
-  // recipient address holds CR, LF or NUL.
-  virtual void Send(message::Message& message);
+  // recipient address holds CR, LF or NUL. The message text carries mail_agent() as its X-Mailer
+  // field (none when empty); the message itself stays as it is.
+  virtual void Send(const message::Message& message);
   // Writes "Quit" when still connected (without awaiting the answer) and closes in every case.
   void Disconnect() override;
 
@@ -79,11 +80,11 @@ class SmtpClient : public MessageClient {
   std::string mail_agent_;
   std::string password_;
   std::string user_id_;
-  int greeting_timeout_ = kGreetingTimeout;
-  int command_timeout_ = kCommandTimeout;
-  int data_init_timeout_ = kDataInitTimeout;
-  int data_block_timeout_ = kDataBlockTimeout;
-  int data_termination_timeout_ = kDataTerminationTimeout;
+  WaitLimit greeting_timeout_ = kGreetingTimeout;
+  WaitLimit command_timeout_ = kCommandTimeout;
+  WaitLimit data_init_timeout_ = kDataInitTimeout;
+  WaitLimit data_block_timeout_ = kDataBlockTimeout;
+  WaitLimit data_termination_timeout_ = kDataTerminationTimeout;
   std::vector<std::string> server_auth_mechanisms_;
   bool authenticated_ = false;
 };

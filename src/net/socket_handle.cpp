@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 
 #include "net/gui_pump.h"
 #include "net/net_errors.h"
@@ -78,9 +77,9 @@ void SocketHandle::ClearAddresses(bool reset_local) {
 void SocketHandle::BindLocal() {
   sockaddr_in address = MakeAddress(ip_, port_);
   if (::bind(handle_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    int number = SystemStack::LastError();
-    if (number == kErrorAddressInUse) throw CouldNotBindSocket();
-    SystemStack::ThrowSocketError(number);
+    const int error = errno;
+    if (error == EADDRINUSE) throw CouldNotBindSocket();
+    SystemStack::ThrowForErrno(error);
   }
   RefreshLocal();
 }
@@ -90,7 +89,7 @@ void SocketHandle::SetRemote(const std::string& ip, int port) {
   remote_port_ = port;
 }
 
-int SocketHandle::ConnectToPeer(int family, int timeout_ms) {
+int SocketHandle::ConnectToPeer(int family, WaitLimit limit) {
   sockaddr_in address = MakeAddress(remote_ip_, remote_port_);
   address.sin_family = static_cast<sa_family_t>(family);
   // Connect without blocking so that the wait can be limited, then return to blocking mode.
@@ -99,7 +98,7 @@ int SocketHandle::ConnectToPeer(int family, int timeout_ms) {
   int result = ::connect(handle_, reinterpret_cast<sockaddr*>(&address), sizeof address);
   int saved_errno = errno;
   if (result == -1 && errno == EINPROGRESS) {
-    if (!WaitFor(POLLOUT, timeout_ms)) {
+    if (!WaitFor(POLLOUT, limit)) {
       saved_errno = ETIMEDOUT;
     } else {
       int error = 0;
@@ -118,46 +117,41 @@ int SocketHandle::ConnectToPeer(int family, int timeout_ms) {
   return result;
 }
 
-bool SocketHandle::PollOnce(short events, int timeout_ms) {
+bool SocketHandle::PollOnce(short events, WaitLimit limit) {
   if (!has_handle_) throw ConnClosedGracefully();
   pollfd entry{handle_, events, 0};
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Deadline deadline(limit);
   for (;;) {
-    int wait_ms = -1;
-    if (timeout_ms != kWaitForever) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-    }
-    int ready = ::poll(&entry, 1, wait_ms);
+    const WaitLimit left = deadline.Remaining();
+    int ready = ::poll(&entry, 1, left.forever() ? -1 : left.milliseconds());
     if (ready >= 0) return ready == 1;
     // A failed wait would otherwise look like "not ready" forever: report it.
-    if (errno != EINTR) SystemStack::ThrowSocketError(SystemStack::LastError());
+    if (errno != EINTR) SystemStack::ThrowForErrno(errno);
   }
 }
 
-bool SocketHandle::WaitFor(short events, int timeout_ms) {
+bool SocketHandle::WaitFor(short events, WaitLimit limit) {
   GuiPumpBase* pump = CurrentGuiPump();
   if (pump != nullptr && pump->active()) {
     const int slice = pump->idle_timeout();
-    if (timeout_ms == kWaitForever) {
+    if (limit.forever()) {
       while (!WaitFor(events, slice)) {
       }
       return true;
     }
-    if (timeout_ms > slice) {
-      if (PollOnce(events, timeout_ms - slice)) return true;
-      timeout_ms = slice;
+    if (limit.milliseconds() > slice) {
+      if (PollOnce(events, limit.milliseconds() - slice)) return true;
+      limit = slice;
     }
   }
-  bool ready = PollOnce(events, timeout_ms);
-  GuiPumpBase::IdleHook(!ready, false);
+  bool ready = PollOnce(events, limit);
+  GuiPumpBase::IdleHook(ready ? IdleOccasion::ioBusy : IdleOccasion::ioIdle);
   return ready;
 }
 
-bool SocketHandle::WaitReadable(int timeout_ms) { return WaitFor(POLLIN, timeout_ms); }
+bool SocketHandle::WaitReadable(WaitLimit limit) { return WaitFor(POLLIN, limit); }
 
-bool SocketHandle::WaitWritable(int timeout_ms) { return WaitFor(POLLOUT, timeout_ms); }
+bool SocketHandle::WaitWritable(WaitLimit limit) { return WaitFor(POLLOUT, limit); }
 
 ssize_t SocketHandle::ReceiveBytes(void* area, size_t length, int flags) {
   ssize_t n;
@@ -177,7 +171,7 @@ ssize_t SocketHandle::SendBytes(const void* data, size_t length, int flags) {
 
 void SocketHandle::SetOption(int level, int option, const void* value, socklen_t length) {
   if (::setsockopt(handle_, level, option, value, length) != 0) {
-    SystemStack::ThrowSocketError(SystemStack::LastError());
+    SystemStack::ThrowForErrno(errno);
   }
 }
 

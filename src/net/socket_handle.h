@@ -8,10 +8,9 @@
 
 #include <string>
 
-namespace tovrel::net {
+#include "net/wait_limit.h"
 
-// Timeout value (milliseconds) meaning "wait without limit".
-inline constexpr int kWaitForever = -2;
+namespace tovrel::net {
 
 class SocketHandle {
  public:
@@ -39,13 +38,13 @@ class SocketHandle {
   void BindLocal();
   void SetRemote(const std::string& ip, int port);
   // Connects to the remote address; returns the raw result (-1 with errno set on failure, and
-  // ETIMEDOUT when `timeout_ms` passes first).
-  virtual int ConnectToPeer(int family, int timeout_ms = kWaitForever);
+  // ETIMEDOUT when `limit` passes first).
+  virtual int ConnectToPeer(int family, WaitLimit limit = kWaitForever);
 
-  // True when data (or end of stream) can be read within `timeout_ms`.
-  bool WaitReadable(int timeout_ms);
-  // True when at least one byte can be sent within `timeout_ms`.
-  bool WaitWritable(int timeout_ms);
+  // True when data (or end of stream) can be read within `limit`.
+  bool WaitReadable(WaitLimit limit);
+  // True when at least one byte can be sent within `limit`.
+  bool WaitWritable(WaitLimit limit);
 
   // Raw calls; sends never raise SIGPIPE.
   ssize_t ReceiveBytes(void* area, size_t length, int flags);
@@ -56,8 +55,8 @@ class SocketHandle {
   void RefreshRemote();
 
  private:
-  bool WaitFor(short events, int timeout_ms);
-  bool PollOnce(short events, int timeout_ms);
+  bool WaitFor(short events, WaitLimit limit);
+  bool PollOnce(short events, WaitLimit limit);
 
   int handle_ = -1;
   bool has_handle_ = false;

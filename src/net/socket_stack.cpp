@@ -113,8 +113,8 @@ std::string SystemStack::ResolveHostAddress(const std::string& host) {
   addrinfo* found = nullptr;
   int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
   if (rc != 0) {
-    int number = rc == EAI_SYSTEM ? LastError() : TranslateLookupError(rc);
-    ThrowSocketError(number);
+    if (rc == EAI_SYSTEM) ThrowForErrno(errno);
+    ThrowSocketError(TranslateLookupError(rc));
   }
   std::array<uint8_t, 4> bytes{};
   const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
@@ -163,13 +163,17 @@ int SystemStack::NewSocket(int type, int protocol) {
 
 bool SystemStack::CheckSocketResult(int result, std::initializer_list<int> tolerated) {
   if (result != -1) return false;
-  int number = LastError();
-  if (std::find(tolerated.begin(), tolerated.end(), number) != tolerated.end()) return true;
-  ThrowSocketError(number);
+  const int error = errno;
+  if (std::find(tolerated.begin(), tolerated.end(), error) != tolerated.end()) return true;
+  ThrowForErrno(error);
 }
 
 void SystemStack::ThrowSocketError(int error_number) {
   throw SocketError(error_number, SocketErrorText(error_number));
+}
+
+void SystemStack::ThrowForErrno(int system_error) {
+  ThrowSocketError(TranslateErrno(system_error));
 }
 
 std::string SystemStack::SocketErrorText(int error_number) {
@@ -186,8 +190,6 @@ std::string SystemStack::LocalHostName() {
   name[250] = '\0';
   return name;
 }
-
-int SystemStack::LastError() { return TranslateErrno(errno); }
 
 int SystemStack::TranslateErrno(int err) {
   for (const auto& entry : kErrnoMap) {

@@ -33,16 +33,20 @@ class SystemStack {
   // An IPv4 socket with close-on-exec set; raises InvalidSocket on failure.
   static int NewSocket(int type, int protocol);
 
-  // Returns false when `result` is not -1; true when the current error is tolerated; raises the
-  // socket error otherwise. Must be called right after the failed call, before errno changes.
+  // Returns false when `result` is not -1; true when errno is one of `tolerated` (errno values);
+  // raises the socket error otherwise. Must be called right after the failed call, before errno
+  // changes.
   bool CheckSocketResult(int result, std::initializer_list<int> tolerated = {});
+  // `error_number` is a number of the error table.
   [[noreturn]] static void ThrowSocketError(int error_number);
+  // The transport keeps errno as the system gave it; it becomes a number of the error table here,
+  // where the user is about to see it.
+  [[noreturn]] static void ThrowForErrno(int system_error);
   static std::string SocketErrorText(int error_number);
 
   std::string LocalHostName();
 
-  // The socket error number for the current errno.
-  static int LastError();
+  // The error table's number for an errno value.
   static int TranslateErrno(int err);
   static int TranslateLookupError(int gai_error);
 
@@ -53,13 +57,8 @@ class SystemStack {
 // The live stack, or nullptr when no network component exists.
 SystemStack* SocketStack();
 
-// Socket error numbers the transport raises or checks by name.
-inline constexpr int kErrorWouldBlock = 10035;
-inline constexpr int kErrorConnectionReset = 10054;
-inline constexpr int kErrorShutdown = 10058;
+// Numbers of the error table that the transport raises by name.
 inline constexpr int kErrorTimedOut = 10060;
-inline constexpr int kErrorConnectionRefused = 10061;
-inline constexpr int kErrorAddressInUse = 10048;
 inline constexpr int kErrorHostNotFound = 11001;
 inline constexpr int kErrorTryAgain = 11002;
 inline constexpr int kErrorNoRecovery = 11003;

@@ -43,8 +43,8 @@ class TcpClient : public TcpConnection {
   void set_on_connected(std::function<void(TcpClient&)> handler) {
     on_connected_ = std::move(handler);
   }
-  int connect_timeout() const { return connect_timeout_; }
-  void set_connect_timeout(int milliseconds) { connect_timeout_ = milliseconds; }
+  WaitLimit connect_timeout() const { return connect_timeout_; }
+  void set_connect_timeout(WaitLimit limit) { connect_timeout_ = limit; }
 
   virtual void Connect();
   // Connects, reads until the peer closes, and disconnects in every case.
@@ -64,7 +64,7 @@ class TcpClient : public TcpConnection {
   bool use_nagle_ = true;
   SocksInfo socks_info_;
   std::function<void(TcpClient&)> on_connected_;
-  int connect_timeout_ = kDefaultConnectTimeout;
+  WaitLimit connect_timeout_ = kDefaultConnectTimeout;
 };
 
 }  // namespace tovrel::net

@@ -54,13 +54,13 @@ print('defects', sum(len(p.defects) for p in msg.walk()), sep='\t')
   return result.out;
 }
 
-TEST(MessageWriter, PlainBodyIsDotStuffedAndKeptStuffed) {
+TEST(MessageWriter, PlainBodyIsDotStuffedOnTheWireOnly) {
   message::Message message;
   message.from().set_address("a@b.c");
   message.body() = {".", "..", "text", ".x"};
   const std::string text = Written([&](MessageClient& c) { c.WriteMessage(message); });
   EXPECT_EQ(Body(text), "..\r\n...\r\ntext\r\n..x\r\n");
-  EXPECT_EQ(message.body(), (message::StringList{"..", "...", "text", "..x"}));
+  EXPECT_EQ(message.body(), (message::StringList{".", "..", "text", ".x"}));
   EXPECT_EQ(text.find("MIME-Version"), std::string::npos);
 }
 
@@ -147,6 +147,19 @@ TEST(MessageWriter, TwoTextPartsWithoutAttachments) {
   EXPECT_NE(parsed.find("defects\t0"), std::string::npos) << parsed;
 }
 
+TEST(MessageWriter, DotStartingAnEncodersContinuationLineIsDoubled) {
+  message::Message message;
+  message.from().set_address("a@b.c");
+  // A line longer than the encoder's block gets soft line breaks, the first after 75 characters:
+  // the second line on the wire starts with the dot.
+  message::StringList broken = {std::string(75, 'a') + ".tail" + std::string(5000, 'z')};
+  message::StringList other = {"x"};
+  message.parts().AddTextPart(&broken);
+  message.parts().AddTextPart(&other);
+  const std::string text = Written([&](MessageClient& c) { c.WriteMessage(message); });
+  EXPECT_NE(text.find("\r\n" + std::string(75, 'a') + "=\r\n..tailzzz"), std::string::npos) << text;
+}
+
 TEST(MessageWriter, OneTextPartFailsAfterTheHeaderLines) {
   message::Message message;
   message.from().set_address("a@b.c");
@@ -202,9 +215,9 @@ TEST(MessageWriter, AttachmentPartHeaderVariants) {
                 "Content-Disposition: inline;\r\n        filename=\"a.txt\"\r\n\r\nYWJj\r\n\r\n"),
       std::string::npos)
       << text;
+  // The defaults go on the wire only.
   EXPECT_EQ(message.parts()[0].content_type(), "");
-  EXPECT_EQ(static_cast<message::Attachment&>(message.parts()[0]).content_disposition(),
-            "attachment");
+  EXPECT_EQ(static_cast<message::Attachment&>(message.parts()[0]).content_disposition(), "");
 }
 
 TEST(MessageWriter, AttachmentHeaderName) {

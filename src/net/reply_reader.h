@@ -1,0 +1,38 @@
+#pragma once
+
+// The reply of a line-oriented protocol server and the rules that read it: one line, or several
+// when the first has "-" after its three-digit code, up to the line that repeats the code with a
+// blank; the code comes from the last line ("+OK" counts as 1, "-ERR" as 0). Holds the lines and
+// the code of the most recent reply.
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tovrel::net {
+
+class ReplyReader {
+ public:
+  // Supplies the next line of the reply that is not blank, trimmed.
+  using NextLine = std::function<std::string()>;
+
+  const std::vector<std::string>& lines() const { return lines_; }
+  // Empty when no line was read.
+  std::string LastLine() const;
+  int16_t code() const { return code_; }
+
+  // Reads one reply and returns its code. The lines are kept as they come, so a failure of
+  // `next_line` leaves those read so far.
+  int16_t Read(const NextLine& next_line);
+
+  // An empty set accepts every code.
+  static bool Accepts(std::span<const int16_t> allowed, int16_t code);
+
+ private:
+  std::vector<std::string> lines_;
+  int16_t code_ = 0;
+};
+
+}  // namespace tovrel::net

@@ -245,8 +245,8 @@ void MessageClient::WriteTextPart(message::TextPart& part, message::HeaderTransf
     piece.assign(line);
     piece.append("\r\n");
     coded_.clear();
-    coder->FeedTo(piece, coded_);
-    coder->FinishInputTo(coded_);
+    coder->Feed(piece, coded_);
+    coder->FinishInput(coded_);
     if (transfer == message::txIso2022Jp) {
       WriteText(message::ShiftJisToJis(coded_));
     } else {
@@ -288,8 +288,8 @@ void MessageClient::WriteAttachmentPart(message::Attachment& part) {
     if (got == 0) break;
     for (size_t at = 0; at < got; at += kPieceSize) {
       const size_t length = std::min(kPieceSize, got - at);
-      coder->FeedTo(std::string_view(file_area_.data() + at, length), coded_);
-      coder->FinishInputTo(coded_);
+      coder->Feed(std::string_view(file_area_.data() + at, length), coded_);
+      coder->FinishInput(coded_);
     }
     if (coded_.size() >= kSpoolBlock) {
       spool.Write(coded_);

@@ -53,10 +53,10 @@ void CodeWithEntries(message::Coder& coder, std::string_view piece, std::string&
   out += finished;
 }
 
-// One piece through the appending interface: coded text goes straight into the caller's buffer.
+// One piece through the streaming interface: coded text goes straight into the caller's buffer.
 void CodeAppending(message::Coder& coder, std::string_view piece, std::string& out) {
-  coder.FeedTo(piece, out);
-  coder.FinishInputTo(out);
+  coder.Feed(piece, out);
+  coder.FinishInput(out);
 }
 
 using PieceCoder = void (*)(message::Coder&, std::string_view, std::string&);
@@ -99,8 +99,8 @@ void BM_Base64OnePiece(benchmark::State& state) {
   for (auto _ : state) {
     auto coder = message::FindCoder("", "base64", message::CoderDirection::kEncoder)->CreateCoder();
     out.clear();
-    coder->FeedTo(input, out);
-    coder->FinishInputTo(out);
+    coder->Feed(input, out);
+    coder->FinishInput(out);
     benchmark::DoNotOptimize(out.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *

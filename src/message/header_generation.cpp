@@ -1,6 +1,6 @@
 #include "message/header_generation.h"
 
-#include "message/coders/coder_3to4.h"
+#include "message/coders/base64.h"
 #include "message/internet_date.h"
 #include "message/string_helpers.h"
 

@@ -175,8 +175,8 @@ void MessageClient::WriteTextPart(const message::TextPart& part, message::Header
     piece.assign(line);
     piece.append("\r\n");
     coded_.clear();
-    coder->FeedTo(piece, coded_);
-    coder->FinishInputTo(coded_);
+    coder->Feed(piece, coded_);
+    coder->FinishInput(coded_);
     if (transfer == message::txIso2022Jp) {
       WriteStuffedText(message::ShiftJisToJis(coded_));
     } else {
@@ -221,8 +221,8 @@ void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
     if (got == 0) break;
     for (size_t at = 0; at < got; at += kPieceSize) {
       const size_t length = std::min(kPieceSize, got - at);
-      coder->FeedTo(std::string_view(file_area_.data() + at, length), coded_);
-      coder->FinishInputTo(coded_);
+      coder->Feed(std::string_view(file_area_.data() + at, length), coded_);
+      coder->FinishInput(coded_);
     }
     if (coded_.size() >= kSpoolBlock) {
       spool.Write(spool_stuffer.Stuff(coded_));

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "message/coders/coder_3to4.h"
+#include "message/coders/base64.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
 #include "net/net_errors.h"

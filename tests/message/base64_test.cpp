@@ -1,12 +1,13 @@
 // Base64 encoding against Python's base64 module for every length up to 10,000 bytes, whole
 // inputs fed at once and in awkward pieces, the attachment line layout, and the decoder.
 
+#include "message/coders/base64.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
-#include "message/coders/coder_3to4.h"
 #include "message/message_error.h"
 #include "support/test_support.h"
 
@@ -45,8 +46,8 @@ TEST_F(Base64ReferenceTest, EveryLengthFedAtOnce) {
   Base64Encoder encoder;
   for (std::size_t n = 0; n <= kMaxLength; ++n) {
     std::string out;
-    encoder.FeedTo(std::string_view(data_).substr(0, n), out);
-    encoder.FinishInputTo(out);
+    encoder.Feed(std::string_view(data_).substr(0, n), out);
+    encoder.FinishInput(out);
     ASSERT_EQ(out, expected_[n]) << "length " << n;
   }
 }
@@ -84,9 +85,9 @@ TEST_F(Base64ReferenceTest, PiecesOfAnySizeAndOddBlockSizes) {
       encoder.SetBlockSize(block);
       std::string out;
       for (std::size_t at = 0; at < data_.size(); at += piece) {
-        encoder.FeedTo(std::string_view(data_).substr(at, piece), out);
+        encoder.Feed(std::string_view(data_).substr(at, piece), out);
       }
-      encoder.FinishInputTo(out);
+      encoder.FinishInput(out);
       ASSERT_EQ(out, whole) << "block " << block << " piece " << piece;
     }
   }
@@ -127,9 +128,9 @@ TEST(Base64Test, DecoderRoundTripsAcrossLinesAndBlocks) {
     Base64Decoder decoder;
     std::string out;
     for (std::size_t at = 0; at < text.size(); at += piece) {
-      decoder.FeedTo(std::string_view(text).substr(at, piece), out);
+      decoder.Feed(std::string_view(text).substr(at, piece), out);
     }
-    decoder.FinishInputTo(out);
+    decoder.FinishInput(out);
     ASSERT_EQ(out, data) << "piece " << piece;
   }
 }

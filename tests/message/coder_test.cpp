@@ -5,26 +5,39 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "message/coders/coder_3to4.h"
+#include "message/coders/base64.h"
 #include "message/coders/coder_registry.h"
 #include "message/message_error.h"
 
 namespace tovrel::message {
 namespace {
 
-// Queues whatever a test asks for, to drive TakeOutput.
+// A pass-through coder that counts its blocks and, when given a script, finishes by emitting the
+// script's entries (number 0: data) instead of what it holds.
 class ScriptedCoder : public Coder {
  public:
-  void Data(std::string_view text) { EmitData(text); }
-  void Notice(int number, std::string_view text) { EmitNotice(number, text); }
   int blocks = 0;
+  std::vector<std::pair<int, std::string>> script;
 
  protected:
-  void CodeBlock() override {
+  void CodeBlock(Sink& out) override {
     ++blocks;
-    Coder::CodeBlock();
+    Coder::CodeBlock(out);
+  }
+  void CodeRemainder(Sink& out) override {
+    if (script.empty()) return Coder::CodeRemainder(out);
+    for (const auto& [number, text] : script) {
+      if (number == 0) {
+        EmitData(out, text);
+      } else {
+        EmitNotice(out, number, text);
+      }
+    }
+    script.clear();
+    set_block_fill(0);
   }
 };
 
@@ -47,11 +60,8 @@ TEST(CoderTest, PassThroughBlocksAndFinish) {
 
 TEST(CoderTest, TakeOutputMergesDataUpToANotice) {
   ScriptedCoder coder;
-  coder.Data("a");
-  coder.Data("b");
-  coder.Notice(5, "x");
-  coder.Data("c");
-  EXPECT_EQ(coder.TakeOutput(), "0;ab");
+  coder.script = {{0, "a"}, {0, "b"}, {5, "x"}, {0, "c"}};
+  EXPECT_EQ(coder.FinishInput(), "0;ab");
   EXPECT_EQ(coder.TakeOutput(), "5;x");
   EXPECT_EQ(coder.TakeOutput(), "0;c");
   EXPECT_EQ(coder.TakeOutput(), "");
@@ -60,9 +70,8 @@ TEST(CoderTest, TakeOutputMergesDataUpToANotice) {
 TEST(CoderTest, DiscardBothFlagsEmptiesTheQueue) {
   ScriptedCoder coder;
   coder.set_discard_data(true);
-  coder.Data("a");
-  coder.Notice(1, "n");
-  EXPECT_EQ(coder.TakeOutput(), "0;a");  // one flag alone discards nothing
+  coder.script = {{0, "a"}, {1, "n"}};
+  EXPECT_EQ(coder.FinishInput(), "0;a");  // one flag alone discards nothing
   coder.set_discard_notices(true);
   EXPECT_EQ(coder.TakeOutput(), "");
   coder.set_discard_data(false);
@@ -72,8 +81,8 @@ TEST(CoderTest, DiscardBothFlagsEmptiesTheQueue) {
 TEST(CoderTest, LineBreaksEventsAndRestart) {
   ScriptedCoder coder;
   coder.set_append_line_break(true);
-  coder.Data("x");
-  EXPECT_EQ(coder.TakeOutput(), "0;x\r\n");
+  EXPECT_EQ(coder.Feed("x"), "");
+  EXPECT_EQ(coder.FinishInput(), "0;x\r\n");
   EXPECT_EQ(coder.bytes_emitted(), 3u);
 
   std::vector<std::string> seen;
@@ -82,30 +91,42 @@ TEST(CoderTest, LineBreaksEventsAndRestart) {
   coder.set_on_notice([&](Coder&, int n, std::string_view t) {
     seen.push_back(std::to_string(n) + ":" + std::string(t));
   });
-  coder.Data("y");
-  coder.Notice(7, "z");
+  coder.script = {{0, "y"}, {7, "z"}};
+  EXPECT_EQ(coder.FinishInput(), "");
   EXPECT_EQ(seen, (std::vector<std::string>{"y\r\n", "7:z"}));
-  EXPECT_EQ(coder.TakeOutput(), "");
 
   coder.set_use_events(false);
-  coder.Data("q");
-  coder.Feed("held");
-  coder.Restart();
-  EXPECT_EQ(coder.block_fill(), 0u);
+  coder.script = {{1, "n"}, {0, "q"}};
+  EXPECT_EQ(coder.FinishInput(), "1;n");
+  coder.Restart();  // drops the queued "0;q"
   EXPECT_FALSE(coder.finishing());
   EXPECT_EQ(coder.TakeOutput(), "");
+  coder.Feed("held");
+  coder.Restart();  // and the held bytes
+  EXPECT_EQ(coder.block_fill(), 0u);
+  EXPECT_EQ(coder.FinishInput(), "0;\r\n");
   EXPECT_TRUE(coder.append_line_break());  // flags survive a restart
 }
 
-TEST(CoderTest, AutoFinishAndSinkKeepNoticesQueued) {
+TEST(CoderTest, StreamingAppendsDataAndKeepsNoticesQueued) {
   ScriptedCoder coder;
   coder.set_auto_finish(true);
   EXPECT_EQ(coder.Feed("abc"), "0;abc");
-  coder.Notice(3, "n");
+  coder.script = {{0, "d"}, {4, "m"}, {0, "e"}};
   std::string out = "pre:";
-  coder.FeedTo("xyz", out);
-  EXPECT_EQ(out, "pre:xyz");
-  EXPECT_EQ(coder.TakeOutput(), "3;n");
+  coder.Feed("", out);
+  EXPECT_EQ(out, "pre:de");
+  EXPECT_EQ(coder.TakeOutput(), "4;m");
+  EXPECT_EQ(coder.TakeOutput(), "");
+
+  // Data left queued by the queued interface comes out before anything coded later.
+  coder.set_auto_finish(false);
+  coder.script = {{5, "n"}, {0, "q"}};
+  EXPECT_EQ(coder.FinishInput(), "5;n");
+  coder.Feed("xyz", out);
+  EXPECT_EQ(out, "pre:deq");
+  coder.FinishInput(out);
+  EXPECT_EQ(out, "pre:deqxyz");
 }
 
 TEST(CoderTest, IndexInTable) {

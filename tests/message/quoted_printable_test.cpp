@@ -18,9 +18,9 @@ std::string EncodeWhole(std::string_view data, std::size_t piece = 0) {
   std::string out;
   if (piece == 0) piece = data.size() + 1;
   for (std::size_t at = 0; at < data.size(); at += piece) {
-    encoder.FeedTo(data.substr(at, piece), out);
+    encoder.Feed(data.substr(at, piece), out);
   }
-  encoder.FinishInputTo(out);
+  encoder.FinishInput(out);
   return out;
 }
 
@@ -131,9 +131,9 @@ TEST(QuotedPrintableTest, CarriageReturnsAcrossBlocksAndAtTheEnd) {
   // A CR that ends a full block pairs with the LF that starts the next input.
   QuotedPrintableEncoder encoder;
   std::string out;
-  encoder.FeedTo(std::string(4095, 'x') + "\r", out);
-  encoder.FeedTo("\nnext", out);
-  encoder.FinishInputTo(out);
+  encoder.Feed(std::string(4095, 'x') + "\r", out);
+  encoder.Feed("\nnext", out);
+  encoder.FinishInput(out);
   EXPECT_EQ(out.find("=0D"), std::string::npos);
   EXPECT_NE(out.find("x\r\nnext"), std::string::npos);
   EXPECT_EQ(encoder.block_size(), 4096u);  // restored after the finish
@@ -145,9 +145,9 @@ TEST(QuotedPrintableTest, DecoderHandlesEscapesSoftBreaksAndJunk) {
   decoder.Feed("caf=E9 =3D=\r\nx =ZZ =");
   EXPECT_EQ(decoder.FinishInput(), "0;caf\xe9 =x =ZZ ");
   std::string out;
-  decoder.FeedTo("=4", out);  // an escape across two pieces
-  decoder.FeedTo("1", out);
-  decoder.FinishInputTo(out);
+  decoder.Feed("=4", out);  // an escape across two pieces
+  decoder.Feed("1", out);
+  decoder.FinishInput(out);
   EXPECT_EQ(out, "A");
 }
 

@@ -8,8 +8,9 @@
 #include <random>
 #include <string>
 
-#include "message/coders/coder_3to4.h"
+#include "message/coders/base64.h"
 #include "message/coders/quoted_printable.h"
+#include "message/coders/uu_xx.h"
 #include "message/email_address.h"
 #include "message/header_list.h"
 #include "message/locale_info.h"
@@ -104,21 +105,21 @@ TEST(RobustnessTest, DecodersEitherDecodeOrRaiseTheirError) {
     const std::string text = HostileText(rng);
     QuotedPrintableDecoder qp;
     std::string out;
-    qp.FeedTo(text, out);
-    qp.FinishInputTo(out);
+    qp.Feed(text, out);
+    qp.FinishInput(out);
     EXPECT_LE(out.size(), text.size());
     Base64Decoder b64;
     UUDecoder uu;
     out.clear();
     try {
-      b64.FeedTo(text, out);
-      b64.FinishInputTo(out);
+      b64.Feed(text, out);
+      b64.FinishInput(out);
       EXPECT_LE(out.size(), text.size());
     } catch (const TableNotFound&) {
     }
     try {
-      uu.FeedTo("begin 644 f\n" + text, out);
-      uu.FinishInputTo(out);
+      uu.Feed("begin 644 f\n" + text, out);
+      uu.FinishInput(out);
     } catch (const TableNotFound&) {
     }
   }

@@ -1,11 +1,12 @@
 // UU and XX encoding checked with sharutils' uudecode (XX by mapping its alphabet onto UU's
 // first), plus the line layout and the receive-side decoders.
 
+#include "message/coders/uu_xx.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "message/coders/coder_3to4.h"
 #include "support/test_support.h"
 
 namespace tovrel::message {
@@ -14,9 +15,9 @@ namespace {
 std::string EncodeFile(UUEncoder& encoder, std::string_view data, std::size_t piece) {
   std::string out;
   for (std::size_t at = 0; at < data.size(); at += piece) {
-    encoder.FeedTo(data.substr(at, piece), out);
+    encoder.Feed(data.substr(at, piece), out);
   }
-  encoder.FinishInputTo(out);
+  encoder.FinishInput(out);
   return out;
 }
 
@@ -117,9 +118,9 @@ TEST(UUDecoderTest, DecodesWhatUuencodeWrites) {
   UUDecoder decoder;
   std::string out;
   for (std::size_t at = 0; at < r.out.size(); at += 333) {
-    decoder.FeedTo(std::string_view(r.out).substr(at, 333), out);
+    decoder.Feed(std::string_view(r.out).substr(at, 333), out);
   }
-  decoder.FinishInputTo(out);
+  decoder.FinishInput(out);
   EXPECT_EQ(out, data);
   EXPECT_TRUE(decoder.completed());
   EXPECT_FALSE(decoder.error());

@@ -7,16 +7,70 @@
 
 namespace tovrel::message {
 
-// Points EmitData at a caller's buffer for the length of one call, also when coding throws.
-class Coder::SinkScope {
+// The queued interface's destination: the entry queue, or the events when use_events is set.
+class Coder::QueueSink final : public Coder::Sink {
  public:
-  SinkScope(Coder& coder, std::string& out) : coder_(coder) { coder_.sink_ = &out; }
-  ~SinkScope() { coder_.sink_ = nullptr; }
-  SinkScope(const SinkScope&) = delete;
-  SinkScope& operator=(const SinkScope&) = delete;
+  explicit QueueSink(Coder& coder) : coder_(coder) {}
+
+  void Data(std::string_view text, std::string_view line_end) override {
+    if (coder_.use_events_) {
+      if (!coder_.on_coded_text_) return;
+      if (line_end.empty()) {
+        coder_.on_coded_text_(coder_, text);
+      } else {
+        std::string line;
+        line.reserve(text.size() + line_end.size());
+        line.append(text).append(line_end);
+        coder_.on_coded_text_(coder_, line);
+      }
+      return;
+    }
+    // Data entries that follow each other are merged anyway when taken; merging them here saves
+    // an allocation per entry.
+    std::deque<Entry>& entries = coder_.entries_;
+    if (entries.empty() || !entries.back().data) {
+      entries.push_back(Entry{true, "0;"});
+      entries.back().text.reserve(2 + text.size() + line_end.size());
+    }
+    entries.back().text.append(text).append(line_end);
+  }
+
+  void Notice(int number, std::string_view text) override {
+    if (coder_.use_events_) {
+      if (coder_.on_notice_) coder_.on_notice_(coder_, number, text);
+      return;
+    }
+    std::string entry = std::to_string(number);
+    entry.push_back(';');
+    entry.append(text);
+    coder_.entries_.push_back(Entry{false, std::move(entry)});
+  }
 
  private:
   Coder& coder_;
+};
+
+// The streaming interface's destination: data goes to the caller's buffer, notices are queued.
+class Coder::StringSink final : public Coder::Sink {
+ public:
+  StringSink(Coder& coder, std::string& out) : queue_(coder), out_(out) {
+    // Data queued earlier came first; it leaves the queue before anything new is added.
+    std::deque<Entry>& entries = coder.entries_;
+    while (!entries.empty() && entries.front().data) {
+      out_.append(std::string_view(entries.front().text).substr(2));
+      entries.pop_front();
+    }
+  }
+
+  void Data(std::string_view text, std::string_view line_end) override {
+    out_.append(text);
+    out_.append(line_end);
+  }
+  void Notice(int number, std::string_view text) override { queue_.Notice(number, text); }
+
+ private:
+  QueueSink queue_;
+  std::string& out_;
 };
 
 Coder::Coder(BaseComponent* owner) : BaseComponent(owner), block_(kDefaultBlockSize, '\0') {}
@@ -25,55 +79,48 @@ void Coder::ReserveBlock(std::uint32_t size) {
   if (block_.size() < size) block_.resize(size);
 }
 
-void Coder::FeedBytes(std::string_view text) {
+void Coder::Code(std::string_view text, Sink& out) {
   bytes_fed_ += text.size();
   while (!text.empty()) {
     const std::size_t free = block_size_ - block_fill_;
     if (text.size() < free) {
       std::memcpy(block_.data() + block_fill_, text.data(), text.size());
       block_fill_ += static_cast<std::uint32_t>(text.size());
-      return;
+      break;
     }
     std::memcpy(block_.data() + block_fill_, text.data(), free);
     text.remove_prefix(free);
     block_fill_ = block_size_;
-    CodeBlock();
+    CodeBlock(out);
   }
+  if (auto_finish_) Finish(out);
+}
+
+void Coder::Finish(Sink& out) {
+  finishing_ = true;
+  CodeRemainder(out);
+}
+
+void Coder::Feed(std::string_view text, std::string& out) {
+  StringSink sink(*this, out);
+  Code(text, sink);
+}
+
+void Coder::FinishInput(std::string& out) {
+  StringSink sink(*this, out);
+  Finish(sink);
 }
 
 std::string Coder::Feed(std::string_view text) {
-  FeedBytes(text);
-  return auto_finish_ ? FinishInput() : TakeOutput();
-}
-
-std::string Coder::FinishInput() {
-  finishing_ = true;
-  CodeRemainder();
+  QueueSink queue(*this);
+  Code(text, queue);
   return TakeOutput();
 }
 
-void Coder::MoveQueuedDataTo(std::string& out) {
-  while (!entries_.empty() && entries_.front().data) {
-    out.append(std::string_view(entries_.front().text).substr(2));
-    entries_.pop_front();
-  }
-}
-
-void Coder::FeedTo(std::string_view text, std::string& out) {
-  MoveQueuedDataTo(out);
-  SinkScope scope(*this, out);
-  FeedBytes(text);
-  if (auto_finish_) {
-    finishing_ = true;
-    CodeRemainder();
-  }
-}
-
-void Coder::FinishInputTo(std::string& out) {
-  MoveQueuedDataTo(out);
-  SinkScope scope(*this, out);
-  finishing_ = true;
-  CodeRemainder();
+std::string Coder::FinishInput() {
+  QueueSink queue(*this);
+  Finish(queue);
+  return TakeOutput();
 }
 
 std::string Coder::TakeOutput() {
@@ -100,54 +147,20 @@ void Coder::SetBlockSize(std::uint32_t size) {
   block_fill_ = 0;
 }
 
-void Coder::CodeBlock() {
-  EmitData(std::string_view(block_.data(), block_size_));
+void Coder::CodeBlock(Sink& out) {
+  EmitData(out, std::string_view(block_.data(), block_size_));
   block_fill_ = 0;
 }
 
-void Coder::CodeRemainder() {
-  EmitData(std::string_view(block_.data(), block_fill_));
+void Coder::CodeRemainder(Sink& out) {
+  EmitData(out, std::string_view(block_.data(), block_fill_));
   block_fill_ = 0;
 }
 
-void Coder::EmitData(std::string_view text) {
-  const std::size_t length = text.size() + (append_line_break_ ? 2 : 0);
-  bytes_emitted_ += length;
-  if (use_events_) {
-    if (!on_coded_text_) return;
-    if (append_line_break_) {
-      std::string line;
-      line.reserve(length);
-      line.append(text).append("\r\n");
-      on_coded_text_(*this, line);
-    } else {
-      on_coded_text_(*this, text);
-    }
-    return;
-  }
-  std::string* target = sink_;
-  if (target == nullptr) {
-    // Data entries that follow each other are merged anyway when taken; merging them here saves
-    // an allocation per entry.
-    if (entries_.empty() || !entries_.back().data) {
-      entries_.push_back(Entry{true, "0;"});
-      entries_.back().text.reserve(length + 2);
-    }
-    target = &entries_.back().text;
-  }
-  target->append(text);
-  if (append_line_break_) target->append("\r\n");
-}
-
-void Coder::EmitNotice(int number, std::string_view text) {
-  if (use_events_) {
-    if (on_notice_) on_notice_(*this, number, text);
-    return;
-  }
-  std::string entry = std::to_string(number);
-  entry.push_back(';');
-  entry.append(text);
-  entries_.push_back(Entry{false, std::move(entry)});
+void Coder::EmitData(Sink& out, std::string_view text) {
+  const std::string_view line_end = append_line_break_ ? "\r\n" : "";
+  bytes_emitted_ += text.size() + line_end.size();
+  out.Data(text, line_end);
 }
 
 AsciiCoder::AsciiCoder(BaseComponent* owner, std::uint32_t table_length)

@@ -3,12 +3,14 @@
 // The coder framework: every content transformation of message text (base64, quoted-printable,
 // UU, XX and plain pass-through) is a Coder. A coder takes input in pieces of any size, collects
 // it in a fixed-size block, codes each full block at once and the rest when the input is declared
-// complete, and queues its output as entries "0;<data>" or "<notice number>;<text>".
+// complete.
 //
-// Two ways to drive one:
-//   - Feed(piece) / FinishInput() return the next output entry ("0;" + coded text);
-//   - FeedTo(piece, out) / FinishInputTo(out) append the coded text (no "0;") straight to a
-//     caller's buffer, for hot paths that would otherwise copy every line twice.
+// A concrete coder implements only the two coding steps, CodeBlock and CodeRemainder, which
+// write to a Sink. Callers drive it in one of two ways, both built here on those steps:
+//   - streaming: Feed(piece, out) / FinishInput(out) append the coded text to the caller's
+//     buffer, with nothing around it (the hot paths use this);
+//   - queued: Feed(piece) / FinishInput() / TakeOutput() hand out entries "0;<data>" or
+//     "<notice number>;<text>", or pass them to the events when use_events is set.
 
 #include <cstdint>
 #include <deque>
@@ -30,23 +32,25 @@ class Coder : public BaseComponent {
 
   explicit Coder(BaseComponent* owner = nullptr);
 
-  // Takes input; returns TakeOutput() (or, with auto_finish, FinishInput()).
+  // Takes input and appends the coded data to `out` (with auto_finish, the finished input).
+  // Data still queued is moved to `out` first so that the order holds; notices are queued.
+  void Feed(std::string_view text, std::string& out);
+  // Declares the input complete and appends the coded rest to `out`.
+  void FinishInput(std::string& out);
+
+  // Like Feed(text, out), but the output is queued; returns TakeOutput() (with auto_finish, what
+  // FinishInput() returns).
   std::string Feed(std::string_view text);
   // Declares the input complete, codes the rest and returns the next output entry.
-  virtual std::string FinishInput();
+  std::string FinishInput();
   // The next output entry; consecutive data entries are merged into one "0;..." entry, a notice
   // is returned alone.
-  virtual std::string TakeOutput();
+  std::string TakeOutput();
   // Back to an empty block and an empty queue; flags, counters and names stay.
   virtual void Restart();
   virtual void AssignKey(std::string_view key) { key_ = std::string(key); }
   // Held bytes are discarded; the block storage only grows.
   virtual void SetBlockSize(std::uint32_t size);
-
-  // Like Feed/FinishInput, but coded data is appended to `out` without the "0;" marker. Data
-  // already queued is moved to `out` first; notices stay queued for TakeOutput.
-  void FeedTo(std::string_view text, std::string& out);
-  void FinishInputTo(std::string& out);
 
   bool append_line_break() const { return append_line_break_; }
   void set_append_line_break(bool on) { append_line_break_ = on; }
@@ -73,13 +77,24 @@ class Coder : public BaseComponent {
   void set_on_notice(IntStringEvent handler) { on_notice_ = std::move(handler); }
 
  protected:
-  // Codes a full block (block_fill() == block_size()). The pass-through coder emits it unchanged.
-  virtual void CodeBlock();
-  // Codes what is held at the end of input. The pass-through coder emits it, even when empty.
-  virtual void CodeRemainder();
+  // Where the coding steps put their output, in the order they make it.
+  class Sink {
+   public:
+    // One data entry: `text` followed by `line_end` (CR LF with append_line_break, else empty).
+    virtual void Data(std::string_view text, std::string_view line_end) = 0;
+    virtual void Notice(int number, std::string_view text) = 0;
 
-  void EmitData(std::string_view text);
-  void EmitNotice(int number, std::string_view text);
+   protected:
+    ~Sink() = default;
+  };
+
+  // Codes a full block (block_fill() == block_size()). The pass-through coder emits it unchanged.
+  virtual void CodeBlock(Sink& out);
+  // Codes what is held at the end of input. The pass-through coder emits it, even when empty.
+  virtual void CodeRemainder(Sink& out);
+
+  void EmitData(Sink& out, std::string_view text);
+  void EmitNotice(Sink& out, int number, std::string_view text) { out.Notice(number, text); }
 
   char* block_data() { return block_.data(); }
   std::string_view held() const { return std::string_view(block_.data(), block_fill_); }
@@ -92,9 +107,12 @@ class Coder : public BaseComponent {
   void AddBytesCoded(std::uint64_t count) { bytes_coded_ += count; }
 
  private:
-  class SinkScope;
-  void FeedBytes(std::string_view text);
-  void MoveQueuedDataTo(std::string& out);
+  class QueueSink;
+  class StringSink;
+
+  // The two driving steps both interfaces share.
+  void Code(std::string_view text, Sink& out);
+  void Finish(Sink& out);
 
   // Each entry carries its "N;" prefix already, so a data entry is handed out without a copy.
   struct Entry {
@@ -119,7 +137,6 @@ class Coder : public BaseComponent {
   std::string file_name_;
   std::string key_;
   std::deque<Entry> entries_;
-  std::string* sink_ = nullptr;
   CodedTextEvent on_coded_text_;
   IntStringEvent on_notice_;
 };

@@ -1,7 +1,8 @@
 #include "message/coders/coder_registry.h"
 
-#include "message/coders/coder_3to4.h"
+#include "message/coders/base64.h"
 #include "message/coders/quoted_printable.h"
+#include "message/coders/uu_xx.h"
 #include "message/string_helpers.h"
 
 namespace tovrel::message {

@@ -51,7 +51,7 @@ QuotedPrintableEncoder::QuotedPrintableEncoder(BaseComponent* owner) : Coder(own
 
 void QuotedPrintableEncoder::Restart() { pending_line_.clear(); }
 
-void QuotedPrintableEncoder::EncodeHeld(std::uint32_t count) {
+void QuotedPrintableEncoder::EncodeHeld(Sink& out, std::uint32_t count) {
   const auto* p = reinterpret_cast<const unsigned char*>(block_data());
   coded_.clear();
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -61,7 +61,7 @@ void QuotedPrintableEncoder::EncodeHeld(std::uint32_t count) {
         // Keep a CR that ends the block: the next input may bring its LF.
         block_data()[0] = '\r';
         set_block_fill(1);
-        EmitEncoded(coded_);
+        EmitEncoded(out, coded_);
         return;
       }
       if (b == '\r' && p[i + 1] == '\n') {
@@ -77,12 +77,12 @@ void QuotedPrintableEncoder::EncodeHeld(std::uint32_t count) {
     }
   }
   set_block_fill(0);
-  EmitEncoded(coded_);
+  EmitEncoded(out, coded_);
 }
 
-void QuotedPrintableEncoder::CodeBlock() { EncodeHeld(block_size()); }
+void QuotedPrintableEncoder::CodeBlock(Sink& out) { EncodeHeld(out, block_size()); }
 
-void QuotedPrintableEncoder::EmitSoftBrokenLines(bool all) {
+void QuotedPrintableEncoder::EmitSoftBrokenLines(Sink& out, bool all) {
   std::size_t start = 0;
   std::string& line = line_;
   while (pending_line_.size() - start > kMaxPending) {
@@ -97,17 +97,17 @@ void QuotedPrintableEncoder::EmitSoftBrokenLines(bool all) {
     }
     line.assign(at, cut);
     line.append("=\r\n");
-    EmitData(line);
+    EmitData(out, line);
     start += cut;
   }
   if (all && start < pending_line_.size()) {
-    EmitData(std::string_view(pending_line_).substr(start));
+    EmitData(out, std::string_view(pending_line_).substr(start));
     start = pending_line_.size();
   }
   pending_line_.erase(0, start);
 }
 
-void QuotedPrintableEncoder::EmitEncoded(std::string_view text) {
+void QuotedPrintableEncoder::EmitEncoded(Sink& out, std::string_view text) {
   pending_line_.append(text);
   std::size_t start = 0;
   std::string& line = line_;
@@ -120,22 +120,22 @@ void QuotedPrintableEncoder::EmitEncoded(std::string_view text) {
       HexEscape(blank, line);
     }
     line.append("\r\n");
-    EmitData(line);
+    EmitData(out, line);
   }
   pending_line_.erase(0, start);
-  EmitSoftBrokenLines(false);
+  EmitSoftBrokenLines(out, false);
 }
 
-void QuotedPrintableEncoder::CodeRemainder() {
+void QuotedPrintableEncoder::CodeRemainder(Sink& out) {
   set_finishing(true);
   const std::uint32_t saved_size = block_size();
   const std::uint32_t count = block_fill();
   set_block_size_only(count);
-  if (count != 0) EncodeHeld(count);
+  if (count != 0) EncodeHeld(out, count);
   if (block_fill() != 0) {  // the input ended with a CR
     std::string escaped;
     HexEscape('\r', escaped);
-    EmitEncoded(escaped);
+    EmitEncoded(out, escaped);
   }
   if (!pending_line_.empty()) {
     if (pending_line_.back() == ' ' || pending_line_.back() == '\t') {
@@ -143,7 +143,7 @@ void QuotedPrintableEncoder::CodeRemainder() {
       pending_line_.pop_back();
       HexEscape(blank, pending_line_);
     }
-    EmitSoftBrokenLines(true);
+    EmitSoftBrokenLines(out, true);
   }
   set_block_size_only(saved_size);
   set_block_fill(0);
@@ -159,7 +159,7 @@ void QuotedPrintableDecoder::Restart() {
   in_escape_ = false;
 }
 
-void QuotedPrintableDecoder::DecodeHeld() {
+void QuotedPrintableDecoder::DecodeHeld(Sink& out) {
   decoded_.clear();
   for (const char c : held()) {
     if (in_escape_) {
@@ -183,16 +183,16 @@ void QuotedPrintableDecoder::DecodeHeld() {
   }
   AddBytesCoded(block_fill());
   set_block_fill(0);
-  EmitData(decoded_);
+  EmitData(out, decoded_);
 }
 
-void QuotedPrintableDecoder::CodeBlock() { DecodeHeld(); }
+void QuotedPrintableDecoder::CodeBlock(Sink& out) { DecodeHeld(out); }
 
-void QuotedPrintableDecoder::CodeRemainder() {
+void QuotedPrintableDecoder::CodeRemainder(Sink& out) {
   set_finishing(true);
-  DecodeHeld();
+  DecodeHeld(out);
   if (in_escape_) {
-    EmitData(escape_);
+    EmitData(out, escape_);
     escape_.clear();
     in_escape_ = false;
   }

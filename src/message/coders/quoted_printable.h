@@ -20,14 +20,14 @@ class QuotedPrintableEncoder : public Coder {
   void Restart() override;
 
  protected:
-  void CodeBlock() override;
-  void CodeRemainder() override;
+  void CodeBlock(Sink& out) override;
+  void CodeRemainder(Sink& out) override;
   // Takes coded text, emits the lines it completes and cuts over-long text with soft breaks.
-  virtual void EmitEncoded(std::string_view text);
+  virtual void EmitEncoded(Sink& out, std::string_view text);
 
  private:
-  void EncodeHeld(std::uint32_t count);
-  void EmitSoftBrokenLines(bool all);
+  void EncodeHeld(Sink& out, std::uint32_t count);
+  void EmitSoftBrokenLines(Sink& out, bool all);
   std::string pending_line_;
   std::string coded_;
   std::string line_;  // reused for every emitted line
@@ -39,11 +39,11 @@ class QuotedPrintableDecoder : public Coder {
   void Restart() override;
 
  protected:
-  void CodeBlock() override;
-  void CodeRemainder() override;
+  void CodeBlock(Sink& out) override;
+  void CodeRemainder(Sink& out) override;
 
  private:
-  void DecodeHeld();
+  void DecodeHeld(Sink& out);
   std::string escape_;  // characters collected after an "=" not yet resolved
   bool in_escape_ = false;
   std::string decoded_;

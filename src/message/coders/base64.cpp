@@ -1,0 +1,125 @@
+#include "message/coders/base64.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tovrel::message {
+namespace {
+
+// Turns the last one or two characters of a group completed with zero bytes into "=".
+void Pad(std::size_t byte_count, std::string& text) {
+  const std::size_t missing = (3 - byte_count % 3) % 3;
+  std::fill(text.end() - static_cast<std::ptrdiff_t>(missing), text.end(), '=');
+}
+
+}  // namespace
+
+Base64Encoder::Base64Encoder(BaseComponent* owner) : Coder3To4(owner) {
+  SetCodingTable(kBase64Table);
+}
+
+void Base64Encoder::SetBlockSize(std::uint32_t size) {
+  Coder3To4::SetBlockSize(std::max(size, 3u));
+}
+
+void Base64Encoder::CodeBlock(Sink& out) {
+  // Code up to the last whole group and carry the rest, so that block borders never show in the
+  // output.
+  const std::uint32_t fill = block_fill();
+  const std::uint32_t whole = fill / 3 * 3;
+  AddBytesCoded(whole);
+  std::string& text = scratch();
+  text.clear();
+  EncodeGroups(held().substr(0, whole), text);
+  const std::uint32_t carried = fill - whole;
+  std::memmove(block_data(), block_data() + whole, carried);
+  set_block_fill(carried);
+  EmitData(out, text);
+}
+
+void Base64Encoder::CodeRemainder(Sink& out) {
+  set_finishing(true);
+  const std::uint32_t n = block_fill();
+  if (n == 0) return;
+  AddBytesCoded(n);
+  std::string& text = scratch();
+  text.clear();
+  EncodeFinalGroups(text);
+  Pad(n, text);
+  EmitData(out, text);
+}
+
+Base64Decoder::Base64Decoder(BaseComponent* owner) : Coder3To4(owner) {
+  SetCodingTable(kBase64Table);
+}
+
+void Base64Decoder::Restart() {
+  Coder3To4::Restart();
+  quad_fill_ = 0;
+  padding_ = 0;
+}
+
+void Base64Decoder::DecodeHeld(Sink& sink, bool final) {
+  std::string& out = scratch();
+  out.clear();
+  const std::string_view text = held();
+  AddBytesCoded(text.size());
+  for (const char c : text) {
+    if (c == '\r' || c == '\n') continue;
+    if (c == '=') {
+      // Padding completes the group; stray "=" after a complete group is ignored.
+      if (quad_fill_ >= 2) {
+        quad_[quad_fill_++] = kBase64Table[0];
+        ++padding_;
+      }
+    } else {
+      if (padding_ > 0) {  // data after padding starts a new group
+        quad_fill_ = 0;
+        padding_ = 0;
+      }
+      IndexInTable(c);  // raises for a character outside the alphabet
+      quad_[quad_fill_++] = c;
+    }
+    if (quad_fill_ == 4) {
+      DecodeGroup(quad_[0], quad_[1], quad_[2], quad_[3], out);
+      out.resize(out.size() - static_cast<std::size_t>(padding_));
+      quad_fill_ = 0;
+      padding_ = 0;
+    }
+  }
+  if (final && quad_fill_ >= 2) {
+    const int bytes = quad_fill_ - 1;
+    for (int i = quad_fill_; i < 4; ++i) quad_[i] = kBase64Table[0];
+    DecodeGroup(quad_[0], quad_[1], quad_[2], quad_[3], out);
+    out.resize(out.size() - static_cast<std::size_t>(3 - bytes));
+  }
+  if (final) {
+    quad_fill_ = 0;
+    padding_ = 0;
+  }
+  set_block_fill(0);
+  if (!out.empty() || final) EmitData(sink, out);
+}
+
+void Base64Decoder::CodeBlock(Sink& out) { DecodeHeld(out, false); }
+
+void Base64Decoder::CodeRemainder(Sink& out) {
+  set_finishing(true);
+  if (block_fill() == 0 && quad_fill_ == 0) return;
+  DecodeHeld(out, true);
+}
+
+std::string EncodeBase64Text(std::string_view text) {
+  Base64Encoder encoder;
+  std::string result;
+  encoder.Feed(text, result);
+  encoder.FinishInput(result);
+  return result;
+}
+
+void AppendBase64(std::string_view bytes, std::string& out) {
+  Coder3To4::AppendGroups(kBase64Table, bytes, out);
+  Pad(bytes.size(), out);
+}
+
+}  // namespace tovrel::message

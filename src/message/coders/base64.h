@@ -1,0 +1,59 @@
+#pragma once
+
+// Base64 (RFC 4648 alphabet): the encoder carries every attachment and the SMTP AUTH LOGIN
+// credentials; the decoder is its receive-side counterpart.
+//
+// Base64Encoder output is exactly the base64 of everything fed since the last finish, whatever
+// the block size: a full block is coded up to its last whole group of three and the one or two
+// bytes left over are carried into the next block. It never breaks lines itself; with
+// append_line_break each finish ends in CR LF (the writer finishes every 57-byte piece, giving
+// 76-character lines).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "message/coders/coder_3to4.h"
+
+namespace tovrel::message {
+
+inline constexpr const char* kBase64Table =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+class Base64Encoder : public Coder3To4 {
+ public:
+  explicit Base64Encoder(BaseComponent* owner = nullptr);
+  // At least 3, so that a block always holds a whole group.
+  void SetBlockSize(std::uint32_t size) override;
+
+ protected:
+  void CodeBlock(Sink& out) override;
+  void CodeRemainder(Sink& out) override;
+};
+
+// Base64 text to bytes. Line breaks are skipped anywhere, a group may span blocks and lines, "="
+// ends a group; a character outside the alphabet raises TableNotFound. A final group of two or
+// three characters gives one or two bytes; a single stray character is dropped.
+class Base64Decoder : public Coder3To4 {
+ public:
+  explicit Base64Decoder(BaseComponent* owner = nullptr);
+  void Restart() override;
+
+ protected:
+  void CodeBlock(Sink& out) override;
+  void CodeRemainder(Sink& out) override;
+
+ private:
+  void DecodeHeld(Sink& out, bool final);
+  char quad_[4] = {};
+  int quad_fill_ = 0;
+  int padding_ = 0;
+};
+
+// The base64 text of `text` on one line (for the SMTP AUTH LOGIN exchange).
+std::string EncodeBase64Text(std::string_view text);
+// Appends the padded base64 text of `bytes` to `out`, without a coder object (for short texts in
+// hot paths such as encoded header words).
+void AppendBase64(std::string_view bytes, std::string& out);
+
+}  // namespace tovrel::message

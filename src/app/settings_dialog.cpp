@@ -210,15 +210,13 @@ void SettingsDialog::LoadRemoveList() {
   remove_combo_->clear();
   remove_combo_->setEditText(QString());
   const std::vector<StoredIdentity> identities = ReadIdentities(registry_);
-  bool first = true;
+  QStringList entries;
   // The main account (slot 0) is not for removal here.
   for (std::size_t slot = 1; slot < identities.size(); ++slot) {
-    if (identities[slot].removed()) continue;
-    const QString entry = FromText(identities[slot].removal_entry());
-    remove_combo_->addItem(entry);
-    if (first) remove_combo_->setEditText(entry);
-    first = false;
+    if (!identities[slot].removed()) entries.push_back(FromText(identities[slot].removal_entry()));
   }
+  remove_combo_->addItems(entries);
+  if (!entries.isEmpty()) remove_combo_->setEditText(entries.front());
 }
 
 void SettingsDialog::RemoveButtonClick() {

@@ -145,8 +145,8 @@ TEST_F(CommandLineTest, ABodyFileThatIsNotUtf8IsReadAsLatin1) {
   const std::string path = files_.File("body.txt");
   const std::pair<std::string, Lines> cases[] = {
       {"caf\xC3\xA9\n", {"caf\xC3\xA9"}},
-      {"\xEF\xBB\xBF" "caf\xC3\xA9\r\nx", {"caf\xC3\xA9", "x"}},
-      {"caf\xE9 \xA3" "5\r\n", {"caf\xC3\xA9 \xC2\xA3" "5"}},
+      {"\xEF\xBB\xBFhi\r\nx", {"hi", "x"}},
+      {"caf\xE9 \xA3 5\r\n", {"caf\xC3\xA9 \xC2\xA3 5"}},
       {std::string("\xFF\xFEh\0i\0", 6), {std::string("\xC3\xBF\xC3\xBEh\0i\0", 8)}},
   };
   for (const auto& [bytes, lines] : cases) {

@@ -204,8 +204,9 @@ TEST_F(ComposeWindowTest, IdentityCountsStopAtTheStoredSlotsAndOneLoadingReadsTh
   EXPECT_EQ(Stored("ident", "nameId2"), "Ann,");
 
   // Twenty thousand identities, written as one file.
-  std::string file = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\tovrel\\tovrelmail\\ident]\n"
-                     "\"numOfIdents\"=\"20000\"\n";
+  std::string file =
+      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\tovrel\\tovrelmail\\ident]\n"
+      "\"numOfIdents\"=\"20000\"\n";
   for (int k = 0; k <= 20000; ++k) {
     const std::string slot = std::to_string(k);
     file += "\"nameId" + slot + "\"=\"Name " + slot + ",\"\n\"emailId" + slot + "\"=\"a" + slot +

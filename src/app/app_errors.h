@@ -24,4 +24,16 @@ class FileError : public AppError {
   using AppError::AppError;
 };
 
+// A mail link on the command line that would change an address if it were taken as it stands.
+class LinkError : public AppError {
+ public:
+  using AppError::AppError;
+};
+
+// The stored account or the fields lack what every send needs (a server, a sender address).
+class SendSetupError : public AppError {
+ public:
+  using AppError::AppError;
+};
+
 }  // namespace tovrel::app

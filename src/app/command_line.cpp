@@ -1,15 +1,18 @@
 #include "app/command_line.h"
 
-#include <QUrl>
-
+#include "app/app_errors.h"
 #include "app/qt_text.h"
 #include "app/text_file.h"
+#include "app/text_rules.h"
+#include "app/texts.h"
+#include "message/string_helpers.h"
 
 namespace tovrel::app {
 
 namespace {
 
 constexpr int kLinkPrefixLength = 7;  // "mailto:"
+constexpr std::string_view kMailtoScheme = "mailto:";
 
 // A text as a field of the window holds it: in the locale's encoding.
 std::string AsTyped(const std::string& argument) { return ToText(FromText(argument)); }
@@ -24,44 +27,101 @@ std::vector<std::string> BodyLines(QString text) {
   return SplitLines(ToText(text));
 }
 
+[[noreturn]] void RefuseLink(const char* text, const std::string& link) {
+  throw LinkError(message::FormatText(text, {VisibleText(link)}));
+}
+
 // What a browser passes for a link with header fields ("mailto:ann@x.org?subject=Hi&cc=bob@x.org")
 // or escaped characters ("ann%40x.org"). Taken as it stands, the query would become part of the
 // recipient address; it is split into its fields instead (RFC 6068).
 struct MailLink {
-  QString to;
-  QString cc;
-  QString bcc;
-  QString subject;
-  QString body;
+  std::string to;
+  std::string cc;
+  std::string bcc;
+  std::string subject;
+  std::string body;
 };
 
-bool IsEncodedMailLink(const QString& link) {
-  return link.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive) &&
-         (link.contains(QLatin1Char('?')) || link.contains(QLatin1Char('%')));
+bool IsEncodedMailLink(std::string_view link) {
+  if (link.size() < kMailtoScheme.size()) return false;
+  for (std::size_t i = 0; i < kMailtoScheme.size(); ++i) {
+    const char c = link[i];
+    const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (lower != kMailtoScheme[i]) return false;
+  }
+  return link.find_first_of("?%") != std::string_view::npos;
 }
 
-QString Unescaped(const QString& text) { return QUrl::fromPercentEncoding(text.toUtf8()); }
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
-MailLink ParseMailLink(const QString& addresses_and_query) {
-  MailLink link;
-  const qsizetype question = addresses_and_query.indexOf(QLatin1Char('?'));
-  link.to = Unescaped(addresses_and_query.left(question));
-  if (question < 0) return link;
-  auto add_addresses = [](QString& field, const QString& more) {
-    if (more.isEmpty()) return;
-    field = field.isEmpty() ? more : field + QLatin1String(", ") + more;
-  };
-  for (const QString& pair : addresses_and_query.mid(question + 1).split(QLatin1Char('&'))) {
-    const qsizetype equals = pair.indexOf(QLatin1Char('='));
-    const QString name = Unescaped(pair.left(equals)).toLower();
-    const QString value = equals < 0 ? QString() : Unescaped(pair.mid(equals + 1));
-    if (name == QLatin1String("to")) add_addresses(link.to, value);
-    if (name == QLatin1String("cc")) add_addresses(link.cc, value);
-    if (name == QLatin1String("bcc")) add_addresses(link.bcc, value);
-    if (name == QLatin1String("subject")) link.subject = value;
-    if (name == QLatin1String("body")) link.body = value;
+// Undoes the escapes. A "%" that two hex digits do not follow is no escape and stays as it is:
+// guessing at what it meant would change an address. The bytes must make UTF-8 text.
+std::string Unescaped(std::string_view text, const std::string& link) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+        HexDigit(text[i + 2]) >= 0) {
+      bytes += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+      i += 2;
+    } else {
+      bytes += text[i];
+    }
   }
-  return link;
+  if (!IsValidUtf8(bytes)) RefuseLink(texts::kLinkNotText, link);
+  return bytes;
+}
+
+MailLink ParseMailLink(std::string_view addresses_and_query, const std::string& link) {
+  MailLink parsed;
+  const std::size_t question = addresses_and_query.find('?');
+  parsed.to = Unescaped(addresses_and_query.substr(0, question), link);
+  if (question == std::string_view::npos) return parsed;
+  auto add_addresses = [](std::string& field, const std::string& more) {
+    if (more.empty()) return;
+    field = field.empty() ? more : field + ", " + more;
+  };
+  std::string_view query = addresses_and_query.substr(question + 1);
+  while (true) {
+    const std::size_t ampersand = query.find('&');
+    const std::string_view pair = query.substr(0, ampersand);
+    const std::size_t equals = pair.find('=');
+    const QString name = FromText(Unescaped(pair.substr(0, equals), link)).toLower();
+    const std::string value =
+        equals == std::string_view::npos ? std::string() : Unescaped(pair.substr(equals + 1), link);
+    if (name == QLatin1String("to")) add_addresses(parsed.to, value);
+    if (name == QLatin1String("cc")) add_addresses(parsed.cc, value);
+    if (name == QLatin1String("bcc")) add_addresses(parsed.bcc, value);
+    if (name == QLatin1String("subject")) parsed.subject = value;
+    if (name == QLatin1String("body")) parsed.body = value;
+    if (ampersand == std::string_view::npos) break;
+    query.remove_prefix(ampersand + 1);
+  }
+  return parsed;
+}
+
+// Argument 1: the To field, or with a mailto: link that carries them, every field it names.
+void ReadLink(const std::string& link, ComposeFields& fields) {
+  if (!IsValidUtf8(link)) RefuseLink(texts::kLinkNotText, link);
+  if (IsEncodedMailLink(link)) {
+    MailLink parsed = ParseMailLink(std::string_view(link).substr(kLinkPrefixLength), link);
+    fields.to = std::move(parsed.to);
+    fields.cc = std::move(parsed.cc);
+    fields.bcc = std::move(parsed.bcc);
+    fields.subject = std::move(parsed.subject);
+    fields.body = BodyLines(FromText(parsed.body));
+  } else {
+    fields.to = ToText(FromText(link).mid(kLinkPrefixLength));
+  }
+  // A control character inside an address would go to the server as part of it.
+  for (const std::string* addresses : {&fields.to, &fields.cc, &fields.bcc}) {
+    if (HasControlCharacter(*addresses)) RefuseLink(texts::kLinkControlInAddress, link);
+  }
 }
 
 }  // namespace
@@ -72,36 +132,19 @@ bool AsksToSend(const std::vector<std::string>& args) {
 
 void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line) {
   ComposeFields& fields = line.fields;
-  QString typed_body;
-  if (args.size() >= 1) {
-    const QString link = FromText(args[0]);
-    const QString rest = link.mid(kLinkPrefixLength);
-    if (IsEncodedMailLink(link)) {
-      // The positional arguments that follow still take precedence over the link's fields.
-      const MailLink parsed = ParseMailLink(rest);
-      fields.to = ToText(parsed.to);
-      fields.cc = ToText(parsed.cc);
-      fields.bcc = ToText(parsed.bcc);
-      fields.subject = ToText(parsed.subject);
-      typed_body = parsed.body;
-      fields.body = BodyLines(typed_body);
-    } else {
-      fields.to = ToText(rest);
-    }
-  }
+  if (args.size() >= 1) ReadLink(args[0], fields);
+  // The positional arguments that follow take precedence over the link's fields.
   if (args.size() >= 2) fields.subject = AsTyped(args[1]);
   if (args.size() >= 3) {
+    // A path goes to the system as the bytes it came as, whatever their encoding.
     if (args[2].starts_with("-f")) {
-      fields.body = ReadTextLines(ToText(FromText(args[2]).mid(2)));
+      fields.body = ReadTextLines(args[2].substr(2));
     } else {
-      // One more line after whatever the link put into the body.
-      const QString typed = FromText(args[2]);
-      typed_body = typed_body.isEmpty() ? typed : typed_body + QLatin1Char('\n') + typed;
-      fields.body = BodyLines(typed_body);
+      fields.body = BodyLines(FromText(args[2]));
     }
   }
   line.unattended_send = AsksToSend(args);
-  for (std::size_t i = 4; i < args.size(); ++i) fields.attachments.push_back(AsTyped(args[i]));
+  for (std::size_t i = 4; i < args.size(); ++i) fields.attachments.push_back(args[i]);
 }
 
 }  // namespace tovrel::app

@@ -27,7 +27,10 @@ struct CommandLine {
 bool AsksToSend(const std::vector<std::string>& args);
 
 // Reads the arguments into `line`, position by position. An unreadable body file raises
-// FileError; `line` then holds what the positions before it filled and asks for no send.
+// FileError, a link that is not UTF-8 text once its escapes are undone, or that puts a control
+// character into an address, raises LinkError; `line` then holds what the positions before it
+// filled and asks for no send. Paths (the body file, the attachments) are kept as the bytes
+// they came as.
 void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line);
 
 }  // namespace tovrel::app

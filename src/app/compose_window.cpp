@@ -1,6 +1,7 @@
 #include "app/compose_window.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,7 +11,9 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <limits>
 
+#include "app/attachment_list.h"
 #include "app/command_line.h"
 #include "app/error_report.h"
 #include "app/form_style.h"
@@ -35,6 +38,9 @@ constexpr int kFormHeight = 532;
 constexpr int kStatusHeight = 19;
 constexpr int kLeft = 334;
 constexpr int kTop = 117;
+// A line edit cuts what it is given at 32,767 characters unless told otherwise; a list of a few
+// thousand recipients is longer than that.
+constexpr int kUnlimitedLength = std::numeric_limits<int>::max();
 
 QString JoinLines(const std::vector<std::string>& lines) {
   QStringList joined;
@@ -74,12 +80,14 @@ void ComposeWindow::BuildControls() {
   auto edit = [this](const char* name, int top) {
     auto* box = new QLineEdit(form_);
     box->setObjectName(QString::fromLatin1(name));
+    box->setMaxLength(kUnlimitedLength);
     Place(box, 72, top, 209, 21);
     return box;
   };
   from_box_ = new QComboBox(form_);
   from_box_->setObjectName(QStringLiteral("FromBox"));
   from_box_->setEditable(true);
+  from_box_->lineEdit()->setMaxLength(kUnlimitedLength);
   from_box_->setInsertPolicy(QComboBox::NoInsert);  // typing picks no new list entry
   Place(from_box_, 72, 24, 209, 21);
   to_box_ = edit("ToBox", 56);
@@ -103,7 +111,7 @@ void ComposeWindow::BuildControls() {
   attach_ = new QPushButton(QString::fromLatin1(texts::kAttach), form_);
   attach_->setObjectName(QStringLiteral("Attach"));
   Place(attach_, 16, 192, 75, 25);
-  attach_box_ = new QListWidget(form_);
+  attach_box_ = new AttachmentList(form_);
   attach_box_->setObjectName(QStringLiteral("AttachBox"));
   Place(attach_box_, 104, 192, 177, 25);
 
@@ -123,6 +131,7 @@ void ComposeWindow::BuildControls() {
   // The design's scratch field for the command line, which works on plain text and leaves it empty.
   hidden_box_ = new QLineEdit(form_);
   hidden_box_->setObjectName(QStringLiteral("HiddenBox"));
+  hidden_box_->setMaxLength(kUnlimitedLength);
   Place(hidden_box_, 312, 496, 17, 21);
   hidden_box_->setVisible(false);
 
@@ -187,12 +196,14 @@ void ComposeWindow::LoadIdentities() {
   from_box_->clear();
   from_box_->setEditText(QString());
   const std::vector<StoredIdentity> identities = ReadIdentities(registry_);
+  QStringList entries;
+  entries.reserve(static_cast<qsizetype>(identities.size()));
   for (const StoredIdentity& identity : identities) {
-    if (!identity.removed()) from_box_->addItem(FromText(identity.from_entry()));
+    if (!identity.removed()) entries.push_back(FromText(identity.from_entry()));
   }
-  // Adding the first item selects it; the text must stay the main account's entry (none when
-  // the stored count is below zero).
-  if (!identities.empty()) from_box_->setEditText(FromText(identities.front().from_entry()));
+  from_box_->addItems(entries);
+  // Adding the first item selects it; the text must stay the main account's entry.
+  from_box_->setEditText(FromText(identities.front().from_entry()));
 }
 
 void ComposeWindow::FormCreate(const std::vector<std::string>& args, CommandLine& line) {
@@ -226,7 +237,10 @@ void ComposeWindow::AttachClick() {
   }
   if (open_dialog_->exec() != QDialog::Accepted) return;
   const QStringList files = open_dialog_->selectedFiles();
-  if (!files.isEmpty()) attach_box_->addItem(files.first());
+  if (!files.isEmpty()) {
+    const QByteArray path = QFile::encodeName(files.first());
+    attach_box_->AddPath(std::string(path.constData(), static_cast<std::size_t>(path.size())));
+  }
 }
 
 void ComposeWindow::SendButtonClick() {
@@ -256,9 +270,7 @@ ComposeFields ComposeWindow::Fields() const {
   fields.bcc = ToText(bcc_box_->text());
   fields.subject = ToText(subject_box_->text());
   fields.body = SplitLines(ToText(msg_box_->toPlainText()));
-  for (int i = 0; i < attach_box_->count(); ++i) {
-    fields.attachments.push_back(ToText(attach_box_->item(i)->text()));
-  }
+  fields.attachments = attach_box_->Paths();
   return fields;
 }
 
@@ -269,7 +281,7 @@ void ComposeWindow::ShowFields(const ComposeFields& fields) {
   bcc_box_->setText(FromText(fields.bcc));
   subject_box_->setText(FromText(fields.subject));
   msg_box_->setPlainText(JoinLines(fields.body));
-  for (const std::string& path : fields.attachments) attach_box_->addItem(FromText(path));
+  for (const std::string& path : fields.attachments) attach_box_->AddPath(path);
 }
 
 void ComposeWindow::ClearFields() {

@@ -13,7 +13,6 @@ class QComboBox;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -28,6 +27,7 @@ class SmtpClient;
 namespace tovrel::app {
 
 class AboutBox;
+class AttachmentList;
 class SettingsDialog;
 struct CommandLine;
 
@@ -101,7 +101,7 @@ class ComposeWindow : public QMainWindow {
   QLineEdit* bcc_box_ = nullptr;
   QLineEdit* subject_box_ = nullptr;
   QPushButton* attach_ = nullptr;
-  QListWidget* attach_box_ = nullptr;
+  AttachmentList* attach_box_ = nullptr;
   QPlainTextEdit* msg_box_ = nullptr;
   QPushButton* send_button_ = nullptr;
   QPushButton* quit_button_ = nullptr;

@@ -4,6 +4,8 @@
 #include <QString>
 #include <iostream>
 
+#include "app/text_rules.h"
+
 namespace tovrel::app {
 
 namespace {
@@ -21,6 +23,21 @@ QMessageBox::StandardButton DefaultButton(QMessageBox::StandardButtons buttons,
     if (buttons.testFlag(b)) return b;
   }
   return QMessageBox::Ok;
+}
+
+// The line breaks are the message's own; any other control character (from a file name, a
+// server reply, a link) is made visible instead of acting on the terminal or the box.
+std::string Shown(const std::string& text) {
+  std::string shown;
+  shown.reserve(text.size());
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = text.find_first_of("\r\n", start);
+    shown += VisibleText(std::string_view(text).substr(start, end - start));
+    if (end == std::string::npos) return shown;
+    shown += text[end];
+    start = end + 1;
+  }
 }
 
 }  // namespace
@@ -66,11 +83,12 @@ QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const std::string& t
   const auto fallback = DefaultButton(buttons, default_button);
   if (MessageBoxesAreHeadless()) {
     std::ostream& out = g_stream ? *g_stream : std::cerr;
-    out << OneLine(text) << '\n' << std::flush;
+    out << VisibleText(OneLine(text)) << '\n' << std::flush;
     return fallback;
   }
+  const std::string shown = Shown(text);
   QMessageBox box(icon, QString::fromLocal8Bit(title.data(), qsizetype(title.size())),
-                  QString::fromLocal8Bit(text.data(), qsizetype(text.size())), buttons, parent);
+                  QString::fromLocal8Bit(shown.data(), qsizetype(shown.size())), buttons, parent);
   box.setDefaultButton(fallback);
   const int result = box.exec();
   const auto pressed = static_cast<QMessageBox::StandardButton>(result);

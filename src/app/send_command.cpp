@@ -1,19 +1,39 @@
 #include "app/send_command.h"
 
+#include "app/app_errors.h"
 #include "app/program_locale.h"
 #include "app/text_rules.h"
+#include "app/texts.h"
 #include "message/message.h"
+#include "message/string_helpers.h"
 #include "net/smtp_client.h"
+#include "store/texts.h"
 
 namespace tovrel::app {
 
 namespace {
 
+constexpr int kHighestPort = 65535;
+
+// A port number the system can dial; any other text fails as a text that is no integer does.
+int PortNumber(const std::string& text) {
+  const int port = StrToInt(text);
+  if (port < 1 || port > kHighestPort) {
+    throw ConversionError(message::FormatText(texts::kNotAnInteger, {text}));
+  }
+  return port;
+}
+
 void SetUpClient(net::SmtpClient& smtp, const Account& account) {
+  // Never stored (the store's "None") or stored empty: handing that to the resolver would only
+  // end in an error that does not say what is missing.
+  if (account.smtp_server.empty() || account.smtp_server == store::texts::kMissingValue) {
+    throw SendSetupError(texts::kNoSmtpServer);
+  }
   // Header and body character sets follow the text the fields hold.
   smtp.set_locale(ProgramLocale());
   smtp.set_host(account.smtp_server);
-  smtp.set_port(StrToInt(account.port));
+  smtp.set_port(PortNumber(account.port));
   if (!account.user_name.empty()) {
     smtp.set_user_id(account.user_name);
     smtp.set_authentication_type(net::AuthenticationType::atLogin);
@@ -50,6 +70,8 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
   SetUpClient(smtp, account);
   message::Message message;
   FillMessage(message, fields);
+  // A server would take "MAIL FROM:<>" as a bounce and the message would have no From field.
+  if (message.from().address().empty()) throw SendSetupError(texts::kNoSender);
   try {
     smtp.Connect();
     smtp.Send(message);

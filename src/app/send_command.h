@@ -21,8 +21,9 @@ std::string GetFromPart(std::string_view from_text, int index);
 
 // Builds the message of `fields` and delivers it over `smtp`, set up from `account`: Connect,
 // Send, Disconnect. The caller keeps the client from one send to the next, so an empty stored
-// login name or password leaves the one of an earlier send in place. Failures are raised (a port
-// that is not an integer before any connection); the client is then disconnected.
+// login name or password leaves the one of an earlier send in place. Failures are raised; a
+// missing server, a port that is not a number from 1 to 65535 and an empty sender address fail
+// before any lookup or connection. After a failure the client is disconnected.
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp);
 
 }  // namespace tovrel::app

@@ -77,8 +77,8 @@ void SettingsDialog::BuildControls() {
   field_label(this, texts::kFromEmail, from_email_box_);
   field_label(this, texts::kSmtpServer, smtp_server_box_);
   field_label(this, texts::kPort, port_box_);
+  // No button is the default: Enter in a box stores nothing and closes nothing.
   button1_ = button(this, "Button1", texts::kOk, 96, 304);
-  button1_->setDefault(true);
   button2_ = button(this, "Button2", texts::kCancel, 184, 304);
   button3_ = button(this, "Button3", texts::kHelp, 272, 304);
 
@@ -123,6 +123,9 @@ void SettingsDialog::BuildControls() {
   ConnectReported(button2_, &QPushButton::clicked, this, &SettingsDialog::Button2Click);
   ConnectReported(button3_, &QPushButton::clicked, this, &SettingsDialog::Button3Click);
   ConnectReported(add_button_, &QPushButton::clicked, this, &SettingsDialog::AddButtonClick);
+  // Enter in the boxes of a new address adds it, as the button beside them does.
+  ConnectReported(other_name_, &QLineEdit::returnPressed, this, &SettingsDialog::AddButtonClick);
+  ConnectReported(other_email_, &QLineEdit::returnPressed, this, &SettingsDialog::AddButtonClick);
   ConnectReported(remove_button_, &QPushButton::clicked, this, &SettingsDialog::RemoveButtonClick);
 }
 
@@ -140,8 +143,21 @@ void SettingsDialog::LayoutLabels() {
   if (needed > 39) label9_->setGeometry(8, 72, 169, std::min(needed, group_box3_->height() - 74));
 }
 
+int SettingsDialog::exec() {
+  opening_ = true;
+  return QDialog::exec();
+}
+
+void SettingsDialog::open() {
+  opening_ = true;
+  QDialog::open();
+}
+
 void SettingsDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // The window system shows the dialog again after it was minimised; what the user typed stays.
+  if (!opening_) return;
+  opening_ = false;
   RunReported([this] { FormShow(); }, this);
 }
 
@@ -194,15 +210,13 @@ void SettingsDialog::LoadRemoveList() {
   remove_combo_->clear();
   remove_combo_->setEditText(QString());
   const std::vector<StoredIdentity> identities = ReadIdentities(registry_);
-  bool first = true;
+  QStringList entries;
   // The main account (slot 0) is not for removal here.
   for (std::size_t slot = 1; slot < identities.size(); ++slot) {
-    if (identities[slot].removed()) continue;
-    const QString entry = FromText(identities[slot].removal_entry());
-    remove_combo_->addItem(entry);
-    if (first) remove_combo_->setEditText(entry);
-    first = false;
+    if (!identities[slot].removed()) entries.push_back(FromText(identities[slot].removal_entry()));
   }
+  remove_combo_->addItems(entries);
+  if (!entries.isEmpty()) remove_combo_->setEditText(entries.front());
 }
 
 void SettingsDialog::RemoveButtonClick() {

@@ -32,6 +32,10 @@ class SettingsDialog : public QDialog {
   // Stores the identity typed in OtherName and OtherEmail as a new slot.
   void AddIdentity();
 
+  // Opening the dialog (modal or not) fills it from the store once it is shown.
+  int exec() override;
+  void open() override;
+
   void FormShow();
   void Button1Click();  // OK
   void Button2Click();  // Cancel
@@ -69,6 +73,7 @@ class SettingsDialog : public QDialog {
   QLabel* label1_ = nullptr;
   QLabel* label9_ = nullptr;
   std::vector<QLabel*> field_labels_;
+  bool opening_ = false;  // opened, and the showing that loads the boxes has not come yet
 };
 
 }  // namespace tovrel::app

@@ -1,5 +1,9 @@
 #include "app/settings_layout.h"
 
+#include <algorithm>
+#include <limits>
+#include <optional>
+
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "store/registry_store.h"
@@ -44,6 +48,36 @@ std::string AddressValue(int slot) { return "emailId" + std::to_string(slot); }
 
 void WriteIdentityCount(store::RegistryStore& registry, int count) {
   Write(registry, kIdentSection, kCountValue, std::to_string(count));
+}
+
+// Value names compare without regard to letter case, as the store compares them.
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+// The slot a lower-cased value name belongs to: "nameid" or "emailid" and the slot number in
+// decimal without leading zeros. Slot numbers stop one short of the largest integer, so that
+// the slot above every stored one can still be numbered.
+std::optional<int> SlotOfValueName(std::string_view name) {
+  for (const std::string_view prefix : {"nameid", "emailid"}) {
+    if (!name.starts_with(prefix)) continue;
+    const std::string_view digits = name.substr(prefix.size());
+    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0')) {
+      return std::nullopt;
+    }
+    long long slot = 0;
+    for (const char c : digits) {
+      if (c < '0' || c > '9') return std::nullopt;
+      slot = slot * 10 + (c - '0');
+    }
+    if (slot >= std::numeric_limits<int>::max()) return std::nullopt;
+    return static_cast<int>(slot);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -91,10 +125,6 @@ std::string StoredIdentity::name() const {
   return name_value;
 }
 
-int ReadIdentityCount(store::RegistryStore& registry) {
-  return StrToInt(Read(registry, kIdentSection, kCountValue));
-}
-
 StoredIdentity ReadIdentity(store::RegistryStore& registry, int slot) {
   StoredIdentity identity;
   identity.name_value = Read(registry, kIdentSection, NameValue(slot));
@@ -102,11 +132,48 @@ StoredIdentity ReadIdentity(store::RegistryStore& registry, int slot) {
   return identity;
 }
 
+IdentitySection IdentitySection::Read(store::RegistryStore& registry) {
+  Select(registry, kIdentSection, "");
+  IdentitySection section;
+  for (auto& [name, text] : registry.ReadSectionStrings()) {
+    std::string key = AsciiLower(name);
+    if (const auto slot = SlotOfValueName(key)) {
+      section.highest_stored_slot_ = std::max(section.highest_stored_slot_, *slot);
+    }
+    section.values_.emplace(std::move(key), std::move(text));
+  }
+  section.count_ = StrToInt(section.Value(AsciiLower(kCountValue)));
+  return section;
+}
+
+int IdentitySection::last_slot() const {
+  return std::max(0, std::min(count_, highest_stored_slot_));
+}
+
+StoredIdentity IdentitySection::identity(int slot) const {
+  return {.name_value = Value(AsciiLower(NameValue(slot))),
+          .address = Value(AsciiLower(AddressValue(slot)))};
+}
+
+std::vector<StoredIdentity> IdentitySection::identities() const {
+  std::vector<StoredIdentity> all;
+  all.reserve(static_cast<std::size_t>(last_slot()) + 1);
+  for (int slot = 0; slot <= last_slot(); ++slot) all.push_back(identity(slot));
+  return all;
+}
+
+std::string IdentitySection::Value(const std::string& lower_name) const {
+  const auto found = values_.find(lower_name);
+  return found == values_.end() ? std::string(store::texts::kMissingValue) : found->second;
+}
+
+void IdentitySection::Forget(int slot) {
+  values_[AsciiLower(NameValue(slot))].clear();
+  values_[AsciiLower(AddressValue(slot))].clear();
+}
+
 std::vector<StoredIdentity> ReadIdentities(store::RegistryStore& registry) {
-  const int count = ReadIdentityCount(registry);
-  std::vector<StoredIdentity> identities;
-  for (int slot = 0; slot <= count; ++slot) identities.push_back(ReadIdentity(registry, slot));
-  return identities;
+  return IdentitySection::Read(registry).identities();
 }
 
 void WriteIdentity(store::RegistryStore& registry, int slot, std::string_view name,
@@ -117,24 +184,26 @@ void WriteIdentity(store::RegistryStore& registry, int slot, std::string_view na
 
 void AppendIdentity(store::RegistryStore& registry, std::string_view name,
                     std::string_view address) {
-  const int slot = ReadIdentityCount(registry) + 1;
+  const int slot = IdentitySection::Read(registry).last_slot() + 1;
   WriteIdentity(registry, slot, name, address);
   WriteIdentityCount(registry, slot);
 }
 
 int EmptyIdentitiesWithAddress(store::RegistryStore& registry, std::string_view address) {
-  const int highest = ReadIdentityCount(registry);
+  IdentitySection section = IdentitySection::Read(registry);
+  const int highest = section.last_slot();
   int emptied = 0;
   for (int slot = 1; slot <= highest; ++slot) {
-    if (Read(registry, kIdentSection, AddressValue(slot)) != address) continue;
+    if (section.identity(slot).address != address) continue;
     Write(registry, kIdentSection, NameValue(slot), "");
     Write(registry, kIdentSection, AddressValue(slot), "");
+    section.Forget(slot);
     ++emptied;
   }
   if (emptied == 0) return 0;
   int count = highest;
-  while (count > 0 && Read(registry, kIdentSection, NameValue(count)).empty()) --count;
-  if (count != highest) WriteIdentityCount(registry, count);
+  while (count > 0 && section.identity(count).removed()) --count;
+  if (count != section.count()) WriteIdentityCount(registry, count);
   return emptied;
 }
 

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tovrel::store {
@@ -58,15 +59,40 @@ struct StoredIdentity {
   std::string removal_entry() const { return name_value + " " + address; }
 };
 
-// The stored count of extra identity slots; raises ConversionError when it is not an integer.
-int ReadIdentityCount(store::RegistryStore& registry);
 StoredIdentity ReadIdentity(store::RegistryStore& registry, int slot);
-// Slots 0 to the stored count in order, removed ones included.
+
+// The identity section as one read of the store: the stored count and every slot's values.
+// The slots visited run from 0 (always, whatever the count says) up to the stored count, but
+// never past the highest slot that holds a value: a count edited by hand to something huge or
+// negative neither runs on endlessly nor loses the main account.
+class IdentitySection {
+ public:
+  // Raises ConversionError when the stored count is not an integer.
+  static IdentitySection Read(store::RegistryStore& registry);
+
+  int count() const { return count_; }
+  int last_slot() const;
+  // A slot's values; a value that is not stored reads as the store's "None".
+  StoredIdentity identity(int slot) const;
+  // Slots 0 to last_slot() in order, removed ones included.
+  std::vector<StoredIdentity> identities() const;
+  // Notes that the slot was emptied in the store.
+  void Forget(int slot);
+
+ private:
+  std::string Value(const std::string& lower_name) const;
+
+  std::unordered_map<std::string, std::string> values_;  // by lower-cased value name
+  int count_ = 0;
+  int highest_stored_slot_ = 0;
+};
+
+// Slots 0 to the last one visited, in order, removed ones included.
 std::vector<StoredIdentity> ReadIdentities(store::RegistryStore& registry);
 // Stores `name` (the comma is added here) and `address` in `slot`.
 void WriteIdentity(store::RegistryStore& registry, int slot, std::string_view name,
                    std::string_view address);
-// Stores a new extra identity in the slot above the stored count and counts it.
+// Stores a new extra identity in the slot above the last one visited and counts it.
 void AppendIdentity(store::RegistryStore& registry, std::string_view name,
                     std::string_view address);
 // Empties every extra slot holding exactly `address` (the main account is never touched) and

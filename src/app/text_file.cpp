@@ -16,7 +16,17 @@ namespace tovrel::app {
 namespace {
 
 [[noreturn]] void FailOpen(const std::string& path, int error) {
-  throw FileError(message::FormatText(texts::kCannotOpenFile, {path, std::strerror(error)}));
+  throw FileError(
+      message::FormatText(texts::kCannotOpenFile, {VisibleText(path), std::strerror(error)}));
+}
+
+// The program's text is UTF-8. A file that is not is taken as ISO-8859-1, the one reading under
+// which every byte is a character, so that nothing is lost or sent mislabelled.
+std::string AsUtf8(std::string text) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (!IsValidUtf8(text)) return Latin1ToUtf8(text);
+  if (text.starts_with(kByteOrderMark)) text.erase(0, kByteOrderMark.size());
+  return text;
 }
 
 }  // namespace
@@ -38,6 +48,7 @@ std::vector<std::string> ReadTextLines(const std::string& path) {
     text.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
+  text = AsUtf8(std::move(text));
 
   std::vector<std::string> lines;
   std::size_t start = 0;

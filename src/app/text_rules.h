@@ -17,4 +17,19 @@ int StrToInt(std::string_view text);
 // Text after a NUL character is not looked at.
 std::vector<std::string> CommaTextSplit(std::string_view text);
 
+// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past
+// U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+
+// The bytes of ISO-8859-1 text as UTF-8.
+std::string Latin1ToUtf8(std::string_view text);
+
+// Whether UTF-8 text holds a control character (C0, DEL or C1).
+bool HasControlCharacter(std::string_view utf8);
+
+// Text from outside (a file name, a link) made safe to show in a message box or on a terminal:
+// every control character but TAB, and every byte that is not part of well-formed UTF-8,
+// becomes "?".
+std::string VisibleText(std::string_view text);
+
 }  // namespace tovrel::app

@@ -12,6 +12,11 @@ inline constexpr const char* kSettingsCaption = "Settings";
 inline constexpr const char* kNotAnInteger = "'%s' is not a valid integer value";
 inline constexpr const char* kCannotOpenFile = "Cannot open file \"%s\": %s";
 
+// Command line.
+inline constexpr const char* kLinkNotText = "The mail link is not UTF-8 text: %s";
+inline constexpr const char* kLinkControlInAddress =
+    "The mail link puts a control character into an address: %s";
+
 // Compose window.
 inline constexpr const char* kFromLabel = "From:";
 inline constexpr const char* kToLabel = "To:";
@@ -36,6 +41,10 @@ inline constexpr const char* kSending = "Sending email ...";
 inline constexpr const char* kSent = "Email send!";
 inline constexpr const char* kNoRecipient =
     " No recipient. Please fill in a email address in the To field  ";
+inline constexpr const char* kNoSmtpServer =
+    "No SMTP server is set. Please set the SMTP server in Settings";
+inline constexpr const char* kNoSender =
+    "No sender address. Please choose a sender in the From field or set From Email in Settings";
 
 // Settings dialog.
 inline constexpr const char* kMainAccount = "Main Account:";

@@ -180,6 +180,18 @@ class FileSession : public RegistrySession {
     return names;
   }
 
+  std::optional<std::vector<std::pair<std::string, ValueLookup>>> Values(
+      const KeyPath& key) override {
+    const RegKey* found = root_.Find(key);
+    if (found == nullptr) return std::nullopt;
+    std::vector<std::pair<std::string, ValueLookup>> values;
+    values.reserve(found->values().size());
+    for (const auto& [name, value] : found->values()) {
+      values.emplace_back(name, ValueLookup{ValueLookup::Status::kFound, value});
+    }
+    return values;
+  }
+
   bool Commit() override {
     if (!dirty_) return true;
     if (!writable_ || !ReplaceFile(path_, SerializeRegFile(root_))) return false;

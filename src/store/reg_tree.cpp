@@ -6,6 +6,13 @@ namespace {
 
 char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// The name every spelling of it folds to, for looking values up by name.
+std::string FoldedName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = Fold(c);
+  return folded;
+}
+
 }  // namespace
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -34,18 +41,15 @@ RegKey& RegKey::Child(std::string_view name) {
 }
 
 const RegValue* RegKey::FindValue(std::string_view name) const {
-  for (const auto& [value_name, value] : values_) {
-    if (SameName(value_name, name)) return &value;
-  }
-  return nullptr;
+  const auto found = value_index_.find(FoldedName(name));
+  return found == value_index_.end() ? nullptr : &values_[found->second].second;
 }
 
 void RegKey::SetValue(std::string_view name, RegValue value) {
-  for (auto& [value_name, stored] : values_) {
-    if (SameName(value_name, name)) {
-      stored = std::move(value);
-      return;
-    }
+  const auto [found, added] = value_index_.try_emplace(FoldedName(name), values_.size());
+  if (!added) {
+    values_[found->second].second = std::move(value);
+    return;
   }
   values_.emplace_back(std::string(name), std::move(value));
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -58,6 +59,9 @@ class RegKey {
   std::string name_;
   std::vector<std::unique_ptr<RegKey>> children_;
   std::vector<std::pair<std::string, RegValue>> values_;
+  // Position in values_ by folded name: a key may hold tens of thousands of values, and a file
+  // is parsed one value at a time.
+  std::unordered_map<std::string, std::size_t> value_index_;
 };
 
 }  // namespace tovrel::store

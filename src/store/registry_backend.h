@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "store/reg_tree.h"
@@ -36,6 +37,21 @@ class RegistrySession {
   virtual bool SetValue(const KeyPath& key, std::string_view name, RegValue value) = 0;
   // The value names of an existing key in enumeration order, or nothing when it does not exist.
   virtual std::optional<std::vector<std::string>> ValueNames(const KeyPath& key) = 0;
+  // Every value of an existing key with its name and what looking it up finds, in enumeration
+  // order, or nothing when the key does not exist. A session that can hand them over in one pass
+  // over the key does better than a lookup per name.
+  virtual std::optional<std::vector<std::pair<std::string, ValueLookup>>> Values(
+      const KeyPath& key) {
+    auto names = ValueNames(key);
+    if (!names) return std::nullopt;
+    std::vector<std::pair<std::string, ValueLookup>> values;
+    values.reserve(names->size());
+    for (std::string& name : *names) {
+      ValueLookup lookup = QueryValue(key, name);
+      values.emplace_back(std::move(name), std::move(lookup));
+    }
+    return values;
+  }
   // Makes every change of the session durable; false when that failed (nothing is then
   // changed). A session closed without Commit changes nothing.
   virtual bool Commit() = 0;

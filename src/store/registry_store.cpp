@@ -103,6 +103,30 @@ void RegistryStore::ReadSection(std::vector<std::string>* list) {
   });
 }
 
+std::vector<std::pair<std::string, std::string>> RegistryStore::ReadSectionStrings() {
+  using Texts = std::vector<std::pair<std::string, std::string>>;
+  return Guarded(on_read_error_, Texts(), [this] {
+    auto session = OpenBaseForRead();
+    Texts result;
+    auto values = session->Values(SectionPath());
+    if (!values) return result;
+    result.reserve(values->size());
+    for (auto& [name, lookup] : *values) {
+      switch (lookup.status) {
+        case ValueLookup::Status::kMissing:
+          continue;
+        case ValueLookup::Status::kUnreadable:
+          throw RegistryError(texts::FailedToGetData(name));
+        case ValueLookup::Status::kFound:
+          break;
+      }
+      if (!lookup.value.IsText()) throw RegistryError(texts::InvalidDataType(name));
+      result.emplace_back(std::move(name), std::move(lookup.value.data));
+    }
+    return result;
+  });
+}
+
 bool RegistryStore::Write(const std::string& text) {
   return Guarded(on_write_error_, false, [&] {
     auto session = backend_->Open(RegistryBackend::Access::kWrite);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store/registry_backend.h"
@@ -49,6 +50,12 @@ class RegistryStore {
   // Replaces `list` with the value names of the section in enumeration order; leaves it as it
   // was when the section is missing.
   void ReadSection(std::vector<std::string>* list);
+  // Every value of the selected section (the value name is not looked at) as name and text, in
+  // enumeration order, from one open of the store: a caller that needs many values of a section
+  // does not parse the whole store for each. Empty when the section is missing; a value that is
+  // not text fails as ReadString would fail on it. With OnReadError set, a failure calls it and
+  // the result is empty.
+  std::vector<std::pair<std::string, std::string>> ReadSectionStrings();
 
   // Create the base key (unless DontCreate) and the section as needed and store the value as
   // text. True when written; false after a failure reported to OnWriteError.

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <algorithm>
 
+#include "app/app_errors.h"
 #include "app/compose_window.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
@@ -71,7 +72,7 @@ TEST_F(CommandLineTest, TheLinkPrefixIsSevenCharactersWhateverTheyAre) {
 }
 
 // Links as browsers hand them over: header fields after "?" fill their own fields, escapes are
-// undone, and positional arguments still win; a typed body line follows the link's body.
+// undone, and positional arguments still win: a typed subject or body replaces the link's.
 TEST_F(CommandLineTest, LinkFieldsAndEscapesFillTheirOwnFields) {
   {
     const ComposeFields fields =
@@ -92,7 +93,42 @@ TEST_F(CommandLineTest, LinkFieldsAndEscapesFillTheirOwnFields) {
             .fields;
     EXPECT_EQ(fields.to, "ann@example.org,b+c@example.org");
     EXPECT_EQ(fields.subject, "Typed");
-    EXPECT_EQ(fields.body, (Lines{"from link", "typed line"}));
+    EXPECT_EQ(fields.body, Lines{"typed line"});
+  }
+}
+
+// A "%" without two hex digits after it is a "%"; what would put bytes that are not UTF-8 text,
+// or a control character, into an address is refused rather than guessed at.
+TEST_F(CommandLineTest, MalformedEscapesStayLiteralOrTheLinkIsRefused) {
+  const std::pair<std::string, std::string> kept[] = {
+      {"mailto:100%off@example.org", "100%off@example.org"},
+      {"mailto:a%g1b@c", "a%g1b@c"},
+      {"mailto:a%%41b@c", "a%Ab@c"},
+      {"mailto:x@y%4", "x@y%4"},
+  };
+  for (const auto& [link, to] : kept) EXPECT_EQ(Read({link}).fields.to, to) << link;
+  EXPECT_EQ(Read({"mailto:x@y?subject=50%&body=a%09b"}).fields.subject, "50%");
+  EXPECT_EQ(Read({"mailto:x@y?body=a%09b"}).fields.body, Lines{"a\tb"});  // TAB stays in a body
+
+  const std::string control = "The mail link puts a control character into an address: ";
+  const std::string not_text = "The mail link is not UTF-8 text: ";
+  const std::pair<std::string, std::string> refused[] = {
+      {"mailto:a%01b@c", control + "mailto:a%01b@c"},
+      {"mailto:x@y?cc=a%1Fb@c", control + "mailto:x@y?cc=a%1Fb@c"},
+      {"mailto:x@y?bcc=a%0D%0Ab@c", control + "mailto:x@y?bcc=a%0D%0Ab@c"},
+      {"mailto:a%C2%85b@c", control + "mailto:a%C2%85b@c"},
+      {"mailto:a\x1B[2Jb@c", control + "mailto:a?[2Jb@c"},
+      {"mailto:caf%E9@example.org", not_text + "mailto:caf%E9@example.org"},
+      {"mailto:x@y?subject=%FF", not_text + "mailto:x@y?subject=%FF"},
+      {"mailto:caf\xE9@example.org", not_text + "mailto:caf?@example.org"},
+  };
+  for (const auto& [link, message] : refused) {
+    try {
+      Read({link});
+      ADD_FAILURE() << "taken: " << link;
+    } catch (const LinkError& e) {
+      EXPECT_EQ(e.what(), message);
+    }
   }
 }
 
@@ -101,6 +137,23 @@ TEST_F(CommandLineTest, DashFReadsTheBodyLinesFromAFile) {
   test::WriteFile(path, "first\r\nsecond\nthird\rfourth\n");
   EXPECT_EQ(Read({"mailto:ann@example.org", "S", "-f" + path}).fields.body,
             (Lines{"first", "second", "third", "fourth"}));
+}
+
+// The body is UTF-8 whatever the file holds: UTF-8 as it stands (without a byte-order mark),
+// anything else read as ISO-8859-1.
+TEST_F(CommandLineTest, ABodyFileThatIsNotUtf8IsReadAsLatin1) {
+  const std::string path = files_.File("body.txt");
+  const std::pair<std::string, Lines> cases[] = {
+      {"caf\xC3\xA9\n", {"caf\xC3\xA9"}},
+      {"\xEF\xBB\xBFhi\r\nx", {"hi", "x"}},
+      {"caf\xE9 \xA3 5\r\n", {"caf\xC3\xA9 \xC2\xA3 5"}},
+      {std::string("\xFF\xFEh\0i\0", 6), {std::string("\xC3\xBF\xC3\xBEh\0i\0", 8)}},
+  };
+  for (const auto& [bytes, lines] : cases) {
+    test::WriteFile(path, bytes);
+    EXPECT_EQ(Read({"mailto:ann@example.org", "S", "-f" + path}).fields.body, lines)
+        << test::ToHex(bytes);
+  }
 }
 
 TEST_F(CommandLineTest, AnUnreadableBodyFileIsReportedAndTheRestSkipped) {
@@ -253,6 +306,13 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithStatusOneAndOneLine) {
     EXPECT_EQ(OneErrorLine(result), "'twenty-five' is not a valid integer value.");
   }
   {
+    const auto result = Run({"mailto:ann@example.org%0A", "S", "b", "send"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(OneErrorLine(result),
+              "The mail link puts a control character into an address: "
+              "mailto:ann@example.org%0A.");
+  }
+  {
     Store("port", "port", std::to_string(test::RefusedPort()));
     const auto result = Run({"mailto:ann@example.org", "S", "b", "send"});
     EXPECT_EQ(result.exit_status, 1);
@@ -267,6 +327,61 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithStatusOneAndOneLine) {
     EXPECT_NE(line.find(missing), std::string::npos) << line;
   }
   EXPECT_TRUE(server.Messages().empty());
+}
+
+// More text than a line edit takes by default (32,767 characters): every recipient of a long
+// link arrives whole, and the window keeps such a link and such a sender entry whole.
+TEST_F(ProgramRunTest, TextBeyondTheDefaultLineEditLengthStaysWhole) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  std::vector<std::string> addresses;
+  std::string link = "mailto:";
+  for (int i = 0; i < 2000; ++i) {
+    addresses.push_back("recipient" + std::to_string(i) + "@example.org");
+    link += (i == 0 ? "" : ",") + addresses.back();
+  }
+  ASSERT_GT(link.size(), 50000u);
+  const auto result = Run({link, "Many", "b", "send"});
+  EXPECT_EQ(result.exit_status, 0) << result.err.substr(0, 500);
+  const auto mails = server.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].rcpt_tos, addresses);
+
+  const std::string name(40000, 'n');
+  StoreAccount(name, "long@example.org");
+  ComposeWindow window({link});
+  window.LoadIdentities();
+  EXPECT_EQ(Find<QLineEdit>(&window, "ToBox")->text().toStdString(), link.substr(7));
+  EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText().toStdString(),
+            name + ",long@example.org");
+}
+
+// File names that are not UTF-8 (Latin-1 here) are opened by their bytes: unattended, and sent
+// from the window's attachment list.
+TEST_F(ProgramRunTest, PathsThatAreNotUtf8AreOpenedByTheirBytes) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  const std::string body = files_.File("caf\xE9.txt");
+  test::WriteFile(body, "body line\n");
+  const std::string attachment = files_.File("d\xE9j\xE0.bin");
+  test::WriteFile(attachment, "attached bytes");
+  const auto result = Run({"mailto:ann@example.org", "S", "-f" + body, "send", attachment});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  {
+    test::NoModalExpected no_box;
+    ComposeWindow window({"mailto:ann@example.org", "S", "-f" + body, "later", attachment});
+    window.LoadIdentities();
+    QTest::mouseClick(Find<QPushButton>(&window, "SendButton"), Qt::LeftButton);
+  }
+  const auto mails = server.WaitForMessages(2);
+  ASSERT_EQ(mails.size(), 2u);
+  for (const auto& mail : mails) {
+    const QJsonObject judged = test::JudgeMail(mail.data_path);
+    EXPECT_EQ(judged["body"].toString(), "body line\n");
+    const QJsonArray attachments = judged["attachments"].toArray();
+    ASSERT_EQ(attachments.size(), 1);
+    EXPECT_EQ(attachments[0]["data_hex"].toString().toStdString(), test::ToHex("attached bytes"));
+  }
 }
 
 TEST_F(ProgramRunTest, WithoutADisplayOnlyASendRunsAndSendInCapitalsIsNoSend) {
@@ -288,9 +403,10 @@ TEST_F(ProgramRunTest, WithoutADisplayOnlyASendRunsAndSendInCapitalsIsNoSend) {
 }
 
 TEST_F(ProgramRunTest, AFirstStartPreparesTheStoreAndLeavesTheFirstRunPending) {
+  // No server is set up yet: the run ends before any name is looked up.
   const auto result = Run({"mailto:ann@example.org", "S", "b", "send"});
-  EXPECT_EQ(result.exit_status, 1);  // no server is set up yet
-  OneErrorLine(result);
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(OneErrorLine(result), "No SMTP server is set. Please set the SMTP server in Settings.");
   EXPECT_EQ(Stored("frst", ""), "a");
   EXPECT_EQ(Stored("ident", "numOfIdents"), "0");
   EXPECT_EQ(Stored("port", "port"), "25");

@@ -6,12 +6,17 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
+#include <QWheelEvent>
 
+#include "app/attachment_list.h"
 #include "app/form_style.h"
+#include "app/settings_layout.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
+#include "store/reg_file_backend.h"
 
 namespace tovrel::app {
 namespace {
@@ -21,6 +26,20 @@ using test::ModalAnswerer;
 using test::SeenBox;
 
 class ComposeWindowTest : public test::AppTest {};
+
+// The user's store file, counting how often it is opened.
+class CountingBackend : public store::RegistryBackend {
+ public:
+  explicit CountingBackend(int* opens) : opens_(opens) {}
+  std::unique_ptr<store::RegistrySession> Open(Access access) override {
+    ++*opens_;
+    return file_.Open(access);
+  }
+
+ private:
+  int* opens_;
+  store::RegFileBackend file_;
+};
 
 TEST_F(ComposeWindowTest, ControlsSitWhereTheFormPutsThemWithTheirCaptions) {
   StoreAccount("Jane Doe", "jd@example.org");
@@ -115,14 +134,14 @@ TEST_F(ComposeWindowTest, IdentitiesFillTheFromBoxSkippingRemovedSlots) {
   Store("ident", "emailId1", "jane@work.example");
   Store("ident", "nameId2", "");  // removed
   Store("ident", "emailId2", "");
-  // slot 3 was never written: both values read as "None"
+  Store("ident", "emailId3", "c@example.org");  // no name value: it reads as "None"
   ComposeWindow window;
   window.LoadIdentities();
   auto* from = Find<QComboBox>(&window, "FromBox");
   QStringList entries;
   for (int i = 0; i < from->count(); ++i) entries << from->itemText(i);
-  EXPECT_EQ(entries,
-            (QStringList{"Jane Doe,jd@example.org", "Work,jane@work.example", "NoneNone"}));
+  EXPECT_EQ(entries, (QStringList{"Jane Doe,jd@example.org", "Work,jane@work.example",
+                                  "Nonec@example.org"}));
   EXPECT_EQ(from->currentText(), "Jane Doe,jd@example.org");
 }
 
@@ -157,6 +176,49 @@ TEST_F(ComposeWindowTest, ABrokenIdentityCountEmptiesTheFromBoxAndIsReported) {
   auto* from = Find<QComboBox>(&window, "FromBox");
   EXPECT_EQ(from->count(), 0);
   EXPECT_EQ(from->currentText(), "");
+}
+
+// A count edited by hand: slot 0 is always read, a count past the stored slots stops at the last
+// one that holds values, a new identity goes just above it, and one loading reads the store once
+// however many identities it holds.
+TEST_F(ComposeWindowTest, IdentityCountsStopAtTheStoredSlotsAndOneLoadingReadsTheStoreOnce) {
+  StoreAccount("Jane", "jane@example.org");
+  Store("ident", "nameId1", "Work,");
+  Store("ident", "emailId1", "w@example.org");
+  const QStringList both = {"Jane,jane@example.org", "Work,w@example.org"};
+  const std::pair<const char*, QStringList> cases[] = {
+      {"2147483647", both}, {"5", both}, {"1", both}, {"0", {both[0]}}, {"-5", {both[0]}}};
+  ComposeWindow window;
+  auto* from = Find<QComboBox>(&window, "FromBox");
+  for (const auto& [count, entries] : cases) {
+    Store("ident", "numOfIdents", count);
+    window.LoadIdentities();
+    QStringList listed;
+    for (int i = 0; i < from->count(); ++i) listed << from->itemText(i);
+    EXPECT_EQ(listed, entries) << count;
+    EXPECT_EQ(from->currentText(), "Jane,jane@example.org") << count;
+  }
+  Store("ident", "numOfIdents", "2147483647");
+  AppendIdentity(store_, "Ann", "ann@example.org");
+  EXPECT_EQ(Stored("ident", "numOfIdents"), "2");
+  EXPECT_EQ(Stored("ident", "nameId2"), "Ann,");
+
+  // Twenty thousand identities, written as one file.
+  std::string file =
+      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\tovrel\\tovrelmail\\ident]\n"
+      "\"numOfIdents\"=\"20000\"\n";
+  for (int k = 0; k <= 20000; ++k) {
+    const std::string slot = std::to_string(k);
+    file += "\"nameId" + slot + "\"=\"Name " + slot + ",\"\n\"emailId" + slot + "\"=\"a" + slot +
+            "@example.org\"\n";
+  }
+  test::WriteFile(home_.store_file(), file);
+  int opens = 0;
+  store::RegistryStore counted(std::make_unique<CountingBackend>(&opens));
+  const std::vector<StoredIdentity> identities = ReadIdentities(counted);
+  EXPECT_EQ(opens, 1);
+  ASSERT_EQ(identities.size(), 20001u);
+  EXPECT_EQ(identities[20000].from_entry(), "Name 20000,a20000@example.org");
 }
 
 TEST_F(ComposeWindowTest, WordWrapIsOnAtFirstAndTheMenuItemTogglesIt) {
@@ -204,6 +266,48 @@ TEST_F(ComposeWindowTest, AttachAppendsTheChosenFileEvenTwice) {
   ASSERT_EQ(list->count(), 2);
   EXPECT_EQ(list->item(0)->text().toStdString(), file);
   EXPECT_EQ(list->item(1)->text().toStdString(), file);
+}
+
+// The one-line attachment list shows each path whole or shortened in the middle, never behind a
+// scroll bar; the keys and the wheel reach every item and Delete removes the selected one.
+TEST_F(ComposeWindowTest, EveryAttachmentIsReachableInTheOneLineList) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  const std::string first = "/home/jane/Documents/reports/2026/quarterly-figures-final-v2.pdf";
+  const std::string second = "/home/jane/Pictures/holiday/beach.jpg";
+  ComposeWindow window({"mailto:ann@example.org", "S", "b", "later", first, second});
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  auto* list = Find<AttachmentList>(&window, "AttachBox");
+  EXPECT_EQ(list->geometry(), QRect(104, 192, 177, 25));
+  EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+  EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+  for (int row = 0; row < 2; ++row) {
+    const QRect shown = list->visualItemRect(list->item(row));
+    EXPECT_LE(shown.width(), list->viewport()->width()) << row;
+  }
+  EXPECT_EQ(list->item(0)->toolTip().toStdString(), first);
+  test::SaveGrab(&window, "compose_window_attachments");
+
+  list->setFocus();
+  list->setCurrentRow(0);
+  QTest::keyClick(list, Qt::Key_Down);
+  EXPECT_EQ(list->currentRow(), 1);
+  // The current item is the one line in view, whole within the box's height.
+  EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(1))));
+  test::SaveGrab(list, "attachment_list_second");
+  QTest::keyClick(list, Qt::Key_Up);
+  EXPECT_EQ(list->currentRow(), 0);
+  const QPoint middle = list->viewport()->rect().center();
+  QWheelEvent down(middle, list->viewport()->mapToGlobal(middle), {}, {0, -120}, Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(list->viewport(), &down);
+  EXPECT_EQ(list->currentRow(), 1);
+  EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(1))));
+
+  QTest::keyClick(list, Qt::Key_Delete);
+  ASSERT_EQ(list->count(), 1);
+  EXPECT_EQ(list->item(0)->text().toStdString(), first);
+  EXPECT_EQ(list->Paths(), std::vector<std::string>{first});
 }
 
 TEST_F(ComposeWindowTest, QuitButtonAndMenuItemCloseTheWindow) {

@@ -44,7 +44,10 @@ TEST_F(MessageBoxTest, HeadlessBoxIsOneLineAnsweredWithTheDefaultButton) {
   EXPECT_EQ(ShowMessageBox(nullptr, "Really?", "t", QMessageBox::Question,
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No),
             QMessageBox::No);
-  EXPECT_EQ(out.str(), "first second\nUpdate?\nReally?\n");
+  // A file name or a reply may carry control characters: they must not act on the terminal.
+  ShowMessageBox(nullptr, "Cannot open file a\x1B[2J\tb\x7F\xC2\x9B\xE9.", "",
+                 QMessageBox::Critical);
+  EXPECT_EQ(out.str(), "first second\nUpdate?\nReally?\nCannot open file a?[2J\tb???.\n");
 }
 
 TEST_F(MessageBoxTest, InteractiveBoxShowsTextTitleIconAndReturnsThePressedButton) {

@@ -271,6 +271,44 @@ TEST_F(SendCommandTest, APortThatIsNotANumberStopsBeforeAnyConnection) {
   EXPECT_FALSE(smtp_.IsConnected());
 }
 
+// What no send can do without fails before any name is looked up or any connection is made: a
+// server never stored or stored empty, a port no system can dial, a From text without an address.
+TEST_F(SendCommandTest, AMissingServerPortOrSenderStopsBeforeAnyLookup) {
+  const std::string no_server = "No SMTP server is set. Please set the SMTP server in Settings";
+  const std::string no_sender =
+      "No sender address. Please choose a sender in the From field or set From Email in Settings";
+  const struct {
+    std::string server;
+    std::string port;
+    std::string from;
+    std::string error;
+  } cases[] = {
+      {"None", "25", "Jane,jane@example.org", no_server},
+      {"", "25", "Jane,jane@example.org", no_server},
+      {"127.0.0.1", "0", "Jane,jane@example.org", "'0' is not a valid integer value"},
+      {"127.0.0.1", "-25", "Jane,jane@example.org", "'-25' is not a valid integer value"},
+      {"127.0.0.1", "65536", "Jane,jane@example.org", "'65536' is not a valid integer value"},
+      {"127.0.0.1", "", "", no_sender},
+      {"127.0.0.1", "", "Jane,", no_sender},
+  };
+  const std::string refused = std::to_string(test::RefusedPort());
+  for (const auto& c : cases) {
+    const Account account{.smtp_server = c.server,
+                          .port = c.port.empty() ? refused : c.port,
+                          .user_name = "",
+                          .password = ""};
+    try {
+      DeliverMail({.from = c.from, .to = "ann@example.org"}, account, smtp_);
+      ADD_FAILURE() << "sent to '" << c.server << "' port " << c.port;
+    } catch (const AppError& e) {
+      EXPECT_EQ(e.what(), c.error);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << c.server << ":" << c.port << " from '" << c.from << "': " << e.what();
+    }
+    EXPECT_FALSE(smtp_.IsConnected());
+  }
+}
+
 TEST_F(SendCommandTest, BlankToAndTwoSendsInARowWithoutLogin) {
   AiosmtpdServer server;
   const Account account = LocalAccount(server.port(), "", "a password that is not used");

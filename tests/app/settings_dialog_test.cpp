@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QShowEvent>
 #include <QTest>
 #include <QUrl>
 
@@ -178,6 +179,70 @@ TEST_F(SettingsDialogTest, FirstRunSequenceRunsOverBothWindowsOnce) {
   QTest::qWait(100);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_EQ(Stored("frst", ""), "c");
+}
+
+// The window system shows a dialog again after it was minimised; only opening the dialog fills
+// its boxes, so what the user typed stays, in the first-run showing as in any other.
+TEST_F(SettingsDialogTest, ShowingAgainAfterMinimisingKeepsWhatWasTyped) {
+  PrepareStoreOnFirstStart(store_);
+  ProgramWindows windows({});
+  auto type_and_show_again = [&](QWidget* dialog) {
+    Type(dialog, "FromNameBox", "Jane Doe");
+    Type(dialog, "SMTPServerBox", "typed.example.org");
+    QShowEvent restored;
+    QApplication::sendEvent(dialog, &restored);
+    EXPECT_EQ(Find<QLineEdit>(dialog, "FromNameBox")->text(), "Jane Doe");
+    EXPECT_EQ(Find<QLineEdit>(dialog, "SMTPServerBox")->text(), "typed.example.org");
+    EXPECT_EQ(Find<QLineEdit>(dialog, "UserNameBox")->text(), "");
+    EXPECT_EQ(Find<QLineEdit>(dialog, "PasswordBox")->text(), "");
+  };
+  {
+    ModalAnswerer answer;
+    answer.Then([&](QWidget* dialog) {
+      type_and_show_again(dialog);
+      Click(dialog, "Button1");
+    });
+    windows.compose.show();
+    ASSERT_TRUE(
+        test::WaitFor([&] { return answer.answered() == 1 && !windows.settings.isVisible(); }));
+  }
+  EXPECT_EQ(Stored("smtp", "smtp"), "typed.example.org");
+  EXPECT_EQ(Stored("username", "username"), "");
+  EXPECT_EQ(Stored("password", "password"), "");
+  EXPECT_EQ(Stored("ident", "nameId0"), "Jane Doe,");
+
+  // Every opening fills the boxes afresh, once.
+  Store("smtp", "smtp", "stored.example.org");
+  WithDialog(windows.compose, [&](QWidget* dialog) {
+    EXPECT_EQ(Find<QLineEdit>(dialog, "SMTPServerBox")->text(), "stored.example.org");
+    type_and_show_again(dialog);
+  });
+}
+
+// Enter acts on the box it is pressed in: in the boxes of a new address it adds that address,
+// anywhere else it neither stores nor closes anything.
+TEST_F(SettingsDialogTest, EnterAddsFromTheNewAddressBoxesAndIsNoOk) {
+  StoreAccount("Jane", "jane@example.org");
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  WithDialog(window, [&](QWidget* d) {
+    for (const char* box : {"OtherName", "OtherEmail"}) {
+      Type(d, "OtherName", QString::fromLatin1(box));
+      Type(d, "OtherEmail", QString::fromLatin1(box) + "@example.org");
+      QTest::keyClick(Find<QLineEdit>(d, box), Qt::Key_Return);
+      EXPECT_TRUE(d->isVisible()) << box;
+      EXPECT_EQ(Find<QLineEdit>(d, "OtherName")->text(), "") << box;
+    }
+    Type(d, "SMTPServerBox", "typed.example.org");
+    QTest::keyClick(Find<QLineEdit>(d, "SMTPServerBox"), Qt::Key_Enter);
+    EXPECT_TRUE(d->isVisible());
+  });  // Cancel
+  EXPECT_EQ(Stored("ident", "numOfIdents"), "2");
+  EXPECT_EQ(Stored("ident", "nameId1"), "OtherName,");
+  EXPECT_EQ(Stored("ident", "emailId2"), "OtherEmail@example.org");
+  EXPECT_EQ(Stored("smtp", "smtp"), "None");
+  EXPECT_EQ(Stored("ident", "nameId0"), "Jane,");
 }
 
 TEST_F(SettingsDialogTest, ShowingFillsTheBoxesFromTheStore) {

@@ -146,6 +146,17 @@ TEST_F(RegistryStoreTest, ReadSectionListsValueNamesInCreationOrderAndRefusesNoL
   EXPECT_EQ(At("ident", "nameid0").ReadString(), "rewritten");
   EXPECT_EQ(Raised([&] { At("ident", "").ReadSection(nullptr); }),
             "RegistryStore - Read Section retvals is NULL");
+
+  // Every value with its text at once; a missing section has none, a value of another type
+  // fails as reading it alone would.
+  using Texts = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(At("ident", "").ReadSectionStrings(),
+            (Texts{{"nameId0", "rewritten"}, {"emailId0", "x"}, {"numOfIdents", "x"}, {"", "x"}}));
+  EXPECT_EQ(At("missing", "").ReadSectionStrings(), Texts{});
+  At("ident", "count").WriteInteger(0);
+  const std::string file = ReadFile(home_.store_file());
+  WriteFile(home_.store_file(), file + "\"blob\"=hex:01,02\n");
+  EXPECT_EQ(Raised([&] { At("ident", "").ReadSectionStrings(); }), "Invalid data type for 'blob'");
 }
 
 TEST_F(RegistryStoreTest, NamesMatchWithoutRegardToCaseAndKeepTheirFirstSpelling) {

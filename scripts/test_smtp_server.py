@@ -83,6 +83,7 @@ def main():
     parser.add_argument('--tls', choices=['starttls', 'implicit'], default=None)
     parser.add_argument('--host', default='127.0.0.1')
     parser.add_argument('--log', default='')
+    parser.add_argument('--only', choices=['LOGIN', 'PLAIN'], default=None)
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     # Plain-text AUTH is what the tests exercise; loopback only.
@@ -100,8 +101,12 @@ def main():
     options = dict(hostname='tovrel-test', decode_data=False, data_size_limit=None,
                    enable_SMTPUTF8=False)
     if args.user:
+        # With implicit TLS the whole connection is inside the session, which aiosmtpd cannot
+        # tell; only a STARTTLS server has a plain phase in which AUTH must not be offered.
         options.update(authenticator=authenticator, auth_required=True,
-                       auth_require_tls=args.tls is not None)
+                       auth_require_tls=args.tls == 'starttls')
+        if args.only:
+            options.update(auth_exclude_mechanism=[m for m in ('LOGIN', 'PLAIN') if m != args.only])
     context = None
     if args.tls:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)

@@ -44,6 +44,9 @@ class ConnectionIntercept : public message::BaseComponent {
   // Used instead of the socket when handles_receive()/handles_send() is set; return the count
   // moved, or -1 with errno set.
   virtual long ReceiveInstead(std::span<char> area);
+  // Input the intercept already holds for the reader, so that waiting for the socket would be
+  // wrong (a TLS record decrypted in part).
+  virtual bool HasBufferedInput() const { return false; }
   virtual long SendInstead(std::span<const char> bytes);
 
   void AddUser(InterceptUser* user);

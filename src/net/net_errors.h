@@ -111,6 +111,12 @@ class CouldNotBindSocket : public SocketHandleError {
   CouldNotBindSocket();
 };
 
+// A TLS session could not be set up or carried on (hand-shake, certificate, STARTTLS refused).
+class TlsError : public message::NetError {
+ public:
+  using message::NetError::NetError;
+};
+
 // Proxy negotiation failures.
 class SocksError : public message::NetError {
  public:

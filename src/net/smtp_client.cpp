@@ -67,22 +67,37 @@ void SmtpClient::Assign(const SmtpClient& source) {
   password_ = source.password_;
   set_port(source.port());
   user_id_ = source.user_id_;
+  tls_mode_ = source.tls_mode_;
+  certificate_check_ = source.certificate_check_;
 }
 
 void SmtpClient::Connect() {
   set_read_timeout(greeting_timeout_);
   set_write_timeout(data_block_timeout_);
+  DropTls();  // every connection starts plain; a session belongs to the one that made it
   MessageClient::Connect();
   try {
+    if (tls_mode_ == TlsMode::tmImplicit) StartTls();
     const int16_t greeting[] = {220};
     ReadReply(greeting);
-    server_auth_mechanisms_.clear();
-    const std::string host_name = LocalHostName();
     set_read_timeout(command_timeout_);
-    if (SendCommand("ehlo " + host_name, kAnyReplyCode) == 250) {
-      CollectAuthMechanisms();
-    } else {
-      SendCommand("Helo " + host_name, 250);
+    Greet();
+    if (tls_mode_ == TlsMode::tmStartTls) {
+      // Without the session nothing more may go out: a server (or someone in between) that
+      // drops STARTTLS must never be handed the password or the message in the clear.
+      if (!ReplyOffers("STARTTLS")) {
+        CloseConnection();
+        throw TlsError(message::FormatText(texts::kTlsNoStartTls, {host()}));
+      }
+      if (SendCommand("STARTTLS", kAnyReplyCode) != 220) {
+        const std::string reply = LastReplyLine();
+        CloseConnection();
+        throw TlsError(message::FormatText(texts::kTlsStartTlsRefused, {host(), reply}));
+      }
+      StartTls();
+      // What the server offered before the session may have been tampered with: only the
+      // answer given inside it counts (RFC 3207 section 4.2).
+      Greet();
     }
   } catch (...) {
     try {
@@ -92,6 +107,49 @@ void SmtpClient::Connect() {
     }
     throw;
   }
+}
+
+void SmtpClient::StartTls() {
+  // Pending commands belong to the plain connection; the session starts on a clean stream.
+  FlushPendingOutput();
+  std::string name = host();
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+    name = name.substr(1, name.size() - 2);
+  }
+  try {
+    tls_.Handshake(binding(), name, certificate_check_, data_block_timeout_);
+  } catch (...) {
+    CloseConnection();
+    throw;
+  }
+  set_intercept(&tls_);
+  set_intercept_enabled(true);
+}
+
+void SmtpClient::DropTls() {
+  if (intercept() == &tls_) set_intercept(nullptr);
+}
+
+void SmtpClient::Greet() {
+  server_auth_mechanisms_.clear();
+  const std::string host_name = LocalHostName();
+  if (SendCommand("ehlo " + host_name, kAnyReplyCode) == 250) {
+    CollectAuthMechanisms();
+  } else {
+    SendCommand("Helo " + host_name, 250);
+  }
+}
+
+bool SmtpClient::ReplyOffers(std::string_view keyword) const {
+  const std::vector<std::string>& lines = reply_lines();
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::string line = message::AsciiUpper(lines[i]);
+    if (line.size() < 4 + keyword.size() || line.compare(4, keyword.size(), keyword) != 0) {
+      continue;
+    }
+    if (line.size() == 4 + keyword.size() || line[4 + keyword.size()] == ' ') return true;
+  }
+  return false;
 }
 
 void SmtpClient::CollectAuthMechanisms() {
@@ -115,9 +173,14 @@ void SmtpClient::CollectAuthMechanisms() {
 
 bool SmtpClient::MechanismOffered(AuthenticationType type) {
   if (type != AuthenticationType::atLogin) return false;
-  return std::any_of(
-      server_auth_mechanisms_.begin(), server_auth_mechanisms_.end(),
-      [](const std::string& entry) { return message::EqualsIgnoreCase(entry, "LOGIN"); });
+  return Offers("LOGIN") || Offers("PLAIN");
+}
+
+bool SmtpClient::Offers(std::string_view mechanism) const {
+  return std::any_of(server_auth_mechanisms_.begin(), server_auth_mechanisms_.end(),
+                     [mechanism](const std::string& entry) {
+                       return message::EqualsIgnoreCase(entry, mechanism);
+                     });
 }
 
 bool SmtpClient::NeedsAuthentication() {
@@ -127,10 +190,19 @@ bool SmtpClient::NeedsAuthentication() {
 
 bool SmtpClient::PerformAuthentication() {
   bool performed = false;
-  if (authentication_type_ == AuthenticationType::atLogin) {
+  if (authentication_type_ == AuthenticationType::atLogin && Offers("LOGIN")) {
     SendCommand("auth LOGIN", 334);
     SendCommand(message::EncodeBase64Text(user_id_), 334);
     SendCommand(message::EncodeBase64Text(password_), 235);
+    performed = true;
+  } else if (authentication_type_ == AuthenticationType::atLogin && Offers("PLAIN")) {
+    // RFC 4616: no authorization identity, then the user and the password, NUL before each,
+    // as the initial response on the AUTH line.
+    std::string credentials;
+    credentials.push_back('\0');
+    credentials.append(user_id_).push_back('\0');
+    credentials.append(password_);
+    SendCommand("AUTH PLAIN " + message::EncodeBase64Text(credentials), 235);
     performed = true;
   }
   authenticated_ = true;
@@ -174,6 +246,7 @@ void SmtpClient::Disconnect() {
     failure = std::current_exception();
   }
   MessageClient::Disconnect();
+  DropTls();
   authenticated_ = false;
   if (failure) std::rethrow_exception(failure);
 }

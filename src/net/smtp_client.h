@@ -13,10 +13,14 @@
 
 #include "message/message.h"
 #include "net/message_client.h"
+#include "net/tls_intercept.h"
 
 namespace tovrel::net {
 
 enum class AuthenticationType { atNone, atLogin };
+// How the connection is secured: not at all, by STARTTLS after the greeting and EHLO (port 587),
+// or with TLS from the first byte (port 465).
+enum class TlsMode { tmNone, tmStartTls, tmImplicit };
 
 class SmtpClient : public MessageClient {
  public:
@@ -36,6 +40,12 @@ class SmtpClient : public MessageClient {
   const std::string& password() const { return password_; }
   void set_password(const std::string& password) { password_ = password; }
   const std::string& user_id() const { return user_id_; }
+  TlsMode tls_mode() const { return tls_mode_; }
+  void set_tls_mode(TlsMode mode) { tls_mode_ = mode; }
+  // Whether the server's certificate is checked; off only for a server the user knows to have
+  // a certificate of its own making.
+  CertificateCheck certificate_check() const { return certificate_check_; }
+  void set_certificate_check(CertificateCheck check) { certificate_check_ = check; }
   void set_user_id(const std::string& user_id) { user_id_ = user_id; }
 
   // Limits (kWaitForever for none).
@@ -74,12 +84,22 @@ class SmtpClient : public MessageClient {
 
  private:
   void CollectAuthMechanisms();
+  // Says hello, EHLO first and HELO when the server does not know it, and takes the extensions
+  // from the reply.
+  void Greet();
+  bool ReplyOffers(std::string_view keyword) const;
+  bool Offers(std::string_view mechanism) const;
+  void StartTls();
+  void DropTls();
   bool NeedsAuthentication();
 
   AuthenticationType authentication_type_ = AuthenticationType::atNone;
   std::string mail_agent_;
   std::string password_;
   std::string user_id_;
+  TlsMode tls_mode_ = TlsMode::tmNone;
+  CertificateCheck certificate_check_ = CertificateCheck::ccVerify;
+  TlsIntercept tls_;
   WaitLimit greeting_timeout_ = kGreetingTimeout;
   WaitLimit command_timeout_ = kCommandTimeout;
   WaitLimit data_init_timeout_ = kDataInitTimeout;

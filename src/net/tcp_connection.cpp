@@ -80,8 +80,9 @@ long TcpConnection::Receive(std::span<char> area, OnPeerClosed on_closed, WaitLi
   long count;
   int system_error;
   do {
-    if (!binding_.WaitReadable(limit)) return 0;
     ConnectionIntercept* intercept = intercept_.active();
+    const bool held = intercept != nullptr && intercept->HasBufferedInput();
+    if (!held && !binding_.WaitReadable(limit)) return 0;
     if (intercept != nullptr && intercept->handles_receive()) {
       count = intercept->ReceiveInstead(area);
     } else {
@@ -260,6 +261,10 @@ void TcpConnection::SendNow(std::span<const char> bytes) {
     int system_error = 0;
     ConnectionIntercept* intercept = intercept_.active();
     if (intercept != nullptr && intercept->handles_send()) {
+      // An intercept that carries the bytes over this socket needs room in it just the same.
+      if (intercept->binding() == &binding_ && !binding_.WaitWritable(write_timeout_)) {
+        RaiseTimedOut();
+      }
       sent = intercept->SendInstead(rest);
       if (sent < 0) system_error = errno;
     } else {

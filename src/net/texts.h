@@ -29,6 +29,16 @@ inline constexpr char kNotEnoughDataInBuffer[] = "Not enough data in buffer.";
 inline constexpr char kNoDataToRead[] = "No data to read.";
 inline constexpr char kObjectTypeNotSupported[] = "Object type not supported.";
 inline constexpr char kLineTooLong[] = "Line from server too long.";
+
+// TLS. The host and OpenSSL's reason fill the placeholders.
+inline constexpr char kTlsVerifyFailed[] = "TLS: certificate verify failed for %s: %s";
+inline constexpr char kTlsHandshakeFailed[] = "TLS: handshake failed for %s: %s";
+inline constexpr char kTlsSetupFailed[] = "TLS: cannot set up a session for %s: %s";
+inline constexpr char kTlsNoStartTls[] =
+    "TLS: %s does not offer STARTTLS; nothing was sent (set Security to None to send without TLS)";
+inline constexpr char kTlsStartTlsRefused[] = "TLS: %s refused STARTTLS: %s";
+inline constexpr char kTlsTimedOut[] = "timed out";
+inline constexpr char kTlsPeerClosed[] = "connection closed by the server";
 inline constexpr char kInterceptPropIsNil[] =
     "InterceptEnabled cannot be set to true when Intercept is nil.";
 inline constexpr char kMoreThanOneGuiPump[] = "Only one GuiPump can exist per application.";

@@ -312,11 +312,25 @@ AiosmtpdServer::AiosmtpdServer(Options options) {
   if (!options.user.empty()) {
     argv.insert(argv.end(), {"--user", options.user, "--password", options.password});
   }
+  if (!options.tls.empty()) {
+    argv.insert(argv.end(), {"--tls", options.tls, "--cert", options.cert, "--key", options.key});
+  }
+  if (!options.only_mechanism.empty()) argv.insert(argv.end(), {"--only", options.only_mechanism});
+  argv.insert(argv.end(), {"--host", options.host, "--log", dir_.File("commands.log")});
   process_ = std::make_unique<ChildProcess>(argv);
   port_ = std::stoi(process_->ReadLine());
 }
 
 AiosmtpdServer::~AiosmtpdServer() = default;
+
+std::vector<std::string> AiosmtpdServer::Commands() const {
+  std::vector<std::string> verbs;
+  std::error_code error;
+  if (!fs::exists(dir_.File("commands.log"), error)) return verbs;
+  std::istringstream lines(ReadFile(dir_.File("commands.log")));
+  for (std::string line; std::getline(lines, line);) verbs.push_back(line);
+  return verbs;
+}
 
 std::vector<ReceivedMail> AiosmtpdServer::Messages() const {
   std::vector<std::string> envelopes;

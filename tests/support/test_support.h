@@ -107,6 +107,13 @@ class AiosmtpdServer {
   struct Options {
     std::string user;
     std::string password;
+    // With a certificate and key: "starttls" or "implicit".
+    std::string tls{};
+    std::string cert{};
+    std::string key{};
+    // "LOGIN" or "PLAIN" to offer only that mechanism; empty offers both.
+    std::string only_mechanism{};
+    std::string host = "127.0.0.1";
   };
   AiosmtpdServer();
   explicit AiosmtpdServer(Options options);
@@ -119,6 +126,8 @@ class AiosmtpdServer {
   std::vector<ReceivedMail> WaitForMessages(
       std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
   std::vector<ReceivedMail> Messages() const;  // what has arrived so far
+  // The verbs of the AUTH, MAIL, RCPT and DATA commands that reached the server, in order.
+  std::vector<std::string> Commands() const;
 
  private:
   TempDir dir_;

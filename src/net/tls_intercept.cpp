@@ -1,0 +1,195 @@
+#include "net/tls_intercept.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "message/string_helpers.h"
+#include "net/net_errors.h"
+#include "net/socket_handle.h"
+#include "net/texts.h"
+
+namespace tovrel::net {
+
+namespace {
+
+struct ContextFree {
+  void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+struct SslFree {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+
+bool IsAddressLiteral(const std::string& host) {
+  unsigned char address[16];
+  return inet_pton(AF_INET, host.c_str(), address) == 1 ||
+         inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
+
+// The oldest reason OpenSSL queued, or what the socket said when it queued none.
+std::string FailureReason(int ssl_error, int system_error) {
+  const unsigned long queued = ERR_peek_error();
+  if (queued != 0) {
+    const char* reason = ERR_reason_error_string(queued);
+    ERR_clear_error();
+    if (reason != nullptr) return reason;
+  }
+  if (ssl_error == SSL_ERROR_SYSCALL && system_error != 0) return std::strerror(system_error);
+  return texts::kTlsPeerClosed;
+}
+
+size_t ClampToInt(size_t size) { return size > INT_MAX ? INT_MAX : size; }
+
+}  // namespace
+
+struct TlsIntercept::Session {
+  std::unique_ptr<SSL_CTX, ContextFree> context;
+  std::unique_ptr<SSL, SslFree> ssl;
+};
+
+TlsIntercept::TlsIntercept() {
+  set_handles_receive(true);
+  set_handles_send(true);
+}
+
+TlsIntercept::~TlsIntercept() = default;
+
+void TlsIntercept::Handshake(SocketHandle& binding, const std::string& host, CertificateCheck check,
+                             WaitLimit limit) {
+  auto fail = [&host](const char* text, const std::string& reason) -> TlsError {
+    return TlsError(message::FormatText(text, {host, reason}));
+  };
+  ERR_clear_error();
+  auto session = std::make_unique<Session>();
+  session->context.reset(SSL_CTX_new(TLS_client_method()));
+  SSL_CTX* context = session->context.get();
+  if (context == nullptr || SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
+    throw fail(texts::kTlsSetupFailed, FailureReason(SSL_ERROR_SSL, 0));
+  }
+  if (check == CertificateCheck::ccVerify) {
+    SSL_CTX_set_default_verify_paths(context);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  }
+  session->ssl.reset(SSL_new(context));
+  SSL* ssl = session->ssl.get();
+  if (ssl == nullptr || SSL_set_fd(ssl, binding.handle()) != 1) {
+    throw fail(texts::kTlsSetupFailed, FailureReason(SSL_ERROR_SSL, 0));
+  }
+  SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // The certificate must name what the user dialled: an address is matched as an address, and
+  // SNI carries names only (RFC 6066 forbids literal addresses there).
+  const bool literal = IsAddressLiteral(host);
+  if (literal) {
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
+  } else {
+    SSL_set_tlsext_host_name(ssl, host.c_str());
+    SSL_set1_host(ssl, host.c_str());
+  }
+  // The transport waits with poll and never blocks in a call; OpenSSL's reads and writes must
+  // not either, or a silent peer would outlast every time limit.
+  const int flags = fcntl(binding.handle(), F_GETFL);
+  if (flags >= 0) fcntl(binding.handle(), F_SETFL, flags | O_NONBLOCK);
+
+  const Deadline deadline(limit);
+  for (;;) {
+    ERR_clear_error();
+    const int result = SSL_connect(ssl);
+    if (result == 1) break;
+    const int system_error = errno;
+    const int error = SSL_get_error(ssl, result);
+    bool ready = false;
+    if (error == SSL_ERROR_WANT_READ) {
+      ready = binding.WaitReadable(deadline.Remaining());
+    } else if (error == SSL_ERROR_WANT_WRITE) {
+      ready = binding.WaitWritable(deadline.Remaining());
+    } else {
+      const long verdict = SSL_get_verify_result(ssl);
+      if (check == CertificateCheck::ccVerify && verdict != X509_V_OK) {
+        ERR_clear_error();
+        throw fail(texts::kTlsVerifyFailed, X509_verify_cert_error_string(verdict));
+      }
+      throw fail(texts::kTlsHandshakeFailed, FailureReason(error, system_error));
+    }
+    if (!ready) throw fail(texts::kTlsHandshakeFailed, texts::kTlsTimedOut);
+  }
+  wait_limit_ = limit;
+  session_ = std::move(session);
+  BindingConnected(binding);
+}
+
+bool TlsIntercept::HasBufferedInput() const {
+  return session_ != nullptr && SSL_has_pending(session_->ssl.get()) == 1;
+}
+
+long TlsIntercept::AfterIncomplete(int result, WaitLimit limit) {
+  const int system_error = errno;
+  const int error = SSL_get_error(session_->ssl.get(), result);
+  ERR_clear_error();
+  switch (error) {
+    case SSL_ERROR_ZERO_RETURN:
+      return 0;
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      // The caller waits for the direction it moves data in; the other one is waited for here.
+      if (error == SSL_ERROR_WANT_WRITE ? !binding()->WaitWritable(limit)
+                                        : !binding()->WaitReadable(limit)) {
+        errno = ETIMEDOUT;
+        return -1;
+      }
+      errno = EAGAIN;
+      return -1;
+    case SSL_ERROR_SYSCALL:
+      if (system_error == 0) return 0;  // the peer went away without closing the session
+      errno = system_error;
+      return -1;
+    default:
+      // A broken record or a failed check: the session cannot go on.
+      errno = ECONNRESET;
+      return -1;
+  }
+}
+
+long TlsIntercept::ReceiveInstead(std::span<char> area) {
+  if (session_ == nullptr) return 0;
+  ERR_clear_error();
+  const int count =
+      SSL_read(session_->ssl.get(), area.data(), static_cast<int>(ClampToInt(area.size())));
+  if (count > 0) return count;
+  if (SSL_get_error(session_->ssl.get(), count) == SSL_ERROR_WANT_READ) {
+    errno = EAGAIN;  // the connection itself waits for more of the record, within its limit
+    return -1;
+  }
+  return AfterIncomplete(count, wait_limit_);
+}
+
+long TlsIntercept::SendInstead(std::span<const char> bytes) {
+  if (session_ == nullptr) {
+    errno = EPIPE;
+    return -1;
+  }
+  ERR_clear_error();
+  const int count =
+      SSL_write(session_->ssl.get(), bytes.data(), static_cast<int>(ClampToInt(bytes.size())));
+  if (count > 0) return count;
+  if (SSL_get_error(session_->ssl.get(), count) == SSL_ERROR_WANT_WRITE) {
+    errno = EAGAIN;  // the connection waits until the socket takes more, within its limit
+    return -1;
+  }
+  const long result = AfterIncomplete(count, wait_limit_);
+  if (result == 0) errno = EPIPE;  // a closed session takes nothing more
+  return -1;
+}
+
+void TlsIntercept::BindingClosed() {
+  // The socket is gone already, so no close alert can be sent; the session just ends.
+  session_.reset();
+  ConnectionIntercept::BindingClosed();
+}
+
+}  // namespace tovrel::net

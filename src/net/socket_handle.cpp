@@ -17,23 +17,57 @@ namespace tovrel::net {
 
 namespace {
 
-sockaddr_in MakeAddress(const std::string& ip, int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
+// A socket address of `family` for `ip` (empty: any local address) and `port`.
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+SocketAddress MakeAddress(int family, const std::string& ip, int port) {
+  SocketAddress address;
+  if (family == AF_INET6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(static_cast<uint16_t>(port));
+    in6->sin6_addr = in6addr_any;
+    if (!ip.empty()) inet_pton(AF_INET6, ip.c_str(), &in6->sin6_addr);
+    address.length = sizeof(sockaddr_in6);
+    return address;
+  }
+  auto* in = reinterpret_cast<sockaddr_in*>(&address.storage);
+  in->sin_family = AF_INET;
+  in->sin_port = htons(static_cast<uint16_t>(port));
   if (ip.empty()) {
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    in->sin_addr.s_addr = htonl(INADDR_ANY);
   } else {
     auto bytes = SystemStack::TextToAddress(ip);
-    std::copy(bytes.begin(), bytes.end(), reinterpret_cast<uint8_t*>(&address.sin_addr.s_addr));
+    std::copy(bytes.begin(), bytes.end(), reinterpret_cast<uint8_t*>(&in->sin_addr.s_addr));
   }
+  address.length = sizeof(sockaddr_in);
   return address;
 }
 
-std::string AddressText(const sockaddr_in& address) {
-  std::array<uint8_t, 4> bytes{};
-  std::copy_n(reinterpret_cast<const uint8_t*>(&address.sin_addr.s_addr), 4, bytes.begin());
-  return SystemStack::AddressToText(bytes);
+// The address as text and the port, for either family.
+bool ReadAddress(const sockaddr_storage& storage, std::string& ip, int& port) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (storage.ss_family == AF_INET6) {
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(storage);
+    if (inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text) == nullptr) return false;
+    port = ntohs(in6.sin6_port);
+  } else if (storage.ss_family == AF_INET) {
+    const auto& in = reinterpret_cast<const sockaddr_in&>(storage);
+    std::array<uint8_t, 4> bytes{};
+    std::copy_n(reinterpret_cast<const uint8_t*>(&in.sin_addr.s_addr), 4, bytes.begin());
+    ip = SystemStack::AddressToText(bytes);
+    port = ntohs(in.sin_port);
+    return true;
+  } else {
+    return false;
+  }
+  ip = text;
+  return true;
 }
 
 }  // namespace
@@ -49,9 +83,10 @@ void SocketHandle::Assign(const SocketHandle& other) {
   remote_port_ = other.remote_port_;
 }
 
-void SocketHandle::OpenSocket(int type, int protocol) {
+void SocketHandle::OpenSocket(int type, int protocol, int family) {
   ReleaseSocket(true);
-  handle_ = SystemStack::NewSocket(type, protocol);
+  handle_ = SystemStack::NewSocket(type, protocol, family);
+  family_ = family;
   has_handle_ = true;
 }
 
@@ -75,8 +110,8 @@ void SocketHandle::ClearAddresses(bool reset_local) {
 }
 
 void SocketHandle::BindLocal() {
-  sockaddr_in address = MakeAddress(ip_, port_);
-  if (::bind(handle_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  SocketAddress address = MakeAddress(family_, ip_, port_);
+  if (::bind(handle_, address.get(), address.length) != 0) {
     const int error = errno;
     if (error == EADDRINUSE) throw CouldNotBindSocket();
     SystemStack::ThrowForErrno(error);
@@ -90,12 +125,11 @@ void SocketHandle::SetRemote(const std::string& ip, int port) {
 }
 
 int SocketHandle::ConnectToPeer(int family, WaitLimit limit) {
-  sockaddr_in address = MakeAddress(remote_ip_, remote_port_);
-  address.sin_family = static_cast<sa_family_t>(family);
+  SocketAddress address = MakeAddress(family, remote_ip_, remote_port_);
   // Connect without blocking so that the wait can be limited, then return to blocking mode.
   int flags = ::fcntl(handle_, F_GETFL);
   ::fcntl(handle_, F_SETFL, flags | O_NONBLOCK);
-  int result = ::connect(handle_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  int result = ::connect(handle_, address.get(), address.length);
   int saved_errno = errno;
   if (result == -1 && errno == EINPROGRESS) {
     if (!WaitFor(POLLOUT, limit)) {
@@ -176,20 +210,18 @@ void SocketHandle::SetOption(int level, int option, const void* value, socklen_t
 }
 
 void SocketHandle::RefreshLocal() {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   if (::getsockname(handle_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    ip_ = AddressText(address);
-    port_ = ntohs(address.sin_port);
+    ReadAddress(address, ip_, port_);
   }
 }
 
 void SocketHandle::RefreshRemote() {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   if (::getpeername(handle_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    remote_ip_ = AddressText(address);
-    remote_port_ = ntohs(address.sin_port);
+    ReadAddress(address, remote_ip_, remote_port_);
   }
 }
 

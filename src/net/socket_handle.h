@@ -1,7 +1,7 @@
 #pragma once
 
-// One IPv4 socket with its local and remote address. The connection owns one; everything that
-// touches the file descriptor goes through here so that errors map onto socket error numbers.
+// One IPv4 or IPv6 socket with its local and remote address. The connection owns one; everything
+// that touches the file descriptor goes through here so that errors map onto socket error numbers.
 
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -31,7 +31,8 @@ class SocketHandle {
   const std::string& remote_ip() const { return remote_ip_; }
   int remote_port() const { return remote_port_; }
 
-  void OpenSocket(int type = SOCK_STREAM, int protocol = 0);
+  void OpenSocket(int type = SOCK_STREAM, int protocol = 0, int family = AF_INET);
+  int family() const { return family_; }
   // Shuts down the sending side and closes the socket, if one is open.
   virtual void ReleaseSocket(bool reset_local);
   void ClearAddresses(bool reset_local);
@@ -59,6 +60,7 @@ class SocketHandle {
   bool PollOnce(short events, WaitLimit limit);
 
   int handle_ = -1;
+  int family_ = AF_INET;
   bool has_handle_ = false;
   std::string ip_;
   int port_ = 0;

@@ -1,5 +1,6 @@
 #include "net/socket_stack.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -123,6 +124,47 @@ std::string SystemStack::ResolveHostAddress(const std::string& host) {
   return AddressToText(bytes);
 }
 
+std::vector<std::string> SystemStack::ResolveHostAddresses(const std::string& host) {
+  if (message::EqualsIgnoreCase(host, "localhost")) return {"127.0.0.1"};
+  if (IsDottedQuad(host)) return {host};
+  if (std::string literal = Ipv6Literal(host); !literal.empty()) return {literal};
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (rc != 0) {
+    if (rc == EAI_SYSTEM) ThrowForErrno(errno);
+    ThrowSocketError(TranslateLookupError(rc));
+  }
+  std::vector<std::string> addresses;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* raw = nullptr;
+    if (entry->ai_family == AF_INET) {
+      raw = &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
+    } else if (entry->ai_family == AF_INET6) {
+      raw = &reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_addr;
+    }
+    if (raw == nullptr || inet_ntop(entry->ai_family, raw, text, sizeof text) == nullptr) continue;
+    if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) {
+      addresses.emplace_back(text);
+    }
+  }
+  freeaddrinfo(found);
+  if (addresses.empty()) ThrowSocketError(kErrorNoData);
+  return addresses;
+}
+
+std::string SystemStack::Ipv6Literal(std::string_view text) {
+  if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
+    text = text.substr(1, text.size() - 2);
+  }
+  in6_addr address{};
+  const std::string plain(text);
+  return inet_pton(AF_INET6, plain.c_str(), &address) == 1 ? plain : std::string();
+}
+
 bool SystemStack::IsDottedQuad(std::string_view text) {
   std::string_view rest = text;
   for (int i = 0; i < 3; ++i) {
@@ -155,8 +197,8 @@ std::string SystemStack::AddressToText(const std::array<uint8_t, 4>& address) {
          std::to_string(address[2]) + "." + std::to_string(address[3]);
 }
 
-int SystemStack::NewSocket(int type, int protocol) {
-  int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
+int SystemStack::NewSocket(int type, int protocol, int family) {
+  int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
   if (fd < 0) throw InvalidSocket();
   return fd;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/socket.h>
+
 // The process-wide socket stack: name resolution, address text conversion and the translation of
 // system error numbers into the socket error numbers and texts the user sees. One instance exists
 // while any network component lives (see NetComponent); reach it through SocketStack().
@@ -9,6 +11,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tovrel::net {
 
@@ -24,14 +27,19 @@ class SystemStack {
 
   const StackVersion& version() const { return version_; }
 
-  // "localhost" (any case) and dotted quads resolve without a lookup.
+  // "localhost" (any case) and dotted quads resolve without a lookup. The first IPv4 address.
   std::string ResolveHostAddress(const std::string& host);
+  // Every address of `host`, IPv6 and IPv4, in the resolver's order. "localhost" (any case), a
+  // dotted quad and an IPv6 address ("::1", also "[::1]") are taken without a lookup.
+  std::vector<std::string> ResolveHostAddresses(const std::string& host);
+  // The IPv6 address `text` stands for, without brackets, or empty when it is none.
+  static std::string Ipv6Literal(std::string_view text);
   static bool IsDottedQuad(std::string_view text);
   static std::array<uint8_t, 4> TextToAddress(std::string_view dotted_quad);
   static std::string AddressToText(const std::array<uint8_t, 4>& address);
 
-  // An IPv4 socket with close-on-exec set; raises InvalidSocket on failure.
-  static int NewSocket(int type, int protocol);
+  // A socket of `family` with close-on-exec set; raises InvalidSocket on failure.
+  static int NewSocket(int type, int protocol, int family = AF_INET);
 
   // Returns false when `result` is not -1; true when errno is one of `tolerated` (errno values);
   // raises the socket error otherwise. Must be called right after the failed call, before errno

@@ -1,5 +1,6 @@
 #include "net/tcp_client.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
@@ -25,24 +26,23 @@ std::string_view Cut255(std::string_view text) { return text.substr(0, 255); }
 void TcpClient::Connect() {
   if (binding().has_handle()) throw AlreadyConnected();
   ResetState();
-  binding().OpenSocket(SOCK_STREAM, 0);
   SystemStack& stack = *SocketStack();
+  const bool proxied = socks_info_.version != SocksVersion::svNoSocks;
+  const std::string& target_host = proxied ? socks_info_.host : host_;
+  const int target_port = proxied ? socks_info_.port : port_;
   try {
-    binding().set_ip(bound_ip_);
-    binding().BindLocal();
-    const bool proxied = socks_info_.version != SocksVersion::svNoSocks;
-    const std::string& target_host = proxied ? socks_info_.host : host_;
-    const int target_port = proxied ? socks_info_.port : port_;
-    if (!SystemStack::IsDottedQuad(target_host)) {
+    if (!SystemStack::IsDottedQuad(target_host) && SystemStack::Ipv6Literal(target_host).empty()) {
       ReportStatus(ConnectionStatus::stResolving, target_host);
     }
-    binding().SetRemote(stack.ResolveHostAddress(target_host), target_port);
-    if (!use_nagle_) {
-      const int on = 1;
-      binding().SetOption(IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const std::vector<std::string> addresses =
+        resolver_ ? resolver_(target_host) : stack.ResolveHostAddresses(target_host);
+    if (addresses.empty()) SystemStack::ThrowSocketError(kErrorNoData);
+    // Every address the name has, in the resolver's order: a host reached over IPv4 only must not
+    // fail because its IPv6 address refuses or never answers, and the other way round.
+    for (size_t i = 0; i < addresses.size(); ++i) {
+      const bool last = i + 1 == addresses.size();
+      if (ConnectTo(addresses[i], target_port, last)) break;
     }
-    ReportStatus(ConnectionStatus::stConnecting, binding().remote_ip());
-    stack.CheckSocketResult(binding().ConnectToPeer(AF_INET, connect_timeout_));
     if (intercept_enabled()) intercept()->BindingConnected(binding());
   } catch (...) {
     try {
@@ -65,6 +65,29 @@ void TcpClient::Connect() {
   }
   ReportStatus(ConnectionStatus::stConnected, binding().remote_ip());
   DoOnConnected();
+}
+
+bool TcpClient::ConnectTo(const std::string& address, int port, bool last) {
+  const int family = address.find(':') == std::string::npos ? AF_INET : AF_INET6;
+  binding().OpenSocket(SOCK_STREAM, 0, family);
+  binding().set_ip(bound_ip_);
+  binding().BindLocal();
+  binding().SetRemote(address, port);
+  if (!use_nagle_) {
+    const int on = 1;
+    binding().SetOption(IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  }
+  ReportStatus(ConnectionStatus::stConnecting, binding().remote_ip());
+  const int result = binding().ConnectToPeer(family, connect_timeout_);
+  if (result != -1) return true;
+  const int error = errno;
+  // Failures that belong to this one address; anything else ends the walk at once.
+  const bool next_may_answer = error == ECONNREFUSED || error == ETIMEDOUT ||
+                               error == ENETUNREACH || error == EHOSTUNREACH ||
+                               error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
+  if (last || !next_may_answer) SystemStack::ThrowForErrno(error);
+  binding().ReleaseSocket(true);
+  return false;
 }
 
 void TcpClient::DoOnConnected() {
@@ -147,10 +170,20 @@ void TcpClient::NegotiateSocks5() {
     if (answer[1] != 0) throw SocksAuthError();
   }
 
-  std::string request = {5, 1, 0, 3};
-  std::string_view host = Cut255(host_);
-  request.push_back(static_cast<char>(host.size()));
-  request.append(host);
+  std::string request = {5, 1, 0};
+  // An IPv6 address goes as its sixteen bytes (address type 4): as a name, the proxy would have
+  // to look it up. Names and IPv4 addresses go as text, as they always have.
+  in6_addr v6{};
+  const std::string literal = SystemStack::Ipv6Literal(host_);
+  if (!literal.empty() && inet_pton(AF_INET6, literal.c_str(), &v6) == 1) {
+    request.push_back(4);
+    request.append(reinterpret_cast<const char*>(&v6), sizeof v6);
+  } else {
+    std::string_view host = Cut255(host_);
+    request.push_back(3);
+    request.push_back(static_cast<char>(host.size()));
+    request.append(host);
+  }
   AppendPort(request, port_);
   WriteBytes(request);
   char reply[5];

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "net/tcp_connection.h"
 
@@ -43,6 +44,10 @@ class TcpClient : public TcpConnection {
   void set_on_connected(std::function<void(TcpClient&)> handler) {
     on_connected_ = std::move(handler);
   }
+  // Gives the addresses of a host name in the order to try them; the system's resolver when
+  // unset. Tests put a list of their own here.
+  using Resolver = std::function<std::vector<std::string>(const std::string& host)>;
+  void set_resolver(Resolver resolver) { resolver_ = std::move(resolver); }
   WaitLimit connect_timeout() const { return connect_timeout_; }
   void set_connect_timeout(WaitLimit limit) { connect_timeout_ = limit; }
 
@@ -54,6 +59,9 @@ class TcpClient : public TcpConnection {
   virtual void DoOnConnected();
 
  private:
+  // Opens a socket for `address` and connects it; false when this address failed in a way the
+  // next one may not (refused, unreachable, timed out) and it is not the `last`.
+  bool ConnectTo(const std::string& address, int port, bool last);
   void NegotiateSocks4();
   void NegotiateSocks5();
   void ReadSocks5(std::span<char> destination);
@@ -65,6 +73,7 @@ class TcpClient : public TcpConnection {
   SocksInfo socks_info_;
   std::function<void(TcpClient&)> on_connected_;
   WaitLimit connect_timeout_ = kDefaultConnectTimeout;
+  Resolver resolver_;
 };
 
 }  // namespace tovrel::net

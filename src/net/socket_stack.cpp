@@ -106,22 +106,10 @@ SystemStack::SystemStack() {
 }
 
 std::string SystemStack::ResolveHostAddress(const std::string& host) {
-  if (message::EqualsIgnoreCase(host, "localhost")) return "127.0.0.1";
-  if (IsDottedQuad(host)) return host;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (rc != 0) {
-    if (rc == EAI_SYSTEM) ThrowForErrno(errno);
-    ThrowSocketError(TranslateLookupError(rc));
+  for (std::string& address : ResolveHostAddresses(host)) {
+    if (IsDottedQuad(address)) return address;
   }
-  std::array<uint8_t, 4> bytes{};
-  const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  std::copy_n(reinterpret_cast<const uint8_t*>(&in->sin_addr.s_addr), 4, bytes.begin());
-  freeaddrinfo(found);
-  return AddressToText(bytes);
+  ThrowSocketError(kErrorNoData);
 }
 
 std::vector<std::string> SystemStack::ResolveHostAddresses(const std::string& host) {

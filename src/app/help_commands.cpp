@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QString>
+#include <algorithm>
 #include <utility>
 
 #include "app/about_box.h"
@@ -63,6 +64,12 @@ void OpenHelpFile() {
 
 void OpenFaqPage() { OpenWithDefaultHandler(QUrl(QString::fromLatin1(h::kFaqPage))); }
 
+std::string UpdateUrl(const std::string& host) {
+  const bool bare_ipv6 =
+      std::count(host.begin(), host.end(), ':') > 1 && host.find('[') == std::string::npos;
+  return (bare_ipv6 ? "[" + host + "]" : host) + h::kUpdatePath;
+}
+
 void CheckForUpdates(QWidget* parent, http::HttpClient& http, const std::string& host) {
   if (http.busy()) return;
   http.set_time_out(kUpdateTimeOut);
@@ -73,7 +80,7 @@ void CheckForUpdates(QWidget* parent, http::HttpClient& http, const std::string&
   // A URL without a port keeps the client's last one; start from the default every time, so a
   // port of an earlier update host does not stick to the next.
   http.set_port(0);
-  http.Get(host + h::kUpdatePath);
+  http.Get(UpdateUrl(host));
 
   if (!http.cookie_in().empty()) {
     ShowMessageBox(parent, h::kCookiePrefix + http.cookie_in(), texts::kApplicationTitle,

@@ -32,6 +32,11 @@ void OpenHelpFile();
 // FAQ: opens the support page.
 void OpenFaqPage();
 
+// The address of the update file on `host` ("host" or "host:port"). An IPv6 address given bare
+// ("::1") is the address alone, its colons being no port, and gets the brackets a URL needs;
+// one in brackets ("[::1]" or "[::1]:8080") stays as it is.
+std::string UpdateUrl(const std::string& host);
+
 // Check for updates: fetches the update-information file from `host` with `http` and tells the
 // user the verdict in message boxes over `parent`. Failures are raised for the default error
 // report. The window keeps working while the client waits; a second request while one is

@@ -41,6 +41,9 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
     smtp.set_authentication_type(net::AuthenticationType::atNone);
   }
   if (!account.password.empty()) smtp.set_password(account.password);
+  // Set on every send: a send after the store lost its security value goes out plain again.
+  smtp.set_tls_mode(account.security);
+  smtp.set_certificate_check(account.certificate_check);
 }
 
 void FillMessage(message::Message& message, const ComposeFields& fields) {

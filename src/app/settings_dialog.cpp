@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
+#include <iterator>
 
 #include "app/compose_window.h"
 #include "app/error_report.h"
@@ -23,6 +25,32 @@ constexpr int kClientWidth = 482;
 constexpr int kClientHeight = 346;
 constexpr int kLeft = 192;
 constexpr int kTop = 114;
+
+// The choices of the security drop-down in the order shown, and the port each usually takes.
+struct SecurityChoice {
+  net::TlsMode security;
+  const char* caption;
+  const char* usual_port;
+};
+constexpr SecurityChoice kSecurityChoices[] = {
+    {net::TlsMode::tmNone, texts::kSecurityNone, "25"},
+    {net::TlsMode::tmStartTls, texts::kSecurityStartTls, "587"},
+    {net::TlsMode::tmImplicit, texts::kSecurityTls, "465"},
+};
+
+int SecurityIndex(net::TlsMode security) {
+  for (int i = 0; i < static_cast<int>(std::size(kSecurityChoices)); ++i) {
+    if (kSecurityChoices[i].security == security) return i;
+  }
+  return 0;
+}
+
+net::TlsMode SecurityAt(int index) {
+  if (index < 0 || index >= static_cast<int>(std::size(kSecurityChoices))) {
+    return net::TlsMode::tmNone;
+  }
+  return kSecurityChoices[index].security;
+}
 
 }  // namespace
 
@@ -110,11 +138,22 @@ void SettingsDialog::BuildControls() {
   italic.setItalic(true);
   label9_->setFont(italic);
 
+  // Beside the port it governs; the row has no room for a caption as well, so the choice names
+  // itself to tool tips and screen readers.
+  security_combo_ = new QComboBox(this);
+  security_combo_->setObjectName(QStringLiteral("SecurityCombo"));
+  for (const SecurityChoice& choice : kSecurityChoices) {
+    security_combo_->addItem(QString::fromLatin1(choice.caption));
+  }
+  security_combo_->setToolTip(QString::fromLatin1(texts::kSecurity));
+  security_combo_->setAccessibleName(QString::fromLatin1(texts::kSecurity));
+  Place(security_combo_, 137, 136, 88, 21);
+
   // Tab order of the design, group boxes entered in their turn.
   QWidget* tab_order[] = {from_name_box_, from_email_box_, smtp_server_box_, button1_,
                           button2_,       port_box_,       other_name_,      other_email_,
                           add_button_,    remove_combo_,   remove_button_,   user_name_box_,
-                          password_box_,  button3_};
+                          password_box_,  button3_,        security_combo_};
   for (std::size_t i = 1; i < std::size(tab_order); ++i) {
     setTabOrder(tab_order[i - 1], tab_order[i]);
   }
@@ -127,6 +166,9 @@ void SettingsDialog::BuildControls() {
   ConnectReported(other_name_, &QLineEdit::returnPressed, this, &SettingsDialog::AddButtonClick);
   ConnectReported(other_email_, &QLineEdit::returnPressed, this, &SettingsDialog::AddButtonClick);
   ConnectReported(remove_button_, &QPushButton::clicked, this, &SettingsDialog::RemoveButtonClick);
+  // Only the user's choice moves the port; filling the dialog from the store does not.
+  ConnectReported(security_combo_, &QComboBox::activated, this,
+                  &SettingsDialog::SecurityComboSelect);
 }
 
 void SettingsDialog::LayoutLabels() {
@@ -165,11 +207,13 @@ void SettingsDialog::FormShow() {
   if (ReadFirstRunMarker(registry_) == kFirstRunDialogOpened) {
     WriteFirstRunMarker(registry_, kFirstRunDone);
     port_box_->setText(FromText(ReadPort(registry_)));
+    security_combo_->setCurrentIndex(SecurityIndex(ReadSecurity(registry_)));
     return;
   }
   const Account account = ReadAccount(registry_);
   smtp_server_box_->setText(FromText(account.smtp_server));
   port_box_->setText(FromText(account.port));
+  security_combo_->setCurrentIndex(SecurityIndex(account.security));
   user_name_box_->setText(FromText(account.user_name));
   password_box_->setText(FromText(account.password));
   const StoredIdentity main_account = ReadIdentity(registry_, 0);
@@ -183,7 +227,8 @@ void SettingsDialog::Button1Click() {
   WriteAccount(registry_, {.smtp_server = ToText(smtp_server_box_->text()),
                            .port = ToText(port_box_->text()),
                            .user_name = ToText(user_name_box_->text()),
-                           .password = ToText(password_box_->text())});
+                           .password = ToText(password_box_->text()),
+                           .security = SecurityAt(security_combo_->currentIndex())});
   WriteIdentity(registry_, 0, ToText(from_name_box_->text()), ToText(from_email_box_->text()));
   compose_->LoadIdentities();
   accept();
@@ -224,6 +269,15 @@ void SettingsDialog::RemoveButtonClick() {
   if (items.empty()) return;
   // The address is the last item of the entry.
   if (EmptyIdentitiesWithAddress(registry_, items.back()) > 0) LoadRemoveList();
+}
+
+void SettingsDialog::SecurityComboSelect() {
+  const int index = security_combo_->currentIndex();
+  if (index < 0 || index >= static_cast<int>(std::size(kSecurityChoices))) return;
+  const QString port = port_box_->text().trimmed();
+  const bool usual = std::any_of(std::begin(kSecurityChoices), std::end(kSecurityChoices),
+                                 [&](const SecurityChoice& c) { return port == c.usual_port; });
+  if (usual) port_box_->setText(QString::fromLatin1(kSecurityChoices[index].usual_port));
 }
 
 }  // namespace tovrel::app

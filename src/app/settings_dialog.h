@@ -42,6 +42,9 @@ class SettingsDialog : public QDialog {
   void Button3Click();  // Help
   void AddButtonClick();
   void RemoveButtonClick();
+  // The user chose a security: a port box holding the usual port of another choice takes the
+  // usual one of this; a port of the user's own stays.
+  void SecurityComboSelect();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -72,6 +75,7 @@ class SettingsDialog : public QDialog {
   QLineEdit* password_box_ = nullptr;
   QLabel* label1_ = nullptr;
   QLabel* label9_ = nullptr;
+  QComboBox* security_combo_ = nullptr;
   std::vector<QLabel*> field_labels_;
   bool opening_ = false;  // opened, and the showing that loads the boxes has not come yet
 };

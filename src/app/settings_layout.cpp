@@ -16,6 +16,12 @@ namespace {
 constexpr const char* kFirstRunSection = "frst";
 constexpr const char* kIdentSection = "ident";
 constexpr const char* kCountValue = "numOfIdents";
+constexpr const char* kSmtpSection = "smtp";
+constexpr const char* kSecurityValue = "security";
+constexpr const char* kCertificateCheckValue = "tlsverify";
+constexpr std::string_view kStartTlsText = "starttls";
+constexpr std::string_view kImplicitTlsText = "tls";
+constexpr std::string_view kNoCertificateCheckText = "0";
 
 void Select(store::RegistryStore& registry, std::string_view section, std::string_view name) {
   registry.set_base_key(kBaseKey);
@@ -80,6 +86,24 @@ std::optional<int> SlotOfValueName(std::string_view name) {
   return std::nullopt;
 }
 
+net::TlsMode SecurityFromText(std::string_view text) {
+  if (text == kStartTlsText) return net::TlsMode::tmStartTls;
+  if (text == kImplicitTlsText) return net::TlsMode::tmImplicit;
+  return net::TlsMode::tmNone;
+}
+
+std::string SecurityText(net::TlsMode security) {
+  switch (security) {
+    case net::TlsMode::tmStartTls:
+      return std::string(kStartTlsText);
+    case net::TlsMode::tmImplicit:
+      return std::string(kImplicitTlsText);
+    case net::TlsMode::tmNone:
+      break;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string ReadFirstRunMarker(store::RegistryStore& registry) {
@@ -106,16 +130,25 @@ Account ReadAccount(store::RegistryStore& registry) {
   account.port = ReadPort(registry);
   account.user_name = ReadAccountValue(registry, "username");
   account.password = ReadAccountValue(registry, "password");
+  account.security = ReadSecurity(registry);
+  if (Read(registry, kSmtpSection, kCertificateCheckValue) == kNoCertificateCheckText) {
+    account.certificate_check = net::CertificateCheck::ccNone;
+  }
   return account;
 }
 
 std::string ReadPort(store::RegistryStore& registry) { return ReadAccountValue(registry, "port"); }
+
+net::TlsMode ReadSecurity(store::RegistryStore& registry) {
+  return SecurityFromText(Read(registry, kSmtpSection, kSecurityValue));
+}
 
 void WriteAccount(store::RegistryStore& registry, const Account& account) {
   WriteAccountValue(registry, "smtp", account.smtp_server);
   WriteAccountValue(registry, "port", account.port);
   WriteAccountValue(registry, "username", account.user_name);
   WriteAccountValue(registry, "password", account.password);
+  Write(registry, kSmtpSection, kSecurityValue, SecurityText(account.security));
 }
 
 std::string StoredIdentity::name() const {

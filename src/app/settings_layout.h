@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/smtp_client.h"
+
 namespace tovrel::store {
 class RegistryStore;
 }
@@ -38,10 +40,17 @@ struct Account {
   std::string port;       // decimal text; converted only when a message is sent
   std::string user_name;  // empty: no login
   std::string password;   // empty: none
+  // Stored as "starttls" or "tls"; any other text, or none, sends in the clear as always.
+  net::TlsMode security = net::TlsMode::tmNone;
+  // Stored as "0" to take any certificate (a server with one of its own making); only ever set
+  // by hand in the store, so WriteAccount leaves it as it is.
+  net::CertificateCheck certificate_check = net::CertificateCheck::ccVerify;
 };
 
 Account ReadAccount(store::RegistryStore& registry);
 std::string ReadPort(store::RegistryStore& registry);
+net::TlsMode ReadSecurity(store::RegistryStore& registry);
+// Writes everything but the certificate check.
 void WriteAccount(store::RegistryStore& registry, const Account& account);
 
 // One sender identity slot: 0 is the main account, 1 to the stored count the extra identities.
@@ -101,7 +110,8 @@ void AppendIdentity(store::RegistryStore& registry, std::string_view name,
 int EmptyIdentitiesWithAddress(store::RegistryStore& registry, std::string_view address);
 
 // The host the update check asks: the stored "host or host:port" when there is one, else the
-// product's web host.
+// product's web host. An IPv6 address may be stored bare ("::1") or, with a port, in brackets
+// ("[::1]:8080").
 std::string UpdateHost(store::RegistryStore& registry);
 
 }  // namespace tovrel::app

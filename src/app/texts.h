@@ -63,6 +63,10 @@ inline constexpr const char* kRemove = "Remove";
 inline constexpr const char* kAuthentication = "Authentication";
 inline constexpr const char* kUsername = "Username:";
 inline constexpr const char* kPassword = "Password:";
+inline constexpr const char* kSecurity = "Security";
+inline constexpr const char* kSecurityNone = "None";
+inline constexpr const char* kSecurityStartTls = "STARTTLS";
+inline constexpr const char* kSecurityTls = "SSL/TLS";
 inline constexpr const char* kLoginHint =
     "Fill these out if you need to logon to your SMTP server (You normally don't need to).";
 

@@ -326,6 +326,14 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithStatusOneAndOneLine) {
     const std::string line = OneErrorLine(result);
     EXPECT_NE(line.find(missing), std::string::npos) << line;
   }
+  {
+    Store("smtp", "security", "starttls");  // this server offers no STARTTLS
+    const auto result = Run({"mailto:ann@example.org", "S", "b", "send"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(OneErrorLine(result),
+              "TLS: 127.0.0.1 does not offer STARTTLS; nothing was sent (set Security to None to "
+              "send without TLS)");
+  }
   EXPECT_TRUE(server.Messages().empty());
 }
 

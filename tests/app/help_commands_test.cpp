@@ -183,6 +183,32 @@ TEST_F(HelpCommandsTest, UpdateHostComesFromTheStore) {
   EXPECT_EQ(UpdateHost(store_), "127.0.0.1:8123");
 }
 
+// A bare IPv6 address is an address without a port and is put in brackets; a host with a port,
+// or an address already in brackets, is used as stored.
+TEST_F(HelpCommandsTest, ABareIpv6HostIsBracketedInTheUrl) {
+  const std::string path = "/updates/tovrelmail33.upd";
+  const struct {
+    const char* host;
+    const char* url_host;
+  } cases[] = {
+      {"::1", "[::1]"},
+      {"2001:db8::1", "[2001:db8::1]"},
+      {"[::1]", "[::1]"},
+      {"[::1]:8080", "[::1]:8080"},
+      {"127.0.0.1:8123", "127.0.0.1:8123"},
+      {"www.tovrel.example", "www.tovrel.example"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(UpdateUrl(c.host), c.url_host + path);
+
+  // The check asks the address itself on the default port (whatever answers there, if anything,
+  // its box is closed).
+  test::ModalAnswerer answerer;
+  answerer.Then([](QWidget* modal) { modal->close(); });
+  Check("::1");
+  EXPECT_EQ(http_.host(), "::1");
+  EXPECT_EQ(http_.port(), 80);
+}
+
 TEST_F(HelpCommandsTest, RealServerNamedInTheStore) {
   test::TempDir root;
   std::filesystem::create_directories(root.File("updates"));

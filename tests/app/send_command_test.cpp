@@ -13,6 +13,7 @@
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "mail_judge.h"
+#include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "support/test_support.h"
 
@@ -348,6 +349,66 @@ TEST_F(SendCommandTest, AMissingUserNameValueLogsInAsNone) {
   const auto mails = server.WaitForMessages(1);
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(mails[0].auth_user, "None");
+}
+
+// Security as the store holds it: only the two exact words ask for TLS, only "0" turns the
+// certificate check off.
+TEST_F(SendCommandTest, StoredSecurityAndCertificateCheckAreReadExactly) {
+  using net::CertificateCheck;
+  using net::TlsMode;
+  const struct {
+    const char* security;
+    const char* verify;
+    TlsMode mode;
+    CertificateCheck check;
+  } cases[] = {
+      {"starttls", "0", TlsMode::tmStartTls, CertificateCheck::ccNone},
+      {"tls", "1", TlsMode::tmImplicit, CertificateCheck::ccVerify},
+      {"", "", TlsMode::tmNone, CertificateCheck::ccVerify},
+      {"STARTTLS", "00", TlsMode::tmNone, CertificateCheck::ccVerify},
+      {"ssl", "no", TlsMode::tmNone, CertificateCheck::ccVerify},
+      {"tls ", "0", TlsMode::tmNone, CertificateCheck::ccNone},
+  };
+  for (const auto& c : cases) {
+    Store("smtp", "security", c.security);
+    Store("smtp", "tlsverify", c.verify);
+    const Account account = ReadAccount(store_);
+    EXPECT_EQ(account.security, c.mode) << c.security;
+    EXPECT_EQ(account.certificate_check, c.check) << c.verify;
+  }
+}
+
+// Every send sets the client up afresh: a server without STARTTLS gets the message while the
+// store asks for no security, is told nothing while it asks for STARTTLS, and gets the next
+// message once the store no longer asks.
+TEST_F(SendCommandTest, StartTlsToAServerWithoutItFailsBetweenPlainSends) {
+  AiosmtpdServer server;
+  UseServer(server.port());
+  const ComposeFields fields{.from = "Jane,jane@example.org", .to = "ann@example.org"};
+  DeliverMail(fields, ReadAccount(store_), smtp_);  // nothing stored: plain, checks on
+  EXPECT_EQ(server.WaitForMessages(1).size(), 1u);
+
+  Store("smtp", "security", "starttls");
+  Store("smtp", "tlsverify", "0");
+  try {
+    DeliverMail(fields, ReadAccount(store_), smtp_);
+    ADD_FAILURE() << "sent without STARTTLS";
+  } catch (const net::TlsError& e) {
+    EXPECT_STREQ(e.what(),
+                 "TLS: 127.0.0.1 does not offer STARTTLS; nothing was sent (set Security to None "
+                 "to send without TLS)");
+  }
+  EXPECT_EQ(smtp_.certificate_check(), net::CertificateCheck::ccNone);
+  EXPECT_FALSE(smtp_.IsConnected());
+
+  Store("smtp", "security", "");
+  Store("smtp", "tlsverify", "1");
+  DeliverMail(fields, ReadAccount(store_), smtp_);
+  EXPECT_EQ(server.WaitForMessages(2).size(), 2u);
+  EXPECT_EQ(smtp_.tls_mode(), net::TlsMode::tmNone);
+  EXPECT_EQ(smtp_.certificate_check(), net::CertificateCheck::ccVerify);
+  EXPECT_EQ(server.Commands(),
+            (std::vector<std::string>{"MAIL", "RCPT", "DATA", "MAIL", "RCPT", "DATA"}));
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
       {"AddButton", {14, 104, 75, 25}},      {"GroupBox2", {240, 168, 233, 121}},
       {"RemoveCombo", {8, 24, 209, 21}},     {"RemoveButton", {8, 56, 75, 25}},
       {"GroupBox3", {16, 168, 185, 121}},    {"UserNameBox", {64, 16, 113, 21}},
-      {"PasswordBox", {64, 48, 113, 21}},
+      {"PasswordBox", {64, 48, 113, 21}},    {"SecurityCombo", {137, 136, 88, 21}},
   };
   for (const auto& control : controls) {
     QWidget* w = Find<QWidget>(&dialog, control.name);
@@ -108,6 +108,15 @@ TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
   EXPECT_EQ(Find<QLabel>(&dialog, "Label1")->pos(), QPoint(16, 16));
   EXPECT_EQ(Find<QLabel>(&dialog, "Label1")->text(), "Main Account:");
   EXPECT_TRUE(CaptionsFit(&dialog));
+  // The security choice shows its longest entry whole and covers nothing of the dialog's own.
+  auto* security = Find<QComboBox>(&dialog, "SecurityCombo");
+  EXPECT_EQ(Entries(security), (QStringList{"None", "STARTTLS", "SSL/TLS"}));
+  EXPECT_GE(security->width(), security->sizeHint().width());
+  for (QWidget* other : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (other != security && other->isVisibleTo(&dialog)) {
+      EXPECT_FALSE(other->geometry().intersects(security->geometry())) << Text(other->objectName());
+    }
+  }
 
   ModalAnswerer answer;
   answer.Then([&](QWidget* shown) {
@@ -116,7 +125,7 @@ TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
     QApplication::setActiveWindow(&dialog);
     Find<QWidget>(&dialog, "FromNameBox")->setFocus();
     QStringList order;
-    for (int i = 0; i < 14; ++i) {
+    for (int i = 0; i < 15; ++i) {
       QWidget* focus = QApplication::focusWidget();
       ASSERT_NE(focus, nullptr);
       order << (qobject_cast<QComboBox*>(focus->parentWidget())
@@ -124,10 +133,10 @@ TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
                     : focus->objectName());
       QTest::keyClick(focus, Qt::Key_Tab);
     }
-    EXPECT_EQ(order,
-              (QStringList{"FromNameBox", "FromEmailBox", "SMTPServerBox", "Button1", "Button2",
-                           "PortBox", "OtherName", "OtherEmail", "AddButton", "RemoveCombo",
-                           "RemoveButton", "UserNameBox", "PasswordBox", "Button3"}));
+    EXPECT_EQ(order, (QStringList{"FromNameBox", "FromEmailBox", "SMTPServerBox", "Button1",
+                                  "Button2", "PortBox", "OtherName", "OtherEmail", "AddButton",
+                                  "RemoveCombo", "RemoveButton", "UserNameBox", "PasswordBox",
+                                  "Button3", "SecurityCombo"}));
     dialog.reject();
   });
   dialog.exec();
@@ -304,6 +313,56 @@ TEST_F(SettingsDialogTest, OkStoresTheSixValuesAndReloadsTheSenderList) {
   EXPECT_EQ(Stored("ident", "numOfIdents"), "0");
   EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane Q Doe,jqd@example.org");
   EXPECT_FALSE(dialog.isVisible());
+}
+
+// Each opening shows the stored security; the user's choice moves a usual port to the usual one
+// of the choice and leaves any other; OK stores the choice and keeps the certificate check.
+TEST_F(SettingsDialogTest, SecurityChoiceShowsMovesUsualPortsAndIsStoredByOk) {
+  StoreAccount("Jane", "jane@example.org");
+  Store("smtp", "tlsverify", "0");
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  const struct {
+    const char* stored;  // nullptr: never stored
+    const char* port;
+    const char* shown;
+    Qt::Key choose;  // Down: the next entry, Home: None, End: SSL/TLS
+    const char* port_after;
+    const char* written;
+  } cases[] = {
+      {nullptr, "25", "None", Qt::Key_Down, "587", "starttls"},
+      {"", "25", "None", Qt::Key_End, "465", "tls"},
+      {"starttls", "587", "STARTTLS", Qt::Key_Home, "25", ""},
+      {"tls", "465", "SSL/TLS", Qt::Key_Home, "25", ""},
+      {"starttls", "587", "STARTTLS", Qt::Key_End, "465", "tls"},
+      {"TLS", "2525", "None", Qt::Key_End, "2525", "tls"},
+      {"tls", "2525", "SSL/TLS", Qt::Key_Home, "2525", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.stored ? c.stored : "(none)") + " port " + c.port);
+    if (c.stored != nullptr) Store("smtp", "security", c.stored);
+    Store("port", "port", c.port);
+    WithDialog(
+        window,
+        [&](QWidget* d) {
+          auto* security = Find<QComboBox>(d, "SecurityCombo");
+          EXPECT_EQ(security->currentText(), c.shown);
+          EXPECT_EQ(Find<QLineEdit>(d, "PortBox")->text(), c.port);  // showing moves no port
+          QTest::keyClick(security, c.choose);
+          EXPECT_EQ(Find<QLineEdit>(d, "PortBox")->text(), c.port_after);
+          if (security->currentText() == "STARTTLS") test::SaveGrab(d, "settings_dialog_starttls");
+        },
+        "Button1");
+    EXPECT_EQ(Stored("smtp", "security"), c.written);
+    EXPECT_EQ(Stored("port", "port"), c.port_after);
+    EXPECT_EQ(Stored("smtp", "tlsverify"), "0");
+  }
+  // Cancel stores no choice.
+  WithDialog(window, [&](QWidget* d) {
+    QTest::keyClick(Find<QComboBox>(d, "SecurityCombo"), Qt::Key_End);
+  });
+  EXPECT_EQ(Stored("smtp", "security"), "");
 }
 
 TEST_F(SettingsDialogTest, AddTakesTheNextSlotsAndListsThem) {

@@ -27,6 +27,7 @@ void TcpClient::Connect() {
   ResetState();
   binding().OpenSocket(SOCK_STREAM, 0);
   SystemStack& stack = *SocketStack();
+  bool opened = false;
   try {
     binding().set_ip(bound_ip_);
     binding().BindLocal();
@@ -43,10 +44,17 @@ void TcpClient::Connect() {
     }
     ReportStatus(ConnectionStatus::stConnecting, binding().remote_ip());
     stack.CheckSocketResult(binding().ConnectToPeer(AF_INET, connect_timeout_));
+    opened = true;
     if (intercept_enabled()) intercept()->BindingConnected(binding());
   } catch (...) {
     try {
-      Disconnect();
+      // A socket that never reached its peer has nobody to say goodbye to: a protocol's
+      // disconnect would write to it and wait for a connect that may take minutes to give up.
+      if (opened) {
+        Disconnect();
+      } else {
+        CloseConnection();
+      }
     } catch (...) {
       // The first failure is the one the caller needs to see.
     }

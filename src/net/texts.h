@@ -61,5 +61,7 @@ inline constexpr char kFileWriteError[] = "Write error on file %s";
 
 // SMTP client.
 inline constexpr char kInvalidEnvelopeAddress[] = "Invalid character in e-mail address \"%s\"";
+inline constexpr char kEnvelopeAddressTooLong[] =
+    "E-mail address too long for an SMTP command \"%s\"";
 
 }  // namespace tovrel::net::texts

@@ -172,7 +172,10 @@ LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pie
       const std::string& reply = replies[i];
       if (i > 0) {
         if (data_follows && reply == "<stall>") {
-          // Read nothing more: the client's writes back up until it gives up.
+          // Read nothing more once the message has begun: the client's writes back up until it
+          // gives up. The pause counts from the first message byte, so a client that takes long
+          // to prepare its first write (a large attachment in a slow build) is still stalled.
+          peer.ReadExactly(1);
           std::this_thread::sleep_for(std::chrono::seconds(2));
           return;
         }

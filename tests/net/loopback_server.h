@@ -77,7 +77,7 @@ class LoopbackServer {
 // "." is read before the next reply. Each reply gets CR LF appended ("250-a\r\n250 b" sends two
 // lines). Special replies: "<close>" closes, "<reset>" resets (after a "354" it resets as soon as
 // the first message bytes arrive), "<silent>" stays silent until the client closes, "<stall>"
-// after a "354" reads nothing more for two seconds, "<raw>x"
+// after a "354" reads nothing more for two seconds from the first message byte, "<raw>x"
 // sends x without CR LF. When the script ends the session reads until the client closes.
 LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pieces = false);
 

@@ -21,6 +21,7 @@ constexpr size_t kGatherThreshold = 32768;
 constexpr size_t kMaxCommandLine = 512;
 constexpr std::string_view kMailCommand = "Mail from:<";
 constexpr std::string_view kRcptCommand = "RCPT to:<";
+constexpr std::string_view kEightBitMime = "8BITMIME";
 constexpr std::string_view kEightBitParameter = " BODY=8BITMIME";
 // How much of an over-long address an error message shows.
 constexpr size_t kShownAddressLength = 60;
@@ -120,8 +121,10 @@ void SmtpClient::Connect() {
     set_read_timeout(command_timeout_);
     if (SendCommand("ehlo " + host_name, kAnyReplyCode) == 250) {
       CollectAuthMechanisms();
+      set_eight_bit_allowed(OffersExtension(kEightBitMime));
     } else {
       SendCommand("Helo " + host_name, 250);
+      set_eight_bit_allowed(false);
     }
   } catch (...) {
     try {
@@ -152,6 +155,18 @@ void SmtpClient::CollectAuthMechanisms() {
   }
 }
 
+bool SmtpClient::OffersExtension(std::string_view keyword) const {
+  const std::vector<std::string>& lines = reply_lines();
+  for (size_t i = 1; i < lines.size(); ++i) {
+    // "250-KEYWORD" or "250 KEYWORD params": the keyword right after the code and its separator.
+    const std::string_view line = lines[i];
+    if (line.size() < 4) continue;
+    const std::string_view rest = line.substr(4);
+    if (message::EqualsIgnoreCase(rest.substr(0, rest.find(' ')), keyword)) return true;
+  }
+  return false;
+}
+
 bool SmtpClient::MechanismOffered(AuthenticationType type) {
   if (type != AuthenticationType::atLogin) return false;
   return std::any_of(
@@ -179,7 +194,9 @@ bool SmtpClient::PerformAuthentication() {
 void SmtpClient::Send(const message::Message& message) {
   // An address that could end its command early would smuggle commands or parameters of its own
   // onto the wire; nothing is written before every address has passed.
-  const std::string_view parameters = {};
+  // RFC 6152: text that carries 8-bit bytes as they stand must be announced as such.
+  const std::string_view parameters =
+      CarriesEightBitText(message) ? kEightBitParameter : std::string_view();
   CheckEnvelopeAddress(kMailCommand, message.from().address(), parameters);
   CheckEnvelopeList(message.recipients());
   CheckEnvelopeList(message.cc_list());

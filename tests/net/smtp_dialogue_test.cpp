@@ -180,6 +180,61 @@ TEST(SmtpDialogue, SendingTwiceLeavesTheMessageAndGivesTheSameText) {
   }
 }
 
+TEST(SmtpDialogue, EightBitTextIsAnnouncedOrEncoded) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("a.bin"), "xyz");
+  const std::string ehlo_8bit = "250-mx.test\r\n250-8BITMIME\r\n250 OK";
+  const std::string typed = "K\xC3\xB6ln";
+  struct Case {
+    std::vector<std::string> greeting_and_hello;
+    std::string body;
+    bool with_attachment;
+    std::string mail;
+    std::string text;  // the body's fields and lines as they go out
+  };
+  const std::vector<Case> cases = {
+      {{"220 hi", ehlo_8bit}, typed, false, "Mail from:<a@b.c> BODY=8BITMIME",
+       "X-Mailer: m\r\nMIME-Version: 1.0\r\n\r\n" + typed + "\r\n..dot\r\n.\r\n"},
+      {{"220 hi", kEhloOk}, typed, false, "Mail from:<a@b.c>",
+       "Content-Type: text/plain; charset=UTF-8\r\nMIME-Version: 1.0\r\n"
+       "Content-Transfer-Encoding: quoted-printable\r\n"},
+      {{"220 hi", kEhloOk}, typed, true, "Mail from:<a@b.c>",
+       "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: quoted-printable\r\n"
+       "\r\nK=C3=B6ln\r\n..dot\r\n"},
+      {{"220 hi", "500 no", "250 hello"}, typed, false, "Mail from:<a@b.c>", "\r\n\r\nK=C3=B6ln\r\n"},
+      {{"220 hi", ehlo_8bit}, "plain", true, "Mail from:<a@b.c>",
+       "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\nplain\r\n"},
+  };
+  std::vector<LoopbackServer::Session> sessions;
+  for (const Case& c : cases) {
+    std::vector<std::string> script = c.greeting_and_hello;
+    for (const char* reply : {"250 r", "250 s", "250 t", "354 go", "250 ok"}) {
+      script.push_back(reply);
+    }
+    sessions.push_back(SmtpScript(script));
+  }
+  LoopbackServer server(sessions);
+  for (const Case& c : cases) {
+    SmtpClient client;
+    client.set_locale(message::LocaleInfoFromName("de_DE.UTF-8"));
+    client.set_mail_agent("m");
+    message::Message message;
+    message.from().set_address("a@b.c");
+    message.recipients().AddItem().set_address("d@e.f");
+    message.body() = {c.body, ".dot"};
+    if (c.with_attachment) message.parts().AddAttachment(dir.File("a.bin"));
+    ConnectTo(client, server.port());
+    client.Send(message);
+    client.Disconnect();
+  }
+  const std::vector<std::string> wires = server.Join();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_NE(wires[i].find("\r\n" + cases[i].mail + "\r\nRCPT to:<d@e.f>\r\n"), std::string::npos)
+        << wires[i];
+    EXPECT_NE(wires[i].find(cases[i].text), std::string::npos) << wires[i];
+  }
+}
+
 TEST(SmtpDialogue, HeloFallbackAndNoAuthWhenNotOffered) {
   LoopbackServer server({SmtpScript({"220 old server", "500 what is ehlo", "250 hello", "250 reset",
                                      "250 sender", "354 go", "250 ok"})});

@@ -81,7 +81,8 @@ class LoopbackServer {
 // sends x without CR LF. When the script ends the session reads until the client closes.
 LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pieces = false);
 
-// The message writer's spool files now in the temporary folder, to see that none is left over.
+// The message writer's spool files now in the temporary folder (one of this test program's own),
+// to see that none is left over.
 std::set<std::string> SpoolFiles();
 
 }  // namespace tovrel::test

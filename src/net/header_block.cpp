@@ -75,7 +75,8 @@ ContentFields ChooseContentFields(const message::Message& message, const BodyLay
     fields.mime_version = MimeVersion::mvWithContentFields;
     return fields;
   }
-  const bool converted_to_jis = message::SelectHeaderCharset(locale).transfer == message::txIso2022Jp;
+  const bool converted_to_jis =
+      message::SelectHeaderCharset(locale).transfer == message::txIso2022Jp;
   const std::string body_type = BodyTextType(layout.body, locale, converted_to_jis);
   if (layout.body.form == TextForm::tfQuotedPrintable) {
     // The text is not what it was typed as: the reader must be told how to undo the encoding.

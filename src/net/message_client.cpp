@@ -129,9 +129,9 @@ std::string AttachmentHeaderName(const std::string& path) {
 
 std::string FileNameParameter(std::string_view attribute, const std::string& path) {
   const std::string name = SafeBaseName(path);
-  const bool plain =
-      name.find("=?") == std::string::npos &&
-      std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 128; });
+  const bool plain = name.find("=?") == std::string::npos &&
+                     std::all_of(name.begin(), name.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 128; });
   if (plain) return std::string(attribute) + "=\"" + AttachmentHeaderName(path) + "\"";
   constexpr char kHex[] = "0123456789ABCDEF";
   std::string out(attribute);
@@ -161,8 +161,8 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
   if (!layout.WritesBody()) return layout;
   // Only a body without attachments is converted to ISO-2022-JP, and that text has escape
   // sequences of its own.
-  const bool to_jis = layout.attachment_count == 0 &&
-                      SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
+  const bool to_jis =
+      layout.attachment_count == 0 && SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
   TextScan scan(to_jis);
   if (to_jis) {
     for (const std::string& line : message.body()) scan.Add(message::ShiftJisToJis(line));

@@ -1,7 +1,8 @@
 #pragma once
 
 // Every text of the transport layer that a user can see, kept together so that wording stays
-// consistent and can be reviewed in one place. Formats hold "%s" placeholders, filled by FormatText.
+// consistent and can be reviewed in one place. Formats hold "%s" placeholders, filled by
+// FormatText.
 
 namespace tovrel::net::texts {
 

@@ -29,8 +29,8 @@ class OwnTempFolder {
  public:
   OwnTempFolder() {
     const char* env = std::getenv("TMPDIR");
-    std::string pattern = std::string(env != nullptr && *env != '\0' ? env : "/tmp") +
-                          "/tovrel-net-tests-XXXXXX";
+    std::string pattern =
+        std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/tovrel-net-tests-XXXXXX";
     if (::mkdtemp(pattern.data()) != nullptr) {
       path_ = pattern;
       ::setenv("TMPDIR", path_.c_str(), 1);

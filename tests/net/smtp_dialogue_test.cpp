@@ -193,16 +193,32 @@ TEST(SmtpDialogue, EightBitTextIsAnnouncedOrEncoded) {
     std::string text;  // the body's fields and lines as they go out
   };
   const std::vector<Case> cases = {
-      {{"220 hi", ehlo_8bit}, typed, false, "Mail from:<a@b.c> BODY=8BITMIME",
+      {{"220 hi", ehlo_8bit},
+       typed,
+       false,
+       "Mail from:<a@b.c> BODY=8BITMIME",
        "X-Mailer: m\r\nMIME-Version: 1.0\r\n\r\n" + typed + "\r\n..dot\r\n.\r\n"},
-      {{"220 hi", kEhloOk}, typed, false, "Mail from:<a@b.c>",
+      {{"220 hi", kEhloOk},
+       typed,
+       false,
+       "Mail from:<a@b.c>",
        "Content-Type: text/plain; charset=UTF-8\r\nMIME-Version: 1.0\r\n"
        "Content-Transfer-Encoding: quoted-printable\r\n"},
-      {{"220 hi", kEhloOk}, typed, true, "Mail from:<a@b.c>",
+      {{"220 hi", kEhloOk},
+       typed,
+       true,
+       "Mail from:<a@b.c>",
        "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: quoted-printable\r\n"
        "\r\nK=C3=B6ln\r\n..dot\r\n"},
-      {{"220 hi", "500 no", "250 hello"}, typed, false, "Mail from:<a@b.c>", "\r\n\r\nK=C3=B6ln\r\n"},
-      {{"220 hi", ehlo_8bit}, "plain", true, "Mail from:<a@b.c>",
+      {{"220 hi", "500 no", "250 hello"},
+       typed,
+       false,
+       "Mail from:<a@b.c>",
+       "\r\n\r\nK=C3=B6ln\r\n"},
+      {{"220 hi", ehlo_8bit},
+       "plain",
+       true,
+       "Mail from:<a@b.c>",
        "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\nplain\r\n"},
   };
   std::vector<LoopbackServer::Session> sessions;

@@ -254,6 +254,9 @@ TEST_F(RealServer, TwoMessagesOnOneConnection) {
   }
 }
 
+// "Grüße" in UTF-8.
+const std::string kGreeting = std::string("Gr\xC3\xBC\xC3\x9F") + "e";
+
 // The lines of the message body (after the header block) longer than `limit`.
 size_t LinesLongerThan(const std::string& data, size_t limit) {
   size_t count = 0;
@@ -269,7 +272,7 @@ size_t LinesLongerThan(const std::string& data, size_t limit) {
 TEST_F(RealServer, LongLinesGoQuotedPrintableAndArriveWhole) {
   std::string words;
   while (words.size() < 100000) words += "The quick = brown fox, ~ caf\xC3\xA9 jumps. ";
-  const message::StringList body = {"Gr\xC3\xBC\xC3\x9F" "e", words.substr(0, 3000),
+  const message::StringList body = {kGreeting, words.substr(0, 3000),
                                     ".lead " + words.substr(0, 99994), "end "};
   const std::string file = dir_.File("a.bin");
   test::WriteFile(file, test::RandomBytes(1000, 7));
@@ -329,7 +332,7 @@ TEST_F(RealServer, FileNamesBeyondAsciiReadBack) {
   ConnectClient();
   message::Message message;
   Address(message);
-  message.body() = {"Gr\xC3\xBC\xC3\x9F" "e"};  // 8-bit text, announced to the server
+  message.body() = {kGreeting};  // 8-bit text, announced to the server
   for (const Case& c : cases) {
     test::WriteFile(dir_.File(c.name), "x");
     message.parts().AddAttachment(dir_.File(c.name));
@@ -343,7 +346,7 @@ TEST_F(RealServer, FileNamesBeyondAsciiReadBack) {
   std::string expected;
   for (const Case& c : cases) expected += test::ToHex(c.read) + "\n";
   EXPECT_EQ(result.out, expected + "defects 0\n");
-  EXPECT_NE(mails[0].data.find("\r\nGr\xC3\xBC\xC3\x9F" "e\r\n"), std::string::npos);
+  EXPECT_NE(mails[0].data.find("\r\n" + kGreeting + "\r\n"), std::string::npos);
   EXPECT_NE(mails[0].data.find("\r\n        filename*=ISO-8859-1''caf%E9.txt\r\n"),
             std::string::npos);
 }
@@ -389,7 +392,8 @@ TEST_F(RealServer, UuAndXxAttachmentsDecode) {
   const auto mails = server_.WaitForMessages(1);
   ASSERT_EQ(mails.size(), 1u);
   test::TempDir out;
-  const test::ProcessResult payloads = test::RunPython(kUuPayloads, {mails[0].data_path, out.path()});
+  const test::ProcessResult payloads =
+      test::RunPython(kUuPayloads, {mails[0].data_path, out.path()});
   ASSERT_EQ(payloads.exit_status, 0) << payloads.err;
   ASSERT_EQ(payloads.out, std::to_string(files.size()) + "\n");
   for (size_t i = 0; i < files.size(); ++i) {

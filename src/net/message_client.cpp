@@ -49,10 +49,6 @@ class SpoolFileRemover {
   std::string path_;
 };
 
-}  // namespace
-
-namespace {
-
 // The last path component, with control characters written as "_": a CR or LF there would end
 // the header line.
 std::string SafeBaseName(const std::string& path) {

@@ -1,7 +1,5 @@
 #include "net/header_block.h"
 
-#include <cstdint>
-#include <cstring>
 #include <string_view>
 
 #include "message/header_generation.h"
@@ -12,21 +10,6 @@ namespace {
 
 // The generated fields that come before the content fields, as NameAt gives their names.
 constexpr std::string_view kFieldsBeforeContent[] = {"FROM", "SUBJECT", "TO", "CC", "NEWSGROUPS"};
-
-bool HasEightBitByte(std::string_view text) {
-  // Eight bytes at a time: bodies run to many megabytes and are nearly always plain ASCII.
-  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
-  size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + i, 8);
-    if ((word & kHighBits) != 0) return true;
-  }
-  for (; i < text.size(); ++i) {
-    if (static_cast<unsigned char>(text[i]) >= 0x80) return true;
-  }
-  return false;
-}
 
 bool IsContinuation(const std::string& line) {
   return !line.empty() && (line[0] == ' ' || line[0] == '\t');
@@ -49,50 +32,62 @@ size_t ContentSlot(const message::HeaderList& fields) {
 
 }  // namespace
 
-PartCounts CountParts(const message::Message& message) {
-  PartCounts counts;
+BodyLayout CountParts(const message::Message& message) {
+  BodyLayout layout;
   for (size_t i = 0; i < message.parts().count(); ++i) {
     const message::MessagePart& part = message.parts()[i];
     if (dynamic_cast<const message::TextPart*>(&part) != nullptr) {
-      ++counts.text_count;
+      ++layout.text_count;
     } else if (dynamic_cast<const message::Attachment*>(&part) != nullptr) {
-      ++counts.attachment_count;
-      if (!part.extra_headers().ValueOf("Content-ID").empty()) ++counts.related_count;
+      ++layout.attachment_count;
+      if (!part.extra_headers().ValueOf("Content-ID").empty()) ++layout.related_count;
     }
   }
-  return counts;
+  return layout;
 }
 
-bool DeclaresUtf8Body(const message::Message& message, const message::LocaleInfo& locale) {
-  if (!locale.IsUtf8()) return false;
-  for (const std::string& line : message.body()) {
-    if (HasEightBitByte(line)) return true;
+std::string BodyTextType(const TextPlan& body, const message::LocaleInfo& locale,
+                         bool converted_to_jis) {
+  if (body.form == TextForm::tfQuotedPrintable) {
+    return "text/plain; charset=" + BodyCharset(locale, converted_to_jis);
   }
-  return false;
+  // Without this a reader guesses the character set of the typed text, and usually guesses
+  // wrong. A body of plain ASCII keeps the bare defaults.
+  if (body.eight_bit && locale.IsUtf8()) return kUtf8TextType;
+  return {};
 }
 
-ContentFields ChooseContentFields(const message::Message& message, const PartCounts& counts,
-                                  bool declares_utf8_body) {
+ContentFields ChooseContentFields(const message::Message& message, const BodyLayout& layout,
+                                  const message::LocaleInfo& locale) {
   ContentFields fields;
   std::string type = message.content_type();
-  if (counts.related_count > 0) {
+  if (layout.related_count > 0) {
     type = std::string("multipart/related; type=\"multipart/alternative\"; boundary=\"") +
            message::kRelatedBoundary + "\"";
-  } else if (counts.attachment_count > 0) {
+  } else if (layout.attachment_count > 0) {
     type = std::string("multipart/mixed; boundary=\"") + message::kMixedBoundary + "\"";
-  } else if (counts.text_count > 0) {
+  } else if (layout.text_count > 0) {
     type = std::string("multipart/alternative; boundary=\"") + message::kMixedBoundary + "\"";
   }
   fields.content_type = type.empty() ? message.char_set() : type + ";" + message.char_set();
   fields.transfer_encoding = message.content_transfer_encoding();
-  const bool without_parts = message.parts().empty();
-  fields.mime_version = without_parts ? MimeVersion::mvNone : MimeVersion::mvWithContentFields;
-  if (without_parts && fields.content_type.empty() && fields.transfer_encoding.empty() &&
-      declares_utf8_body) {
-    // Without these a reader guesses the character set of the typed text, and usually guesses
-    // wrong. A body of plain ASCII keeps the bare header block. Such a message has always
-    // carried its MIME-Version after the extra fields; readers take the fields in any order.
-    fields.content_type = kUtf8TextType;
+  if (!message.parts().empty()) {
+    fields.mime_version = MimeVersion::mvWithContentFields;
+    return fields;
+  }
+  const bool converted_to_jis =
+      message::SelectHeaderCharset(locale).transfer == message::txIso2022Jp;
+  const std::string body_type = BodyTextType(layout.body, locale, converted_to_jis);
+  if (layout.body.form == TextForm::tfQuotedPrintable) {
+    // The text is not what it was typed as: the reader must be told how to undo the encoding.
+    if (fields.content_type.empty()) fields.content_type = body_type;
+    fields.transfer_encoding = kQuotedPrintable;
+    fields.mime_version = MimeVersion::mvWithContentFields;
+  } else if (!body_type.empty() && fields.content_type.empty() &&
+             fields.transfer_encoding.empty()) {
+    // Such a message has always carried its MIME-Version after the extra fields; readers take
+    // the fields in any order.
+    fields.content_type = body_type;
     fields.transfer_encoding = kUtf8TransferEncoding;
     fields.mime_version = MimeVersion::mvAfterExtraFields;
   }

@@ -10,23 +10,34 @@
 #include "message/header_list.h"
 #include "message/locale_info.h"
 #include "message/message.h"
+#include "net/body_text.h"
 
 namespace tovrel::net {
 
-struct PartCounts {
+// The shape of a message's body: its parts, and how its own body text goes out.
+struct BodyLayout {
   int attachment_count = 0;
   int text_count = 0;
   int related_count = 0;  // attachments with a Content-ID
+  // The message's body text, when it is written at all (fewer than two text parts).
+  TextPlan body;
+
+  bool WritesBody() const { return text_count < 2; }
 };
 
-PartCounts CountParts(const message::Message& message);
+// The counts only; the body is left as typed.
+BodyLayout CountParts(const message::Message& message);
 
-// How a body of 8-bit text from a UTF-8 locale is declared.
+// How a body of 8-bit text from a UTF-8 locale is declared when it goes out as typed.
 inline constexpr char kUtf8TextType[] = "text/plain; charset=UTF-8";
 inline constexpr char kUtf8TransferEncoding[] = "8bit";
+inline constexpr char kQuotedPrintable[] = "quoted-printable";
 
-// Whether the body is 8-bit text of a UTF-8 locale, which must then be declared so.
-bool DeclaresUtf8Body(const message::Message& message, const message::LocaleInfo& locale);
+// The content type of the body text, when it must say what it is: quoted-printable text, or 8-bit
+// text of a UTF-8 locale. Empty when the body goes out with the bare defaults.
+// `converted_to_jis`: the body goes out converted from Shift_JIS to ISO-2022-JP.
+std::string BodyTextType(const TextPlan& body, const message::LocaleInfo& locale,
+                         bool converted_to_jis);
 
 // Where "MIME-Version: 1.0" stands, if anywhere.
 enum class MimeVersion { mvNone, mvWithContentFields, mvAfterExtraFields };
@@ -39,9 +50,10 @@ struct ContentFields {
 };
 
 // The one place that chooses the top-level content fields: a multipart type from the parts, else
-// the message's own type; the message's character set is appended either way.
-ContentFields ChooseContentFields(const message::Message& message, const PartCounts& counts,
-                                  bool declares_utf8_body);
+// the message's own type; the message's character set is appended either way. A body without
+// parts that must say what it is gets its own fields.
+ContentFields ChooseContentFields(const message::Message& message, const BodyLayout& layout,
+                                  const message::LocaleInfo& locale);
 
 // `mail_agent`, when given, is the X-Mailer value; an empty one leaves out any X-Mailer field of
 // the message. Raises FailedToRetrieveTimeZoneInfo when the date cannot be made.

@@ -2,9 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <string_view>
+#include <typeinfo>
 
 #include "message/coders/coder_registry.h"
+#include "message/coders/quoted_printable.h"
+#include "message/coders/uu_xx.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
 #include "net/byte_stream.h"
@@ -27,6 +31,8 @@ constexpr char kDefaultTextTransfer[] = "quoted-printable";
 constexpr char kDefaultAttachmentTransfer[] = "base64";
 constexpr char kDefaultAttachmentType[] = "application/octet-stream";
 constexpr char kDefaultDisposition[] = "attachment";
+// RFC 5322 section 2.1.1: a line holds at most 998 octets before its CR LF.
+constexpr size_t kMaxEncodedLine = 998;
 
 std::string Delimiter(const char* boundary) { return std::string("--") + boundary; }
 std::string EndDelimiter(const char* boundary) { return Delimiter(boundary) + "--"; }
@@ -43,24 +49,97 @@ class SpoolFileRemover {
   std::string path_;
 };
 
+// The last path component, with control characters written as "_": a CR or LF there would end
+// the header line.
+std::string SafeBaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  for (char& c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 32 || byte == 127) c = '_';
+  }
+  return name;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = 1;
+    unsigned int code = lead;
+    if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07;
+    } else if (lead >= 0xE0) {
+      length = lead <= 0xEF ? 3 : 0;
+      code = lead & 0x0F;
+    } else if (lead >= 0xC2) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if (lead >= 0x80) {
+      length = 0;
+    }
+    if (length == 0 || i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+        (code >= 0xD800 && code <= 0xDFFF)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Characters that stand for themselves in an RFC 2231 value (RFC 5987 attr-char).
+bool IsAttributeChar(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// The name as a UU or XX header line carries it: printable ASCII, so the part stays 7-bit.
+std::string UuFileName(const std::string& path) {
+  std::string name = SafeBaseName(path);
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) > 126) c = '_';
+  }
+  return name;
+}
+
 }  // namespace
 
 std::string AttachmentHeaderName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string_view name = slash == std::string::npos
-                                    ? std::string_view(path)
-                                    : std::string_view(path).substr(slash + 1);
+  const std::string name = SafeBaseName(path);
   std::string out;
   out.reserve(name.size());
   for (char c : name) {
+    if (c == '\\' || c == '"') out.push_back('\\');
+    out.push_back(c);
+  }
+  return out;
+}
+
+std::string FileNameParameter(std::string_view attribute, const std::string& path) {
+  const std::string name = SafeBaseName(path);
+  const bool plain = name.find("=?") == std::string::npos &&
+                     std::all_of(name.begin(), name.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 128; });
+  if (plain) return std::string(attribute) + "=\"" + AttachmentHeaderName(path) + "\"";
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out(attribute);
+  out += IsValidUtf8(name) ? "*=UTF-8''" : "*=ISO-8859-1''";
+  for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\' || c == '"') {
-      out.push_back('\\');
+    if (IsAttributeChar(byte)) {
       out.push_back(c);
-    } else if (byte < 32 || byte == 127) {
-      out.push_back('_');  // a CR or LF here would end the header line
     } else {
-      out.push_back(c);
+      out.push_back('%');
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 15]);
     }
   }
   return out;
@@ -73,44 +152,105 @@ void MessageClient::WriteStuffedLine(std::string_view line) {
 
 void MessageClient::WriteStuffedText(std::string_view text) { WriteText(stuffer_.Stuff(text)); }
 
-void MessageClient::WriteMessage(const message::Message& message,
-                                 const std::optional<std::string>& mail_agent) {
-  const PartCounts counts = WriteHeaderSection(message, mail_agent);
-  if (counts.text_count == 1) throw message::TextInvalidCount();
-  WriteStuffedLine("");
-  WriteBodySection(message, counts);
+BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
+  BodyLayout layout = CountParts(message);
+  if (!layout.WritesBody()) return layout;
+  // Only a body without attachments is converted to ISO-2022-JP, and that text has escape
+  // sequences of its own.
+  const bool to_jis =
+      layout.attachment_count == 0 && SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
+  TextScan scan(to_jis);
+  if (to_jis) {
+    for (const std::string& line : message.body()) scan.Add(message::ShiftJisToJis(line));
+  } else {
+    scan.AddAll(message.body());
+  }
+  layout.body = scan.Plan(eight_bit_allowed_);
+  return layout;
 }
 
-PartCounts MessageClient::WriteHeaderSection(const message::Message& message,
+bool MessageClient::CarriesEightBitText(const message::Message& message) const {
+  const BodyLayout layout = LayOutBody(message);
+  if (layout.WritesBody()) return layout.body.EightBitOnWire();
+  for (size_t i = 0; i < message.parts().count(); ++i) {
+    if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
+      if (PlanPassThroughPart(*text).EightBitOnWire()) return true;
+    }
+  }
+  return false;
+}
+
+void MessageClient::WriteMessage(const message::Message& message,
+                                 const std::optional<std::string>& mail_agent) {
+  const BodyLayout layout = WriteHeaderSection(message, mail_agent);
+  if (layout.text_count == 1) throw message::TextInvalidCount();
+  WriteStuffedLine("");
+  WriteBodySection(message, layout);
+}
+
+BodyLayout MessageClient::WriteHeaderSection(const message::Message& message,
                                              const std::optional<std::string>& mail_agent) {
-  const PartCounts counts = CountParts(message);
-  const ContentFields content =
-      ChooseContentFields(message, counts, DeclaresUtf8Body(message, locale_));
+  const BodyLayout layout = LayOutBody(message);
+  const ContentFields content = ChooseContentFields(message, layout, locale_);
   const message::HeaderList block = BuildHeaderBlock(message, locale_, content, mail_agent);
   stuffer_ = DotStuffer();
   for (const std::string& line : block) WriteStuffedLine(line);
-  return counts;
+  return layout;
 }
 
-void MessageClient::WriteBodySection(const message::Message& message, const PartCounts& counts) {
+void MessageClient::WriteTextLines(const message::StringList& lines, const TextPlan& plan,
+                                   bool to_jis) {
+  std::string converted;
+  auto text_of = [&](const std::string& line) -> std::string_view {
+    if (!to_jis) return line;
+    converted = message::ShiftJisToJis(line);
+    return converted;
+  };
+  if (plan.form == TextForm::tfAsTyped) {
+    for (const std::string& line : lines) {
+      ForEachWireLine(text_of(line), [this](std::string_view piece) { WriteStuffedLine(piece); });
+    }
+    return;
+  }
+  message::QuotedPrintableEncoder encoder;
+  encoder.set_discard_notices(true);
+  encoder.set_wrap_long_lines(true);
+  std::string piece;
+  for (const std::string& line : lines) {
+    ForEachWireLine(text_of(line), [&](std::string_view wire_line) {
+      piece.assign(wire_line);
+      piece.append("\r\n");
+      coded_.clear();
+      encoder.Feed(piece, coded_);
+      encoder.FinishInput(coded_);
+      WriteStuffedText(coded_);
+    });
+  }
+}
+
+void MessageClient::WriteBodySection(const message::Message& message, const BodyLayout& layout) {
   const message::HeaderTransfer transfer = SelectHeaderCharset(locale_).transfer;
   WorkPhase work(*this, WorkMode::wkWrite);
-  if (counts.attachment_count >= 1) {
+  if (layout.attachment_count >= 1) {
     WriteStuffedLine(kPreamble);
     WriteStuffedLine("");
     const std::string boundary =
-        Delimiter(counts.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary);
+        Delimiter(layout.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary);
     WriteStuffedLine(boundary);
-    if (counts.text_count < 2) {
-      if (DeclaresUtf8Body(message, locale_)) {
-        WriteStuffedLine(std::string("Content-Type: ") + kUtf8TextType);
-        WriteStuffedLine(std::string("Content-Transfer-Encoding: ") + kUtf8TransferEncoding);
-      } else {
+    if (layout.text_count < 2) {
+      const std::string type = BodyTextType(layout.body, locale_, false);
+      if (type.empty()) {
         WriteStuffedLine("Content-Type: text/plain");
         WriteStuffedLine("Content-Transfer-Encoding: 7bit");
+      } else {
+        WriteStuffedLine("Content-Type: " + type);
+        WriteStuffedLine(std::string("Content-Transfer-Encoding: ") +
+                         (layout.body.form == TextForm::tfQuotedPrintable ? kQuotedPrintable
+                                                                          : kUtf8TransferEncoding));
       }
       WriteStuffedLine("");
-      for (const std::string& line : message.body()) WriteStuffedLine(line);
+      // The text part of a multipart body is never converted.
+      WriteTextLines(message.body(), layout.body, false);
     } else {
       WriteStuffedLine("Content-Type: multipart/alternative; ");
       WriteStuffedLine(std::string(kParameterIndent) + "boundary=\"" +
@@ -134,16 +274,9 @@ void MessageClient::WriteBodySection(const message::Message& message, const Part
       }
     }
     WriteStuffedLine(boundary + "--");
-  } else if (counts.text_count < 2) {
+  } else if (layout.text_count < 2) {
     ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
-    for (const std::string& line : message.body()) {
-      // Two branches, not one conditional expression: that would copy every line of the body.
-      if (transfer == message::txIso2022Jp) {
-        WriteStuffedLine(message::ShiftJisToJis(line));
-      } else {
-        WriteStuffedLine(line);
-      }
-    }
+    WriteTextLines(message.body(), layout.body, transfer == message::txIso2022Jp);
   } else {
     WriteStuffedLine(kPreamble);
     WriteStuffedLine("");
@@ -158,29 +291,57 @@ void MessageClient::WriteBodySection(const message::Message& message, const Part
   }
 }
 
-void MessageClient::WriteTextPart(const message::TextPart& part, message::HeaderTransfer transfer) {
+TextPlan MessageClient::PlanPassThroughPart(const message::TextPart& part) const {
   const std::string type = part.content_type().empty() ? kDefaultTextType : part.content_type();
   const std::string encoding =
       part.content_transfer().empty() ? kDefaultTextTransfer : part.content_transfer();
   const message::CoderItem* row =
       message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
   std::unique_ptr<message::Coder> coder = row->CreateCoder();
+  // Only a coder that changes nothing leaves the text to be judged here.
+  if (typeid(*coder) != typeid(message::Coder)) return TextPlan{};
+  TextScan scan;
+  scan.AddAll(part.body());
+  return scan.Plan(eight_bit_allowed_);
+}
+
+void MessageClient::WriteTextPart(const message::TextPart& part, message::HeaderTransfer transfer) {
+  const std::string type = part.content_type().empty() ? kDefaultTextType : part.content_type();
+  std::string encoding =
+      part.content_transfer().empty() ? kDefaultTextTransfer : part.content_transfer();
+  const message::CoderItem* row =
+      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
+  std::unique_ptr<message::Coder> coder = row->CreateCoder();
+  const bool pass_through = typeid(*coder) == typeid(message::Coder);
+  const TextPlan plan = pass_through ? PlanPassThroughPart(part) : TextPlan{};
+  if (plan.form == TextForm::tfQuotedPrintable) encoding = kQuotedPrintable;
+  if (auto* quoted = dynamic_cast<message::QuotedPrintableEncoder*>(coder.get())) {
+    // Lines that the encoder emits whole stay as they are while SMTP can carry them.
+    const bool fits = std::all_of(part.body().begin(), part.body().end(), [](const std::string& l) {
+      return message::QuotedPrintableLength(l) <= kMaxEncodedLine;
+    });
+    quoted->set_wrap_long_lines(!fits);
+  }
   coder->set_discard_notices(true);
   WriteStuffedLine("Content-Type: " + type);
   WriteStuffedLine("Content-Transfer-Encoding: " + encoding);
   for (const std::string& line : part.extra_headers()) WriteStuffedLine(line);
   WriteStuffedLine("");
-  std::string piece;
-  for (const std::string& line : part.body()) {
-    piece.assign(line);
-    piece.append("\r\n");
-    coded_.clear();
-    coder->Feed(piece, coded_);
-    coder->FinishInput(coded_);
-    if (transfer == message::txIso2022Jp) {
-      WriteStuffedText(message::ShiftJisToJis(coded_));
-    } else {
-      WriteStuffedText(coded_);
+  if (pass_through) {
+    WriteTextLines(part.body(), plan, transfer == message::txIso2022Jp);
+  } else {
+    std::string piece;
+    for (const std::string& line : part.body()) {
+      piece.assign(line);
+      piece.append("\r\n");
+      coded_.clear();
+      coder->Feed(piece, coded_);
+      coder->FinishInput(coded_);
+      if (transfer == message::txIso2022Jp) {
+        WriteStuffedText(message::ShiftJisToJis(coded_));
+      } else {
+        WriteStuffedText(coded_);
+      }
     }
   }
   WriteStuffedLine("");
@@ -199,6 +360,10 @@ void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
   std::unique_ptr<message::Coder> coder = row->CreateCoder();
   coder->set_discard_notices(true);
   coder->set_append_line_break(true);
+  // UU and XX write a whole file (header, data lines, end) per finish; every other coder is
+  // finished after each piece, which makes one line of it.
+  const bool finish_per_file = dynamic_cast<message::UUEncoder*>(coder.get()) != nullptr;
+  if (finish_per_file) coder->set_file_name(UuFileName(part.file_name()));
 
   FileStream source(part.file_name(), FileStream::Mode::kRead);
   const std::string spool_path = message::NewSpoolFileName();
@@ -219,25 +384,29 @@ void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
       got += n;
     }
     if (got == 0) break;
-    for (size_t at = 0; at < got; at += kPieceSize) {
-      const size_t length = std::min(kPieceSize, got - at);
-      coder->Feed(std::string_view(file_area_.data() + at, length), coded_);
-      coder->FinishInput(coded_);
+    if (finish_per_file) {
+      coder->Feed(std::string_view(file_area_.data(), got), coded_);
+    } else {
+      for (size_t at = 0; at < got; at += kPieceSize) {
+        const size_t length = std::min(kPieceSize, got - at);
+        coder->Feed(std::string_view(file_area_.data() + at, length), coded_);
+        coder->FinishInput(coded_);
+      }
     }
     if (coded_.size() >= kSpoolBlock) {
       spool.Write(spool_stuffer.Stuff(coded_));
       coded_.clear();
     }
   }
+  if (finish_per_file) coder->FinishInput(coded_);
   spool.Write(spool_stuffer.Stuff(coded_));
   coded_.clear();
 
-  const std::string name = AttachmentHeaderName(part.file_name());
   WriteStuffedLine("Content-Type: " + type + ";");
-  WriteStuffedLine(std::string(kParameterIndent) + "name=\"" + name + "\"");
+  WriteStuffedLine(std::string(kParameterIndent) + FileNameParameter("name", part.file_name()));
   WriteStuffedLine("Content-Transfer-Encoding: " + encoding);
   WriteStuffedLine("Content-Disposition: " + disposition + ";");
-  WriteStuffedLine(std::string(kParameterIndent) + "filename=\"" + name + "\"");
+  WriteStuffedLine(std::string(kParameterIndent) + FileNameParameter("filename", part.file_name()));
   for (const std::string& line : part.extra_headers()) WriteStuffedLine(line);
   WriteStuffedLine("");
   WriteStreamContents(spool);

@@ -6,7 +6,8 @@
 // also reaches lines that an encoder broke. The message is only read: writing it twice gives the
 // same text, apart from a date taken from the clock. Attachments are encoded piece by piece into
 // a spool file and streamed from there, so their size never shows in memory; the spool file is
-// removed on every path.
+// removed on every path. Body text goes out as typed where SMTP can carry it, else
+// quoted-printable (see body_text.h).
 
 #include <optional>
 #include <string>
@@ -29,15 +30,25 @@ class MessageClient : public TcpClient {
   // The locale that picks the header charset; the program passes the one it read at start-up.
   const message::LocaleInfo& locale() const { return locale_; }
   void set_locale(const message::LocaleInfo& locale) { locale_ = locale; }
+  // Whether the receiver takes 8-bit text as it stands (RFC 6152); when not, 8-bit body text goes
+  // out quoted-printable. On for a writer of its own; SmtpClient sets it from the server's EHLO
+  // reply.
+  bool eight_bit_allowed() const { return eight_bit_allowed_; }
+  void set_eight_bit_allowed(bool allowed) { eight_bit_allowed_ = allowed; }
+
+  // The shape of the body `message` gets: its parts and how its body text goes out.
+  BodyLayout LayOutBody(const message::Message& message) const;
+  // Whether the text of `message` puts 8-bit bytes on the wire as they stand.
+  bool CarriesEightBitText(const message::Message& message) const;
 
   // `mail_agent`, when given, is written as the X-Mailer field; an empty one leaves out any
   // X-Mailer field the message carries.
   virtual void WriteMessage(const message::Message& message,
                             const std::optional<std::string>& mail_agent = std::nullopt);
   // Writes the header lines: the message's fields with the content fields its body needs.
-  virtual PartCounts WriteHeaderSection(
+  virtual BodyLayout WriteHeaderSection(
       const message::Message& message, const std::optional<std::string>& mail_agent = std::nullopt);
-  virtual void WriteBodySection(const message::Message& message, const PartCounts& counts);
+  virtual void WriteBodySection(const message::Message& message, const BodyLayout& layout);
 
  protected:
   void WriteTextPart(const message::TextPart& part, message::HeaderTransfer transfer);
@@ -47,8 +58,13 @@ class MessageClient : public TcpClient {
   // The message text goes out through these.
   void WriteStuffedLine(std::string_view line);
   void WriteStuffedText(std::string_view text);
+  // Text lines in the form `plan` chose; `to_jis` converts them from Shift_JIS first.
+  void WriteTextLines(const message::StringList& lines, const TextPlan& plan, bool to_jis);
+  // How a text part that its coder would pass through as it stands goes out.
+  TextPlan PlanPassThroughPart(const message::TextPart& part) const;
 
   message::LocaleInfo locale_;
+  bool eight_bit_allowed_ = true;
   // Starts afresh with each header section.
   DotStuffer stuffer_;
   // Reused for every part so that long messages do not allocate per piece.
@@ -59,5 +75,11 @@ class MessageClient : public TcpClient {
 // The file name as it may stand between the double quotes of a part header: the last path
 // component, with backslash and double quote escaped and control characters written as "_".
 std::string AttachmentHeaderName(const std::string& path);
+
+// The file name parameter `attribute` (name, filename) of a part header for the file at `path`:
+// attribute="name" for a name of ASCII, else the RFC 2231 form attribute*=UTF-8''... (or
+// ISO-8859-1 for bytes that are not UTF-8), percent-encoded. A name that looks like an encoded
+// word takes the RFC 2231 form too, so that no reader decodes it into another name.
+std::string FileNameParameter(std::string_view attribute, const std::string& path);
 
 }  // namespace tovrel::net

@@ -17,12 +17,40 @@ namespace {
 // read, so the dialogue on the wire is unchanged.
 constexpr size_t kGatherThreshold = 32768;
 
-bool HasLineBreakOrNul(const std::string& address) {
-  return address.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+// RFC 5321 section 4.5.3.1.4: a command line holds at most 512 octets with its CR LF.
+constexpr size_t kMaxCommandLine = 512;
+constexpr std::string_view kMailCommand = "Mail from:<";
+constexpr std::string_view kRcptCommand = "RCPT to:<";
+constexpr std::string_view kEightBitMime = "8BITMIME";
+constexpr std::string_view kEightBitParameter = " BODY=8BITMIME";
+// How much of an over-long address an error message shows.
+constexpr size_t kShownAddressLength = 60;
+
+bool IsControl(unsigned char c) { return c < 32 || c == 127; }
+
+// Whether `address` can stand between the angle brackets of MAIL or RCPT as it is: no control
+// character anywhere, and no blank or angle bracket outside a quoted local part, since either
+// would end the path early and let the rest pass for parameters of the command.
+bool IsSafeEnvelopeAddress(std::string_view address) {
+  size_t i = 0;
+  if (!address.empty() && address[0] == '"') {
+    bool escaped = false;
+    for (i = 1; i < address.size() && (escaped || address[i] != '"'); ++i) {
+      if (IsControl(static_cast<unsigned char>(address[i]))) return false;
+      escaped = !escaped && address[i] == '\\';
+    }
+    if (i >= address.size()) return false;  // the quote never closes
+    ++i;
+  }
+  for (; i < address.size(); ++i) {
+    const auto c = static_cast<unsigned char>(address[i]);
+    if (IsControl(c) || c == ' ' || c == '<' || c == '>') return false;
+  }
+  return true;
 }
 
 // The address as it can be shown in one line of an error message.
-std::string Printable(const std::string& address) {
+std::string Printable(std::string_view address) {
   std::string out;
   for (char c : address) {
     if (c == '\r') {
@@ -31,6 +59,12 @@ std::string Printable(const std::string& address) {
       out += "\\n";
     } else if (c == '\0') {
       out += "\\0";
+    } else if (IsControl(static_cast<unsigned char>(c))) {
+      constexpr char kHex[] = "0123456789ABCDEF";
+      const auto byte = static_cast<unsigned char>(c);
+      out += "\\x";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 15]);
     } else {
       out.push_back(c);
     }
@@ -38,15 +72,21 @@ std::string Printable(const std::string& address) {
   return out;
 }
 
-void CheckEnvelopeAddress(const std::string& address) {
-  if (HasLineBreakOrNul(address)) {
+// Raises MessageError when `address` cannot go into `command` (with `parameters` after it).
+void CheckEnvelopeAddress(std::string_view command, const std::string& address,
+                          std::string_view parameters = {}) {
+  if (!IsSafeEnvelopeAddress(address)) {
     throw message::MessageError(
         message::FormatText(texts::kInvalidEnvelopeAddress, {Printable(address)}));
+  }
+  if (command.size() + address.size() + 1 + parameters.size() + 2 > kMaxCommandLine) {
+    const std::string shown = Printable(address.substr(0, kShownAddressLength)) + "...";
+    throw message::MessageError(message::FormatText(texts::kEnvelopeAddressTooLong, {shown}));
   }
 }
 
 void CheckEnvelopeList(const message::EmailAddressList& list) {
-  for (size_t i = 0; i < list.count(); ++i) CheckEnvelopeAddress(list[i].address());
+  for (size_t i = 0; i < list.count(); ++i) CheckEnvelopeAddress(kRcptCommand, list[i].address());
 }
 
 }  // namespace
@@ -85,7 +125,7 @@ void SmtpClient::Connect() {
     if (tls_mode_ == TlsMode::tmStartTls) {
       // Without the session nothing more may go out: a server (or someone in between) that
       // drops STARTTLS must never be handed the password or the message in the clear.
-      if (!ReplyOffers("STARTTLS")) {
+      if (!OffersExtension("STARTTLS")) {
         CloseConnection();
         throw TlsError(message::FormatText(texts::kTlsNoStartTls, {host()}));
       }
@@ -135,21 +175,11 @@ void SmtpClient::Greet() {
   const std::string host_name = LocalHostName();
   if (SendCommand("ehlo " + host_name, kAnyReplyCode) == 250) {
     CollectAuthMechanisms();
+    set_eight_bit_allowed(OffersExtension(kEightBitMime));
   } else {
     SendCommand("Helo " + host_name, 250);
+    set_eight_bit_allowed(false);
   }
-}
-
-bool SmtpClient::ReplyOffers(std::string_view keyword) const {
-  const std::vector<std::string>& lines = reply_lines();
-  for (size_t i = 1; i < lines.size(); ++i) {
-    const std::string line = message::AsciiUpper(lines[i]);
-    if (line.size() < 4 + keyword.size() || line.compare(4, keyword.size(), keyword) != 0) {
-      continue;
-    }
-    if (line.size() == 4 + keyword.size() || line[4 + keyword.size()] == ' ') return true;
-  }
-  return false;
 }
 
 void SmtpClient::CollectAuthMechanisms() {
@@ -169,6 +199,18 @@ void SmtpClient::CollectAuthMechanisms() {
       if (!known) server_auth_mechanisms_.push_back(name);
     }
   }
+}
+
+bool SmtpClient::OffersExtension(std::string_view keyword) const {
+  const std::vector<std::string>& lines = reply_lines();
+  for (size_t i = 1; i < lines.size(); ++i) {
+    // "250-KEYWORD" or "250 KEYWORD params": the keyword right after the code and its separator.
+    const std::string_view line = lines[i];
+    if (line.size() < 4) continue;
+    const std::string_view rest = line.substr(4);
+    if (message::EqualsIgnoreCase(rest.substr(0, rest.find(' ')), keyword)) return true;
+  }
+  return false;
 }
 
 bool SmtpClient::MechanismOffered(AuthenticationType type) {
@@ -210,8 +252,12 @@ bool SmtpClient::PerformAuthentication() {
 }
 
 void SmtpClient::Send(const message::Message& message) {
-  // An address with a line break would smuggle commands of its own onto the wire.
-  CheckEnvelopeAddress(message.from().address());
+  // An address that could end its command early would smuggle commands or parameters of its own
+  // onto the wire; nothing is written before every address has passed.
+  // RFC 6152: text that carries 8-bit bytes as they stand must be announced as such.
+  const std::string_view parameters =
+      CarriesEightBitText(message) ? kEightBitParameter : std::string_view();
+  CheckEnvelopeAddress(kMailCommand, message.from().address(), parameters);
   CheckEnvelopeList(message.recipients());
   CheckEnvelopeList(message.cc_list());
   CheckEnvelopeList(message.bcc_list());
@@ -220,11 +266,12 @@ void SmtpClient::Send(const message::Message& message) {
   set_write_timeout(data_block_timeout_);
   SendCommand("Rset", kAnyReplyCode);
   if (NeedsAuthentication()) PerformAuthentication();
-  SendCommand("Mail from:<" + message.from().address() + ">", 250);
+  SendCommand(std::string(kMailCommand) + message.from().address() + ">" + std::string(parameters),
+              250);
   for (const message::EmailAddressList* list :
        {&message.recipients(), &message.cc_list(), &message.bcc_list()}) {
     for (size_t i = 0; i < list->count(); ++i) {
-      SendCommand("RCPT to:<" + (*list)[i].address() + ">", 250);
+      SendCommand(std::string(kRcptCommand) + (*list)[i].address() + ">", 250);
     }
   }
   set_read_timeout(data_init_timeout_);

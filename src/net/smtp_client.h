@@ -9,6 +9,7 @@
 // needed); Disconnect().
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "message/message.h"
@@ -73,8 +74,11 @@ class SmtpClient : public MessageClient {
 
   void Connect() override;
   // Raises MessageError naming the address, before anything is written, when the sender or a
-  // recipient address holds CR, LF or NUL. The message text carries mail_agent() as its X-Mailer
-  // field (none when empty); the message itself stays as it is.
+  // recipient address holds a control character, or a blank or angle bracket outside a quoted
+  // local part, or makes its command longer than 512 octets. The message text carries
+  // mail_agent() as its X-Mailer field (none when empty); the message itself stays as it is.
+  // Text with 8-bit bytes is announced with BODY=8BITMIME when the server offers 8BITMIME, else
+  // sent quoted-printable.
   virtual void Send(const message::Message& message);
   // Writes "Quit" when still connected (without awaiting the answer) and closes in every case.
   void Disconnect() override;
@@ -87,7 +91,8 @@ class SmtpClient : public MessageClient {
   // Says hello, EHLO first and HELO when the server does not know it, and takes the extensions
   // from the reply.
   void Greet();
-  bool ReplyOffers(std::string_view keyword) const;
+  // Whether the EHLO reply lists the service extension `keyword`.
+  bool OffersExtension(std::string_view keyword) const;
   bool Offers(std::string_view mechanism) const;
   void StartTls();
   void DropTls();

@@ -30,6 +30,7 @@ void TcpClient::Connect() {
   const bool proxied = socks_info_.version != SocksVersion::svNoSocks;
   const std::string& target_host = proxied ? socks_info_.host : host_;
   const int target_port = proxied ? socks_info_.port : port_;
+  bool opened = false;
   try {
     if (!SystemStack::IsDottedQuad(target_host) && SystemStack::Ipv6Literal(target_host).empty()) {
       ReportStatus(ConnectionStatus::stResolving, target_host);
@@ -43,10 +44,17 @@ void TcpClient::Connect() {
       const bool last = i + 1 == addresses.size();
       if (ConnectTo(addresses[i], target_port, last)) break;
     }
+    opened = true;
     if (intercept_enabled()) intercept()->BindingConnected(binding());
   } catch (...) {
     try {
-      Disconnect();
+      // A socket that never reached its peer has nobody to say goodbye to: a protocol's
+      // disconnect would write to it and wait for a connect that may take minutes to give up.
+      if (opened) {
+        Disconnect();
+      } else {
+        CloseConnection();
+      }
     } catch (...) {
       // The first failure is the one the caller needs to see.
     }

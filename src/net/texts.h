@@ -1,7 +1,8 @@
 #pragma once
 
 // Every text of the transport layer that a user can see, kept together so that wording stays
-// consistent and can be reviewed in one place. Formats hold "%s" placeholders, filled by FormatText.
+// consistent and can be reviewed in one place. Formats hold "%s" placeholders, filled by
+// FormatText.
 
 namespace tovrel::net::texts {
 
@@ -71,5 +72,7 @@ inline constexpr char kFileWriteError[] = "Write error on file %s";
 
 // SMTP client.
 inline constexpr char kInvalidEnvelopeAddress[] = "Invalid character in e-mail address \"%s\"";
+inline constexpr char kEnvelopeAddressTooLong[] =
+    "E-mail address too long for an SMTP command \"%s\"";
 
 }  // namespace tovrel::net::texts

@@ -13,8 +13,9 @@
 namespace tovrel::message {
 namespace {
 
-std::string EncodeWhole(std::string_view data, std::size_t piece = 0) {
+std::string EncodeWhole(std::string_view data, std::size_t piece = 0, bool wrap = false) {
   QuotedPrintableEncoder encoder;
+  encoder.set_wrap_long_lines(wrap);
   std::string out;
   if (piece == 0) piece = data.size() + 1;
   for (std::size_t at = 0; at < data.size(); at += piece) {
@@ -77,16 +78,21 @@ TEST(QuotedPrintableTest, RandomBytesDecodeWithQuopri) {
     inputs.push_back(data);
   }
   for (std::size_t k = 0; k < inputs.size(); ++k) {
-    const std::string encoded = EncodeWhole(inputs[k], k % 3 == 0 ? 4095 : k % 3 == 1 ? 1 : 0);
+    const std::size_t piece = k % 3 == 0 ? 4095 : k % 3 == 1 ? 1 : 0;
+    const std::string encoded = EncodeWhole(inputs[k], piece);
     CheckLineRules(encoded, false);
+    // Wrapping keeps every line within 76 characters, however long the input's lines are.
+    const std::string wrapped = EncodeWhole(inputs[k], piece, true);
+    CheckLineRules(wrapped, true);
     test::WriteFile(dir.File("in" + std::to_string(k)), inputs[k]);
     test::WriteFile(dir.File("qp" + std::to_string(k)), encoded);
+    test::WriteFile(dir.File("qpw" + std::to_string(k)), wrapped);
   }
   const test::ProcessResult r = test::RunPython(
       "import quopri, sys\n"
       "d = sys.argv[1]\n"
-      "bad = [k for k in range(int(sys.argv[2]))\n"
-      "       if quopri.decodestring(open(d + '/qp%d' % k, 'rb').read())\n"
+      "bad = [(f, k) for k in range(int(sys.argv[2])) for f in ('qp', 'qpw')\n"
+      "       if quopri.decodestring(open(d + '/%s%d' % (f, k), 'rb').read())\n"
       "          != open(d + '/in%d' % k, 'rb').read()]\n"
       "print(bad)\n",
       {dir.path(), std::to_string(inputs.size())});

@@ -10,15 +10,46 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
+#include <string>
 
 #include "message/string_helpers.h"
 
 namespace tovrel::test {
 
 namespace {
+
 constexpr int kReadPatienceMs = 30000;
-}
+
+// Spool files go to $TMPDIR, which other test programs running at the same time share; a folder
+// of this program's own keeps SpoolFiles() from seeing their files come and go.
+class OwnTempFolder {
+ public:
+  OwnTempFolder() {
+    const char* env = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/tovrel-net-tests-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) {
+      path_ = pattern;
+      ::setenv("TMPDIR", path_.c_str(), 1);
+    }
+  }
+  ~OwnTempFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  OwnTempFolder(const OwnTempFolder&) = delete;
+  OwnTempFolder& operator=(const OwnTempFolder&) = delete;
+
+ private:
+  std::string path_;
+};
+
+const OwnTempFolder kOwnTempFolder;
+
+}  // namespace
 
 Peer::~Peer() {
   if (fd_ >= 0) ::close(fd_);
@@ -172,7 +203,10 @@ LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pie
       const std::string& reply = replies[i];
       if (i > 0) {
         if (data_follows && reply == "<stall>") {
-          // Read nothing more: the client's writes back up until it gives up.
+          // Read nothing more once the message has begun: the client's writes back up until it
+          // gives up. The pause counts from the first message byte, so a client that takes long
+          // to prepare its first write (a large attachment in a slow build) is still stalled.
+          peer.ReadExactly(1);
           std::this_thread::sleep_for(std::chrono::seconds(2));
           return;
         }

@@ -77,11 +77,12 @@ class LoopbackServer {
 // "." is read before the next reply. Each reply gets CR LF appended ("250-a\r\n250 b" sends two
 // lines). Special replies: "<close>" closes, "<reset>" resets (after a "354" it resets as soon as
 // the first message bytes arrive), "<silent>" stays silent until the client closes, "<stall>"
-// after a "354" reads nothing more for two seconds, "<raw>x"
+// after a "354" reads nothing more for two seconds from the first message byte, "<raw>x"
 // sends x without CR LF. When the script ends the session reads until the client closes.
 LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pieces = false);
 
-// The message writer's spool files now in the temporary folder, to see that none is left over.
+// The message writer's spool files now in the temporary folder (one of this test program's own),
+// to see that none is left over.
 std::set<std::string> SpoolFiles();
 
 }  // namespace tovrel::test

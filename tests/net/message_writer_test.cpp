@@ -284,5 +284,87 @@ TEST(MessageWriter, ProgressAndStatusReports) {
   EXPECT_EQ(ends, 1);
 }
 
+// Whether every CR on the wire starts a CR LF and every LF ends one.
+bool OnlyCrLfLineEnds(const std::string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
+  }
+  return true;
+}
+
+TEST(MessageWriter, BareLineEndsInsideABodyLineBecomeLineBreaks) {
+  struct Case {
+    message::StringList body;
+    std::string wire;  // the body as it goes out
+  };
+  const std::vector<Case> cases = {
+      {{"a\rb", "c\nd"}, "a\r\nb\r\nc\r\nd\r\n"},
+      {{"x\n.\r\nMAIL FROM:<y>", "z"}, "x\r\n..\r\nMAIL FROM:<y>\r\nz\r\n"},
+      {{"end\r", "\n.lead"}, "end\r\n\r\n\r\n..lead\r\n"},
+  };
+  for (const Case& c : cases) {
+    message::Message message;
+    message.from().set_address("a@b.c");
+    message.body() = c.body;
+    const std::string text = Written([&](MessageClient& w) { w.WriteMessage(message); });
+    EXPECT_EQ(Body(text), c.wire);
+    EXPECT_TRUE(OnlyCrLfLineEnds(text)) << text;
+  }
+  // A text part that no encoder changes goes out the same way.
+  message::Message message;
+  message.from().set_address("a@b.c");
+  message::StringList plain = {"p\n.\nq"};
+  message::StringList html = {"<p>"};
+  message.parts().AddTextPart(&plain).set_content_transfer("7bit");
+  message.parts().AddTextPart(&html).set_content_type("text/html");
+  const std::string text = Written([&](MessageClient& w) { w.WriteMessage(message); });
+  EXPECT_NE(text.find("Content-Transfer-Encoding: 7bit\r\n\r\np\r\n..\r\nq\r\n"), std::string::npos)
+      << text;
+  EXPECT_TRUE(OnlyCrLfLineEnds(text)) << text;
+}
+
+TEST(MessageWriter, BodyWithControlCharactersGoesQuotedPrintable) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("a.bin"), "xyz");
+  struct Case {
+    std::string line;
+    bool encoded;
+  };
+  const std::vector<Case> cases = {
+      {std::string("nul\0here", 8), true},
+      {"bell\x07", true},
+      {"esc\x1b[0m", true},
+      {"del\x7f", true},
+      {"tab\there and form\ffeed", false},
+  };
+  for (const Case& c : cases) {
+    for (const bool with_attachment : {false, true}) {
+      message::Message message;
+      message.from().set_address("a@b.c");
+      message.body() = {c.line, ".dot"};
+      if (with_attachment) message.parts().AddAttachment(dir.File("a.bin"));
+      const std::string text = Written([&](MessageClient& w) { w.WriteMessage(message); });
+      const std::string label = test::ToHex(c.line) + (with_attachment ? " attached" : "");
+      EXPECT_EQ(text.find("Content-Transfer-Encoding: quoted-printable\r\n") != std::string::npos,
+                c.encoded)
+          << label << "\n"
+          << text;
+      if (c.encoded) {
+        EXPECT_EQ(text.find_first_of(std::string("\0\x07\x1b\x7f", 4)), std::string::npos) << label;
+        const std::string parsed = ParsedParts(text);
+        // The wire is read here as it is, with the dot-stuffing a server would undo.
+        EXPECT_NE(parsed.find("text/plain\t" + test::ToHex(c.line + "\r\n..dot\r\n")),
+                  std::string::npos)
+            << label << "\n"
+            << parsed;
+        EXPECT_NE(parsed.find("defects\t0"), std::string::npos) << parsed;
+      } else {
+        EXPECT_NE(text.find("\r\n" + c.line + "\r\n..dot\r\n"), std::string::npos) << label;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tovrel::net

@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "message/locale_info.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "support/test_support.h"
@@ -250,6 +251,162 @@ TEST_F(RealServer, TwoMessagesOnOneConnection) {
     EXPECT_EQ(j.headers.at("Subject"), "Number " + std::to_string(i));
     EXPECT_EQ(j.text[1], "line " + std::to_string(i) + "\r\n");
     EXPECT_EQ(mails[i].auth_user, "jane");
+  }
+}
+
+// "Grüße" in UTF-8.
+const std::string kGreeting = std::string("Gr\xC3\xBC\xC3\x9F") + "e";
+
+// The lines of the message body (after the header block) longer than `limit`.
+size_t LinesLongerThan(const std::string& data, size_t limit) {
+  size_t count = 0;
+  for (size_t at = data.find("\r\n\r\n") + 4; at < data.size();) {
+    const size_t end = data.find("\r\n", at);
+    if (end == std::string::npos) break;
+    count += end - at > limit ? 1 : 0;
+    at = end + 2;
+  }
+  return count;
+}
+
+TEST_F(RealServer, LongLinesGoQuotedPrintableAndArriveWhole) {
+  std::string words;
+  while (words.size() < 100000) words += "The quick = brown fox, ~ caf\xC3\xA9 jumps. ";
+  const message::StringList body = {kGreeting, words.substr(0, 3000),
+                                    ".lead " + words.substr(0, 99994), "end "};
+  const std::string file = dir_.File("a.bin");
+  test::WriteFile(file, test::RandomBytes(1000, 7));
+  client_.set_locale(message::LocaleInfoFromName("de_DE.UTF-8"));
+  ConnectClient();
+  for (const bool with_attachment : {false, true}) {
+    message::Message message;
+    Address(message);
+    message.body() = body;
+    if (with_attachment) message.parts().AddAttachment(file);
+    client_.Send(message);
+  }
+  client_.Disconnect();
+  const auto mails = server_.WaitForMessages(2);
+  ASSERT_EQ(mails.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    const Judgement j = Judge(mails[i], {file});
+    EXPECT_EQ(j.defects, 0);
+    ASSERT_EQ(j.text.size(), 2u);
+    EXPECT_EQ(j.text[0], "text/plain");
+    EXPECT_TRUE(j.text[1] == Joined(body)) << "body differs in message " << i;
+    EXPECT_NE(mails[i].data.find("Content-Transfer-Encoding: quoted-printable\r\n"),
+              std::string::npos);
+    EXPECT_EQ(LinesLongerThan(mails[i].data, 76), 0u);
+  }
+  EXPECT_EQ(Judge(mails[1], {file}).attachments.at(0).at(4), "1");
+}
+
+// For every attachment: its file name as UTF-8 in hex, and the defects of the whole message.
+constexpr char kFileNames[] = R"PY(
+import email, sys
+from email import policy
+msg = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=policy.default)
+for part in msg.walk():
+    if part.get_content_disposition() == 'attachment':
+        print(part.get_filename().encode('utf-8').hex())
+print('defects', sum(len(part.defects) for part in msg.walk()))
+)PY";
+
+TEST_F(RealServer, FileNamesBeyondAsciiReadBack) {
+  struct Case {
+    std::string name;  // on disk
+    std::string read;  // as a reader names it, in UTF-8
+  };
+  const std::vector<Case> cases = {
+      {"caf\xC3\xA9.txt", "caf\xC3\xA9.txt"},
+      {"\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC.txt",
+       "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC.txt"},
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xE6\x96\x87\xE6\x9B\xB8.txt",
+       "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xE6\x96\x87\xE6\x9B\xB8.txt"},
+      {"\xF0\x9F\x98\x80 (smile); 100%.txt", "\xF0\x9F\x98\x80 (smile); 100%.txt"},
+      {"caf\xE9.txt", "caf\xC3\xA9.txt"},
+      {"=?utf-8?q?x?=.txt", "=?utf-8?q?x?=.txt"},
+      {"plain name.txt", "plain name.txt"},
+  };
+  client_.set_locale(message::LocaleInfoFromName("de_DE.UTF-8"));
+  ConnectClient();
+  message::Message message;
+  Address(message);
+  message.body() = {kGreeting};  // 8-bit text, announced to the server
+  for (const Case& c : cases) {
+    test::WriteFile(dir_.File(c.name), "x");
+    message.parts().AddAttachment(dir_.File(c.name));
+  }
+  client_.Send(message);
+  client_.Disconnect();
+  const auto mails = server_.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  const test::ProcessResult result = test::RunPython(kFileNames, {mails[0].data_path});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  std::string expected;
+  for (const Case& c : cases) expected += test::ToHex(c.read) + "\n";
+  EXPECT_EQ(result.out, expected + "defects 0\n");
+  EXPECT_NE(mails[0].data.find("\r\n" + kGreeting + "\r\n"), std::string::npos);
+  EXPECT_NE(mails[0].data.find("\r\n        filename*=ISO-8859-1''caf%E9.txt\r\n"),
+            std::string::npos);
+}
+
+// The payload of every attachment as uudecode reads it (XX text translated to the UU alphabet),
+// one file per attachment in the folder given.
+constexpr char kUuPayloads[] = R"PY(
+import email, sys
+from email import policy
+msg = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=policy.default)
+uu = '`' + ''.join(chr(c) for c in range(33, 96))
+xx = '+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz'
+index = 0
+for part in msg.walk():
+    if part.get_content_disposition() != 'attachment':
+        continue
+    text = part.get_payload(decode=False)
+    if part['Content-Transfer-Encoding'] == 'x-xx':
+        lines = text.split('\r\n')
+        data = [l if l == 'end' else l.translate(str.maketrans(xx, uu)) for l in lines[1:]]
+        text = '\r\n'.join([lines[0]] + data)
+    open('%s/payload%d' % (sys.argv[2], index), 'w').write(text)
+    index += 1
+print(index)
+)PY";
+
+TEST_F(RealServer, UuAndXxAttachmentsDecode) {
+  const std::vector<size_t> sizes = {0, 14, 61, 100 * 1024};
+  std::vector<std::string> files;
+  ConnectClient();
+  message::Message message;
+  Address(message);
+  message.body() = {"see attached"};
+  for (const char* encoding : {"x-uu", "x-xx"}) {
+    for (size_t size : sizes) {
+      files.push_back(dir_.File(std::string(encoding) + std::to_string(size) + ".bin"));
+      test::WriteFile(files.back(), test::RandomBytes(size, static_cast<uint32_t>(size)));
+      message.parts().AddAttachment(files.back()).set_content_transfer(encoding);
+    }
+  }
+  client_.Send(message);
+  client_.Disconnect();
+  const auto mails = server_.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  test::TempDir out;
+  const test::ProcessResult payloads =
+      test::RunPython(kUuPayloads, {mails[0].data_path, out.path()});
+  ASSERT_EQ(payloads.exit_status, 0) << payloads.err;
+  ASSERT_EQ(payloads.out, std::to_string(files.size()) + "\n");
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string payload = out.File("payload" + std::to_string(i));
+    const std::string decoded = out.File("decoded" + std::to_string(i));
+    const test::ProcessResult result = test::RunProcess({"uudecode", "-o", decoded, payload});
+    EXPECT_EQ(result.exit_status, 0) << files[i] << ": " << result.err;
+    EXPECT_TRUE(result.exit_status == 0 && test::ReadFile(decoded) == test::ReadFile(files[i]))
+        << files[i];
+    // One file per attachment: a single "end".
+    const std::string text = test::ReadFile(payload);
+    EXPECT_NE(text.find("\r\nend\r\n"), std::string::npos) << files[i];
+    EXPECT_EQ(text.find("\r\nend\r\n"), text.rfind("\r\nend\r\n")) << files[i];
   }
 }
 

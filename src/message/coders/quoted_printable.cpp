@@ -29,6 +29,17 @@ constexpr bool IsGatewaySpecial(unsigned char c) {
 }
 
 constexpr std::size_t kMaxPending = 75;
+// RFC 2045: an encoded line holds at most 76 characters before its CR LF.
+constexpr std::size_t kMaxLine = 76;
+
+// Where to cut the coded text at `at` for a soft line break after at most 75 characters, so that
+// no escape is split.
+std::size_t SoftCut(const char* at) {
+  if (at[72] == '=') return 72;
+  if (at[73] == '=') return 73;
+  if (at[74] == '=') return 74;
+  return 75;
+}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -43,6 +54,16 @@ void HexEscape(unsigned char byte, std::string& out) {
   out.push_back('=');
   out.push_back(kHexDigits[byte >> 4]);
   out.push_back(kHexDigits[byte & 15]);
+}
+
+std::size_t QuotedPrintableLength(std::string_view line) {
+  std::size_t length = 0;
+  for (const char c : line) {
+    const auto b = static_cast<unsigned char>(c);
+    length += b < 32 || b > 126 || b == '=' || IsGatewaySpecial(b) ? 3 : 1;
+  }
+  if (!line.empty() && line.back() == ' ') length += 2;  // a trailing TAB counts 3 already
+  return length;
 }
 
 QuotedPrintableEncoder::QuotedPrintableEncoder(BaseComponent* owner) : Coder(owner) {
@@ -87,14 +108,7 @@ void QuotedPrintableEncoder::EmitSoftBrokenLines(Sink& out, bool all) {
   std::string& line = line_;
   while (pending_line_.size() - start > kMaxPending) {
     const char* at = pending_line_.data() + start;
-    std::size_t cut = 75;
-    if (at[72] == '=') {
-      cut = 72;
-    } else if (at[73] == '=') {
-      cut = 73;
-    } else if (at[74] == '=') {
-      cut = 74;
-    }
+    const std::size_t cut = SoftCut(at);
     line.assign(at, cut);
     line.append("=\r\n");
     EmitData(out, line);
@@ -107,10 +121,26 @@ void QuotedPrintableEncoder::EmitSoftBrokenLines(Sink& out, bool all) {
   pending_line_.erase(0, start);
 }
 
+void QuotedPrintableEncoder::EmitHardLine(Sink& out, std::string_view line) {
+  std::size_t start = 0;
+  if (wrap_long_lines_) {
+    while (line.size() - start > kMaxLine) {
+      const std::size_t cut = SoftCut(line.data() + start);
+      line_.assign(line.substr(start, cut));
+      line_.append("=\r\n");
+      EmitData(out, line_);
+      start += cut;
+    }
+  }
+  line_.assign(line.substr(start));
+  line_.append("\r\n");
+  EmitData(out, line_);
+}
+
 void QuotedPrintableEncoder::EmitEncoded(Sink& out, std::string_view text) {
   pending_line_.append(text);
   std::size_t start = 0;
-  std::string& line = line_;
+  std::string& line = coded_line_;
   for (std::size_t crlf; (crlf = pending_line_.find("\r\n", start)) != std::string::npos;
        start = crlf + 2) {
     line.assign(pending_line_, start, crlf - start);
@@ -119,8 +149,7 @@ void QuotedPrintableEncoder::EmitEncoded(Sink& out, std::string_view text) {
       line.pop_back();
       HexEscape(blank, line);
     }
-    line.append("\r\n");
-    EmitData(out, line);
+    EmitHardLine(out, line);
   }
   pending_line_.erase(0, start);
   EmitSoftBrokenLines(out, false);

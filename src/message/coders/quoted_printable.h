@@ -19,6 +19,12 @@ class QuotedPrintableEncoder : public Coder {
   // Only forgets the pending line; block and queue stay.
   void Restart() override;
 
+  // Off (the default), a line that the input closes with a line break is emitted whole, however
+  // long. On, it is cut with soft line breaks as well, so that no encoded line is longer than
+  // 76 characters (RFC 2045), whatever the input's line lengths.
+  bool wrap_long_lines() const { return wrap_long_lines_; }
+  void set_wrap_long_lines(bool on) { wrap_long_lines_ = on; }
+
  protected:
   void CodeBlock(Sink& out) override;
   void CodeRemainder(Sink& out) override;
@@ -28,9 +34,13 @@ class QuotedPrintableEncoder : public Coder {
  private:
   void EncodeHeld(Sink& out, std::uint32_t count);
   void EmitSoftBrokenLines(Sink& out, bool all);
+  // Emits `line` (coded, without its line break) and CR LF, soft-broken when wrapping is on.
+  void EmitHardLine(Sink& out, std::string_view line);
+  bool wrap_long_lines_ = false;
   std::string pending_line_;
   std::string coded_;
-  std::string line_;  // reused for every emitted line
+  std::string coded_line_;  // reused for every line closed by a line break
+  std::string line_;        // reused for every emitted line
 };
 
 class QuotedPrintableDecoder : public Coder {
@@ -51,5 +61,9 @@ class QuotedPrintableDecoder : public Coder {
 
 // "=" and the two upper-case hexadecimal digits of `byte`, appended to `out`.
 void HexEscape(unsigned char byte, std::string& out);
+
+// The length of `line` (without a line break) once encoded on its own without soft line breaks;
+// a line break inside it counts as two escapes.
+std::size_t QuotedPrintableLength(std::string_view line);
 
 }  // namespace tovrel::message

@@ -1,0 +1,64 @@
+#pragma once
+
+// Text that the writer would send as it stands (the body, and text parts that no encoder
+// changes) and how it reaches the wire. It goes out only as lines ended by CR LF: a CR LF, a lone
+// CR or a lone LF inside an entry ends a line there, so no bare line end (the stuff of SMTP
+// smuggling) reaches the server. Text that cannot pass through SMTP as it stands, because a line
+// is longer than the 998 octets of RFC 5322, or it holds a control character other than TAB and
+// form feed, or 8-bit bytes where the server does not take them (RFC 6152), goes out
+// quoted-printable instead.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "message/locale_info.h"
+#include "message/string_list.h"
+
+namespace tovrel::net {
+
+enum class TextForm { tfAsTyped, tfQuotedPrintable };
+
+struct TextPlan {
+  TextForm form = TextForm::tfAsTyped;
+  bool eight_bit = false;  // the text holds bytes above 127
+
+  bool EightBitOnWire() const { return form == TextForm::tfAsTyped && eight_bit; }
+};
+
+// Looks at text entry by entry and decides its form.
+class TextScan {
+ public:
+  // `escapes_allowed`: ISO-2022-JP text carries ESC sequences of its own.
+  explicit TextScan(bool escapes_allowed = false) : escapes_allowed_(escapes_allowed) {}
+
+  void Add(std::string_view entry);
+  void AddAll(const message::StringList& entries) {
+    for (const std::string& entry : entries) Add(entry);
+  }
+  // `eight_bit_allowed`: the server takes 8-bit text.
+  TextPlan Plan(bool eight_bit_allowed) const;
+
+ private:
+  bool escapes_allowed_;
+  bool long_line_ = false;
+  bool control_ = false;
+  bool eight_bit_ = false;
+};
+
+// Calls `take` with every line of `entry` as it goes out, without its line end.
+template <class Take>
+void ForEachWireLine(std::string_view entry, Take take) {
+  size_t start = 0;
+  for (size_t end; (end = entry.find_first_of("\r\n", start)) != std::string_view::npos;) {
+    take(entry.substr(start, end - start));
+    start = end + (entry[end] == '\r' && end + 1 < entry.size() && entry[end + 1] == '\n' ? 2 : 1);
+  }
+  take(entry.substr(start));
+}
+
+// The character set of typed text in `locale`: UTF-8 under a UTF-8 code set, else the one its
+// language names in header words. Shift_JIS text that is not converted is named as it stands.
+std::string BodyCharset(const message::LocaleInfo& locale, bool converted_to_jis);
+
+}  // namespace tovrel::net

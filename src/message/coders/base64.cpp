@@ -8,8 +8,13 @@ namespace {
 
 // Turns the last one or two characters of a group completed with zero bytes into "=".
 void Pad(std::size_t byte_count, std::string& text) {
-  const std::size_t missing = (3 - byte_count % 3) % 3;
-  std::fill(text.end() - static_cast<std::ptrdiff_t>(missing), text.end(), '=');
+  switch (byte_count % 3) {
+    case 1:
+      text[text.size() - 2] = '=';
+      [[fallthrough]];
+    case 2:
+      text.back() = '=';
+  }
 }
 
 }  // namespace

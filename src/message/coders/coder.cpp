@@ -12,15 +12,15 @@ class Coder::QueueSink final : public Coder::Sink {
  public:
   explicit QueueSink(Coder& coder) : coder_(coder) {}
 
-  void Data(std::string_view text, std::string_view line_end) override {
+  void Data(std::string_view text, bool line_break) override {
     if (coder_.use_events_) {
       if (!coder_.on_coded_text_) return;
-      if (line_end.empty()) {
+      if (!line_break) {
         coder_.on_coded_text_(coder_, text);
       } else {
         std::string line;
-        line.reserve(text.size() + line_end.size());
-        line.append(text).append(line_end);
+        line.reserve(text.size() + 2);
+        line.append(text).append("\r\n");
         coder_.on_coded_text_(coder_, line);
       }
       return;
@@ -28,11 +28,13 @@ class Coder::QueueSink final : public Coder::Sink {
     // Data entries that follow each other are merged anyway when taken; merging them here saves
     // an allocation per entry.
     std::deque<Entry>& entries = coder_.entries_;
-    if (entries.empty() || !entries.back().data) {
-      entries.push_back(Entry{true, "0;"});
-      entries.back().text.reserve(2 + text.size() + line_end.size());
+    Entry* last = entries.empty() ? nullptr : &entries.back();
+    if (last == nullptr || !last->data) {
+      last = &entries.emplace_back(Entry{true, "0;"});
+      last->text.reserve(2 + text.size() + 2);
     }
-    entries.back().text.append(text).append(line_end);
+    last->text.append(text);
+    if (line_break) last->text.append("\r\n");
   }
 
   void Notice(int number, std::string_view text) override {
@@ -53,23 +55,20 @@ class Coder::QueueSink final : public Coder::Sink {
 // The streaming interface's destination: data goes to the caller's buffer, notices are queued.
 class Coder::StringSink final : public Coder::Sink {
  public:
-  StringSink(Coder& coder, std::string& out) : queue_(coder), out_(out) {
-    // Data queued earlier came first; it leaves the queue before anything new is added.
-    std::deque<Entry>& entries = coder.entries_;
-    while (!entries.empty() && entries.front().data) {
-      out_.append(std::string_view(entries.front().text).substr(2));
-      entries.pop_front();
-    }
+  StringSink(Coder& coder, std::string& out) : coder_(coder), out_(out) {
+    if (!coder.entries_.empty()) coder.MoveQueuedDataTo(out);
   }
 
-  void Data(std::string_view text, std::string_view line_end) override {
+  void Data(std::string_view text, bool line_break) override {
     out_.append(text);
-    out_.append(line_end);
+    if (line_break) out_.append("\r\n");
   }
-  void Notice(int number, std::string_view text) override { queue_.Notice(number, text); }
+  void Notice(int number, std::string_view text) override {
+    QueueSink(coder_).Notice(number, text);
+  }
 
  private:
-  QueueSink queue_;
+  Coder& coder_;
   std::string& out_;
 };
 
@@ -99,6 +98,13 @@ void Coder::Code(std::string_view text, Sink& out) {
 void Coder::Finish(Sink& out) {
   finishing_ = true;
   CodeRemainder(out);
+}
+
+void Coder::MoveQueuedDataTo(std::string& out) {
+  while (!entries_.empty() && entries_.front().data) {
+    out.append(std::string_view(entries_.front().text).substr(2));
+    entries_.pop_front();
+  }
 }
 
 void Coder::Feed(std::string_view text, std::string& out) {
@@ -158,9 +164,8 @@ void Coder::CodeRemainder(Sink& out) {
 }
 
 void Coder::EmitData(Sink& out, std::string_view text) {
-  const std::string_view line_end = append_line_break_ ? "\r\n" : "";
-  bytes_emitted_ += text.size() + line_end.size();
-  out.Data(text, line_end);
+  bytes_emitted_ += text.size() + (append_line_break_ ? 2 : 0);
+  out.Data(text, append_line_break_);
 }
 
 AsciiCoder::AsciiCoder(BaseComponent* owner, std::uint32_t table_length)

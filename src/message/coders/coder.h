@@ -38,8 +38,8 @@ class Coder : public BaseComponent {
   // Declares the input complete and appends the coded rest to `out`.
   void FinishInput(std::string& out);
 
-  // Like Feed(text, out), but the output is queued; returns TakeOutput() (with auto_finish, what
-  // FinishInput() returns).
+  // Like Feed(text, out), but the output is queued (or handed to the events with use_events);
+  // returns TakeOutput() (with auto_finish, what FinishInput() returns).
   std::string Feed(std::string_view text);
   // Declares the input complete, codes the rest and returns the next output entry.
   std::string FinishInput();
@@ -80,8 +80,8 @@ class Coder : public BaseComponent {
   // Where the coding steps put their output, in the order they make it.
   class Sink {
    public:
-    // One data entry: `text` followed by `line_end` (CR LF with append_line_break, else empty).
-    virtual void Data(std::string_view text, std::string_view line_end) = 0;
+    // One data entry: `text`, followed by CR LF when `line_break` is set.
+    virtual void Data(std::string_view text, bool line_break) = 0;
     virtual void Notice(int number, std::string_view text) = 0;
 
    protected:
@@ -113,6 +113,8 @@ class Coder : public BaseComponent {
   // The two driving steps both interfaces share.
   void Code(std::string_view text, Sink& out);
   void Finish(Sink& out);
+  // Hands data the queued interface left behind to a streaming caller, so that the order holds.
+  void MoveQueuedDataTo(std::string& out);
 
   // Each entry carries its "N;" prefix already, so a data entry is handed out without a copy.
   struct Entry {

@@ -3,12 +3,14 @@
 namespace tovrel::message {
 namespace {
 
-// The one place where three bytes become four table characters.
+// The one place where three bytes become four table characters: the 24 bits b1 b2 b3 read as
+// four 6-bit values, most significant first.
 inline void PackGroup(const char* t, unsigned b1, unsigned b2, unsigned b3, char* o) {
-  o[0] = t[b1 >> 2];
-  o[1] = t[((b1 << 4) & 63) | (b2 >> 4)];
-  o[2] = t[((b2 << 2) & 63) | (b3 >> 6)];
-  o[3] = t[b3 & 63];
+  const unsigned v = b1 << 16 | b2 << 8 | b3;
+  o[0] = t[v >> 18];
+  o[1] = t[(v >> 12) & 63];
+  o[2] = t[(v >> 6) & 63];
+  o[3] = t[v & 63];
 }
 
 }  // namespace
@@ -37,11 +39,6 @@ void Coder3To4::DecodeGroup(char c1, char c2, char c3, char c4, std::string& out
   out.push_back(static_cast<char>(v >> 16));
   out.push_back(static_cast<char>((v >> 8) & 255));
   out.push_back(static_cast<char>(v & 255));
-}
-
-void Coder3To4::EncodeBlockGroups(std::string& out) {
-  EncodeGroups(held(), out);
-  set_block_fill(0);
 }
 
 }  // namespace tovrel::message

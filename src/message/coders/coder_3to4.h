@@ -29,7 +29,10 @@ class Coder3To4 : public AsciiCoder {
     AppendGroups(coding_table().data(), bytes, out);
   }
   // Appends the groups of the held bytes to `out` and empties the block.
-  void EncodeBlockGroups(std::string& out);
+  void EncodeBlockGroups(std::string& out) {
+    EncodeGroups(held(), out);
+    set_block_fill(0);
+  }
   void EncodeFinalGroups(std::string& out) { EncodeBlockGroups(out); }
   // A buffer for one coded line, reused so that coding allocates nothing once it runs.
   std::string& scratch() { return scratch_; }

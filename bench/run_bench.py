@@ -614,10 +614,10 @@ def tls_ratios(summary, cases):
     """The STARTTLS cases: each TLS sender's median wall time, TovrelMail against the fastest TLS
     peer, and TovrelMail over STARTTLS against its own send of the same message in the clear."""
     short = {CLI: 'TovrelMail CLI', LIB: 'TovrelMail library'}
-    lines = ['| wall s | %s | CLI / best TLS peer | CLI STARTTLS / CLI plain | '
-             'library STARTTLS / library plain |' % ' | '.join(short.get(p, p)
-                                                              for p in TLS_PROGRAMS),
-             '|---|%s---|---:|---:|' % ('---:|' * len(TLS_PROGRAMS))]
+    lines = ['| wall s | %s | CLI / best TLS peer | library / best TLS peer | '
+             'CLI STARTTLS / CLI plain | library STARTTLS / library plain |'
+             % ' | '.join(short.get(p, p) for p in TLS_PROGRAMS),
+             '|---|%s---|---|---:|---:|' % ('---:|' * len(TLS_PROGRAMS))]
     for case in cases:
         if not case.tls:
             continue
@@ -627,12 +627,13 @@ def tls_ratios(summary, cases):
             cells.append(fmt(row['wall']) if row else 'n/a')
         peers = [(summary[(p, case.name)]['wall'], p) for p in TLS_PEERS
                  if (p, case.name) in summary]
-        cli = summary.get((CLI, case.name))
-        if cli and peers:
-            best, name = min(peers)
-            cells.append('%.2f× (%s)' % (cli['wall'] / best, name))
-        else:
-            cells.append('—')
+        for program in (CLI, LIB):
+            ours = summary.get((program, case.name))
+            if ours and peers:
+                best, name = min(peers)
+                cells.append('%.2f× (%s)' % (ours['wall'] / best, name))
+            else:
+                cells.append('—')
         for program in (CLI, LIB):
             secured, plain = summary.get((program, case.name)), summary.get((program, case.plain))
             cells.append('%.2f×' % (secured['wall'] / plain['wall']) if secured and plain else '—')

@@ -635,7 +635,8 @@ def tls_ratios(summary, cases):
             else:
                 cells.append('—')
         for program in (CLI, LIB):
-            secured, plain = summary.get((program, case.name)), summary.get((program, case.plain))
+            secured = summary.get((program, case.name))
+            plain = summary.get((program, case.plain))
             cells.append('%.2f×' % (secured['wall'] / plain['wall']) if secured and plain else '—')
         lines.append('| %s | %s |' % (case.label, ' | '.join(cells)))
     return lines
@@ -848,7 +849,8 @@ def main():
                    'A second sink offers STARTTLS (TLS 1.2 or later, AES-128-GCM preferred) with a '
                    'certificate for 127.0.0.1 from a test CA made for the run, and refuses MAIL in '
                    'the clear. Every sender checks the certificate against that CA: curl '
-                   '`--ssl-reqd --cacert`, s-nail `smtp-use-starttls` with `tls-ca-file`, msmtp '
+                   '`--ssl-reqd --cacert`, s-nail `smtp-use-starttls` with `tls-ca-file` '
+                   '(dialling localhost), msmtp '
                    '`--tls=on --tls-starttls=on --tls-trust-file`, TovrelMail (setting "security" '
                    '= "starttls"; library: `--starttls`) with `SSL_CERT_FILE`. Median wall '
                    'seconds:', '']

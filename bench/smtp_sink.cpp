@@ -68,7 +68,7 @@ void Report(const std::string& line) {
   std::fflush(stdout);
 }
 
-// Each connection is served by a thread of its own.
+// What the connection has cost so far: each connection is served by a thread of its own.
 double ConnectionCpuSeconds() {
   timespec used{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);

@@ -1,15 +1,18 @@
 // The library path of the benchmarks: one message with its attachments sent with SmtpClient,
 // without Qt and without the settings store, as another program would embed the library.
 //
-// Usage: tovrel_lib_send PORT FROM TO SUBJECT BODY_FILE [ATTACHMENT...]
+// Usage: tovrel_lib_send [--starttls] PORT FROM TO SUBJECT BODY_FILE [ATTACHMENT...]
 // The lines of BODY_FILE become the body (as the command line's "-f" does); each ATTACHMENT is
-// added as an Attachment part. Exits with 0 once the server accepted the message.
+// added as an Attachment part. With --starttls the session goes over TLS after the greeting and
+// the server's certificate is checked against the CA store (SSL_CERT_FILE names a test CA).
+// Exits with 0 once the server accepted the message.
 
 #include <cstdio>
 #include <exception>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "message/message.h"
 #include "message/message_part.h"
@@ -42,8 +45,15 @@ tovrel::message::StringList ReadLines(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool starttls = argc > 1 && std::string_view(argv[1]) == "--starttls";
+  if (starttls) {
+    --argc;
+    ++argv;
+  }
   if (argc < 6) {
-    std::fprintf(stderr, "usage: tovrel_lib_send PORT FROM TO SUBJECT BODY_FILE [ATTACHMENT...]\n");
+    std::fprintf(stderr,
+                 "usage: tovrel_lib_send [--starttls] PORT FROM TO SUBJECT BODY_FILE "
+                 "[ATTACHMENT...]\n");
     return 2;
   }
   try {
@@ -57,6 +67,7 @@ int main(int argc, char** argv) {
     tovrel::net::SmtpClient smtp;
     smtp.set_host("127.0.0.1");
     smtp.set_port(std::stoi(argv[1]));
+    if (starttls) smtp.set_tls_mode(tovrel::net::TlsMode::tmStartTls);
     smtp.Connect();
     smtp.Send(message);
     smtp.Disconnect();

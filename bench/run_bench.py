@@ -8,9 +8,14 @@ timed by tovrel_timed (wall, CPU and peak RSS from wait4); the medians go into o
 is printed and written to BUILD/bench/report.md together with the targets, each marked met or
 not met from the same figures.
 
-Before timing, each sender sends the small, the 1 MiB and the body case once to a second sink
-that keeps the messages, and the message is parsed with Python's email package: a sender whose
-message does not carry the body and attachment it was given is not timed for that kind of case.
+The STARTTLS cases go to a second sink that offers STARTTLS with a certificate of a test CA made
+for this run (scripts/make_test_certs) and refuses MAIL in the clear, so every message it counts
+came over TLS; each sender checks the certificate against that CA.
+
+Before timing, each sender sends the small, the 1 MiB and the body case once to a third sink that
+keeps the messages (and a 1 MiB attachment over STARTTLS to a keeping TLS sink), and the message is
+parsed with Python's email package: a sender whose message does not carry the body and attachment
+it was given is not timed for that kind of case.
 """
 
 import argparse
@@ -49,6 +54,13 @@ class Case:
     mib: int  # payload size in MiB (0 for the small message)
     reps_factor: int = 1  # short cases are repeated more often: their medians are noisier
     label: str = ''
+    tls: bool = False  # sent to the STARTTLS sink
+    plain: str = ''  # for a STARTTLS case: the same message sent in the clear
+
+    @property
+    def group(self):
+        """The cases one check stands for."""
+        return 'tls' if self.tls else self.kind
 
 
 CASES = [
@@ -57,14 +69,22 @@ CASES = [
     Case('att10', 'attachment', 10, 1, '10 MiB attachment'),
     Case('att100', 'attachment', 100, 1, '100 MiB attachment'),
     Case('body10', 'body', 10, 1, '10 MiB body of 80-character lines'),
+    Case('tls10', 'attachment', 10, 1, '10 MiB attachment over STARTTLS', True, 'att10'),
+    Case('tls100', 'attachment', 100, 1, '100 MiB attachment over STARTTLS', True, 'att100'),
 ]
 CASE_BY_NAME = {c.name: c for c in CASES}
+# Checked before timing, not timed: one case for each group.
+CHECK_CASES = [CASE_BY_NAME['small'], CASE_BY_NAME['att1'], CASE_BY_NAME['body10'],
+               Case('tls1', 'attachment', 1, 1, '1 MiB attachment over STARTTLS', True, 'att1')]
 
 FLOOR = 'floor'
 CLI = 'TovrelMail command line'
 LIB = 'TovrelMail library'
 OTHERS = ['curl', 's-nail', 'msmtp', 'Python smtplib']
 PROGRAMS = [FLOOR, CLI, LIB] + OTHERS
+# The senders of the STARTTLS cases; the floor pushes plain text only.
+TLS_PROGRAMS = [CLI, LIB, 'curl', 's-nail', 'msmtp']
+TLS_PEERS = ['curl', 's-nail', 'msmtp']
 
 
 @dataclass
@@ -80,6 +100,7 @@ class Sample:
     wall: float
     cpu: float
     rss_kib: int
+    sink_cpu: float  # what the connection cost the sink
 
 
 # --------------------------------------------------------------------------------------------
@@ -103,7 +124,7 @@ class Data:
         return self.path('small-body.txt')
 
     def prepared(self, case):
-        return self.path('prepared-%s.eml' % case.name)
+        return self.path('prepared-%s.eml' % (case.plain or case.name))
 
     def ensure(self):
         stamp = self.path('data.stamp')
@@ -114,14 +135,15 @@ class Data:
         with open(self.path('small-body.txt'), 'w') as f:
             f.write(SMALL_BODY)
         for case in CASES:
-            if case.kind == 'attachment':
+            if case.kind == 'attachment' and not case.plain:
                 rng = random.Random(SEED + case.mib)
                 with open(self.attachment(case), 'wb') as f:
                     f.write(rng.randbytes(case.mib * MIB))
             elif case.kind == 'body':
                 self._write_body(case)
         for case in CASES:
-            self._write_prepared(case)
+            if not case.plain:
+                self._write_prepared(case)
         with open(stamp, 'w') as f:
             f.write(wanted)
 
@@ -171,33 +193,52 @@ class Data:
 
 
 class Sink:
-    """tovrel_smtp_sink in the background; each delivered message arrives as a queue entry."""
+    """tovrel_smtp_sink in the background; each delivered message arrives as a queue entry.
 
-    def __init__(self, program, dump_dir=None):
-        argv = [program] + (['--dump', dump_dir] if dump_dir else []) + ['0']
+    With `certificates` (the folder make_test_certs filled) the sink offers STARTTLS and takes
+    messages only over TLS; a MAIL in the clear arrives as an entry in `refusals`."""
+
+    def __init__(self, program, dump_dir=None, certificates=None):
+        argv = [program] + (['--dump', dump_dir] if dump_dir else [])
+        if certificates:
+            argv += ['--tls', os.path.join(certificates, 'server.pem'),
+                     os.path.join(certificates, 'server.key')]
         self.dump_dir = dump_dir
-        self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, text=True)
+        self.tls = bool(certificates)
+        self.process = subprocess.Popen(argv + ['0'], stdout=subprocess.PIPE, text=True)
         self.port = int(self.process.stdout.readline())
         self.messages = queue.Queue()
+        self.refusals = queue.Queue()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
     def _read(self):
         for line in self.process.stdout:
             words = line.split()
-            if len(words) == 3 and words[0] == 'message':
-                self.messages.put(int(words[1]))
+            if len(words) == 4 and words[0] == 'message':
+                self.messages.put((int(words[1]), float(words[3])))
+            elif words[:2] == ['refused', 'plain']:
+                self.refusals.put(line)
 
     def take(self, timeout=10.0):
-        """Size of the next message, or None when none came."""
+        """(size, sink CPU seconds) of the next message, or None when none came."""
         try:
             return self.messages.get(timeout=timeout)
         except queue.Empty:
             return None
 
+    def refused_plain(self):
+        """Whether a sender tried MAIL without STARTTLS since the last drain."""
+        try:
+            self.refusals.get(timeout=1.0)
+            return True
+        except queue.Empty:
+            return False
+
     def drain(self):
-        while not self.messages.empty():
-            self.messages.get_nowait()
+        for entries in (self.messages, self.refusals):
+            while not entries.empty():
+                entries.get_nowait()
 
     def stop(self):
         self.process.terminate()
@@ -217,11 +258,14 @@ class Senders:
         self.timer = os.path.join(self.bench_bin, 'tovrel_timed')
         self.home = os.path.join(work, 'home')
         self.xdg = os.path.join(work, 'xdg')
+        self.xdg_tls = os.path.join(work, 'xdg-tls')
         self.runtime = os.path.join(work, 'runtime')
         self.scripts = os.path.dirname(os.path.abspath(__file__))
         os.makedirs(self.home, exist_ok=True)
         os.makedirs(self.runtime, mode=0o700, exist_ok=True)
         self.port = None
+        self.tls_port = None
+        self.ca = None
 
     def available(self, program):
         """None when the program can run, else why not."""
@@ -239,32 +283,50 @@ class Senders:
                 return 'not built' if program in (CLI, LIB) else 'not installed'
         return None
 
-    def configure(self, port):
-        """Writes the throwaway configurations that point each program at the sink."""
+    def configure(self, port, tls_port=None, certificates=None):
+        """Writes the throwaway configurations that point each program at the sinks (the plain one
+        and the STARTTLS one, whose certificate the test CA in `certificates` signed)."""
         self.port = port
+        self.tls_port = tls_port
+        self.ca = os.path.join(certificates, 'ca.pem') if certificates else None
         with open(os.path.join(self.home, 'mailrc'), 'w') as f:
             f.write('set v15-compat\nset mta=smtp://127.0.0.1:%d\nset smtp-auth=none\n'
                     'set from=%s\nset sendwait\n' % (port, SENDER))
+        if tls_port:
+            # s-nail matches the certificate against DNS names only: it dials "localhost", for
+            # which the sink's certificate holds one (and which resolves to 127.0.0.1 here).
+            with open(os.path.join(self.home, 'mailrc-tls'), 'w') as f:
+                f.write('set v15-compat\nset mta=smtp://localhost:%d\nset smtp-auth=none\n'
+                        'set smtp-use-starttls\nset tls-ca-file=%s\nset tls-ca-no-defaults\n'
+                        'set from=%s\nset sendwait\n' % (tls_port, self.ca, SENDER))
         msmtprc = os.path.join(self.home, 'msmtprc')
         with open(os.open(msmtprc, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 'w') as f:
             f.write('defaults\nauth off\ntls off\naccount bench\nhost 127.0.0.1\nport %d\n'
                     'from %s\naccount default : bench\n' % (port, SENDER))
         os.chmod(msmtprc, 0o600)
-        store = os.path.join(self.xdg, 'tovrelmail')
+        self._write_store(self.xdg, port, '')
+        if tls_port:
+            self._write_store(self.xdg_tls, tls_port, '"security"="starttls"\n')
+
+    @staticmethod
+    def _write_store(xdg, port, smtp_extra):
+        """TovrelMail's settings store under `xdg`; `smtp_extra` adds values to section smtp."""
+        store = os.path.join(xdg, 'tovrelmail')
         os.makedirs(store, mode=0o700, exist_ok=True)
-        os.chmod(self.xdg, 0o700)
+        os.chmod(xdg, 0o700)
         os.chmod(store, 0o700)
         key = r'[HKEY_CURRENT_USER\Software\tovrel\tovrelmail'
         reg = os.path.join(store, 'user.reg')
         with open(os.open(reg, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 'w') as f:
             f.write('REGEDIT4\n\n'
                     '%s\\frst]\n@="c"\n\n'
-                    '%s\\smtp]\n"smtp"="127.0.0.1"\n\n'
+                    '%s\\smtp]\n"smtp"="127.0.0.1"\n%s\n'
                     '%s\\port]\n"port"="%d"\n\n'
                     '%s\\username]\n"username"=""\n\n'
                     '%s\\password]\n"password"=""\n\n'
                     '%s\\ident]\n"numOfIdents"="0"\n"nameId0"="Bench Sender,"\n'
-                    '"emailId0"="%s"\n\n' % (key, key, key, port, key, key, key, SENDER))
+                    '"emailId0"="%s"\n\n' % (key, key, smtp_extra, key, port, key, key, key,
+                                               SENDER))
 
     def environment(self):
         env = dict(os.environ)
@@ -276,6 +338,8 @@ class Senders:
 
     def steps(self, program, case):
         """The processes one send is made of, in order."""
+        if case.tls:
+            return self.tls_steps(program, case)
         port = str(self.port)
         data = self.data
         body = data.body(case)
@@ -314,6 +378,36 @@ class Senders:
                           SENDER, RECIPIENT, SUBJECT, body] + attachment)]
         raise ValueError(program)
 
+    def tls_steps(self, program, case):
+        """The same sends over STARTTLS, each checking the sink's certificate against the test CA
+        (TovrelMail through OpenSSL's SSL_CERT_FILE, as for any other CA store)."""
+        port = str(self.tls_port)
+        data = self.data
+        body = data.body(case)
+        attachment = data.attachment(case)
+        trust = {'SSL_CERT_FILE': self.ca}
+        if program == CLI:
+            return [Step([os.path.join(self.build, 'tovrelmail'), 'mailto:' + RECIPIENT, SUBJECT,
+                          '-f' + body, 'send', attachment],
+                         env=dict(trust, XDG_CONFIG_HOME=self.xdg_tls))]
+        if program == LIB:
+            return [Step([os.path.join(self.bench_bin, 'tovrel_lib_send'), '--starttls', port,
+                          SENDER, RECIPIENT, SUBJECT, body, attachment], env=trust)]
+        if program == 'curl':
+            return [Step(['curl', '-sS', '--url', 'smtp://127.0.0.1:' + port, '--ssl-reqd',
+                          '--cacert', self.ca, '--mail-from', SENDER, '--mail-rcpt', RECIPIENT,
+                          '-H', 'Subject: ' + SUBJECT, '-H', 'From: ' + SENDER,
+                          '-H', 'To: ' + RECIPIENT, '-F', '=<%s;type=text/plain' % body,
+                          '-F', '=@%s;type=application/octet-stream;encoder=base64' % attachment])]
+        if program == 's-nail':
+            return [Step(['s-nail', '-n', '-s', SUBJECT, '-a', attachment, RECIPIENT], stdin=body,
+                         env={'MAILRC': os.path.join(self.home, 'mailrc-tls')})]
+        if program == 'msmtp':
+            return [Step(['msmtp', '-C', os.path.join(self.home, 'msmtprc'), '--port=' + port,
+                          '--tls=on', '--tls-starttls=on', '--tls-trust-file=' + self.ca,
+                          RECIPIENT], stdin=data.prepared(case))]
+        raise ValueError(program)
+
     def minimum_bytes(self, program, case):
         """A message smaller than this cannot hold what the sender was given."""
         if case.kind == 'attachment':
@@ -322,10 +416,10 @@ class Senders:
 
     def run(self, program, case, sink):
         """Runs one send; returns (Sample, None) or (None, what went wrong)."""
-        env = self.environment()
         wall = cpu = 0.0
         rss = 0
         for i, step in enumerate(self.steps(program, case)):
+            env = dict(self.environment(), **step.env)
             report = os.path.join(self.work, 'timed.out')
             err = os.path.join(self.work, 'step.err')
             out = step.stdout or os.path.join(self.work, 'step.out')
@@ -338,14 +432,19 @@ class Senders:
             fields = dict(item.split('=') for item in open(report).read().split())
             if int(fields['status']) != 0:
                 message = open(err, errors='replace').read().strip().splitlines()
+                if sink.tls and sink.refused_plain():
+                    return None, 'did not start TLS (MAIL came in the clear)'
                 return None, 'exit status %s: %s' % (fields['status'],
                                                     message[-1] if message else '')
             wall += float(fields['wall_s'])
             cpu += float(fields['user_s']) + float(fields['sys_s'])
             rss = max(rss, int(fields['maxrss_kib']))
-        size = sink.take()
-        if size is None:
+        taken = sink.take()
+        if taken is None:
+            if sink.tls and sink.refused_plain():
+                return None, 'did not start TLS (MAIL came in the clear)'
             return None, 'the sink received no message'
+        size, sink_cpu = taken
         if size < self.minimum_bytes(program, case):
             return None, 'the sink received only %d bytes' % size
         if program == FLOOR:
@@ -353,7 +452,7 @@ class Senders:
             if sent != size:
                 return None, 'pushed %d bytes, the sink counted %d' % (sent, size)
         sink.drain()
-        return Sample(wall, cpu, rss), None
+        return Sample(wall, cpu, rss, sink_cpu), None
 
 
 # --------------------------------------------------------------------------------------------
@@ -394,34 +493,52 @@ def check_message(raw, senders, case):
     return None
 
 
-def verify(senders, programs, sink_program, work):
-    """Sends each checked case once to a keeping sink; returns {(program, kind): problem}."""
+def verify(senders, programs, groups, sink_program, work, certificates):
+    """Sends each checked case of `groups` once to a keeping sink (a keeping STARTTLS sink for
+    the STARTTLS group); returns {(program, group): problem}."""
     problems = {}
-    dump = tempfile.mkdtemp(prefix='dump-', dir=work)
-    sink = Sink(sink_program, dump)
+    dumps = [tempfile.mkdtemp(prefix='dump-', dir=work) for _ in range(2)]
+    sinks = []
     try:
-        senders.configure(sink.port)
+        sinks.append(Sink(sink_program, dumps[0]))
+        sinks.append(Sink(sink_program, dumps[1], certificates) if certificates else None)
+        senders.configure(sinks[0].port, sinks[1].port if certificates else None, certificates)
         for program in programs:
-            for name in ('small', 'att1', 'body10'):
-                case = CASE_BY_NAME[name]
-                before = set(os.listdir(dump))
+            for case in CHECK_CASES:
+                if case.group not in groups or (case.tls and (program not in TLS_PROGRAMS or
+                                                               not certificates)):
+                    continue
+                sink = sinks[1] if case.tls else sinks[0]
+                before = set(os.listdir(sink.dump_dir))
                 sample, problem = senders.run(program, case, sink)
                 if problem is None and program != FLOOR:
-                    new = sorted(set(os.listdir(dump)) - before)
+                    new = sorted(set(os.listdir(sink.dump_dir)) - before)
                     new = [n for n in new if n.endswith('.eml')]
                     if len(new) != 1:
                         problem = 'the sink kept %d messages' % len(new)
                     else:
-                        path = os.path.join(dump, new[0])
+                        path = os.path.join(sink.dump_dir, new[0])
                         problem = check_message(open(path, 'rb').read(), senders, case)
                         os.remove(path)
                 if problem:
-                    problems[(program, case.kind)] = problem
+                    problems[(program, case.group)] = problem
                     print('  %s, %s: %s' % (program, case.label, problem), file=sys.stderr)
     finally:
-        sink.stop()
-        shutil.rmtree(dump, ignore_errors=True)
+        for sink in sinks:
+            if sink:
+                sink.stop()
+        for dump in dumps:
+            shutil.rmtree(dump, ignore_errors=True)
     return problems
+
+
+def make_certificates(work):
+    """A test CA and a certificate for 127.0.0.1 signed by it, made for this run only."""
+    folder = tempfile.mkdtemp(prefix='certs-', dir=work)
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scripts',
+                          'make_test_certs')
+    subprocess.run([script, folder], check=True, timeout=120)
+    return folder
 
 
 # --------------------------------------------------------------------------------------------
@@ -443,6 +560,7 @@ def summarise(samples):
         if runs:
             result[key] = dict(wall=median([s.wall for s in runs]),
                                cpu=median([s.cpu for s in runs]),
+                               sink_cpu=median([s.sink_cpu for s in runs]),
                                rss=median([s.rss_kib for s in runs]) / 1024.0, n=len(runs))
     return result
 
@@ -453,15 +571,16 @@ def best_other(summary, case, exclude=None):
     return min(walls) if walls else (None, None)
 
 
-def table(summary, status, programs):
-    lines = ['| case | program | wall s | CPU s | peak RSS MiB | MiB/s | × floor | × best other |',
-             '|---|---|---:|---:|---:|---:|---:|---:|']
-    for case in CASES:
+def table(summary, status, programs, cases):
+    lines = ['| case | program | wall s | CPU s | sink CPU s | peak RSS MiB | MiB/s | × floor | '
+             '× best other |',
+             '|---|---|---:|---:|---:|---:|---:|---:|---:|']
+    for case in cases:
         floor = summary.get((FLOOR, case.name))
         for program in programs:
             key = (program, case.name)
             if key not in summary:
-                lines.append('| %s | %s | %s |  |  |  |  |  |' % (
+                lines.append('| %s | %s | %s |  |  |  |  |  |  |' % (
                     case.label, program, status.get(key, 'not available')))
                 continue
             row = summary[key]
@@ -469,23 +588,56 @@ def table(summary, status, programs):
             to_floor = row['wall'] / floor['wall'] if floor else None
             best, _ = best_other(summary, case, exclude=program)
             to_best = row['wall'] / best if best else None
-            lines.append('| %s | %s | %s | %s | %s | %s | %s | %s |' % (
-                case.label, program, fmt(row['wall']), fmt(row['cpu']), fmt(row['rss'], 1),
+            lines.append('| %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
+                case.label, program, fmt(row['wall']), fmt(row['cpu']), fmt(row['sink_cpu']),
+                fmt(row['rss'], 1),
                 fmt(rate, 0), fmt(to_floor, 2), fmt(to_best, 2)))
     return lines
 
 
-def wall_matrix(summary, programs):
+def wall_matrix(summary, programs, cases):
     """Median wall seconds, one row per case and one column per program."""
     short = {FLOOR: 'floor', CLI: 'TovrelMail CLI', LIB: 'TovrelMail library',
              'Python smtplib': 'Python'}
     lines = ['| wall s | %s |' % ' | '.join(short.get(p, p) for p in programs),
              '|---|%s' % ('---:|' * len(programs))]
-    for case in CASES:
+    for case in cases:
         cells = []
         for program in programs:
             row = summary.get((program, case.name))
             cells.append(fmt(row['wall']) if row else 'n/a')
+        lines.append('| %s | %s |' % (case.label, ' | '.join(cells)))
+    return lines
+
+
+def tls_ratios(summary, cases):
+    """The STARTTLS cases: each TLS sender's median wall time, TovrelMail against the fastest TLS
+    peer, and TovrelMail over STARTTLS against its own send of the same message in the clear."""
+    short = {CLI: 'TovrelMail CLI', LIB: 'TovrelMail library'}
+    lines = ['| wall s | %s | CLI / best TLS peer | library / best TLS peer | '
+             'CLI STARTTLS / CLI plain | library STARTTLS / library plain |'
+             % ' | '.join(short.get(p, p) for p in TLS_PROGRAMS),
+             '|---|%s---|---|---:|---:|' % ('---:|' * len(TLS_PROGRAMS))]
+    for case in cases:
+        if not case.tls:
+            continue
+        cells = []
+        for program in TLS_PROGRAMS:
+            row = summary.get((program, case.name))
+            cells.append(fmt(row['wall']) if row else 'n/a')
+        peers = [(summary[(p, case.name)]['wall'], p) for p in TLS_PEERS
+                 if (p, case.name) in summary]
+        for program in (CLI, LIB):
+            ours = summary.get((program, case.name))
+            if ours and peers:
+                best, name = min(peers)
+                cells.append('%.2f× (%s)' % (ours['wall'] / best, name))
+            else:
+                cells.append('—')
+        for program in (CLI, LIB):
+            secured = summary.get((program, case.name))
+            plain = summary.get((program, case.plain))
+            cells.append('%.2f×' % (secured['wall'] / plain['wall']) if secured and plain else '—')
         lines.append('| %s | %s |' % (case.label, ' | '.join(cells)))
     return lines
 
@@ -610,6 +762,8 @@ def main():
     parser.add_argument('--skip-micro', action='store_true')
     parser.add_argument('--programs', default=','.join(PROGRAMS),
                         help='comma-separated subset of: ' + ', '.join(PROGRAMS))
+    parser.add_argument('--cases', default=','.join(c.name for c in CASES),
+                        help='comma-separated subset of: ' + ', '.join(c.name for c in CASES))
     args = parser.parse_args()
     reps = max(3, args.reps)
     build = os.path.abspath(args.build)
@@ -623,34 +777,46 @@ def main():
     senders = Senders(build, data, work)
     sink_program = os.path.join(out_dir, 'tovrel_smtp_sink')
     chosen = [p for p in PROGRAMS if p in args.programs.split(',')]
+    cases = [c for c in CASES if c.name in args.cases.split(',')]
     status = {}
     runnable = []
     for program in chosen:
         why = senders.available(program)
         if why:
-            for case in CASES:
+            for case in cases:
                 status[(program, case.name)] = 'not available (%s)' % why
         else:
             runnable.append(program)
+            for case in cases:
+                if case.tls and program not in TLS_PROGRAMS:
+                    status[(program, case.name)] = 'not run over TLS'
 
+    certificates = None
+    if any(c.tls for c in cases):
+        print('making test certificates ...', file=sys.stderr)
+        certificates = make_certificates(work)
     print('checking what each sender sends ...', file=sys.stderr)
-    problems = verify(senders, runnable, sink_program, work)
+    problems = verify(senders, runnable, {c.group for c in cases}, sink_program, work,
+                      certificates)
 
-    sink = Sink(sink_program)
-    senders.configure(sink.port)
-    samples = {(p, c.name): [] for p in runnable for c in CASES}
+    sinks = []
+    samples = {(p, c.name): [] for p in runnable for c in cases}
     started = time.monotonic()
     try:
+        sinks.append(Sink(sink_program))
+        sinks.append(Sink(sink_program, certificates=certificates) if certificates else None)
+        senders.configure(sinks[0].port, sinks[1].port if certificates else None, certificates)
         for rep in range(reps * 3):
-            for case in CASES:
+            for case in cases:
                 if rep >= reps * case.reps_factor:
                     continue
+                sink = sinks[1] if case.tls else sinks[0]
                 for program in runnable:
                     key = (program, case.name)
                     if key in status:
                         continue
-                    if (program, case.kind) in problems:
-                        status[key] = 'failed: ' + problems[(program, case.kind)]
+                    if (program, case.group) in problems:
+                        status[key] = 'failed: ' + problems[(program, case.group)]
                         continue
                     sample, problem = senders.run(program, case, sink)
                     if problem:
@@ -662,7 +828,9 @@ def main():
             print('  round %d done (%.0f s)' % (rep + 1, time.monotonic() - started),
                   file=sys.stderr)
     finally:
-        sink.stop()
+        for sink in sinks:
+            if sink:
+                sink.stop()
         shutil.rmtree(work, ignore_errors=True)
 
     summary = summarise({k: v for k, v in samples.items() if k not in status})
@@ -671,9 +839,22 @@ def main():
               'Sink: tovrel_smtp_sink on 127.0.0.1. Floor: attachment encoded by `base64 -w76` '
               'and pushed through a plain socket (encoding and push timed; text cases: pushed '
               'as is). MiB/s: payload MiB over wall time. × best other: against the fastest '
-              'of curl, s-nail, msmtp and Python smtplib.', '']
-    report += wall_matrix(summary, chosen) + ['']
-    report += table(summary, status, chosen)
+              'of curl, s-nail, msmtp and Python smtplib (over STARTTLS: of curl, s-nail and '
+              'msmtp). Sink CPU: what the connection cost the sink, which runs beside the sender '
+              '(a sink CPU well under the sender\'s wall time: the sink was not the limit).', '']
+    report += wall_matrix(summary, chosen, cases) + ['']
+    report += table(summary, status, chosen, cases)
+    if any(c.tls for c in cases):
+        report += ['', '## STARTTLS', '',
+                   'A second sink offers STARTTLS (TLS 1.2 or later, AES-128-GCM preferred) with a '
+                   'certificate for 127.0.0.1 from a test CA made for the run, and refuses MAIL in '
+                   'the clear. Every sender checks the certificate against that CA: curl '
+                   '`--ssl-reqd --cacert`, s-nail `smtp-use-starttls` with `tls-ca-file` '
+                   '(dialling localhost), msmtp '
+                   '`--tls=on --tls-starttls=on --tls-trust-file`, TovrelMail (setting "security" '
+                   '= "starttls"; library: `--starttls`) with `SSL_CERT_FILE`. Median wall '
+                   'seconds:', '']
+        report += tls_ratios(summary, cases)
     report += ['', '## Targets', '', '| target | measured | limit | result |', '|---|---:|---:|---|']
     report += ['| %s | %s | %s | %s |' % row for row in targets(summary)]
     report += ['', 'The same measures for the library path (no target of its own; it shows what the '

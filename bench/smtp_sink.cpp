@@ -1,12 +1,19 @@
 // A discard SMTP server for the benchmarks: accepts every message on 127.0.0.1 and throws it
 // away, reading DATA with large receives so that it is never what limits a sender.
 //
-// Usage: tovrel_smtp_sink [--dump DIR] [PORT]   (no PORT or 0: a free port)
+// Usage: tovrel_smtp_sink [--dump DIR] [--tls CERTIFICATE KEY] [PORT]
+//   (no PORT or 0: a free port)
 // Prints the port on the first line of standard output, then one line
-// "message BYTES RECIPIENTS" per message taken, where BYTES counts the message text between the
-// 354 reply and the end-of-data line (that line excluded, dot-stuffing not undone). With --dump
+// "message BYTES RECIPIENTS CPU" per message taken, where BYTES counts the message text between the
+// 354 reply and the end-of-data line (that line excluded, dot-stuffing not undone) and CPU is the
+// processor time in seconds the connection has cost the sink so far (hand-shake and decryption
+// included), which shows whether the sink kept up with the sender. With --dump
 // each message text is also kept as DIR/NNNNNN.eml (written before its line is printed), so that
-// a check can read what a sender really sent. Serves until it is killed.
+// a check can read what a sender really sent.
+// With --tls the sink offers STARTTLS, serves the rest of the session inside TLS with the given
+// certificate chain and key (PEM files), and refuses MAIL with 530 until TLS is up, printing the
+// line "refused plain MAIL": every message it counts came over TLS.
+// Serves until it is killed.
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,17 +22,22 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/socket_io.h"
+#include "support/tls_server.h"
 
 namespace tovrel::bench {
 namespace {
@@ -36,6 +48,7 @@ constexpr std::string_view kEndOfData = "\r\n.\r\n";
 std::mutex output_mutex;
 std::string dump_dir;  // empty: messages are discarded
 std::atomic<int> dump_count = 0;
+std::optional<TlsServerContext> tls_context;  // set: STARTTLS offered and required
 
 void DumpMessage(const std::string& text) {
   char name[32];
@@ -49,11 +62,44 @@ void DumpMessage(const std::string& text) {
   std::filesystem::rename(base + ".tmp", base + ".eml");
 }
 
-void ReportMessage(long long bytes, int recipients) {
+void Report(const std::string& line) {
   std::lock_guard lock(output_mutex);
-  std::printf("message %lld %d\n", bytes, recipients);
+  std::fputs(line.c_str(), stdout);
   std::fflush(stdout);
 }
+
+// What the connection has cost so far: each connection is served by a thread of its own.
+double ConnectionCpuSeconds() {
+  timespec used{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+  return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+}
+
+// One client's connection: the socket, and once STARTTLS is through, the TLS session over it.
+class Channel {
+ public:
+  explicit Channel(Fd fd) : fd_(std::move(fd)) {}
+
+  std::size_t Receive(char* area, std::size_t size) {
+    return tls_ ? tls_->Receive(area, size) : ReceiveSome(fd_.get(), area, size);
+  }
+  void Send(std::string_view bytes) {
+    if (tls_) {
+      tls_->Send(bytes);
+    } else {
+      SendAll(fd_.get(), bytes);
+    }
+  }
+  void StartTls() { tls_ = std::make_unique<TlsServerSession>(*tls_context, fd_.get()); }
+  bool secured() const { return tls_ != nullptr; }
+  void Close() {
+    if (tls_) tls_->Close();
+  }
+
+ private:
+  Fd fd_;
+  std::unique_ptr<TlsServerSession> tls_;
+};
 
 std::string Verb(const std::string& line) {
   std::string verb = line.substr(0, line.find(' '));
@@ -65,7 +111,8 @@ std::string Verb(const std::string& line) {
 // received after the DATA command; on return it holds what followed the end-of-data line.
 // Returns the size of the message text, or -1 when the peer closed first. With `dump` the text
 // itself is collected there.
-long long ReceiveData(int fd, std::string& pending, std::vector<char>& buffer, std::string* dump) {
+long long ReceiveData(Channel& channel, std::string& pending, std::vector<char>& buffer,
+                      std::string* dump) {
   // The DATA command's own line end counts as the line end before an immediate "." line.
   std::string carry = "\r\n";
   long long consumed = 0;  // message bytes before the current chunk
@@ -101,19 +148,18 @@ long long ReceiveData(int fd, std::string& pending, std::vector<char>& buffer, s
     joined.append(chunk.substr(chunk.size() - std::min(chunk.size(), kEndOfData.size() - 1)));
     carry = joined.substr(joined.size() - std::min(joined.size(), kEndOfData.size() - 1));
 
-    ssize_t got;
-    do {
-      got = recv(fd, buffer.data(), buffer.size(), 0);
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) return -1;
-    chunk = std::string_view(buffer.data(), static_cast<std::size_t>(got));
+    std::size_t got = channel.Receive(buffer.data(), buffer.size());
+    if (got == 0) return -1;
+    chunk = std::string_view(buffer.data(), got);
   }
 }
 
 void Serve(Fd connection) {
   int one = 1;
   setsockopt(connection.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  LineReader reader(connection.get());
+  Channel channel(std::move(connection));
+  LineReader reader(
+      [&channel](char* area, std::size_t size) { return channel.Receive(area, size); });
   std::vector<char> buffer(kDataReadSize);
   std::string replies = "220 tovrel-sink ESMTP\r\n";
   int recipients = 0;
@@ -121,15 +167,29 @@ void Serve(Fd connection) {
   for (;;) {
     // Answer everything a pipelining client sent in one write, then wait for more.
     if (reader.pending().find('\n') == std::string::npos && !replies.empty()) {
-      SendAll(connection.get(), replies);
+      channel.Send(replies);
       replies.clear();
     }
     if (!reader.ReadLine(line)) return;
     std::string verb = Verb(line);
+    bool offer_tls = tls_context.has_value() && !channel.secured();
     if (verb == "EHLO") {
-      replies += "250-tovrel-sink\r\n250-PIPELINING\r\n250 8BITMIME\r\n";
+      replies += "250-tovrel-sink\r\n250-PIPELINING\r\n";
+      if (offer_tls) replies += "250-STARTTLS\r\n";
+      replies += "250 8BITMIME\r\n";
     } else if (verb == "HELO") {
       replies += "250 tovrel-sink\r\n";
+    } else if (verb == "STARTTLS" && offer_tls) {
+      replies += "220 2.0.0 Ready to start TLS\r\n";
+      channel.Send(replies);
+      replies.clear();
+      // Nothing a client sent after STARTTLS in the clear may count inside TLS.
+      reader.pending().clear();
+      channel.StartTls();
+      recipients = 0;
+    } else if ((verb == "MAIL" || verb == "RCPT" || verb == "DATA") && offer_tls) {
+      if (verb == "MAIL") Report("refused plain MAIL\n");
+      replies += "530 5.7.0 Must issue a STARTTLS command first\r\n";
     } else if (verb == "MAIL") {
       recipients = 0;
       replies += "250 2.1.0 Ok\r\n";
@@ -143,18 +203,21 @@ void Serve(Fd connection) {
       replies += "250 2.0.0 Ok\r\n";
     } else if (verb == "QUIT") {
       replies += "221 2.0.0 Bye\r\n";
-      SendAll(connection.get(), replies);
+      channel.Send(replies);
+      channel.Close();
       return;
     } else if (verb == "DATA") {
       replies += "354 End data with <CR><LF>.<CR><LF>\r\n";
-      SendAll(connection.get(), replies);
+      channel.Send(replies);
       replies.clear();
       std::string text;
-      long long bytes = ReceiveData(connection.get(), reader.pending(), buffer,
-                                    dump_dir.empty() ? nullptr : &text);
+      long long bytes =
+          ReceiveData(channel, reader.pending(), buffer, dump_dir.empty() ? nullptr : &text);
       if (bytes < 0) return;
       if (!dump_dir.empty()) DumpMessage(text);
-      ReportMessage(bytes, recipients);
+      char cpu[32];
+      std::snprintf(cpu, sizeof cpu, " %.4f\n", ConnectionCpuSeconds());
+      Report("message " + std::to_string(bytes) + " " + std::to_string(recipients) + cpu);
       recipients = 0;
       replies += "250 2.0.0 Ok: queued\r\n";
     } else {
@@ -169,10 +232,20 @@ void Serve(Fd connection) {
 int main(int argc, char** argv) {
   using namespace tovrel::bench;
   try {
+    // A client that hangs up at once must not end the sink with SIGPIPE while TLS writes.
+    std::signal(SIGPIPE, SIG_IGN);
     int first = 1;
-    if (argc > 2 && std::string(argv[1]) == "--dump") {
-      dump_dir = argv[2];
-      first = 3;
+    for (;;) {
+      std::string option = argc > first ? argv[first] : "";
+      if (option == "--dump" && argc > first + 1) {
+        dump_dir = argv[first + 1];
+        first += 2;
+      } else if (option == "--tls" && argc > first + 2) {
+        tls_context.emplace(argv[first + 1], argv[first + 2]);
+        first += 3;
+      } else {
+        break;
+      }
     }
     int port = argc > first ? std::stoi(argv[first]) : 0;
     Fd listener = ListenLoopback(port);

@@ -87,16 +87,30 @@ void SendAll(int fd, std::string_view bytes) {
   }
 }
 
+std::size_t ReceiveSome(int fd, char* area, std::size_t size) {
+  ssize_t got;
+  do {
+    got = recv(fd, area, size, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) ThrowErrno("recv");
+  return static_cast<std::size_t>(got);
+}
+
+LineReader::LineReader(int fd)
+    : receive_([fd](char* area, std::size_t size) { return ReceiveSome(fd, area, size); }) {}
+
 std::size_t LineReader::Fill(std::size_t max_bytes) {
   std::size_t old_size = pending_.size();
   pending_.resize(old_size + max_bytes);
-  ssize_t got;
-  do {
-    got = recv(fd_, pending_.data() + old_size, max_bytes, 0);
-  } while (got < 0 && errno == EINTR);
-  pending_.resize(old_size + (got > 0 ? static_cast<std::size_t>(got) : 0));
-  if (got < 0) ThrowErrno("recv");
-  return static_cast<std::size_t>(got);
+  std::size_t got = 0;
+  try {
+    got = receive_(pending_.data() + old_size, max_bytes);
+  } catch (...) {
+    pending_.resize(old_size);
+    throw;
+  }
+  pending_.resize(old_size + got);
+  return got;
 }
 
 bool LineReader::ReadLine(std::string& line) {

@@ -4,8 +4,10 @@
 // talk to 127.0.0.1 only.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tovrel::bench {
 
@@ -43,11 +45,19 @@ Fd ConnectLoopback(int port);
 // Sends every byte, continuing after partial sends; throws on failure.
 void SendAll(int fd, std::string_view bytes);
 
-// Reads CR LF (or LF) terminated lines from a socket with large reads, keeping what follows a
-// line for the next call.
+// Receives at most `size` bytes into `area`, waiting for at least one; returns the count, 0 once
+// the peer closed. Throws on failure.
+using ReceiveFunction = std::function<std::size_t(char* area, std::size_t size)>;
+
+// Receives from a socket with recv, continuing after interruptions.
+std::size_t ReceiveSome(int fd, char* area, std::size_t size);
+
+// Reads CR LF (or LF) terminated lines with large reads, keeping what follows a line for the next
+// call. The bytes come from a socket, or from whatever `receive` reads (a TLS session).
 class LineReader {
  public:
-  explicit LineReader(int fd) : fd_(fd) {}
+  explicit LineReader(int fd);
+  explicit LineReader(ReceiveFunction receive) : receive_(std::move(receive)) {}
   // The next line without its line end; false when the peer closed before a whole line came.
   bool ReadLine(std::string& line);
   // Bytes received but not yet consumed by ReadLine.
@@ -56,7 +66,7 @@ class LineReader {
   std::size_t Fill(std::size_t max_bytes);
 
  private:
-  int fd_;
+  ReceiveFunction receive_;
   std::string pending_;
   std::size_t scanned_ = 0;  // bytes of pending_ already searched for a line end
 };

@@ -42,6 +42,15 @@ ProgramWindows::ProgramWindows(const std::vector<std::string>& args)
 
 int RunProgram(int argc, char** argv) {
   const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+  // Asked for alone, as Linux programs are; anything else stays a positional argument.
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(texts::kUsage, stdout);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("%s\n", texts::kVersionLine);
+    return 0;
+  }
   const bool headless = !HasDisplay();
   if (headless) {
     if (!AsksToSend(args)) {

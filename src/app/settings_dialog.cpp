@@ -127,7 +127,9 @@ void SettingsDialog::BuildControls() {
 
   group_box3_ = group("GroupBox3", texts::kAuthentication, 16, 168, 185, 121);
   user_name_box_ = edit(group_box3_, "UserNameBox", 64, 16, 113);
-  password_box_ = edit(group_box3_, "PasswordBox", 64, 48, 113);  // shown in clear on purpose
+  password_box_ = edit(group_box3_, "PasswordBox", 64, 48, 113);
+  // Anyone near the screen would read it; what is stored is unchanged.
+  password_box_->setEchoMode(QLineEdit::Password);
   field_label(group_box3_, texts::kUsername, user_name_box_);
   field_label(group_box3_, texts::kPassword, password_box_);
   label9_ = new QLabel(QString::fromLatin1(texts::kLoginHint), group_box3_);

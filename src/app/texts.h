@@ -70,6 +70,25 @@ inline constexpr const char* kSecurityTls = "SSL/TLS";
 inline constexpr const char* kLoginHint =
     "Fill these out if you need to logon to your SMTP server (You normally don't need to).";
 
+// The command line's own help, on standard output.
+inline constexpr const char* kVersionLine = "TovrelMail 3.3";
+inline constexpr const char* kUsage =
+    "Usage: tovrelmail [LINK [SUBJECT [BODY [send [FILE...]]]]]\n"
+    "       tovrelmail --help | -h | --version\n"
+    "\n"
+    "Writes and sends one e-mail through the SMTP server set in Settings.\n"
+    "\n"
+    "  LINK     a mail link: mailto:ann@example.org,bob@example.org, or with fields\n"
+    "           (mailto:ann@example.org?subject=Hi&cc=bob@example.org&body=...)\n"
+    "  SUBJECT  the subject\n"
+    "  BODY     one line of text, or -f followed by the path of a text file (-f/tmp/a.txt)\n"
+    "  send     send at once without showing the window, then end (also without a display)\n"
+    "  FILE     files to attach\n"
+    "\n"
+    "Exit status: 0 sent (or the window was closed), 1 not sent (the reason is one line on\n"
+    "standard error), 2 no display and not asked to send.\n"
+    "Settings: ${XDG_CONFIG_HOME:-~/.config}/tovrelmail/user.reg\n";
+
 // Start-up without a display.
 inline constexpr const char* kNeedsDisplay =
     "TovrelMail needs a display unless it is asked to send";

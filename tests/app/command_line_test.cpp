@@ -410,6 +410,25 @@ TEST_F(ProgramRunTest, WithoutADisplayOnlyASendRunsAndSendInCapitalsIsNoSend) {
   EXPECT_EQ(server.Messages().size(), 1u);
 }
 
+// Help and version answer on standard output without a display; with other arguments beside
+// them the words are positional arguments as always.
+TEST_F(ProgramRunTest, HelpAndVersionAnswerWithoutADisplay) {
+  for (const char* flag : {"--help", "-h"}) {
+    const auto result = Run({flag});
+    EXPECT_EQ(result.exit_status, 0) << flag;
+    EXPECT_EQ(result.out.rfind("Usage: tovrelmail [LINK [SUBJECT [BODY [send [FILE...]]]]]\n", 0),
+              0u)
+        << result.out;
+    EXPECT_EQ(result.err, "");
+  }
+  const auto version = Run({"--version"});
+  EXPECT_EQ(version.exit_status, 0);
+  EXPECT_EQ(version.out, "TovrelMail 3.3\n");
+  const auto positional = Run({"--help", "S"});
+  EXPECT_EQ(positional.exit_status, 2);
+  EXPECT_EQ(positional.out, "");
+}
+
 TEST_F(ProgramRunTest, AFirstStartPreparesTheStoreAndLeavesTheFirstRunPending) {
   // No server is set up yet: the run ends before any name is looked up.
   const auto result = Run({"mailto:ann@example.org", "S", "b", "send"});

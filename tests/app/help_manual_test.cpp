@@ -53,5 +53,27 @@ TEST(HelpManual, BuildPutsACopyBesideTheProgram) {
             test::ReadFile(test::SourcePath("data/manual.htm")));
 }
 
+// The manual page renders without a single warning, and names every stored value that changes
+// how mail is sent.
+TEST(HelpManual, ManualPageRendersCleanly) {
+  const test::ProcessResult page =
+      test::RunProcess({"groff", "-ww", "-man", "-Tutf8", test::SourcePath("data/tovrelmail.1")});
+  EXPECT_EQ(page.exit_status, 0);
+  EXPECT_EQ(page.err, "");
+  // Bold and underlined text come as overstrikes (a character, a backspace, the character).
+  std::string text;
+  for (char c : page.out) {
+    if (c == '\b' && !text.empty()) {
+      text.pop_back();
+    } else {
+      text.push_back(c);
+    }
+  }
+  for (const char* value :
+       {"smtp/security", "smtp/tlsverify", "XDG_CONFIG_HOME", "SSL_CERT_FILE"}) {
+    EXPECT_NE(text.find(value), std::string::npos) << value;
+  }
+}
+
 }  // namespace
 }  // namespace tovrel::app

@@ -1,16 +1,20 @@
 #include "app/compose_window.h"
 
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
 #include <limits>
 
 #include "app/attachment_list.h"
@@ -142,6 +146,11 @@ void ComposeWindow::BuildControls() {
   for (std::size_t i = 1; i < std::size(tab_order); ++i) {
     setTabOrder(tab_order[i - 1], tab_order[i]);
   }
+
+  // The fields would take a dropped file as the text of its address; the window attaches it.
+  setAcceptDrops(true);
+  for (QWidget* field : form_->findChildren<QWidget*>()) field->installEventFilter(this);
+  msg_box_->viewport()->installEventFilter(this);
 
   statusBar()->setObjectName(QStringLiteral("StatusBar"));
   statusBar()->setFixedHeight(kStatusHeight);
@@ -319,6 +328,54 @@ void ComposeWindow::Checkforupdates1Click() {
 
 void ComposeWindow::About1Click() {
   if (about_box_ != nullptr) ShowAboutBox(*about_box_);
+}
+
+namespace {
+
+// The local files a drag carries; empty when it carries anything else.
+std::vector<std::string> DroppedFiles(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (data == nullptr || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) return {};
+    const QByteArray bytes = QFile::encodeName(url.toLocalFile());
+    paths.emplace_back(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  }
+  return paths;
+}
+
+}  // namespace
+
+void ComposeWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void ComposeWindow::dropEvent(QDropEvent* event) { TakeDroppedFiles(event); }
+
+bool ComposeWindow::TakeDroppedFiles(QDropEvent* event) {
+  const std::vector<std::string> paths = DroppedFiles(event->mimeData());
+  if (paths.empty()) return false;
+  for (const std::string& path : paths) attach_box_->AddPath(path);
+  event->acceptProposedAction();
+  return true;
+}
+
+bool ComposeWindow::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (DroppedFiles(drag->mimeData()).empty()) break;
+      drag->acceptProposedAction();
+      return true;
+    }
+    case QEvent::Drop:
+      if (TakeDroppedFiles(static_cast<QDropEvent*>(event))) return true;
+      break;
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 }  // namespace tovrel::app

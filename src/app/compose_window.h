@@ -10,6 +10,8 @@
 
 class QAction;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
@@ -60,6 +62,11 @@ class ComposeWindow : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Files dropped anywhere on the window (a file manager's text/uri-list of file:// URLs) are
+  // attached; anything else dropped is left to the widget under it or ignored.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Event handlers, as the menu, buttons and window events call them.
@@ -77,6 +84,8 @@ class ComposeWindow : public QMainWindow {
   void About1Click();
 
   void BuildControls();
+  // True when the drop carried local files, which are then attached.
+  bool TakeDroppedFiles(QDropEvent* event);
   void BuildMenu();
   void LayoutLabels();
   void SetStatus(const std::string& text);

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
+#include <QUrl>
 #include <QWheelEvent>
 
 #include "app/attachment_list.h"
@@ -270,6 +274,39 @@ TEST_F(ComposeWindowTest, AttachAppendsTheChosenFileEvenTwice) {
 
 // The one-line attachment list shows each path whole or shortened in the middle, never behind a
 // scroll bar; the keys and the wheel reach every item and Delete removes the selected one.
+// A file manager's drop of file URLs attaches them, over the window or over a field that would
+// otherwise take them as text; a drop of text or of a web address attaches nothing.
+TEST_F(ComposeWindowTest, DroppedFilesAreAttachedAndOtherDropsAreNot) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  ComposeWindow window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  auto* list = Find<AttachmentList>(&window, "AttachBox");
+  auto* body = Find<QPlainTextEdit>(&window, "MsgBox");
+  auto drop = [](QWidget* target, const QMimeData& data) {
+    const QPointF at = QPointF(target->rect().center());
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &dropped);
+  };
+  QMimeData files;
+  files.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a report.pdf")),
+                 QUrl::fromLocalFile(QStringLiteral("/tmp/b.png"))});
+  drop(&window, files);
+  drop(body->viewport(), files);
+  EXPECT_EQ(list->Paths(), (std::vector<std::string>{"/tmp/a report.pdf", "/tmp/b.png",
+                                                     "/tmp/a report.pdf", "/tmp/b.png"}));
+  EXPECT_EQ(body->toPlainText(), "");
+  QMimeData text;
+  text.setText(QStringLiteral("just words"));
+  QMimeData web;
+  web.setUrls({QUrl(QStringLiteral("https://example.org/x.pdf"))});
+  drop(&window, text);
+  drop(&window, web);
+  EXPECT_EQ(list->count(), 4);
+}
+
 TEST_F(ComposeWindowTest, EveryAttachmentIsReachableInTheOneLineList) {
   StoreAccount("Jane Doe", "jd@example.org");
   const std::string first = "/home/jane/Documents/reports/2026/quarterly-figures-final-v2.pdf";

@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <limits>
 
 #include "app/attachment_list.h"
@@ -78,7 +79,8 @@ void ComposeWindow::BuildControls() {
   setFont(DialogFont());
   form_ = new QWidget(this);
   form_->setObjectName(QStringLiteral("form"));
-  form_->setFixedSize(kFormWidth, kFormHeight);
+  // The described size is the least the window takes; it may grow, and the fields with it.
+  form_->setMinimumSize(kFormWidth, kFormHeight);
   setCentralWidget(form_);
 
   auto edit = [this](const char* name, int top) {
@@ -150,6 +152,7 @@ void ComposeWindow::BuildControls() {
   // The fields would take a dropped file as the text of its address; the window attaches it.
   setAcceptDrops(true);
   for (QWidget* field : form_->findChildren<QWidget*>()) field->installEventFilter(this);
+  form_->installEventFilter(this);
   msg_box_->viewport()->installEventFilter(this);
 
   statusBar()->setObjectName(QStringLiteral("StatusBar"));
@@ -360,7 +363,25 @@ bool ComposeWindow::TakeDroppedFiles(QDropEvent* event) {
   return true;
 }
 
+void ComposeWindow::FitFieldsToForm() {
+  // Everything keeps its described place; what the window gains goes to the widths of the
+  // fields and to the body's height, and the buttons below the body move down with it.
+  const int grow_x = std::max(0, form_->width() - kFormWidth);
+  const int grow_y = std::max(0, form_->height() - kFormHeight);
+  for (QWidget* field : {static_cast<QWidget*>(from_box_), static_cast<QWidget*>(to_box_),
+                         static_cast<QWidget*>(cc_box_), static_cast<QWidget*>(bcc_box_),
+                         static_cast<QWidget*>(subject_box_)}) {
+    field->resize(209 + grow_x, field->height());
+  }
+  attach_box_->resize(177 + grow_x, attach_box_->height());
+  msg_box_->resize(345 + grow_x, 241 + grow_y);
+  send_button_->move(send_button_->x(), 496 + grow_y);
+  quit_button_->move(quit_button_->x(), 496 + grow_y);
+  hidden_box_->move(hidden_box_->x(), 496 + grow_y);
+}
+
 bool ComposeWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == form_ && event->type() == QEvent::Resize) FitFieldsToForm();
   switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {

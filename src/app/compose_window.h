@@ -84,6 +84,7 @@ class ComposeWindow : public QMainWindow {
   void About1Click();
 
   void BuildControls();
+  void FitFieldsToForm();
   // True when the drop carried local files, which are then attached.
   bool TakeDroppedFiles(QDropEvent* event);
   void BuildMenu();

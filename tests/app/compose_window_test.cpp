@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
@@ -274,6 +275,35 @@ TEST_F(ComposeWindowTest, AttachAppendsTheChosenFileEvenTwice) {
 
 // The one-line attachment list shows each path whole or shortened in the middle, never behind a
 // scroll bar; the keys and the wheel reach every item and Delete removes the selected one.
+// The window grows from its described size, which is also its least: the fields widen, the body
+// widens and deepens, the buttons stay just below the body.
+TEST_F(ComposeWindowTest, FieldsGrowWithTheWindow) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  ComposeWindow window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  const QSize described = window.size();
+  const struct {
+    int grow_x;
+    int grow_y;
+  } sizes[] = {{0, 0}, {200, 150}};
+  for (const auto& size : sizes) {
+    window.resize(described + QSize(size.grow_x, size.grow_y));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Find<QLineEdit>(&window, "ToBox")->geometry(), QRect(72, 56, 209 + size.grow_x, 21));
+    EXPECT_EQ(Find<QLineEdit>(&window, "SubjectBox")->width(), 209 + size.grow_x);
+    EXPECT_EQ(Find<AttachmentList>(&window, "AttachBox")->width(), 177 + size.grow_x);
+    EXPECT_EQ(Find<QPlainTextEdit>(&window, "MsgBox")->geometry(),
+              QRect(8, 240, 345 + size.grow_x, 241 + size.grow_y));
+    EXPECT_EQ(Find<QPushButton>(&window, "SendButton")->geometry(),
+              QRect(16, 496 + size.grow_y, 75, 25));
+  }
+  test::SaveGrab(&window, "compose_window_resized");
+  window.resize(described - QSize(100, 100));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window.size(), described);
+}
+
 // A file manager's drop of file URLs attaches them, over the window or over a field that would
 // otherwise take them as text; a drop of text or of a web address attaches nothing.
 TEST_F(ComposeWindowTest, DroppedFilesAreAttachedAndOtherDropsAreNot) {

@@ -1,5 +1,7 @@
 #pragma once
 
+// ExStringList: the HTTP client's list of request header lines.
+
 #include <cstddef>
 #include <string>
 #include <string_view>

@@ -1,5 +1,7 @@
 #pragma once
 
+// UUProcessor: despite its name, the base64 line writer of the HTTP client (Basic credentials).
+
 #include <string>
 #include <string_view>
 

@@ -73,7 +73,7 @@ std::string Unescaped(std::string_view text, const std::string& link) {
       bytes += text[i];
     }
   }
-  if (!IsValidUtf8(bytes)) RefuseLink(texts::kLinkNotText, link);
+  if (!message::IsValidUtf8(bytes)) RefuseLink(texts::kLinkNotText, link);
   return bytes;
 }
 
@@ -107,7 +107,7 @@ MailLink ParseMailLink(std::string_view addresses_and_query, const std::string& 
 
 // Argument 1: the To field, or with a mailto: link that carries them, every field it names.
 void ReadLink(const std::string& link, ComposeFields& fields) {
-  if (!IsValidUtf8(link)) RefuseLink(texts::kLinkNotText, link);
+  if (!message::IsValidUtf8(link)) RefuseLink(texts::kLinkNotText, link);
   if (IsEncodedMailLink(link)) {
     MailLink parsed = ParseMailLink(std::string_view(link).substr(kLinkPrefixLength), link);
     fields.to = std::move(parsed.to);

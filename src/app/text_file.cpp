@@ -24,7 +24,7 @@ namespace {
 // which every byte is a character, so that nothing is lost or sent mislabelled.
 std::string AsUtf8(std::string text) {
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  if (!IsValidUtf8(text)) return Latin1ToUtf8(text);
+  if (!message::IsValidUtf8(text)) return Latin1ToUtf8(text);
   if (text.starts_with(kByteOrderMark)) text.erase(0, kByteOrderMark.size());
   return text;
 }

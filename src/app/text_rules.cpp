@@ -16,50 +16,9 @@ bool IsBlank(char c) {
   return code >= 1 && code <= 32;
 }
 
-// The length of the well-formed UTF-8 sequence at the start of `text` and its code point, or
-// a length of 0 when it is not one.
-struct Utf8Char {
-  std::size_t length = 0;
-  char32_t code = 0;
-};
-
-Utf8Char DecodeUtf8(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return {1, lead};
-  std::size_t length = 0;
-  char32_t code = 0;
-  char32_t lowest = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, code = lead & 0x1F, lowest = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, code = lead & 0x0F, lowest = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, code = lead & 0x07, lowest = 0x10000;
-  } else {
-    return {};
-  }
-  if (text.size() < length) return {};
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return {};
-    code = (code << 6) | (byte(i) & 0x3F);
-  }
-  if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {};
-  return {length, code};
-}
-
 bool IsControl(char32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
 
 }  // namespace
-
-bool IsValidUtf8(std::string_view text) {
-  while (!text.empty()) {
-    const std::size_t length = DecodeUtf8(text).length;
-    if (length == 0) return false;
-    text.remove_prefix(length);
-  }
-  return true;
-}
 
 std::string Latin1ToUtf8(std::string_view text) {
   std::string utf8;
@@ -78,7 +37,7 @@ std::string Latin1ToUtf8(std::string_view text) {
 
 bool HasControlCharacter(std::string_view utf8) {
   while (!utf8.empty()) {
-    const Utf8Char c = DecodeUtf8(utf8);
+    const message::Utf8Char c = message::DecodeUtf8(utf8);
     if (c.length != 0 && IsControl(c.code)) return true;
     utf8.remove_prefix(std::max<std::size_t>(c.length, 1));
   }
@@ -89,7 +48,7 @@ std::string VisibleText(std::string_view text) {
   std::string visible;
   visible.reserve(text.size());
   while (!text.empty()) {
-    const Utf8Char c = DecodeUtf8(text);
+    const message::Utf8Char c = message::DecodeUtf8(text);
     if (c.length == 0 || (IsControl(c.code) && c.code != '\t')) {
       visible += '?';
       text.remove_prefix(std::max<std::size_t>(c.length, 1));

@@ -17,10 +17,6 @@ int StrToInt(std::string_view text);
 // Text after a NUL character is not looked at.
 std::vector<std::string> CommaTextSplit(std::string_view text);
 
-// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past
-// U+10FFFF).
-bool IsValidUtf8(std::string_view text);
-
 // The bytes of ISO-8859-1 text as UTF-8.
 std::string Latin1ToUtf8(std::string_view text);
 

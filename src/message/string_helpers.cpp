@@ -97,6 +97,41 @@ std::string CutToken(std::string& text, std::string_view delimiter, bool remove)
   return token;
 }
 
+Utf8Char DecodeUtf8(std::string_view text) {
+  if (text.empty()) return {};
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return {1, lead};
+  std::size_t length = 0;
+  char32_t code = 0;
+  char32_t lowest = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F, lowest = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F, lowest = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07, lowest = 0x10000;
+  } else {
+    return {};
+  }
+  if (text.size() < length) return {};
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return {};
+    code = (code << 6) | (byte(i) & 0x3F);
+  }
+  if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {};
+  return {length, code};
+}
+
+bool IsValidUtf8(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t length = DecodeUtf8(text).length;
+    if (length == 0) return false;
+    text.remove_prefix(length);
+  }
+  return true;
+}
+
 const std::string& TempDirectory() {
   static const std::string directory = [] {
     const char* env = std::getenv("TMPDIR");

@@ -14,6 +14,17 @@ namespace tovrel::message {
 // beyond the arguments are left out. Every layer's texts with placeholders are filled here.
 std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> arguments);
 
+// The UTF-8 character at the start of `text`: its length in bytes and its code point, or a
+// length of 0 when the bytes there are not well-formed UTF-8 (overlong forms, surrogates and
+// code points past U+10FFFF are not).
+struct Utf8Char {
+  std::size_t length = 0;
+  char32_t code = 0;
+};
+Utf8Char DecodeUtf8(std::string_view text);
+// Whether all of `text` is well-formed UTF-8.
+bool IsValidUtf8(std::string_view text);
+
 // Returns the part of `text` before the first `delimiter`. With `remove`, `text` loses everything
 // up to and including that delimiter. Without a delimiter in `text` the whole text is returned
 // (and `text` becomes empty when `remove` is set).

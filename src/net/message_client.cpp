@@ -61,40 +61,6 @@ std::string SafeBaseName(const std::string& path) {
   return name;
 }
 
-bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    size_t length = 1;
-    unsigned int code = lead;
-    if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      code = lead & 0x07;
-    } else if (lead >= 0xE0) {
-      length = lead <= 0xEF ? 3 : 0;
-      code = lead & 0x0F;
-    } else if (lead >= 0xC2) {
-      length = 2;
-      code = lead & 0x1F;
-    } else if (lead >= 0x80) {
-      length = 0;
-    }
-    if (length == 0 || i + length > text.size()) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    // Overlong forms, surrogates and code points past U+10FFFF.
-    if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 // Characters that stand for themselves in an RFC 2231 value (RFC 5987 attr-char).
 bool IsAttributeChar(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
@@ -131,7 +97,7 @@ std::string FileNameParameter(std::string_view attribute, const std::string& pat
   if (plain) return std::string(attribute) + "=\"" + AttachmentHeaderName(path) + "\"";
   constexpr char kHex[] = "0123456789ABCDEF";
   std::string out(attribute);
-  out += IsValidUtf8(name) ? "*=UTF-8''" : "*=ISO-8859-1''";
+  out += message::IsValidUtf8(name) ? "*=UTF-8''" : "*=ISO-8859-1''";
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     if (IsAttributeChar(byte)) {
@@ -169,8 +135,8 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
   return layout;
 }
 
-bool MessageClient::CarriesEightBitText(const message::Message& message) const {
-  const BodyLayout layout = LayOutBody(message);
+bool MessageClient::CarriesEightBitText(const message::Message& message,
+                                        const BodyLayout& layout) const {
   if (layout.WritesBody()) return layout.body.EightBitOnWire();
   for (size_t i = 0; i < message.parts().count(); ++i) {
     if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
@@ -182,20 +148,25 @@ bool MessageClient::CarriesEightBitText(const message::Message& message) const {
 
 void MessageClient::WriteMessage(const message::Message& message,
                                  const std::optional<std::string>& mail_agent) {
-  const BodyLayout layout = WriteHeaderSection(message, mail_agent);
+  WriteMessage(message, mail_agent, LayOutBody(message));
+}
+
+void MessageClient::WriteMessage(const message::Message& message,
+                                 const std::optional<std::string>& mail_agent,
+                                 const BodyLayout& layout) {
+  WriteHeaderSection(message, mail_agent, layout);
   if (layout.text_count == 1) throw message::TextInvalidCount();
   WriteStuffedLine("");
   WriteBodySection(message, layout);
 }
 
-BodyLayout MessageClient::WriteHeaderSection(const message::Message& message,
-                                             const std::optional<std::string>& mail_agent) {
-  const BodyLayout layout = LayOutBody(message);
+void MessageClient::WriteHeaderSection(const message::Message& message,
+                                       const std::optional<std::string>& mail_agent,
+                                       const BodyLayout& layout) {
   const ContentFields content = ChooseContentFields(message, layout, locale_);
   const message::HeaderList block = BuildHeaderBlock(message, locale_, content, mail_agent);
   stuffer_ = DotStuffer();
   for (const std::string& line : block) WriteStuffedLine(line);
-  return layout;
 }
 
 void MessageClient::WriteTextLines(const message::StringList& lines, const TextPlan& plan,

@@ -38,16 +38,22 @@ class MessageClient : public TcpClient {
 
   // The shape of the body `message` gets: its parts and how its body text goes out.
   BodyLayout LayOutBody(const message::Message& message) const;
-  // Whether the text of `message` puts 8-bit bytes on the wire as they stand.
-  bool CarriesEightBitText(const message::Message& message) const;
+  // Whether the text of `message`, laid out as `layout`, puts 8-bit bytes on the wire as they
+  // stand.
+  bool CarriesEightBitText(const message::Message& message, const BodyLayout& layout) const;
 
   // `mail_agent`, when given, is written as the X-Mailer field; an empty one leaves out any
   // X-Mailer field the message carries.
+  void WriteMessage(const message::Message& message,
+                    const std::optional<std::string>& mail_agent = std::nullopt);
+  // The same with the body already laid out, so that a caller who needed the layout before
+  // (SmtpClient, for its MAIL command) does not scan the body twice.
   virtual void WriteMessage(const message::Message& message,
-                            const std::optional<std::string>& mail_agent = std::nullopt);
+                            const std::optional<std::string>& mail_agent, const BodyLayout& layout);
   // Writes the header lines: the message's fields with the content fields its body needs.
-  virtual BodyLayout WriteHeaderSection(
-      const message::Message& message, const std::optional<std::string>& mail_agent = std::nullopt);
+  virtual void WriteHeaderSection(const message::Message& message,
+                                  const std::optional<std::string>& mail_agent,
+                                  const BodyLayout& layout);
   virtual void WriteBodySection(const message::Message& message, const BodyLayout& layout);
 
  protected:

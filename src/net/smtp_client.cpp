@@ -255,8 +255,9 @@ void SmtpClient::Send(const message::Message& message) {
   // An address that could end its command early would smuggle commands or parameters of its own
   // onto the wire; nothing is written before every address has passed.
   // RFC 6152: text that carries 8-bit bytes as they stand must be announced as such.
+  const BodyLayout layout = LayOutBody(message);
   const std::string_view parameters =
-      CarriesEightBitText(message) ? kEightBitParameter : std::string_view();
+      CarriesEightBitText(message, layout) ? kEightBitParameter : std::string_view();
   CheckEnvelopeAddress(kMailCommand, message.from().address(), parameters);
   CheckEnvelopeList(message.recipients());
   CheckEnvelopeList(message.cc_list());
@@ -276,7 +277,7 @@ void SmtpClient::Send(const message::Message& message) {
   }
   set_read_timeout(data_init_timeout_);
   SendCommand("Data", 354);
-  WriteMessage(message, mail_agent_);
+  WriteMessage(message, mail_agent_, layout);
   set_read_timeout(data_termination_timeout_);
   SendCommand(".", 250);
   set_read_timeout(command_timeout_);

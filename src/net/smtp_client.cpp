@@ -7,6 +7,7 @@
 #include "message/message_error.h"
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
+#include "net/socket_stack.h"
 #include "net/texts.h"
 
 namespace tovrel::net {
@@ -152,10 +153,9 @@ void SmtpClient::Connect() {
 void SmtpClient::StartTls() {
   // Pending commands belong to the plain connection; the session starts on a clean stream.
   FlushPendingOutput();
-  std::string name = host();
-  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
-    name = name.substr(1, name.size() - 2);
-  }
+  // The certificate names the address itself, without the brackets the user may have typed.
+  std::string name = SystemStack::Ipv6Literal(host());
+  if (name.empty()) name = host();
   try {
     tls_.Handshake(binding(), name, certificate_check_, data_block_timeout_);
   } catch (...) {

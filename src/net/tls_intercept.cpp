@@ -1,6 +1,5 @@
 #include "net/tls_intercept.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -13,6 +12,7 @@
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
 #include "net/socket_handle.h"
+#include "net/socket_stack.h"
 #include "net/texts.h"
 
 namespace tovrel::net {
@@ -25,12 +25,6 @@ struct ContextFree {
 struct SslFree {
   void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
-
-bool IsAddressLiteral(const std::string& host) {
-  unsigned char address[16];
-  return inet_pton(AF_INET, host.c_str(), address) == 1 ||
-         inet_pton(AF_INET6, host.c_str(), address) == 1;
-}
 
 // The oldest reason OpenSSL queued, or what the socket said when it queued none.
 std::string FailureReason(int ssl_error, int system_error) {
@@ -84,7 +78,7 @@ void TlsIntercept::Handshake(SocketHandle& binding, const std::string& host, Cer
   SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   // The certificate must name what the user dialled: an address is matched as an address, and
   // SNI carries names only (RFC 6066 forbids literal addresses there).
-  const bool literal = IsAddressLiteral(host);
+  const bool literal = SystemStack::IsDottedQuad(host) || !SystemStack::Ipv6Literal(host).empty();
   if (literal) {
     X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
   } else {

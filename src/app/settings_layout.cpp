@@ -6,6 +6,7 @@
 
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "message/string_helpers.h"
 #include "store/registry_store.h"
 #include "store/texts.h"
 
@@ -56,20 +57,11 @@ void WriteIdentityCount(store::RegistryStore& registry, int count) {
   Write(registry, kIdentSection, kCountValue, std::to_string(count));
 }
 
-// Value names compare without regard to letter case, as the store compares them.
-std::string AsciiLower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
-// The slot a lower-cased value name belongs to: "nameid" or "emailid" and the slot number in
+// The slot an upper-cased value name belongs to: "NAMEID" or "EMAILID" and the slot number in
 // decimal without leading zeros. Slot numbers stop one short of the largest integer, so that
 // the slot above every stored one can still be numbered.
 std::optional<int> SlotOfValueName(std::string_view name) {
-  for (const std::string_view prefix : {"nameid", "emailid"}) {
+  for (const std::string_view prefix : {"NAMEID", "EMAILID"}) {
     if (!name.starts_with(prefix)) continue;
     const std::string_view digits = name.substr(prefix.size());
     if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0')) {
@@ -169,13 +161,13 @@ IdentitySection IdentitySection::Read(store::RegistryStore& registry) {
   Select(registry, kIdentSection, "");
   IdentitySection section;
   for (auto& [name, text] : registry.ReadSectionStrings()) {
-    std::string key = AsciiLower(name);
+    std::string key = message::AsciiUpper(name);
     if (const auto slot = SlotOfValueName(key)) {
       section.highest_stored_slot_ = std::max(section.highest_stored_slot_, *slot);
     }
     section.values_.emplace(std::move(key), std::move(text));
   }
-  section.count_ = StrToInt(section.Value(AsciiLower(kCountValue)));
+  section.count_ = StrToInt(section.Value(message::AsciiUpper(kCountValue)));
   return section;
 }
 
@@ -184,8 +176,8 @@ int IdentitySection::last_slot() const {
 }
 
 StoredIdentity IdentitySection::identity(int slot) const {
-  return {.name_value = Value(AsciiLower(NameValue(slot))),
-          .address = Value(AsciiLower(AddressValue(slot)))};
+  return {.name_value = Value(message::AsciiUpper(NameValue(slot))),
+          .address = Value(message::AsciiUpper(AddressValue(slot)))};
 }
 
 std::vector<StoredIdentity> IdentitySection::identities() const {
@@ -195,14 +187,14 @@ std::vector<StoredIdentity> IdentitySection::identities() const {
   return all;
 }
 
-std::string IdentitySection::Value(const std::string& lower_name) const {
-  const auto found = values_.find(lower_name);
+std::string IdentitySection::Value(const std::string& upper_name) const {
+  const auto found = values_.find(upper_name);
   return found == values_.end() ? std::string(store::texts::kMissingValue) : found->second;
 }
 
 void IdentitySection::Forget(int slot) {
-  values_[AsciiLower(NameValue(slot))].clear();
-  values_[AsciiLower(AddressValue(slot))].clear();
+  values_[message::AsciiUpper(NameValue(slot))].clear();
+  values_[message::AsciiUpper(AddressValue(slot))].clear();
 }
 
 std::vector<StoredIdentity> ReadIdentities(store::RegistryStore& registry) {

@@ -89,9 +89,9 @@ class IdentitySection {
   void Forget(int slot);
 
  private:
-  std::string Value(const std::string& lower_name) const;
+  std::string Value(const std::string& upper_name) const;
 
-  std::unordered_map<std::string, std::string> values_;  // by lower-cased value name
+  std::unordered_map<std::string, std::string> values_;  // by upper-cased value name
   int count_ = 0;
   int highest_stored_slot_ = 0;
 };

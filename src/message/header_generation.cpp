@@ -1,6 +1,7 @@
 #include "message/header_generation.h"
 
 #include "message/coders/base64.h"
+#include "message/coders/quoted_printable.h"
 #include "message/internet_date.h"
 #include "message/string_helpers.h"
 
@@ -146,10 +147,7 @@ class SpanEncoder {
         if (b == ' ') {
           out_.push_back('_');
         } else if (QEscaped(b)) {
-          constexpr char kHex[] = "0123456789ABCDEF";
-          out_.push_back('=');
-          out_.push_back(kHex[b >> 4]);
-          out_.push_back(kHex[b & 15]);
+          HexEscape(b, out_);
         } else {
           out_.push_back(c);
         }

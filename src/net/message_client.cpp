@@ -95,7 +95,6 @@ std::string FileNameParameter(std::string_view attribute, const std::string& pat
                      std::all_of(name.begin(), name.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 128; });
   if (plain) return std::string(attribute) + "=\"" + AttachmentHeaderName(path) + "\"";
-  constexpr char kHex[] = "0123456789ABCDEF";
   std::string out(attribute);
   out += message::IsValidUtf8(name) ? "*=UTF-8''" : "*=ISO-8859-1''";
   for (const char c : name) {
@@ -103,9 +102,7 @@ std::string FileNameParameter(std::string_view attribute, const std::string& pat
     if (IsAttributeChar(byte)) {
       out.push_back(c);
     } else {
-      out.push_back('%');
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 15]);
+      message::HexEscape(byte, out, '%');
     }
   }
   return out;

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "message/coders/base64.h"
+#include "message/coders/quoted_printable.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
@@ -61,11 +62,8 @@ std::string Printable(std::string_view address) {
     } else if (c == '\0') {
       out += "\\0";
     } else if (IsControl(static_cast<unsigned char>(c))) {
-      constexpr char kHex[] = "0123456789ABCDEF";
-      const auto byte = static_cast<unsigned char>(c);
-      out += "\\x";
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 15]);
+      out.push_back('\\');
+      message::HexEscape(static_cast<unsigned char>(c), out, 'x');
     } else {
       out.push_back(c);
     }

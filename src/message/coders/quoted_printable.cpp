@@ -50,8 +50,8 @@ int HexValue(char c) {
 
 }  // namespace
 
-void HexEscape(unsigned char byte, std::string& out) {
-  out.push_back('=');
+void HexEscape(unsigned char byte, std::string& out, char marker) {
+  out.push_back(marker);
   out.push_back(kHexDigits[byte >> 4]);
   out.push_back(kHexDigits[byte & 15]);
 }

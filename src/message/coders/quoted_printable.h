@@ -59,8 +59,9 @@ class QuotedPrintableDecoder : public Coder {
   std::string decoded_;
 };
 
-// "=" and the two upper-case hexadecimal digits of `byte`, appended to `out`.
-void HexEscape(unsigned char byte, std::string& out);
+// `marker` and the two upper-case hexadecimal digits of `byte`, appended to `out`: "=XX" as
+// quoted-printable and encoded words write a byte, "%XX" as URLs and RFC 2231 values do.
+void HexEscape(unsigned char byte, std::string& out, char marker = '=');
 
 // The length of `line` (without a line break) once encoded on its own without soft line breaks;
 // a line break inside it counts as two escapes.

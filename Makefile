@@ -21,7 +21,7 @@ run: build
 	$(BUILD)/tovrelmail
 
 # Every test of the normal build, then the tests of the layers below the windows again under
-# ASan and UBSan (the message, network and update-check layers).
+# ASan and UBSan (the message, network, store and update-check layers).
 test: build test-unit test-asan
 
 test-unit:

@@ -29,6 +29,7 @@
 #include "app/settings_dialog.h"
 #include "app/settings_layout.h"
 #include "app/text_file.h"
+#include "app/text_rules.h"
 #include "app/texts.h"
 #include "http/http_client.h"
 #include "net/smtp_client.h"
@@ -202,7 +203,9 @@ void ComposeWindow::showEvent(QShowEvent* event) {
   QTimer::singleShot(0, this, [this] { RunReported([this] { FormShow(); }, this); });
 }
 
-void ComposeWindow::SetStatus(const std::string& text) { status_panel_->setText(FromText(text)); }
+void ComposeWindow::SetStatus(const std::string& text) {
+  status_panel_->setText(FromText(VisibleText(text)));
+}
 
 void ComposeWindow::LoadIdentities() {
   from_box_->clear();

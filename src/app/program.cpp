@@ -9,6 +9,7 @@
 #include "app/error_report.h"
 #include "app/message_box.h"
 #include "app/settings_layout.h"
+#include "app/text_rules.h"
 #include "app/texts.h"
 #include "store/registry_store.h"
 
@@ -28,7 +29,7 @@ bool HasDisplay() {
 // else, so that a script can read it; Qt's own notes about the offscreen platform would mix in.
 void KeepQtNotesOffStandardError(QtMsgType type, const QMessageLogContext&, const QString& text) {
   if (type == QtCriticalMsg || type == QtFatalMsg) {
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", VisibleText(OneLine(text.toLocal8Bit().toStdString())).c_str());
   }
 }
 

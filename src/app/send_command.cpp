@@ -4,6 +4,7 @@
 #include "app/program_locale.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "message/input_file.h"
 #include "message/message.h"
 #include "message/string_helpers.h"
 #include "net/smtp_client.h"
@@ -75,6 +76,8 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
   FillMessage(message, fields);
   // A server would take "MAIL FROM:<>" as a bounce and the message would have no From field.
   if (message.from().address().empty()) throw SendSetupError(texts::kNoSender);
+  // A device or a folder is refused before the server hears from us at all.
+  for (const std::string& path : fields.attachments) message::CheckInputFile(path);
   try {
     smtp.Connect();
     smtp.Send(message);

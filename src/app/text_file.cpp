@@ -1,7 +1,6 @@
 #include "app/text_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -9,6 +8,8 @@
 #include "app/app_errors.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "message/input_file.h"
+#include "message/message_error.h"
 #include "message/string_helpers.h"
 
 namespace tovrel::app {
@@ -31,23 +32,18 @@ std::string AsUtf8(std::string text) {
 
 }  // namespace
 
-std::vector<std::string> ReadTextLines(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) FailOpen(path, errno);
+std::vector<std::string> ReadTextLines(const std::string& path, int wait_limit_ms) {
+  // The system's reason for a file that is not there or not reachable.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) FailOpen(path, errno);
   std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      FailOpen(path, error);
-    }
-    text.append(buffer, static_cast<std::size_t>(n));
+  try {
+    message::InputFile file(path, wait_limit_ms);
+    char buffer[65536];
+    while (const std::size_t n = file.Read(buffer)) text.append(buffer, n);
+  } catch (const message::FileError& error) {
+    throw FileError(VisibleText(error.what()));
   }
-  ::close(fd);
   text = AsUtf8(std::move(text));
 
   std::vector<std::string> lines;

@@ -1,5 +1,6 @@
 #include "message/string_helpers.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -142,18 +143,35 @@ const std::string& TempDirectory() {
   return directory;
 }
 
-std::string NewSpoolFileName() { return NewSpoolFileName(TempDirectory()); }
+namespace {
 
-std::string NewSpoolFileName(const std::string& directory) {
+SpoolFile MakeSpoolFile(const std::string& directory) {
   std::string path = directory;
   if (path.empty() || path.back() != '/') path.push_back('/');
   path += "TovXXXXXX.tmp";
   std::vector<char> buffer(path.begin(), path.end());
   buffer.push_back('\0');
-  const int fd = mkstemps(buffer.data(), 4);  // mode 0600
+  const int fd = mkostemps(buffer.data(), 4, O_CLOEXEC);  // mode 0600
   if (fd < 0) throw FileError(FormatText(texts::kCannotCreateFile, {path}));
-  close(fd);
-  return std::string(buffer.data());
+  return SpoolFile{fd, std::string(buffer.data())};
+}
+
+}  // namespace
+
+std::string NewSpoolFileName() { return NewSpoolFileName(TempDirectory()); }
+
+SpoolFile NewSpoolFile() { return NewSpoolFile(TempDirectory()); }
+
+SpoolFile NewSpoolFile(const std::string& directory) {
+  SpoolFile spool = MakeSpoolFile(directory);
+  unlink(spool.name.c_str());
+  return spool;
+}
+
+std::string NewSpoolFileName(const std::string& directory) {
+  SpoolFile spool = MakeSpoolFile(directory);
+  close(spool.descriptor);
+  return spool.name;
 }
 
 bool OnGuiThread() { return std::this_thread::get_id() == kMainThread; }

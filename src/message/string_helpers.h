@@ -43,6 +43,17 @@ const std::string& TempDirectory();
 std::string NewSpoolFileName();
 std::string NewSpoolFileName(const std::string& directory);
 
+// A spool file made as NewSpoolFileName makes one, whose name is removed at once: it lives only
+// as long as `descriptor` (open for reading and writing, close-on-exec), so nothing is left
+// behind whatever ends the process, and nobody can put another file in its place. The caller
+// closes the descriptor; `name` is only for messages.
+struct SpoolFile {
+  int descriptor = -1;
+  std::string name;
+};
+SpoolFile NewSpoolFile();
+SpoolFile NewSpoolFile(const std::string& directory);
+
 // Shift_JIS bytes to ISO-2022-JP (ESC $ B ... ESC ( B). Half-width katakana become their
 // full-width forms (with a following voicing mark folded in where one exists); bytes that have no
 // mapping are dropped. Never fails.

@@ -56,6 +56,9 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
   }
 }
 
+FileStream::FileStream(message::SpoolFile spool)
+    : path_(std::move(spool.name)), fd_(spool.descriptor) {}
+
 FileStream::~FileStream() {
   if (fd_ >= 0) ::close(fd_);
 }

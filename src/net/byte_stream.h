@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "message/string_helpers.h"
+
 namespace tovrel::net {
 
 class ByteStream {
@@ -44,6 +46,8 @@ class FileStream : public ByteStream {
   // kRead opens an existing file; kCreate makes it (or empties it); kReadWrite opens an existing
   // file emptied, for reading and writing. Raises FileError naming the path.
   FileStream(const std::string& path, Mode mode);
+  // Takes over the descriptor of a spool file, open for reading and writing.
+  explicit FileStream(message::SpoolFile spool);
   ~FileStream() override;
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;

@@ -1,5 +1,6 @@
 #include "net/header_block.h"
 
+#include <random>
 #include <string_view>
 
 #include "message/header_generation.h"
@@ -30,6 +31,43 @@ size_t ContentSlot(const message::HeaderList& fields) {
   return i;
 }
 
+const char* const kBoundaries[] = {message::kMixedBoundary, message::kRelatedBoundary,
+                                   message::kAlternativeBoundary};
+constexpr size_t kSuffixLength = 16;
+
+// Whether a line of `lines` starts with "--" and a boundary with `suffix`.
+bool HoldsDelimiter(const message::StringList& lines, const std::string& suffix) {
+  for (const std::string& line : lines) {
+    if (!line.starts_with("--")) continue;
+    const std::string_view rest = std::string_view(line).substr(2);
+    for (const char* base : kBoundaries) {
+      if (rest.starts_with(base) && rest.substr(std::string_view(base).size()).starts_with(suffix)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool TextHoldsDelimiter(const message::Message& message, const std::string& suffix) {
+  if (HoldsDelimiter(message.body(), suffix)) return true;
+  for (size_t i = 0; i < message.parts().count(); ++i) {
+    if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
+      if (HoldsDelimiter(text->body(), suffix)) return true;
+    }
+  }
+  return false;
+}
+
+std::string RandomSuffix() {
+  static constexpr char kChars[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::random_device source;
+  std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+  std::string suffix = "_";
+  for (size_t i = 0; i < kSuffixLength; ++i) suffix.push_back(kChars[pick(source)]);
+  return suffix;
+}
+
 }  // namespace
 
 BodyLayout CountParts(const message::Message& message) {
@@ -42,6 +80,11 @@ BodyLayout CountParts(const message::Message& message) {
       ++layout.attachment_count;
       if (!part.extra_headers().ValueOf("Content-ID").empty()) ++layout.related_count;
     }
+  }
+  if (layout.attachment_count > 0 || layout.text_count > 0) {
+    std::string suffix;
+    while (TextHoldsDelimiter(message, suffix)) suffix = RandomSuffix();
+    layout.boundary_suffix = std::move(suffix);
   }
   return layout;
 }
@@ -63,11 +106,13 @@ ContentFields ChooseContentFields(const message::Message& message, const BodyLay
   std::string type = message.content_type();
   if (layout.related_count > 0) {
     type = std::string("multipart/related; type=\"multipart/alternative\"; boundary=\"") +
-           message::kRelatedBoundary + "\"";
+           layout.Boundary(message::kRelatedBoundary) + "\"";
   } else if (layout.attachment_count > 0) {
-    type = std::string("multipart/mixed; boundary=\"") + message::kMixedBoundary + "\"";
+    type = std::string("multipart/mixed; boundary=\"") + layout.Boundary(message::kMixedBoundary) +
+           "\"";
   } else if (layout.text_count > 0) {
-    type = std::string("multipart/alternative; boundary=\"") + message::kMixedBoundary + "\"";
+    type = std::string("multipart/alternative; boundary=\"") +
+           layout.Boundary(message::kMixedBoundary) + "\"";
   }
   fields.content_type = type.empty() ? message.char_set() : type + ";" + message.char_set();
   fields.transfer_encoding = message.content_transfer_encoding();

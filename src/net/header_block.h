@@ -21,11 +21,16 @@ struct BodyLayout {
   int related_count = 0;  // attachments with a Content-ID
   // The message's body text, when it is written at all (fewer than two text parts).
   TextPlan body;
+  // Appended to every boundary of this message: empty, unless a line of its text starts like a
+  // delimiter of one of them and would end its part early. Then it is random, so that no text
+  // can be made to match it.
+  std::string boundary_suffix;
 
   bool WritesBody() const { return text_count < 2; }
+  std::string Boundary(const char* base) const { return base + boundary_suffix; }
 };
 
-// The counts only; the body is left as typed.
+// The counts and the boundary suffix only; the body is left as typed.
 BodyLayout CountParts(const message::Message& message);
 
 // How a body of 8-bit text from a UTF-8 locale is declared when it goes out as typed.

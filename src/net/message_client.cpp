@@ -1,7 +1,5 @@
 #include "net/message_client.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <string_view>
 #include <typeinfo>
@@ -9,6 +7,7 @@
 #include "message/coders/coder_registry.h"
 #include "message/coders/quoted_printable.h"
 #include "message/coders/uu_xx.h"
+#include "message/input_file.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
 #include "net/byte_stream.h"
@@ -34,20 +33,8 @@ constexpr char kDefaultDisposition[] = "attachment";
 // RFC 5322 section 2.1.1: a line holds at most 998 octets before its CR LF.
 constexpr size_t kMaxEncodedLine = 998;
 
-std::string Delimiter(const char* boundary) { return std::string("--") + boundary; }
-std::string EndDelimiter(const char* boundary) { return Delimiter(boundary) + "--"; }
-
-// Deletes the spool file however the writing of its part ends.
-class SpoolFileRemover {
- public:
-  explicit SpoolFileRemover(std::string path) : path_(std::move(path)) {}
-  ~SpoolFileRemover() { ::unlink(path_.c_str()); }
-  SpoolFileRemover(const SpoolFileRemover&) = delete;
-  SpoolFileRemover& operator=(const SpoolFileRemover&) = delete;
-
- private:
-  std::string path_;
-};
+std::string Delimiter(const std::string& boundary) { return "--" + boundary; }
+std::string EndDelimiter(const std::string& boundary) { return Delimiter(boundary) + "--"; }
 
 // The last path component, with control characters written as "_": a CR or LF there would end
 // the header line.
@@ -202,8 +189,8 @@ void MessageClient::WriteBodySection(const message::Message& message, const Body
   if (layout.attachment_count >= 1) {
     WriteStuffedLine(kPreamble);
     WriteStuffedLine("");
-    const std::string boundary =
-        Delimiter(layout.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary);
+    const std::string boundary = Delimiter(layout.Boundary(
+        layout.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary));
     WriteStuffedLine(boundary);
     if (layout.text_count < 2) {
       const std::string type = BodyTextType(layout.body, locale_, false);
@@ -222,16 +209,16 @@ void MessageClient::WriteBodySection(const message::Message& message, const Body
     } else {
       WriteStuffedLine("Content-Type: multipart/alternative; ");
       WriteStuffedLine(std::string(kParameterIndent) + "boundary=\"" +
-                       message::kAlternativeBoundary + "\"");
+                       layout.Boundary(message::kAlternativeBoundary) + "\"");
       WriteStuffedLine("");
       for (size_t i = 0; i < message.parts().count(); ++i) {
         if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
-          WriteStuffedLine(Delimiter(message::kAlternativeBoundary));
+          WriteStuffedLine(Delimiter(layout.Boundary(message::kAlternativeBoundary)));
           ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
           WriteTextPart(*text, transfer);
         }
       }
-      WriteStuffedLine(EndDelimiter(message::kAlternativeBoundary));
+      WriteStuffedLine(EndDelimiter(layout.Boundary(message::kAlternativeBoundary)));
     }
     for (size_t i = 0; i < message.parts().count(); ++i) {
       if (auto* attachment = dynamic_cast<const message::Attachment*>(&message.parts()[i])) {
@@ -250,12 +237,12 @@ void MessageClient::WriteBodySection(const message::Message& message, const Body
     WriteStuffedLine("");
     for (size_t i = 0; i < message.parts().count(); ++i) {
       if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
-        WriteStuffedLine(Delimiter(message::kMixedBoundary));
+        WriteStuffedLine(Delimiter(layout.Boundary(message::kMixedBoundary)));
         ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
         WriteTextPart(*text, transfer);
       }
     }
-    WriteStuffedLine(EndDelimiter(message::kMixedBoundary));
+    WriteStuffedLine(EndDelimiter(layout.Boundary(message::kMixedBoundary)));
   }
 }
 
@@ -333,10 +320,10 @@ void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
   const bool finish_per_file = dynamic_cast<message::UUEncoder*>(coder.get()) != nullptr;
   if (finish_per_file) coder->set_file_name(UuFileName(part.file_name()));
 
-  FileStream source(part.file_name(), FileStream::Mode::kRead);
-  const std::string spool_path = message::NewSpoolFileName();
-  SpoolFileRemover remover(spool_path);
-  FileStream spool(spool_path, FileStream::Mode::kReadWrite);
+  // A pipe that stays silent is given as long as a stalled server would be.
+  message::InputFile source(part.file_name(),
+                            write_timeout().forever() ? -1 : write_timeout().milliseconds());
+  FileStream spool(message::NewSpoolFile());
   // The spool holds the part's lines as they go out, so they are stuffed on the way in. They
   // follow the blank line after the part header, at the start of a line.
   DotStuffer spool_stuffer;

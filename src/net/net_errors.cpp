@@ -14,6 +14,7 @@ NoDataToRead::NoDataToRead() : TcpConnectionError(texts::kNoDataToRead) {}
 ObjectTypeNotSupported::ObjectTypeNotSupported()
     : TcpConnectionError(texts::kObjectTypeNotSupported) {}
 LineTooLong::LineTooLong() : TcpConnectionError(texts::kLineTooLong) {}
+ReplyTooLong::ReplyTooLong() : TcpConnectionError(texts::kReplyTooLong) {}
 InterceptPropIsNil::InterceptPropIsNil() : message::NetError(texts::kInterceptPropIsNil) {}
 MoreThanOneGuiPump::MoreThanOneGuiPump() : message::NetError(texts::kMoreThanOneGuiPump) {}
 AlreadyConnected::AlreadyConnected() : message::NetError(texts::kAlreadyConnected) {}

@@ -55,6 +55,12 @@ class LineTooLong : public TcpConnectionError {
   LineTooLong();
 };
 
+// A reply from the peer grew past the lines or bytes the connection accepts for one reply.
+class ReplyTooLong : public TcpConnectionError {
+ public:
+  ReplyTooLong();
+};
+
 class InterceptPropIsNil : public message::NetError {
  public:
   InterceptPropIsNil();

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "message/string_helpers.h"
+#include "net/net_errors.h"
 
 namespace tovrel::net {
 
@@ -41,9 +42,13 @@ int16_t ReplyReader::Read(const NextLine& next_line) {
   const std::string& first = lines_.front();
   if (first.size() > 3 && first[3] == '-') {
     const std::string terminator = first.substr(0, 3) + " ";
+    size_t bytes = first.size();
     for (;;) {
+      if (lines_.size() >= kMaxLines) throw ReplyTooLong();
       lines_.push_back(next_line());
       const std::string& line = lines_.back();
+      bytes += line.size();
+      if (bytes > kMaxBytes) throw ReplyTooLong();
       if (line.size() < 4 || StartsWithNoCase(line, terminator)) break;
     }
   }

@@ -5,6 +5,7 @@
 // blank; the code comes from the last line ("+OK" counts as 1, "-ERR" as 0). Holds the lines and
 // the code of the most recent reply.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -15,6 +16,12 @@ namespace tovrel::net {
 
 class ReplyReader {
  public:
+  // One reply holds at most this many lines and bytes (an EHLO reply has a few dozen lines);
+  // past either the read ends with ReplyTooLong, so that no server can make the reply grow
+  // without end.
+  static constexpr size_t kMaxLines = 1000;
+  static constexpr size_t kMaxBytes = 1024 * 1024;
+
   // Supplies the next line of the reply that is not blank, trimmed.
   using NextLine = std::function<std::string()>;
 
@@ -24,7 +31,7 @@ class ReplyReader {
   int16_t code() const { return code_; }
 
   // Reads one reply and returns its code. The lines are kept as they come, so a failure of
-  // `next_line` leaves those read so far.
+  // `next_line` leaves those read so far. Raises ReplyTooLong past the limits above.
   int16_t Read(const NextLine& next_line);
 
   // An empty set accepts every code.

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <exception>
+#include <unordered_set>
 
 #include "message/coders/base64.h"
 #include "message/coders/quoted_printable.h"
+#include "message/input_file.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
@@ -182,19 +184,23 @@ void SmtpClient::Greet() {
 
 void SmtpClient::CollectAuthMechanisms() {
   const std::vector<std::string>& lines = reply_lines();
+  // The names are upper-cased, so equal names compare equal as they stand. One pass over each
+  // line and one look-up per name: a reply listing many names costs no more than its length.
+  std::unordered_set<std::string> known;
   for (size_t i = 1; i < lines.size(); ++i) {
     const std::string line = message::AsciiUpper(lines[i]);
     // "250-AUTH ..." or "250 AUTH=...": the keyword right after the code and its separator.
     if (line.find("AUTH") != 4 || line.size() < 9 || (line[8] != ' ' && line[8] != '=')) continue;
-    std::string rest = line.substr(9);
-    std::replace(rest.begin(), rest.end(), '=', ' ');
-    while (!rest.empty()) {
-      std::string name = message::CutToken(rest, " ");
-      if (name.empty()) continue;
-      const bool known = std::any_of(
-          server_auth_mechanisms_.begin(), server_auth_mechanisms_.end(),
-          [&name](const std::string& entry) { return message::EqualsIgnoreCase(entry, name); });
-      if (!known) server_auth_mechanisms_.push_back(name);
+    const std::string_view rest = std::string_view(line).substr(9);
+    size_t start = 0;
+    while (start < rest.size()) {
+      size_t end = rest.find_first_of(" =", start);
+      if (end == std::string_view::npos) end = rest.size();
+      if (end > start) {
+        std::string name(rest.substr(start, end - start));
+        if (known.insert(name).second) server_auth_mechanisms_.push_back(std::move(name));
+      }
+      start = end + 1;
     }
   }
 }
@@ -260,6 +266,12 @@ void SmtpClient::Send(const message::Message& message) {
   CheckEnvelopeList(message.recipients());
   CheckEnvelopeList(message.cc_list());
   CheckEnvelopeList(message.bcc_list());
+  // A file that cannot be sent is refused before the first command.
+  for (size_t i = 0; i < message.parts().count(); ++i) {
+    if (auto* attachment = dynamic_cast<const message::Attachment*>(&message.parts()[i])) {
+      message::CheckInputFile(attachment->file_name());
+    }
+  }
 
   set_read_timeout(command_timeout_);
   set_write_timeout(data_block_timeout_);
@@ -275,7 +287,14 @@ void SmtpClient::Send(const message::Message& message) {
   }
   set_read_timeout(data_init_timeout_);
   SendCommand("Data", 354);
-  WriteMessage(message, mail_agent_, layout);
+  try {
+    WriteMessage(message, mail_agent_, layout);
+  } catch (...) {
+    // The server has part of a message: any further line, "Quit" included, would join it, and a
+    // "." would deliver it. Closing with nothing more makes the server drop it.
+    CloseConnection();
+    throw;
+  }
   set_read_timeout(data_termination_timeout_);
   SendCommand(".", 250);
   set_read_timeout(command_timeout_);

@@ -330,7 +330,14 @@ int16_t TcpConnection::SendCommand(std::string_view text, int16_t allowed_code) 
 
 int16_t TcpConnection::ReadReply(std::span<const int16_t> allowed) {
   const Deadline deadline(read_timeout_);
-  const int16_t code = reply_.Read([&] { return ReadNonEmptyLineBefore(deadline); });
+  int16_t code;
+  try {
+    code = reply_.Read([&] { return ReadNonEmptyLineBefore(deadline); });
+  } catch (const ReplyTooLong&) {
+    // What follows on the connection is the rest of that reply; nothing can be read after it.
+    CloseConnection();
+    throw;
+  }
   return CheckReplyCode(code, allowed);
 }
 

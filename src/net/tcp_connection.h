@@ -12,7 +12,8 @@
 // Limits: read_timeout() bounds each reply, line or byte-count read that would otherwise wait
 // without end, write_timeout() bounds each wait for the socket to accept more bytes. When one
 // passes, the connection is closed and SocketError 10060 is raised. Lines longer than
-// kMaxLineLength end the read with LineTooLong and close the connection.
+// kMaxLineLength end the read with LineTooLong, replies past ReplyReader's limits with
+// ReplyTooLong; either closes the connection.
 
 #include <cstdint>
 #include <functional>

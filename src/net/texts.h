@@ -30,6 +30,7 @@ inline constexpr char kNotEnoughDataInBuffer[] = "Not enough data in buffer.";
 inline constexpr char kNoDataToRead[] = "No data to read.";
 inline constexpr char kObjectTypeNotSupported[] = "Object type not supported.";
 inline constexpr char kLineTooLong[] = "Line from server too long.";
+inline constexpr char kReplyTooLong[] = "Reply from server too long.";
 
 // TLS. The host and OpenSSL's reason fill the placeholders.
 inline constexpr char kTlsVerifyFailed[] = "TLS: certificate verify failed for %s: %s";

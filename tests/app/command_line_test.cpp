@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QJsonArray>
 #include <QTest>
@@ -288,6 +289,23 @@ TEST_F(ProgramRunTest, UnattendedSendDeliversAndEndsWithStatusZero) {
   ASSERT_EQ(attachments.size(), 1);
   EXPECT_EQ(attachments[0]["filename"].toString(), "figures.bin");
   EXPECT_EQ(attachments[0]["data_hex"].toString().toStdString(), test::ToHex(bytes));
+}
+
+// Files that are no files to send are refused before the server is dialled, and a name holding
+// an escape sequence reaches standard error with "?" in place of its control characters.
+TEST_F(ProgramRunTest, OddFilesAreRefusedByNameBeforeAnyConnection) {
+  UseServer(test::RefusedPort());
+  {
+    const auto result = Run({"mailto:ann@example.org", "S", "-f/dev/zero", "send"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(OneErrorLine(result), "Cannot send /dev/zero: it is not a regular file or a pipe.");
+  }
+  const std::string folder = files_.File("x\x1B]0;owned\x07");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const auto result = Run({"mailto:ann@example.org", "S", "b", "send", folder});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(OneErrorLine(result), "Cannot send " + files_.File("x?]0;owned?") +
+                                      ": it is not a regular file or a pipe.");
 }
 
 TEST_F(ProgramRunTest, EveryFailureEndsWithStatusOneAndOneLine) {

@@ -366,5 +366,54 @@ TEST(MessageWriter, BodyWithControlCharactersGoesQuotedPrintable) {
   }
 }
 
+// A body that holds the delimiter line cannot end its part early, nor slip in a part of its own:
+// that message alone gets a boundary of its own, which the text does not hold.
+TEST(MessageWriter, BodyHoldingTheDelimiterGetsABoundaryOfItsOwn) {
+  test::TempDir dir;
+  const std::string real = test::RandomBytes(300, 8);
+  test::WriteFile(dir.File("real.pdf"), real);
+  const std::string delimiter = "--" + std::string(message::kMixedBoundary);
+  const message::StringList crafted = {
+      "Please see the invoice.",        delimiter,
+      "Content-Type: application/octet-stream; name=\"invoice.exe\"",
+      "Content-Transfer-Encoding: base64",
+      "Content-Disposition: attachment; filename=\"invoice.exe\"",
+      "",                               "TVqQAAMAAAAEAAAA",
+      delimiter + "--"};
+  message::Message message;
+  message.from().set_address("a@b.c");
+  message.body() = crafted;
+  message.parts().AddAttachment(dir.File("real.pdf"));
+  const std::string first = Written([&](MessageClient& c) { c.WriteMessage(message); });
+  const std::string second = Written([&](MessageClient& c) { c.WriteMessage(message); });
+  std::string body_text;
+  for (const std::string& line : crafted) body_text += line + "\r\n";
+  EXPECT_EQ(ParsedParts(first), "text/plain\t" + test::ToHex(body_text) +
+                                    "\napplication/octet-stream\t" + test::ToHex(real) +
+                                    "\ndefects\t0\n");
+  const size_t start = first.find("boundary=\"") + 10;
+  const std::string boundary = first.substr(start, first.find('"', start) - start);
+  EXPECT_TRUE(boundary.starts_with(message::kMixedBoundary)) << boundary;
+  EXPECT_NE(boundary, message::kMixedBoundary);
+  EXPECT_EQ(second.find(boundary), std::string::npos);  // not a suffix anyone can foresee
+
+  // Text parts are held to the same rule, for the boundary of their own section as well.
+  message::StringList plain = {"--" + std::string(message::kAlternativeBoundary) + "--"};
+  message::StringList html = {"<p>x</p>"};
+  message::Message alternatives;
+  alternatives.from().set_address("a@b.c");
+  alternatives.parts().AddTextPart(&plain).set_content_transfer("7bit");  // goes out as it is
+  alternatives.parts().AddTextPart(&html).set_content_type("text/html");
+  alternatives.parts().AddAttachment(dir.File("real.pdf"));
+  const std::string parsed =
+      ParsedParts(Written([&](MessageClient& c) { c.WriteMessage(alternatives); }));
+  EXPECT_NE(parsed.find("text/plain\t" + test::ToHex(plain[0] + "\r\n")), std::string::npos)
+      << parsed;
+  EXPECT_NE(parsed.find("text/html"), std::string::npos) << parsed;
+  EXPECT_NE(parsed.find("application/octet-stream\t" + test::ToHex(real)), std::string::npos)
+      << parsed;
+  EXPECT_NE(parsed.find("defects\t0"), std::string::npos) << parsed;
+}
+
 }  // namespace
 }  // namespace tovrel::net

@@ -1,0 +1,45 @@
+#pragma once
+
+// A file whose bytes are to be sent: an attachment or a body file. Only a regular file or a pipe
+// (a FIFO, or the read end a shell hands over for "<(command)") qualifies; a device such as
+// /dev/zero would never end, a FIFO without a writer would block its open() for good, and a
+// directory or socket has nothing to send. The check runs before a connection is made, and
+// again on opening, since the name may have changed hands in between.
+
+#include <cstddef>
+#include <span>
+#include <string>
+
+namespace tovrel::message {
+
+enum class InputFileKind { ifRegular, ifPipe };
+
+// What `path` names. Raises FileError naming the path when it cannot be examined or is neither
+// kind.
+InputFileKind CheckInputFile(const std::string& path);
+
+class InputFile {
+ public:
+  // Opens without blocking. `wait_limit_ms` bounds each wait for a pipe's next bytes (a negative
+  // value waits without limit). Raises FileError naming the path when it cannot be opened or is
+  // neither kind.
+  InputFile(const std::string& path, int wait_limit_ms);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  InputFileKind kind() const { return kind_; }
+  const std::string& path() const { return path_; }
+
+  // Reads up to area.size() bytes; returns 0 only at the end. Raises FileError when the read
+  // fails or a pipe brings nothing within the limit.
+  std::size_t Read(std::span<char> area);
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  InputFileKind kind_ = InputFileKind::ifRegular;
+  int wait_limit_ms_ = -1;
+};
+
+}  // namespace tovrel::message

@@ -13,8 +13,8 @@ namespace tovrel::app {
 // when it cannot be found, and FileError with the message layer's text when it is neither a
 // regular file nor a pipe or cannot be read. A pipe is read to its end, each wait for more
 // bytes limited to `wait_limit_ms` (as long as a send waits for a stalled server by default).
-std::vector<std::string> ReadTextLines(
-    const std::string& path, int wait_limit_ms = net::SmtpClient::kDataBlockTimeout);
+std::vector<std::string> ReadTextLines(const std::string& path,
+                                       int wait_limit_ms = net::SmtpClient::kDataBlockTimeout);
 
 // The lines of a text as a memo holds them: split at LF; an empty text has no lines.
 std::vector<std::string> SplitLines(const std::string& text);

@@ -37,6 +37,8 @@ InputFileKind CheckInputFile(const std::string& path) {
 
 InputFile::InputFile(const std::string& path, int wait_limit_ms)
     : path_(path), wait_limit_ms_(wait_limit_ms) {
+  // Opening a device may already act on it; what is no file to send is refused by name first.
+  CheckInputFile(path);
   fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd_ < 0) Fail(texts::kCannotOpenFile, path);
   struct stat info {};
@@ -60,7 +62,8 @@ InputFile::~InputFile() {
 
 std::size_t InputFile::Read(std::span<char> area) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(wait_limit_ms_ < 0 ? 0 : wait_limit_ms_);
+  const auto deadline =
+      Clock::now() + std::chrono::milliseconds(wait_limit_ms_ < 0 ? 0 : wait_limit_ms_);
   for (;;) {
     if (kind_ == InputFileKind::ifPipe) {
       // Until a writer has come, poll() waits for one, where read() would report the end at once.

@@ -19,8 +19,7 @@ inline constexpr const char* kCannotCreateFile = "Cannot create file %s";
 inline constexpr const char* kCannotOpenFile = "Cannot open file %s";
 // printf-style: the path. Files to be sent: what is neither a regular file nor a pipe, a read
 // that fails, and a pipe that stays silent past the time limit.
-inline constexpr const char* kNotAnInputFile =
-    "Cannot send %s: it is not a regular file or a pipe";
+inline constexpr const char* kNotAnInputFile = "Cannot send %s: it is not a regular file or a pipe";
 inline constexpr const char* kInputReadError = "Read error on file %s";
 inline constexpr const char* kInputTimedOut = "Nothing more arrived from %s in time";
 

@@ -41,7 +41,8 @@ bool HoldsDelimiter(const message::StringList& lines, const std::string& suffix)
     if (!line.starts_with("--")) continue;
     const std::string_view rest = std::string_view(line).substr(2);
     for (const char* base : kBoundaries) {
-      if (rest.starts_with(base) && rest.substr(std::string_view(base).size()).starts_with(suffix)) {
+      if (rest.starts_with(base) &&
+          rest.substr(std::string_view(base).size()).starts_with(suffix)) {
         return true;
       }
     }

@@ -304,8 +304,8 @@ TEST_F(ProgramRunTest, OddFilesAreRefusedByNameBeforeAnyConnection) {
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   const auto result = Run({"mailto:ann@example.org", "S", "b", "send", folder});
   EXPECT_EQ(result.exit_status, 1);
-  EXPECT_EQ(OneErrorLine(result), "Cannot send " + files_.File("x?]0;owned?") +
-                                      ": it is not a regular file or a pipe.");
+  EXPECT_EQ(OneErrorLine(result),
+            "Cannot send " + files_.File("x?]0;owned?") + ": it is not a regular file or a pipe.");
 }
 
 TEST_F(ProgramRunTest, EveryFailureEndsWithStatusOneAndOneLine) {

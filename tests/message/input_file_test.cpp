@@ -63,7 +63,8 @@ TEST(InputFileTest, OnlyRegularFilesAndPipesAreAccepted) {
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
   for (const std::string& refused : {std::string("/dev/zero"), dir.path(), socket_path}) {
-    EXPECT_EQ(FailureOf(refused), "Cannot send " + refused + ": it is not a regular file or a pipe");
+    EXPECT_EQ(FailureOf(refused),
+              "Cannot send " + refused + ": it is not a regular file or a pipe");
   }
   close(listener);
   EXPECT_EQ(FailureOf(dir.File("missing")), "Cannot open file " + dir.File("missing"));
@@ -78,7 +79,8 @@ TEST(InputFileTest, PipesAreReadToTheirEndOrGiveUpWhenSilent) {
   const std::string text = test::RandomBytes(300000, 2);  // more than the pipe holds at once
   std::thread writer([&] {
     for (size_t done = 0; done < text.size();) {
-      const ssize_t n = write(ends[1], text.data() + done, std::min<size_t>(7000, text.size() - done));
+      const ssize_t n =
+          write(ends[1], text.data() + done, std::min<size_t>(7000, text.size() - done));
       if (n <= 0) break;
       done += static_cast<size_t>(n);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

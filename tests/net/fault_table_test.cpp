@@ -154,7 +154,8 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
        },
        "", [](SmtpClient&) {}, "Reply from server too long."},
       {"EHLO reply naming 100,000 mechanisms",
-       SmtpScript({"220 hi", ManyMechanisms(100000), "250 r", "250 s", "250 t", "354 go", "250 ok"}),
+       SmtpScript(
+           {"220 hi", ManyMechanisms(100000), "250 r", "250 s", "250 t", "354 go", "250 ok"}),
        small, [](SmtpClient&) {}, ""},
       {"escape sequence in a reply", SmtpScript({"220 hi", kEhloOk, "250 r", escape_reply}), "",
        [](SmtpClient&) {}, escape_reply},
@@ -168,8 +169,8 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
       {"attachment vanishes once DATA is accepted",
        [vanishing](Peer& peer) {
          peer.Send("220 hi\r\n");
-         for (const char* reply : {"250-mx.test\r\n250 OK\r\n", "250 r\r\n", "250 s\r\n",
-                                   "250 t\r\n"}) {
+         for (const char* reply :
+              {"250-mx.test\r\n250 OK\r\n", "250 r\r\n", "250 s\r\n", "250 t\r\n"}) {
            peer.ReadLine();
            peer.Send(reply);
          }
@@ -206,9 +207,8 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
     const long peak_before = PeakMemoryKiB();
     std::string outcome = "delivered";
     {
-      LoopbackServer server(
-          {row.session, SmtpScript({"220 hi", kEhloOk, "250 r", "250 s", "250 t", "354 go",
-                                    "250 queued"})});
+      LoopbackServer server({row.session, SmtpScript({"220 hi", kEhloOk, "250 r", "250 s", "250 t",
+                                                      "354 go", "250 queued"})});
       SmtpClient client;
       client.set_host("127.0.0.1");
       client.set_port(server.port());

@@ -374,11 +374,13 @@ TEST(MessageWriter, BodyHoldingTheDelimiterGetsABoundaryOfItsOwn) {
   test::WriteFile(dir.File("real.pdf"), real);
   const std::string delimiter = "--" + std::string(message::kMixedBoundary);
   const message::StringList crafted = {
-      "Please see the invoice.",        delimiter,
+      "Please see the invoice.",
+      delimiter,
       "Content-Type: application/octet-stream; name=\"invoice.exe\"",
       "Content-Transfer-Encoding: base64",
       "Content-Disposition: attachment; filename=\"invoice.exe\"",
-      "",                               "TVqQAAMAAAAEAAAA",
+      "",
+      "TVqQAAMAAAAEAAAA",
       delimiter + "--"};
   message::Message message;
   message.from().set_address("a@b.c");

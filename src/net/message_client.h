@@ -4,10 +4,12 @@
 // (header block, blank line, plain or MIME body with base64 attachments), written straight to the
 // connection. Every line of that text goes out through a DotStuffer, so the SMTP dot-stuffing
 // also reaches lines that an encoder broke. The message is only read: writing it twice gives the
-// same text, apart from a date taken from the clock. Attachments are encoded piece by piece into
-// a spool file and streamed from there, so their size never shows in memory; the spool file is
-// removed on every path. Body text goes out as typed where SMTP can carry it, else
-// quoted-printable (see body_text.h).
+// same text, apart from a date taken from the clock and the random boundary suffix of a body
+// that holds a delimiter line. Attachments are read as message::InputFile reads them (regular
+// files and pipes only) and encoded piece by piece into a spool file, then streamed from there,
+// so their size never shows in memory; the spool file loses its name as soon as it is made, so
+// nothing is left whatever ends the process. Body text goes out as typed where SMTP can carry
+// it, else quoted-printable (see body_text.h).
 
 #include <optional>
 #include <string>

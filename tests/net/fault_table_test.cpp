@@ -203,7 +203,7 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
     test::WriteFile(vanishing, "soon gone");
     const auto spool_before = test::SpoolFiles();
     const int descriptors_before = OpenDescriptors();
-    const bool peak_reset = ResetPeakMemory();
+    [[maybe_unused]] const bool peak_reset = ResetPeakMemory();
     const long peak_before = PeakMemoryKiB();
     std::string outcome = "delivered";
     {
@@ -258,15 +258,16 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
                 << " KiB (from " << peak_before << ")\n";
 #ifdef TOVREL_UNDER_ASAN
       // The sanitizer keeps freed blocks in quarantine and adds shadow memory, so the resident
-      // size does not measure the client's own use there.
-      (void)peak_reset;
+      // size says little about the client's own use there; only what the row added counts.
+      const bool absolute = false;
 #else
-      if (peak_reset) {
+      const bool absolute = peak_reset;
+#endif
+      if (absolute) {
         EXPECT_LT(peak_after_row, kMemoryCeilingKiB);
       } else {
         EXPECT_LT(peak_after_row - peak_before, kMemoryCeilingKiB);
       }
-#endif
     }
     EXPECT_EQ(OpenDescriptors(), descriptors_before);
     EXPECT_EQ(test::SpoolFiles(), spool_before);

@@ -275,7 +275,13 @@ void SmtpClient::Send(const message::Message& message) {
   }
   set_read_timeout(data_init_timeout_);
   SendCommand("Data", 354);
-  WriteMessage(message, mail_agent_, layout);
+  {
+    // One phase over the whole message text, its size known from the start; the gathered tail
+    // goes out inside it, so that its end is the end of the text.
+    WorkPhase work(*this, WorkMode::wkWrite, MessageSize(message, mail_agent_, layout));
+    WriteMessage(message, mail_agent_, layout);
+    FlushPendingOutput();
+  }
   set_read_timeout(data_termination_timeout_);
   SendCommand(".", 250);
   set_read_timeout(command_timeout_);

@@ -78,7 +78,8 @@ class SmtpClient : public MessageClient {
   // local part, or makes its command longer than 512 octets. The message text carries
   // mail_agent() as its X-Mailer field (none when empty); the message itself stays as it is.
   // Text with 8-bit bytes is announced with BODY=8BITMIME when the server offers 8BITMIME, else
-  // sent quoted-printable.
+  // sent quoted-printable. The message text is one wkWrite work phase whose maximum is its
+  // MessageSize.
   virtual void Send(const message::Message& message);
   // Writes "Quit" when still connected (without awaiting the answer) and closes in every case.
   void Disconnect() override;

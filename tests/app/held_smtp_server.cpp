@@ -21,6 +21,9 @@ namespace {
 constexpr int kReceiveBuffer = 64 * 1024;
 // How often a waiting loop looks at the stop flag.
 constexpr int kPollMs = 20;
+// A hold that nobody releases (a window that is not served while it sends, so the test never
+// gets to act) ends after this, so that the test fails instead of hanging.
+constexpr auto kLongestHold = std::chrono::seconds(20);
 
 // Ends a session: the client went away, or the server stops.
 struct SessionOver {};
@@ -59,14 +62,19 @@ class Session {
     pending_.erase(0, end + 2);
     return line;
   }
-  // The message text up to its final "."; reads nothing while `held` says so.
-  void ReadMessage(const std::atomic<bool>& held) {
+  // The message text up to its final "."; reads nothing while `held` says so (clearing it when
+  // the hold lasts too long).
+  void ReadMessage(std::atomic<bool>& held) {
     size_t end;
     size_t from = 0;
     pending_.insert(0, "\r\n");  // the text starts at the beginning of a line
     while ((end = pending_.find("\r\n.\r\n", from)) == std::string::npos) {
       from = pending_.size() >= 4 ? pending_.size() - 4 : 0;
-      while (held && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+      const auto hold_ends = std::chrono::steady_clock::now() + kLongestHold;
+      while (held && !stop_) {
+        if (std::chrono::steady_clock::now() > hold_ends) held = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+      }
       Fill();
     }
     pending_.erase(0, end + 5);

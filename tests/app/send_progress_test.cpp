@@ -175,7 +175,9 @@ TEST_F(SendProgressTest, SendingIsPaintedBeforeTheFirstByteAndTheBarEndsFull) {
   EXPECT_LT(held_at, bar->maximum());
   EXPECT_EQ(highest, bar->maximum());
   ASSERT_NE(paints.first(), HeldSmtpServer::Clock::time_point{}) << "never painted";
-  EXPECT_LT(paints.first(), server_.first_byte_at());
+  EXPECT_LT(paints.first(), server_.first_byte_at())
+      << "painted " << (paints.first() - server_.first_byte_at()).count()
+      << " ns after the first byte";
   EXPECT_EQ(server_.messages(), 1);
   EXPECT_EQ(Status(window), "Email send!");
   EXPECT_FALSE(bar->isVisible());

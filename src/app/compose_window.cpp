@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "app/app_errors.h"
 #include "app/attachment_list.h"
 #include "app/command_line.h"
 #include "app/error_report.h"
@@ -26,7 +27,6 @@
 #include "app/help_commands.h"
 #include "app/message_box.h"
 #include "app/qt_text.h"
-#include "app/app_errors.h"
 #include "app/send_command.h"
 #include "app/send_progress.h"
 #include "app/send_pump.h"
@@ -174,8 +174,8 @@ void ComposeWindow::BuildControls() {
   send_progress_ = new SendProgress(statusBar());
   statusBar()->addPermanentWidget(send_progress_);
   connect(send_progress_, &SendProgress::cancelRequested, this, &ComposeWindow::CancelSend);
-  send_locked_widgets_ = {from_box_, to_box_,      cc_box_,  bcc_box_,    subject_box_,
-                          attach_,   attach_box_,  msg_box_, send_button_};
+  send_locked_widgets_ = {from_box_, to_box_,     cc_box_,  bcc_box_,    subject_box_,
+                          attach_,   attach_box_, msg_box_, send_button_};
 
   ConnectReported(attach_, &QPushButton::clicked, this, &ComposeWindow::AttachClick);
   ConnectReported(send_button_, &QPushButton::clicked, this, &ComposeWindow::SendButtonClick);
@@ -207,7 +207,7 @@ void ComposeWindow::BuildMenu() {
   item(help, "Help2", texts::kHelp, &ComposeWindow::Help2Click);
   item(help, "FAQ1", texts::kFaq, &ComposeWindow::FAQ1Click);
   send_locked_actions_.push_back(item(help, "Checkforupdates1", texts::kCheckForUpdates,
-                                     &ComposeWindow::Checkforupdates1Click));
+                                      &ComposeWindow::Checkforupdates1Click));
   send_locked_actions_.push_back(item(help, "About1", texts::kAbout, &ComposeWindow::About1Click));
 }
 

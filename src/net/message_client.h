@@ -61,8 +61,7 @@ class MessageClient : public TcpClient {
   // that a progress display has its end from the start. Exact but for the dots that stuffing
   // doubles and the soft line breaks of long quoted-printable lines; attachments count at the
   // size their files have now, in base64 (other encodings are counted as if base64).
-  int64_t MessageSize(const message::Message& message,
-                      const std::optional<std::string>& mail_agent,
+  int64_t MessageSize(const message::Message& message, const std::optional<std::string>& mail_agent,
                       const BodyLayout& layout) const;
 
  protected:

@@ -3,9 +3,9 @@
 // A small SMTP server on 127.0.0.1 that a test can hold in the middle of a message: while held it
 // reads nothing of the message text, so the client's writes back up and its send stays in
 // progress for as long as the test needs (20 seconds at most, so that a test whose window is not
-// served while it sends fails instead of hanging). It serves one connection after another on a thread of
-// its own until it is destroyed, and notes when the first byte of the first connection arrived
-// and how each connection ended.
+// served while it sends fails instead of hanging). It serves one connection after another on a
+// thread of its own until it is destroyed, and notes when the first byte of the first connection
+// arrived and how each connection ended.
 
 #include <atomic>
 #include <chrono>

@@ -283,8 +283,7 @@ TEST_F(SendProgressTest, ClosingDuringASendAsksWhetherToCancelIt) {
     ClickSend(window);
     ASSERT_TRUE(during.ran());
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text,
-              "The email is still being sent. Cancel the send and close TovrelMail?");
+    EXPECT_EQ(seen[0].text, "The email is still being sent. Cancel the send and close TovrelMail?");
     EXPECT_EQ(window.isVisible(), !cancel);
     ASSERT_TRUE(test::WaitFor([&] { return server_.ended() == messages + cut_off + 1; }));
     EXPECT_EQ(server_.messages(), messages + (cancel ? 0 : 1));

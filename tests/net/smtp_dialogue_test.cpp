@@ -277,7 +277,8 @@ TEST(SmtpDialogue, MessageTextIsOneWorkPhaseOfItsKnownSize) {
   };
   std::vector<LoopbackServer::Session> sessions;
   for (const Case& c : cases) {
-    sessions.push_back(SmtpScript({"220 hi", c.ehlo, "250 r", "250 s", "250 t", "354 go", "250 ok"}));
+    sessions.push_back(
+        SmtpScript({"220 hi", c.ehlo, "250 r", "250 s", "250 t", "354 go", "250 ok"}));
   }
   LoopbackServer server(sessions);
   struct Seen {

@@ -64,6 +64,4 @@ void SendProgress::SetDone(int64_t done) {
 
 void SendProgress::Finish() { hide(); }
 
-int SendProgress::percent() const { return bar_->value() * 100 / kSteps; }
-
 }  // namespace tovrel::app

@@ -26,9 +26,6 @@ class SendProgress : public QWidget {
   void SetDone(int64_t done);
   void Finish();
 
-  // 0 to 100.
-  int percent() const;
-
  Q_SIGNALS:
   void cancelRequested();
 

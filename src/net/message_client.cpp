@@ -432,7 +432,8 @@ int64_t MessageClient::TextPartSize(const message::TextPart& part) const {
       part.content_transfer().empty() ? kDefaultTextTransfer : part.content_transfer();
   const message::CoderItem* row =
       message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
-  const bool pass_through = typeid(*row->CreateCoder()) == typeid(message::Coder);
+  const std::unique_ptr<message::Coder> coder = row->CreateCoder();
+  const bool pass_through = typeid(*coder) == typeid(message::Coder);
   const TextPlan plan = pass_through ? PlanPassThroughPart(part) : TextPlan{};
   if (plan.form == TextForm::tfQuotedPrintable) encoding = kQuotedPrintable;
   int64_t size = LineSize("Content-Type: " + type) +

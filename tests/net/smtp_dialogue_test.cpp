@@ -268,12 +268,15 @@ TEST(SmtpDialogue, MessageTextIsOneWorkPhaseOfItsKnownSize) {
     std::string ehlo;
     message::StringList body;
     bool with_files;
+    bool text_parts = false;  // a plain and a quoted-printable alternative instead of the body
   };
   const std::vector<Case> cases = {
       {kEhloOk, {"Hello", "", "bye"}, false},
       {kEhloOk, {"Hello"}, true},
       {kEhloOk, {"K\xC3\xB6ln", long_line, "trailing blank "}, false},
       {ehlo_8bit, {"K\xC3\xB6ln", long_line}, true},
+      {kEhloOk, {"G=r\xC3\xBC\xC3\x9F", "plain"}, false, true},
+      {kEhloOk, {"G=r\xC3\xBC\xC3\x9F", "plain"}, true, true},
   };
   std::vector<LoopbackServer::Session> sessions;
   for (const Case& c : cases) {
@@ -308,6 +311,11 @@ TEST(SmtpDialogue, MessageTextIsOneWorkPhaseOfItsKnownSize) {
     message.recipients().AddItem().set_address("d@e.f");
     message.set_subject("Size");
     message.body() = cases[i].body;
+    if (cases[i].text_parts) {
+      message::TextPart& plain = message.parts().AddTextPart(&cases[i].body);
+      plain.set_content_transfer("7bit");
+      message.parts().AddTextPart(&cases[i].body).set_content_type("text/html");
+    }
     if (cases[i].with_files) {
       for (const std::string& file : files) message.parts().AddAttachment(file);
     }

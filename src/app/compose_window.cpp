@@ -270,7 +270,7 @@ bool ComposeWindow::SendMail(const ComposeFields& fields) {
     ShowMessageBox(this, texts::kNoRecipient, "", QMessageBox::NoIcon);
     return false;
   }
-  DeliverMail(fields, ReadAccount(registry_), *smtp_);
+  DeliverMail(fields, ReadAccount(registry_, ProgramKeyring()), *smtp_);
   return true;
 }
 

@@ -77,6 +77,7 @@ TEST_F(PasswordPlaceTest, WithoutABusThePasswordStaysInTheSettingsFileAndTheDial
   OkInSettings(window, [&](QWidget* d) {
     EXPECT_EQ(PlaceLine(d), kInFile);
     EXPECT_TRUE(Find<QLabel>(d, "PasswordPlaceLabel")->isVisible());
+    test::SaveGrab(d, "settings_dialog_no_keyring");
     Type(d, "PasswordBox", "pw one");
   });
   EXPECT_EQ(Stored("password", "password"), "pw one");
@@ -183,6 +184,7 @@ TEST_F(SecretServiceTest, OkMovesThePasswordIntoTheKeyringAndEverySendLogsInWith
   window.set_settings_dialog(&dialog);
   OkInSettings(window, [&](QWidget* d) {
     EXPECT_EQ(PlaceLine(d), kInKeyring);
+    test::SaveGrab(d, "settings_dialog_keyring");
     // Nothing in the keyring yet: what the file holds.
     EXPECT_EQ(Text(Find<QLineEdit>(d, "PasswordBox")->text()), "old");
     Type(d, "PasswordBox", "s3cret pass");

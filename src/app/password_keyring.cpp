@@ -36,7 +36,8 @@ const SecretSchema* Schema() {
 }
 
 // Cancels a blocking call that has not come back when `wait` has passed. The calls themselves
-// would wait for the bus's own time-out, which is far longer than a person waits for OK.
+// wait for the bus's own time-out, far longer than a person waits for OK, or for ever when
+// something takes the connection but never answers on it.
 class Deadline {
  public:
   Deadline(GCancellable* cancellable, std::chrono::milliseconds wait)
@@ -81,8 +82,7 @@ struct ValueUnref {
 // The attributes an entry is filed under. The table borrows the account's texts.
 std::unique_ptr<GHashTable, HashTableUnref> Attributes(const KeyringAccount& account) {
   std::unique_ptr<GHashTable, HashTableUnref> table(g_hash_table_new(g_str_hash, g_str_equal));
-  g_hash_table_insert(table.get(), const_cast<char*>("service"),
-                      const_cast<char*>(kServiceName));
+  g_hash_table_insert(table.get(), const_cast<char*>("service"), const_cast<char*>(kServiceName));
   g_hash_table_insert(table.get(), const_cast<char*>("server"),
                       const_cast<char*>(account.server.c_str()));
   g_hash_table_insert(table.get(), const_cast<char*>("user"),
@@ -110,8 +110,7 @@ bool Converse(std::chrono::milliseconds answer_wait, std::chrono::milliseconds p
     // not take the program (or a send in progress) with it.
     g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
     // Opening the session is the service's first answer.
-    service.reset(
-        secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, cancellable.get(), nullptr));
+    service.reset(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, cancellable.get(), nullptr));
   }
   if (service) {
     GObjectPtr<GCancellable> cancellable(g_cancellable_new());
@@ -164,8 +163,8 @@ KeyringAnswer SecretServiceKeyring::Store(const KeyringAccount& account,
   if (!Utf8(account)) return KeyringAnswer::kaNoKeyring;
   const std::string label = "TovrelMail: " + account.user + " on " + account.server;
   const auto attributes = Attributes(account);
-  const std::unique_ptr<SecretValue, ValueUnref> value(secret_value_new(
-      password.data(), static_cast<gssize>(password.size()), "text/plain"));
+  const std::unique_ptr<SecretValue, ValueUnref> value(
+      secret_value_new(password.data(), static_cast<gssize>(password.size()), "text/plain"));
   bool stored = false;
   const bool answered =
       Converse(answer_wait_, prompt_wait_, [&](SecretService* service, GCancellable* cancellable) {

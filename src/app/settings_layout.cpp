@@ -73,7 +73,8 @@ void WritePassword(store::RegistryStore& registry, PasswordKeyring& keyring,
       return;
     }
   }
-  // Read first, the keyring's entry would stand in front of what the store now holds.
+  // A send asks the keyring first: an entry left there would stand in front of what the store
+  // now holds.
   keyring.Remove(entry);
   WriteAccountValue(registry, kPasswordValue, account.password);
 }
@@ -151,8 +152,8 @@ Account ReadAccount(store::RegistryStore& registry, PasswordKeyring& keyring) {
   account.user_name = ReadAccountValue(registry, "username");
   KeyringLookup kept = keyring.Find(KeyringEntry(account.smtp_server, account.user_name));
   if (kept.answered) account.password_place = PasswordPlace::ppKeyring;
-  account.password = kept.password ? std::move(*kept.password)
-                                   : ReadAccountValue(registry, kPasswordValue);
+  account.password =
+      kept.password ? std::move(*kept.password) : ReadAccountValue(registry, kPasswordValue);
   account.security = ReadSecurity(registry);
   if (Read(registry, kSmtpSection, kCertificateCheckValue) == kNoCertificateCheckText) {
     account.certificate_check = net::CertificateCheck::ccNone;

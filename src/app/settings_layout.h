@@ -65,8 +65,7 @@ net::TlsMode ReadSecurity(store::RegistryStore& registry);
 // Writes everything but the certificate check. A password goes to the keyring when it takes it,
 // and the store's "password" value is then removed; else the store keeps it as always. An empty
 // password is kept nowhere.
-void WriteAccount(store::RegistryStore& registry, PasswordKeyring& keyring,
-                  const Account& account);
+void WriteAccount(store::RegistryStore& registry, PasswordKeyring& keyring, const Account& account);
 
 // One sender identity slot: 0 is the main account, 1 to the stored count the extra identities.
 struct StoredIdentity {

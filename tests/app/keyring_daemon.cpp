@@ -50,11 +50,11 @@ KeyringDaemon::KeyringDaemon() {
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (;;) {
-    const ProcessResult owner = RunProcess(
-        {"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-         "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-         "string:org.freedesktop.secrets"},
-        {}, {env()}, std::chrono::seconds(5));
+    const ProcessResult owner =
+        RunProcess({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                    "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                    "string:org.freedesktop.secrets"},
+                   {}, {env()}, std::chrono::seconds(5));
     if (owner.out.find("boolean true") != std::string::npos) break;
     if (std::chrono::steady_clock::now() > deadline) {
       throw std::runtime_error("the keyring daemon did not come up: " + owner.err);
@@ -80,9 +80,9 @@ void KeyringDaemon::Clear() const {
 
 std::optional<std::string> KeyringDaemon::Lookup(const std::string& server,
                                                  const std::string& user) const {
-  const ProcessResult found = RunProcess(
-      {"secret-tool", "lookup", "service", "tovrelmail", "server", server, "user", user}, {},
-      {env()}, std::chrono::seconds(20));
+  const ProcessResult found =
+      RunProcess({"secret-tool", "lookup", "service", "tovrelmail", "server", server, "user", user},
+                 {}, {env()}, std::chrono::seconds(20));
   if (found.exit_status != 0) return std::nullopt;
   return found.out;
 }

@@ -88,7 +88,9 @@ TEST_F(PasswordPlaceTest, WithoutABusThePasswordStaysInTheSettingsFileAndTheDial
 // A keyring that is there but will not take the password (locked, its prompt dismissed).
 class RefusingKeyring : public PasswordKeyring {
  public:
-  KeyringLookup Find(const KeyringAccount&) override { return {.answered = true, .password = std::nullopt}; }
+  KeyringLookup Find(const KeyringAccount&) override {
+    return {.answered = true, .password = std::nullopt};
+  }
   KeyringAnswer Store(const KeyringAccount&, std::string_view) override {
     return KeyringAnswer::kaRefused;
   }
@@ -133,8 +135,8 @@ TEST_F(PasswordPlaceTest, ABusThatNeverAnswersIsGivenUpAndTheUnattendedSendGoesO
   UseServer(server.port(), "jane", "pw");
   const test::ProcessResult run = test::RunProcess(
       {test::BuildPath("tovrelmail"), "mailto:ann@example.org", "Unattended", "b", "send"}, {},
-      {home_.env(), "DBUS_SESSION_BUS_ADDRESS=unix:path=" + path, "DISPLAY=", "WAYLAND_DISPLAY=",
-       "QT_QPA_PLATFORM="},
+      {home_.env(), "DBUS_SESSION_BUS_ADDRESS=unix:path=" + path,
+       "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="},
       std::chrono::seconds(60));
   close(listener);
   EXPECT_FALSE(run.timed_out);
@@ -167,8 +169,7 @@ TEST_F(SecretServiceTest, EntriesAreKeptPerServerAndUserName) {
   EXPECT_TRUE(other.answered);
   EXPECT_EQ(other.password, std::nullopt);
   // A name the bus cannot carry has no entry, and nothing is asked.
-  EXPECT_EQ(keyring.Store({.server = "mail\xff", .user = "jane"}, "x"),
-            KeyringAnswer::kaNoKeyring);
+  EXPECT_EQ(keyring.Store({.server = "mail\xff", .user = "jane"}, "x"), KeyringAnswer::kaNoKeyring);
 
   EXPECT_EQ(keyring.Remove(jane), KeyringAnswer::kaDone);
   EXPECT_EQ(keyring.Remove(jane), KeyringAnswer::kaDone);  // nothing left is no refusal

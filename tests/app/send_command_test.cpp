@@ -385,7 +385,8 @@ TEST_F(SendCommandTest, StartTlsToAServerWithoutItFailsBetweenPlainSends) {
   AiosmtpdServer server;
   UseServer(server.port());
   const ComposeFields fields{.from = "Jane,jane@example.org", .to = "ann@example.org"};
-  DeliverMail(fields, ReadAccount(store_, ProgramKeyring()), smtp_);  // nothing stored: plain, checks on
+  // Nothing stored: plain, checks on.
+  DeliverMail(fields, ReadAccount(store_, ProgramKeyring()), smtp_);
   EXPECT_EQ(server.WaitForMessages(1).size(), 1u);
 
   Store("smtp", "security", "starttls");

@@ -301,7 +301,7 @@ void ComposeWindow::SendButtonClick() {
       // server answers: the status bar takes its new layout, then the window is painted.
       pump.ServiceApplication();
       repaint();
-      DeliverMail(fields, ReadAccount(registry_), *smtp_);
+      DeliverMail(fields, ReadAccount(registry_, ProgramKeyring()), *smtp_);
     } catch (const SendCancelled&) {
       cancelled = true;
     }
@@ -328,7 +328,7 @@ bool ComposeWindow::CheckRecipient(const ComposeFields& fields) {
 
 bool ComposeWindow::SendMail(const ComposeFields& fields) {
   if (!CheckRecipient(fields)) return false;
-  DeliverMail(fields, ReadAccount(registry_), *smtp_);
+  DeliverMail(fields, ReadAccount(registry_, ProgramKeyring()), *smtp_);
   return true;
 }
 

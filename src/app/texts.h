@@ -72,6 +72,9 @@ inline constexpr const char* kSecurityStartTls = "STARTTLS";
 inline constexpr const char* kSecurityTls = "SSL/TLS";
 inline constexpr const char* kLoginHint =
     "Fill these out if you need to logon to your SMTP server (You normally don't need to).";
+inline constexpr const char* kPasswordInKeyring = "The password is kept in the keyring.";
+inline constexpr const char* kPasswordInSettingsFile =
+    "No keyring is available: the password is kept in the settings file.";
 
 // The command line's own help, on standard output.
 inline constexpr const char* kVersionLine = "TovrelMail 3.3";

@@ -172,6 +172,13 @@ class FileSession : public RegistrySession {
     return true;
   }
 
+  bool DeleteValue(const KeyPath& key, std::string_view name) override {
+    if (!writable_) return false;
+    RegKey* found = root_.Find(key);
+    if (found != nullptr && found->RemoveValue(name)) dirty_ = true;
+    return true;
+  }
+
   std::optional<std::vector<std::string>> ValueNames(const KeyPath& key) override {
     const RegKey* found = root_.Find(key);
     if (found == nullptr) return std::nullopt;

@@ -45,6 +45,9 @@ class OwnTempFolder {
 
 int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The keyring of the desktop the tests are started from is never touched: tests that want one
+  // start a private bus with a keyring of their own.
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
   qInstallMessageHandler(QuietOffscreenNotes);
   const OwnTempFolder temp_folder;
   QApplication app(argc, argv);

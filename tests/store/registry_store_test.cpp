@@ -169,6 +169,30 @@ TEST_F(RegistryStoreTest, NamesMatchWithoutRegardToCaseAndKeepTheirFirstSpelling
   EXPECT_NE(file.find("tovrelmail\\Ident]\n\"numOfIdents\"=\"3\"\n"), std::string::npos) << file;
 }
 
+TEST_F(RegistryStoreTest, ADeletedValueReadsAsMissingAndTheOthersKeepTheirPlaces) {
+  for (const char* name : {"a", "b", "c"}) At("smtp", name).WriteString(name);
+  EXPECT_TRUE(At("smtp", "B").DeleteValue());  // names fold case here too
+  EXPECT_EQ(At("smtp", "b").ReadString(), "None");
+  std::vector<std::string> names;
+  At("smtp", "").ReadSection(&names);
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "c"}));
+  // The name index still finds what came after the removed value, and a new one goes last.
+  At("smtp", "c").WriteString("c2");
+  At("smtp", "b").WriteString("b2");
+  EXPECT_EQ(At("smtp", "c").ReadString(), "c2");
+  At("smtp", "").ReadSection(&names);
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "c", "b"}));
+  EXPECT_EQ(ReadFile(home_.store_file()).find("\"b\"=\"b\""), std::string::npos);
+
+  // Nothing to remove is no failure; a store that cannot be written is.
+  EXPECT_TRUE(At("smtp", "never").DeleteValue());
+  EXPECT_TRUE(At("nosection", "x").DeleteValue());
+  const std::string broken = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\"x\"=\"open\n";
+  WriteFile(home_.store_file(), broken);
+  EXPECT_EQ(Raised([&] { At("smtp", "a").DeleteValue(); }), "Cannot open key to write");
+  EXPECT_EQ(ReadFile(home_.store_file()), broken);
+}
+
 TEST_F(RegistryStoreTest, EveryByteStringRoundTripsThroughTheFile) {
   std::string all_bytes;
   for (int b = 0; b < 256; ++b) all_bytes += static_cast<char>(b);
@@ -250,6 +274,7 @@ class UnreadableBackend : public RegistryBackend {
       return {ValueLookup::Status::kUnreadable, {}};
     }
     bool SetValue(const KeyPath&, std::string_view, RegValue) override { return true; }
+    bool DeleteValue(const KeyPath&, std::string_view) override { return true; }
     std::optional<std::vector<std::string>> ValueNames(const KeyPath&) override {
       return std::vector<std::string>{};
     }

@@ -1,0 +1,45 @@
+// Any text as the address of a web request: either the client refuses it with its own error, or
+// the host, port and path it takes from it make sense and the request can be composed.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz_check.h"
+#include "http/http_client.h"
+#include "http/http_error.h"
+
+namespace tovrel::fuzz {
+namespace {
+
+// Splits the address and composes the request, and goes no further.
+class SplitOnly : public http::HttpClient {
+ protected:
+  void Perform() override {
+    SplitURL();
+    ComposeRequest();
+  }
+};
+
+}  // namespace
+}  // namespace tovrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace tovrel;
+  const std::string url(reinterpret_cast<const char*>(data), size);
+  fuzz::SplitOnly client;
+  try {
+    client.Get(url);
+  } catch (const http::HttpError&) {
+    return 0;
+  }
+  fuzz::Require(client.port() >= 0 && client.port() <= 65535, "a port out of range");
+  fuzz::Require(client.host().find('/') == std::string::npos, "a host holding a slash");
+  const std::string& path = client.request_path();
+  fuzz::Require(path.starts_with('/'), "a path that does not start with a slash");
+  fuzz::Require(client.target_url().find(path) != std::string::npos,
+                "a path that is not part of the address");
+  fuzz::Require(client.request_headers().Count() > 0, "no request line");
+  return 0;
+}

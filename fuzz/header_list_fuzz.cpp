@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // The fields expected in order, and the one the value went to.
   std::vector<std::string> expected = {"Before", "X-Middle", "After"};
-  const std::vector<std::string> old_values = {"1", "old", "2"};
+  const std::vector<std::string> old_values = {"1", "old continued", "2"};
   std::size_t at = expected.size();
   for (std::size_t i = 0; i < expected.size(); ++i) {
     if (message::EqualsIgnoreCase(expected[i], name)) at = i;

@@ -84,25 +84,34 @@ std::vector<message::EmailAddress> ModelLoad(std::string_view text) {
 }  // namespace
 }  // namespace tovrel::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace tovrel;
+namespace tovrel::fuzz {
+namespace {
+
+int TestOne(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
   message::EmailAddressList list;
   list.LoadFromText(text);
-  const auto expected = fuzz::ModelLoad(text);
-  fuzz::Require(list.count() == expected.size(), "the list has another number of items");
+  const auto expected = ModelLoad(text);
+  Require(list.count() == expected.size(), "the list has another number of items");
   for (std::size_t i = 0; i < list.count(); ++i) {
-    fuzz::Require(list[i] == expected[i], "an item reads differently");
-    fuzz::Require(list[i].text() == fuzz::ModelText(list[i]), "an item's text is built wrongly");
+    Require(list[i] == expected[i], "an item reads differently");
+    Require(list[i].text() == ModelText(list[i]), "an item's text is built wrongly");
   }
 
   const std::vector<std::string> items = app::CommaTextSplit(text);
   const std::string joined = message::CommaText(message::StringList(items.begin(), items.end()));
-  fuzz::Require(app::CommaTextSplit(joined) == items, "joined items split differently");
+  Require(app::CommaTextSplit(joined) == items, "joined items split differently");
   const int count = static_cast<int>(items.size());
-  fuzz::Require(app::GetFromPart(text, count - 1) == (items.empty() ? "" : items.back()),
-                "the sender address is not the last item");
-  fuzz::Require(app::GetFromPart(text, count).empty(), "an item past the last one");
+  Require(app::GetFromPart(text, count - 1) == (items.empty() ? "" : items.back()),
+          "the sender address is not the last item");
+  Require(app::GetFromPart(text, count).empty(), "an item past the last one");
   return 0;
+}
+
+}  // namespace
+}  // namespace tovrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return tovrel::fuzz::TestOne(data, size);
 }

@@ -34,8 +34,10 @@ std::string Run(message::Coder& coder, std::string_view text, FuzzedDataProvider
 }  // namespace
 }  // namespace tovrel::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace tovrel;
+namespace tovrel::fuzz {
+namespace {
+
+int TestOne(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   std::unique_ptr<message::Coder> encoder;
   std::unique_ptr<message::Coder> decoder;
@@ -61,8 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   decoder->SetBlockSize(input.ConsumeIntegralInRange<std::uint32_t>(1, 8192));
   const std::string payload =
       input.ConsumeBytesAsString(input.ConsumeIntegralInRange<std::size_t>(0, size));
-  const std::string encoded = fuzz::Run(*encoder, payload, input);
-  const std::string decoded = fuzz::Run(*decoder, encoded, input);
-  fuzz::Require(decoded == payload, "decoding the encoded bytes does not give them back");
+  const std::string encoded = Run(*encoder, payload, input);
+  const std::string decoded = Run(*decoder, encoded, input);
+  Require(decoded == payload, "decoding the encoded bytes does not give them back");
   return 0;
+}
+
+}  // namespace
+}  // namespace tovrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return tovrel::fuzz::TestOne(data, size);
 }

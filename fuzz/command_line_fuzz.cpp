@@ -14,8 +14,10 @@
 #include "fuzz_check.h"
 #include "message/email_address.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace tovrel;
+namespace tovrel::fuzz {
+namespace {
+
+int TestOne(const std::uint8_t* data, std::size_t size) {
   // Arguments are separated by NUL, as argv holds them.
   std::vector<std::string> args(1);
   for (std::size_t i = 0; i < size; ++i) {
@@ -31,18 +33,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     app::ReadCommandLine(args, line);
   } catch (const app::AppError&) {
-    fuzz::Require(!line.unattended_send, "a refused line still asks to send");
+    Require(!line.unattended_send, "a refused line still asks to send");
     return 0;
   }
   for (const std::string* field : {&line.fields.to, &line.fields.cc, &line.fields.bcc}) {
-    fuzz::Require(!app::HasControlCharacter(*field), "a control character in an address field");
+    Require(!app::HasControlCharacter(*field), "a control character in an address field");
     message::EmailAddressList list;
     list.LoadFromText(*field);
     for (std::size_t i = 0; i < list.count(); ++i) {
-      fuzz::Require(fuzz::HasNoControl(list[i].address()), "a control character in an address");
+      Require(HasNoControl(list[i].address()), "a control character in an address");
     }
   }
-  fuzz::Require(line.unattended_send == (args.size() >= 4 && args[3] == "send"),
-                "the send is asked for otherwise than by the fourth argument");
+  Require(line.unattended_send == (args.size() >= 4 && args[3] == "send"),
+          "the send is asked for otherwise than by the fourth argument");
   return 0;
+}
+
+}  // namespace
+}  // namespace tovrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return tovrel::fuzz::TestOne(data, size);
 }

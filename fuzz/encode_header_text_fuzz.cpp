@@ -119,8 +119,10 @@ std::string Decode(std::string_view header, std::string_view charset) {
 }  // namespace
 }  // namespace tovrel::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace tovrel;
+namespace tovrel::fuzz {
+namespace {
+
+int TestOne(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   // The first byte picks the letter; the text picks the charset a reader can decode it in.
   const char letter = (data[0] & 1) != 0 ? 'B' : 'Q';
@@ -131,11 +133,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < encoded.size(); ++i) {
     const auto c = static_cast<unsigned char>(encoded[i]);
     if (c == '\r') {
-      fuzz::Require(encoded.substr(i, 3) == "\r\n\t", "a line break that is no fold");
+      Require(encoded.substr(i, 3) == "\r\n\t", "a line break that is no fold");
       i += 2;
       continue;
     }
-    fuzz::Require(c == ' ' || c == '\t' || (c > 32 && c < 127), "a byte a header cannot hold");
+    Require(c == ' ' || c == '\t' || (c > 32 && c < 127), "a byte a header cannot hold");
   }
   // A word that was not encoded never starts like an encoded one: it would have been encoded.
   std::size_t token_start = 0;
@@ -143,10 +145,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t token_end = encoded.find_first_of(" \t\r\n", token_start);
     if (token_end == std::string::npos) token_end = encoded.size();
     if (encoded.substr(token_start, 2) == "=?") {
-      fuzz::Require(token_end - token_start <= 75, "an encoded word longer than 75 characters");
+      Require(token_end - token_start <= 75, "an encoded word longer than 75 characters");
     }
     token_start = token_end + 1;
   }
-  fuzz::Require(fuzz::Decode(encoded, charset) == text, "the text does not decode back");
+  Require(Decode(encoded, charset) == text, "the text does not decode back");
   return 0;
+}
+
+}  // namespace
+}  // namespace tovrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return tovrel::fuzz::TestOne(data, size);
 }

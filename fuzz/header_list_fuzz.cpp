@@ -50,12 +50,14 @@ std::string FieldName(FuzzedDataProvider& input) {
 }  // namespace
 }  // namespace tovrel::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace tovrel;
+namespace tovrel::fuzz {
+namespace {
+
+int TestOne(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   // Sometimes the field is there already, with a continuation line of its own.
   const bool replace = input.ConsumeBool();
-  const std::string name = replace ? "x-Middle" : fuzz::FieldName(input);
+  const std::string name = replace ? "x-Middle" : FieldName(input);
   const std::string value = input.ConsumeRemainingBytesAsString();
 
   message::HeaderList list;
@@ -67,9 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<std::string> heads;
   for (const std::string& line : list) {
-    fuzz::Require(line.find_first_of("\r\n") == std::string::npos, "an entry holds a line break");
-    fuzz::Require(!fuzz::Words(line).empty(), "an entry without text ends the header block");
-    if (!fuzz::IsContinuation(line)) heads.push_back(line.substr(0, line.find(':')));
+    Require(line.find_first_of("\r\n") == std::string::npos, "an entry holds a line break");
+    Require(!Words(line).empty(), "an entry without text ends the header block");
+    if (!IsContinuation(line)) heads.push_back(line.substr(0, line.find(':')));
   }
   // The fields expected in order, and the one the value went to.
   std::vector<std::string> expected = {"Before", "X-Middle", "After"};
@@ -85,15 +87,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     expected.push_back(name);
   }
-  fuzz::Require(heads == expected, "the fields are not the ones expected in their order");
+  Require(heads == expected, "the fields are not the ones expected in their order");
   for (std::size_t i = 0; i < old_values.size(); ++i) {
     if (i == at) continue;
     static const char* const kOldNames[] = {"Before", "X-Middle", "After"};
-    fuzz::Require(list.ValueOf(kOldNames[i]) == old_values[i], "another field changed");
+    Require(list.ValueOf(kOldNames[i]) == old_values[i], "another field changed");
   }
   if (!value.empty()) {
-    fuzz::Require(fuzz::Words(list.ValueOf(name)) == fuzz::Words(value),
-                  "unfolding does not give the value's words back");
+    Require(Words(list.ValueOf(name)) == Words(value),
+            "unfolding does not give the value's words back");
   }
   return 0;
+}
+
+}  // namespace
+}  // namespace tovrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return tovrel::fuzz::TestOne(data, size);
 }

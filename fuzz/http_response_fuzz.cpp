@@ -116,25 +116,27 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace tovrel;
+namespace tovrel::fuzz {
+namespace {
+
+int TestOne(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::size_t piece = 1 + data[0] % 64 * 16;
   const std::string reply(reinterpret_cast<const char*>(data) + 1, size - 1);
-  fuzz::server->set_reply(reply, piece);
+  server->set_reply(reply, piece);
 
-  fuzz::OneRequest client;
+  OneRequest client;
   client.set_time_out(10000);
   try {
-    client.Get("http://127.0.0.1:" + std::to_string(fuzz::server->port()) + "/fuzz");
+    client.Get("http://127.0.0.1:" + std::to_string(server->port()) + "/fuzz");
   } catch (const http::HttpError&) {
     return 0;
   }
   // The header is the reply's first whole lines; the body is the rest, unless the reply ended
   // inside the header, where a last line without its line end is no line.
   const std::string& header = client.header();
-  fuzz::Require(reply.starts_with(header), "the header is not the start of the reply");
-  fuzz::Require(header.empty() || header.ends_with('\n'), "the header ends inside a line");
+  Require(reply.starts_with(header), "the header is not the start of the reply");
+  Require(header.empty() || header.ends_with('\n'), "the header ends inside a line");
   const std::string_view tail = std::string_view(reply).substr(header.size());
   // A header that ended properly closes with a blank line after its status line.
   const std::size_t first_end = header.find('\n');
@@ -144,11 +146,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool ended = after_status.ends_with("\n\n") || after_status.ends_with("\n\r\n");
   const bool cut_inside_header =
       !ended && client.rest.empty() && tail.find('\n') == std::string::npos;
-  fuzz::Require(client.rest == tail || cut_inside_header, "the body is not the rest of the reply");
-  fuzz::Require(client.reply_number() >= 0 && client.reply_number() <= 0xFFFF,
-                "a status out of range");
-  fuzz::Require(client.content_length() >= 0, "a negative content length");
-  fuzz::Require(client.header().size() <= http::HttpClient::kMaxHeaderBytes,
-                "a header past its cap");
+  Require(client.rest == tail || cut_inside_header, "the body is not the rest of the reply");
+  Require(client.reply_number() >= 0 && client.reply_number() <= 0xFFFF, "a status out of range");
+  Require(client.content_length() >= 0, "a negative content length");
+  Require(client.header().size() <= http::HttpClient::kMaxHeaderBytes, "a header past its cap");
   return 0;
+}
+
+}  // namespace
+}  // namespace tovrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return tovrel::fuzz::TestOne(data, size);
 }

@@ -25,8 +25,10 @@ bool SameTree(const store::RegKey& a, const store::RegKey& b) {
 }  // namespace
 }  // namespace tovrel::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace tovrel;
+namespace tovrel::fuzz {
+namespace {
+
+int TestOne(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   std::optional<store::RegKey> tree;
   try {
@@ -37,8 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!tree) return 0;
   const std::string written = store::SerializeRegFile(*tree);
   const auto reread = store::ParseRegFile(written);
-  fuzz::Require(reread.has_value(), "a written tree does not read back");
-  fuzz::Require(fuzz::SameTree(*tree, *reread), "a written tree reads back as another tree");
-  fuzz::Require(store::SerializeRegFile(*reread) == written, "writing is not stable");
+  Require(reread.has_value(), "a written tree does not read back");
+  Require(SameTree(*tree, *reread), "a written tree reads back as another tree");
+  Require(store::SerializeRegFile(*reread) == written, "writing is not stable");
   return 0;
+}
+
+}  // namespace
+}  // namespace tovrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return tovrel::fuzz::TestOne(data, size);
 }

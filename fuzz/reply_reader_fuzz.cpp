@@ -86,11 +86,13 @@ void CheckReply(const net::TcpConnection& connection, const PieceSource& source)
 }  // namespace
 }  // namespace tovrel::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace tovrel;
+namespace tovrel::fuzz {
+namespace {
+
+int TestOne(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   const int receive_size = input.ConsumeIntegralInRange<int>(1, 32768);
-  fuzz::PieceSource source(input);
+  PieceSource source(input);
   net::TcpConnection connection;
   connection.set_recv_buffer_size(receive_size);
   connection.set_intercept(&source);
@@ -100,10 +102,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
       connection.ReadReply({});
     } catch (const message::NetError&) {
-      fuzz::CheckReply(connection, source);
+      CheckReply(connection, source);
       break;
     }
-    fuzz::CheckReply(connection, source);
+    CheckReply(connection, source);
   }
   return 0;
+}
+
+}  // namespace
+}  // namespace tovrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return tovrel::fuzz::TestOne(data, size);
 }

@@ -25,21 +25,30 @@ class SplitOnly : public http::HttpClient {
 }  // namespace
 }  // namespace tovrel::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace tovrel;
+namespace tovrel::fuzz {
+namespace {
+
+int TestOne(const std::uint8_t* data, std::size_t size) {
   const std::string url(reinterpret_cast<const char*>(data), size);
-  fuzz::SplitOnly client;
+  SplitOnly client;
   try {
     client.Get(url);
   } catch (const http::HttpError&) {
     return 0;
   }
-  fuzz::Require(client.port() >= 0 && client.port() <= 65535, "a port out of range");
-  fuzz::Require(client.host().find('/') == std::string::npos, "a host holding a slash");
+  Require(client.port() >= 0 && client.port() <= 65535, "a port out of range");
+  Require(client.host().find('/') == std::string::npos, "a host holding a slash");
   const std::string& path = client.request_path();
-  fuzz::Require(path.starts_with('/'), "a path that does not start with a slash");
-  fuzz::Require(client.target_url().find(path) != std::string::npos,
-                "a path that is not part of the address");
-  fuzz::Require(client.request_headers().Count() > 0, "no request line");
+  Require(path.starts_with('/'), "a path that does not start with a slash");
+  Require(client.target_url().find(path) != std::string::npos,
+          "a path that is not part of the address");
+  Require(client.request_headers().Count() > 0, "no request line");
   return 0;
+}
+
+}  // namespace
+}  // namespace tovrel::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return tovrel::fuzz::TestOne(data, size);
 }

@@ -81,12 +81,6 @@ std::vector<message::EmailAddress> ModelLoad(std::string_view text) {
   return items;
 }
 
-}  // namespace
-}  // namespace tovrel::fuzz
-
-namespace tovrel::fuzz {
-namespace {
-
 int TestOne(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 

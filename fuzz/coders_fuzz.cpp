@@ -31,12 +31,6 @@ std::string Run(message::Coder& coder, std::string_view text, FuzzedDataProvider
   return out;
 }
 
-}  // namespace
-}  // namespace tovrel::fuzz
-
-namespace tovrel::fuzz {
-namespace {
-
 int TestOne(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   std::unique_ptr<message::Coder> encoder;

@@ -116,12 +116,6 @@ std::string Decode(std::string_view header, std::string_view charset) {
   return text + pending_blanks;
 }
 
-}  // namespace
-}  // namespace tovrel::fuzz
-
-namespace tovrel::fuzz {
-namespace {
-
 int TestOne(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   // The first byte picks the letter; the text picks the charset a reader can decode it in.

@@ -47,12 +47,6 @@ std::string FieldName(FuzzedDataProvider& input) {
   return name;
 }
 
-}  // namespace
-}  // namespace tovrel::fuzz
-
-namespace tovrel::fuzz {
-namespace {
-
 int TestOne(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   // Sometimes the field is there already, with a continuation line of its own.

@@ -22,12 +22,6 @@ bool SameTree(const store::RegKey& a, const store::RegKey& b) {
   return true;
 }
 
-}  // namespace
-}  // namespace tovrel::fuzz
-
-namespace tovrel::fuzz {
-namespace {
-
 int TestOne(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   std::optional<store::RegKey> tree;

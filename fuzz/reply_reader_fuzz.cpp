@@ -83,12 +83,6 @@ void CheckReply(const net::TcpConnection& connection, const PieceSource& source)
   Require(in_lines <= MaxReplyBytes<net::TcpConnection>(), "a reply past its byte cap");
 }
 
-}  // namespace
-}  // namespace tovrel::fuzz
-
-namespace tovrel::fuzz {
-namespace {
-
 int TestOne(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   const int receive_size = input.ConsumeIntegralInRange<int>(1, 32768);

@@ -22,12 +22,6 @@ class SplitOnly : public http::HttpClient {
   }
 };
 
-}  // namespace
-}  // namespace tovrel::fuzz
-
-namespace tovrel::fuzz {
-namespace {
-
 int TestOne(const std::uint8_t* data, std::size_t size) {
   const std::string url(reinterpret_cast<const char*>(data), size);
   SplitOnly client;

@@ -71,7 +71,7 @@ size_t ClampToInt(size_t size) { return size > INT_MAX ? INT_MAX : size; }
 
 struct TlsIntercept::Session {
   std::unique_ptr<SSL_CTX, ContextFree> context;
-  // Before the session, which holds a BIO made from it until it is freed.
+  // Declared before `ssl`, whose write BIO is made from it and must go first.
   std::unique_ptr<BIO_METHOD, BioMethodFree> socket_writes;
   std::unique_ptr<SSL, SslFree> ssl;
 };

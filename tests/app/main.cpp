@@ -4,8 +4,9 @@
 
 #include <QApplication>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
+
+#include "support/test_support.h"
 
 namespace {
 
@@ -17,30 +18,6 @@ void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext&, const QStrin
   std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
-// Spool files go to $TMPDIR, which other test programs running at the same time share; a folder
-// of this program's own lets a test see that a send left none behind.
-class OwnTempFolder {
- public:
-  OwnTempFolder() {
-    const char* env = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/tovrel-app-tests-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) {
-      path_ = pattern;
-      ::setenv("TMPDIR", path_.c_str(), 1);
-    }
-  }
-  ~OwnTempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  OwnTempFolder(const OwnTempFolder&) = delete;
-  OwnTempFolder& operator=(const OwnTempFolder&) = delete;
-
- private:
-  std::string path_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,7 +26,7 @@ int main(int argc, char** argv) {
   // start a private bus with a keyring of their own.
   unsetenv("DBUS_SESSION_BUS_ADDRESS");
   qInstallMessageHandler(QuietOffscreenNotes);
-  const OwnTempFolder temp_folder;
+  const tovrel::test::OwnTempFolder temp_folder("tovrel-app-tests");
   QApplication app(argc, argv);
   QApplication::setApplicationName("TovrelMail");
   testing::InitGoogleTest(&argc, argv);

@@ -2,7 +2,6 @@
 // no second send from input that arrives meanwhile, and a question when the window is closed.
 // The server holds the message text, so that the send stays in progress while the test acts.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -14,7 +13,6 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
-#include <set>
 
 #include "app/attachment_list.h"
 #include "app/compose_window.h"
@@ -78,27 +76,6 @@ class PaintRecorder : public QObject {
   QString text_;
   HeldSmtpServer::Clock::time_point first_{};
 };
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* folder = opendir("/proc/self/fd")) {
-    while (readdir(folder) != nullptr) ++count;
-    closedir(folder);
-  }
-  return count;
-}
-
-// The writer's spool files now in the temporary folder (this test program's own).
-std::set<std::string> SpoolFiles() {
-  std::set<std::string> names;
-  if (DIR* folder = opendir(message::TempDirectory().c_str())) {
-    while (dirent* entry = readdir(folder)) {
-      if (std::string(entry->d_name).rfind("Tov", 0) == 0) names.insert(entry->d_name);
-    }
-    closedir(folder);
-  }
-  return names;
-}
 
 // Grabs of a run at another scale carry it in their names.
 std::string GrabName(const std::string& name) {
@@ -186,11 +163,11 @@ TEST_F(SendProgressTest, SendingIsPaintedBeforeTheFirstByteAndTheBarEndsFull) {
 TEST_F(SendProgressTest, CancelLeavesNoSpoolFileNorSocketAndKeepsTheFields) {
   ComposeWindow window;
   Open(window);
-  const int descriptors = OpenDescriptors();
-  ASSERT_TRUE(SpoolFiles().empty());
+  const int descriptors = test::OpenDescriptors();
+  ASSERT_TRUE(test::SpoolFiles().empty());
   int open_during = 0;
   DuringSend during(Held(window), [&] {
-    open_during = OpenDescriptors();
+    open_during = test::OpenDescriptors();
     QTest::mouseClick(Find<QPushButton>(&window, "CancelSendButton"), Qt::LeftButton);
   });
   server_.Hold();
@@ -213,13 +190,13 @@ TEST_F(SendProgressTest, CancelLeavesNoSpoolFileNorSocketAndKeepsTheFields) {
   EXPECT_EQ(Find<AttachmentList>(&window, "AttachBox")->Paths(),
             std::vector<std::string>{large_file_});
   EXPECT_TRUE(Find<QPushButton>(&window, "SendButton")->isEnabled());
-  EXPECT_TRUE(SpoolFiles().empty());
+  EXPECT_TRUE(test::SpoolFiles().empty());
   // The server's end of the connection closes once it has seen ours close.
   server_.Release();
   ASSERT_TRUE(test::WaitFor([&] { return server_.ended() == 1; }));
   EXPECT_EQ(server_.cut_off(), 1);
   EXPECT_EQ(server_.messages(), 0);
-  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(test::OpenDescriptors(), descriptors);
 
   {
     test::NoModalExpected no_box;

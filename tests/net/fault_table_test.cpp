@@ -63,15 +63,6 @@ bool ResetPeakMemory() {
   return clear.good();
 }
 
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* folder = opendir("/proc/self/fd")) {
-    while (dirent* entry = readdir(folder)) count += entry->d_name[0] != '.';
-    closedir(folder);
-  }
-  return count;
-}
-
 // Sends `bytes` over and over until the client goes away.
 void SendForever(Peer& peer, const std::string& bytes) {
   try {
@@ -202,7 +193,7 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
     SCOPED_TRACE(row.name);
     test::WriteFile(vanishing, "soon gone");
     const auto spool_before = test::SpoolFiles();
-    const int descriptors_before = OpenDescriptors();
+    const int descriptors_before = test::OpenDescriptors();
     [[maybe_unused]] const bool peak_reset = ResetPeakMemory();
     const long peak_before = PeakMemoryKiB();
     std::string outcome = "delivered";
@@ -269,7 +260,7 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
         EXPECT_LT(peak_after_row - peak_before, kMemoryCeilingKiB);
       }
     }
-    EXPECT_EQ(OpenDescriptors(), descriptors_before);
+    EXPECT_EQ(test::OpenDescriptors(), descriptors_before);
     EXPECT_EQ(test::SpoolFiles(), spool_before);
   }
 }

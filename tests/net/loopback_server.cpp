@@ -1,7 +1,6 @@
 #include "net/loopback_server.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -11,11 +10,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 #include <string>
 
-#include "message/string_helpers.h"
+#include "support/test_support.h"
 
 namespace tovrel::test {
 
@@ -23,31 +21,7 @@ namespace {
 
 constexpr int kReadPatienceMs = 30000;
 
-// Spool files go to $TMPDIR, which other test programs running at the same time share; a folder
-// of this program's own keeps SpoolFiles() from seeing their files come and go.
-class OwnTempFolder {
- public:
-  OwnTempFolder() {
-    const char* env = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/tovrel-net-tests-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) {
-      path_ = pattern;
-      ::setenv("TMPDIR", path_.c_str(), 1);
-    }
-  }
-  ~OwnTempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  OwnTempFolder(const OwnTempFolder&) = delete;
-  OwnTempFolder& operator=(const OwnTempFolder&) = delete;
-
- private:
-  std::string path_;
-};
-
-const OwnTempFolder kOwnTempFolder;
+const OwnTempFolder kOwnTempFolder("tovrel-net-tests");
 
 }  // namespace
 
@@ -244,17 +218,6 @@ LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pie
     }
     peer.ReadAll();
   };
-}
-
-std::set<std::string> SpoolFiles() {
-  std::set<std::string> names;
-  if (DIR* folder = opendir(message::TempDirectory().c_str())) {
-    while (dirent* entry = readdir(folder)) {
-      if (std::string(entry->d_name).rfind("Tov", 0) == 0) names.insert(entry->d_name);
-    }
-    closedir(folder);
-  }
-  return names;
 }
 
 }  // namespace tovrel::test

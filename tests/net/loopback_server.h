@@ -7,7 +7,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -80,9 +79,5 @@ class LoopbackServer {
 // after a "354" reads nothing more for two seconds from the first message byte, "<raw>x"
 // sends x without CR LF. When the script ends the session reads until the client closes.
 LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pieces = false);
-
-// The message writer's spool files now in the temporary folder (one of this test program's own),
-// to see that none is left over.
-std::set<std::string> SpoolFiles();
 
 }  // namespace tovrel::test

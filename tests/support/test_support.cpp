@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -367,6 +368,43 @@ std::vector<ReceivedMail> AiosmtpdServer::WaitForMessages(std::size_t count,
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+OwnTempFolder::OwnTempFolder(std::string_view program) {
+  const char* env = std::getenv("TMPDIR");
+  std::string pattern = std::string(env != nullptr && *env != '\0' ? env : "/tmp") + "/" +
+                        std::string(program) + "-XXXXXX";
+  if (::mkdtemp(pattern.data()) != nullptr) {
+    path_ = pattern;
+    ::setenv("TMPDIR", path_.c_str(), 1);
+  }
+}
+
+OwnTempFolder::~OwnTempFolder() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+std::set<std::string> SpoolFiles() {
+  const char* env = std::getenv("TMPDIR");
+  const std::string folder = env != nullptr && *env != '\0' ? env : "/tmp";
+  std::set<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      if (std::string(entry->d_name).rfind("Tov", 0) == 0) names.insert(entry->d_name);
+    }
+    ::closedir(dir);
+  }
+  return names;
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (const dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
+    ::closedir(dir);
+  }
+  return count;
 }
 
 }  // namespace tovrel::test

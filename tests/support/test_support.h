@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -134,5 +135,25 @@ class AiosmtpdServer {
   std::unique_ptr<ChildProcess> process_;
   int port_ = 0;
 };
+
+// Spool files go to $TMPDIR, which other test programs running at the same time share: a test
+// program makes a folder of its own there for its whole run (before anything reads TMPDIR), so
+// that SpoolFiles() sees only the files of its own sends.
+class OwnTempFolder {
+ public:
+  explicit OwnTempFolder(std::string_view program);
+  ~OwnTempFolder();
+  OwnTempFolder(const OwnTempFolder&) = delete;
+  OwnTempFolder& operator=(const OwnTempFolder&) = delete;
+
+ private:
+  std::string path_;
+};
+
+// The names of the writer's spool files now in $TMPDIR.
+std::set<std::string> SpoolFiles();
+
+// The number of descriptors this process has open.
+int OpenDescriptors();
 
 }  // namespace tovrel::test

@@ -222,7 +222,9 @@ void ComposeWindow::LoadIdentities() {
 }
 
 void ComposeWindow::FormCreate(const std::vector<std::string>& args, CommandLine& line) {
-  ReadCommandLine(args, line);
+  // Nobody sees the window of a run without a display, so a body file need not fill it.
+  ReadCommandLine(args, line,
+                  MessageBoxesAreHeadless() ? BodyFileUse::bfStream : BodyFileUse::bfLoad);
   if (!line.unattended_send) return;
   LoadIdentities();
   line.fields.from = ToText(from_box_->currentText());

@@ -64,6 +64,14 @@ TextPlan TextScan::Plan(bool eight_bit_allowed) const {
   return plan;
 }
 
+void BodyLines::ForEach(const std::function<void(std::string_view)>& take) const {
+  if (file_ != nullptr) {
+    file_->ForEachLine(take);
+    return;
+  }
+  for (const std::string& entry : *entries_) take(entry);
+}
+
 std::string BodyCharset(const message::LocaleInfo& locale, bool converted_to_jis) {
   if (locale.IsUtf8()) return "UTF-8";
   message::HeaderCharset charset = message::SelectHeaderCharset(locale);

@@ -1,9 +1,11 @@
 #include "net/message_client.h"
 
 #include <algorithm>
+#include <memory>
 #include <string_view>
 #include <typeinfo>
 
+#include "message/body_file.h"
 #include "message/coders/coder_registry.h"
 #include "message/coders/quoted_printable.h"
 #include "message/coders/uu_xx.h"
@@ -102,8 +104,23 @@ void MessageClient::WriteStuffedLine(std::string_view line) {
 
 void MessageClient::WriteStuffedText(std::string_view text) { WriteText(stuffer_.Stuff(text)); }
 
+int MessageClient::InputWaitLimit() const {
+  // A pipe that stays silent is given as long as a stalled server would be.
+  return write_timeout().forever() ? -1 : write_timeout().milliseconds();
+}
+
+BodyLines MessageClient::BodyOf(const message::Message& message, const BodyLayout& layout) {
+  return layout.body_file ? BodyLines(*layout.body_file) : BodyLines(message.body());
+}
+
 BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
-  BodyLayout layout = CountParts(message);
+  std::shared_ptr<message::BodyFile> file;
+  if (!message.body_file().empty()) {
+    file = std::make_shared<message::BodyFile>(message.body_file(), InputWaitLimit());
+  }
+  const BodyLines body = file ? BodyLines(*file) : BodyLines(message.body());
+  BodyLayout layout = CountParts(message, body);
+  layout.body_file = std::move(file);
   if (!layout.WritesBody()) return layout;
   // Only a body without attachments is converted to ISO-2022-JP, and that text has escape
   // sequences of its own.
@@ -111,9 +128,9 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
       layout.attachment_count == 0 && SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
   TextScan scan(to_jis);
   if (to_jis) {
-    for (const std::string& line : message.body()) scan.Add(message::ShiftJisToJis(line));
+    body.ForEach([&scan](std::string_view line) { scan.Add(message::ShiftJisToJis(line)); });
   } else {
-    scan.AddAll(message.body());
+    body.ForEach([&scan](std::string_view line) { scan.Add(line); });
   }
   layout.body = scan.Plan(eight_bit_allowed_);
   return layout;
@@ -153,25 +170,24 @@ void MessageClient::WriteHeaderSection(const message::Message& message,
   for (const std::string& line : block) WriteStuffedLine(line);
 }
 
-void MessageClient::WriteTextLines(const message::StringList& lines, const TextPlan& plan,
-                                   bool to_jis) {
+void MessageClient::WriteTextLines(const BodyLines& lines, const TextPlan& plan, bool to_jis) {
   std::string converted;
-  auto text_of = [&](const std::string& line) -> std::string_view {
+  auto text_of = [&](std::string_view line) -> std::string_view {
     if (!to_jis) return line;
     converted = message::ShiftJisToJis(line);
     return converted;
   };
   if (plan.form == TextForm::tfAsTyped) {
-    for (const std::string& line : lines) {
+    lines.ForEach([&](std::string_view line) {
       ForEachWireLine(text_of(line), [this](std::string_view piece) { WriteStuffedLine(piece); });
-    }
+    });
     return;
   }
   message::QuotedPrintableEncoder encoder;
   encoder.set_discard_notices(true);
   encoder.set_wrap_long_lines(true);
   std::string piece;
-  for (const std::string& line : lines) {
+  lines.ForEach([&](std::string_view line) {
     ForEachWireLine(text_of(line), [&](std::string_view wire_line) {
       piece.assign(wire_line);
       piece.append("\r\n");
@@ -180,7 +196,7 @@ void MessageClient::WriteTextLines(const message::StringList& lines, const TextP
       encoder.FinishInput(coded_);
       WriteStuffedText(coded_);
     });
-  }
+  });
 }
 
 void MessageClient::WriteBodySection(const message::Message& message, const BodyLayout& layout) {
@@ -205,7 +221,7 @@ void MessageClient::WriteBodySection(const message::Message& message, const Body
       }
       WriteStuffedLine("");
       // The text part of a multipart body is never converted.
-      WriteTextLines(message.body(), layout.body, false);
+      WriteTextLines(BodyOf(message, layout), layout.body, false);
     } else {
       WriteStuffedLine("Content-Type: multipart/alternative; ");
       WriteStuffedLine(std::string(kParameterIndent) + "boundary=\"" +
@@ -231,7 +247,7 @@ void MessageClient::WriteBodySection(const message::Message& message, const Body
     WriteStuffedLine(boundary + "--");
   } else if (layout.text_count < 2) {
     ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
-    WriteTextLines(message.body(), layout.body, transfer == message::txIso2022Jp);
+    WriteTextLines(BodyOf(message, layout), layout.body, transfer == message::txIso2022Jp);
   } else {
     WriteStuffedLine(kPreamble);
     WriteStuffedLine("");
@@ -283,7 +299,7 @@ void MessageClient::WriteTextPart(const message::TextPart& part, message::Header
   for (const std::string& line : part.extra_headers()) WriteStuffedLine(line);
   WriteStuffedLine("");
   if (pass_through) {
-    WriteTextLines(part.body(), plan, transfer == message::txIso2022Jp);
+    WriteTextLines(BodyLines(part.body()), plan, transfer == message::txIso2022Jp);
   } else {
     std::string piece;
     for (const std::string& line : part.body()) {
@@ -320,9 +336,7 @@ void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
   const bool finish_per_file = dynamic_cast<message::UUEncoder*>(coder.get()) != nullptr;
   if (finish_per_file) coder->set_file_name(UuFileName(part.file_name()));
 
-  // A pipe that stays silent is given as long as a stalled server would be.
-  message::InputFile source(part.file_name(),
-                            write_timeout().forever() ? -1 : write_timeout().milliseconds());
+  message::InputFile source(part.file_name(), InputWaitLimit());
   FileStream spool(message::NewSpoolFile());
   // The spool holds the part's lines as they go out, so they are stuffed on the way in. They
   // follow the blank line after the part header, at the start of a line.

@@ -40,7 +40,8 @@ std::vector<std::string> ReadTextLines(const std::string& path, int wait_limit_m
   std::vector<std::string> lines;
   try {
     message::BodyFile file(path, wait_limit_ms);
-    file.ForEachLine([&lines](std::string_view line) { lines.emplace_back(line); });
+    file.ForEachLine([&lines](std::string_view line) { lines.emplace_back(line); },
+                     [&lines] { lines.clear(); });
   } catch (const message::FileError& error) {
     throw FileError(VisibleText(error.what()));
   }

@@ -71,11 +71,11 @@ BodyFile::Descriptor::~Descriptor() {
 
 BodyFile::BodyFile(const std::string& path, int wait_limit_ms)
     : file_(path, wait_limit_ms), block_(kBlockSize) {
-  if (file_.kind() == InputFileKind::ifPipe) {
-    SpoolFile spool = NewSpoolFile();
-    spool_.fd = spool.descriptor;
-    spool_name_ = std::move(spool.name);
-  }
+  if (file_.kind() == InputFileKind::ifRegular) return;
+  SpoolFile spool = NewSpoolFile();
+  spool_.fd = spool.descriptor;
+  spool_name_ = std::move(spool.name);
+  // The copy learns the encoding as well.
   Utf8Check check;
   for (;;) {
     std::size_t got = 0;
@@ -85,13 +85,25 @@ BodyFile::BodyFile(const std::string& path, int wait_limit_ms)
       got += n;
     }
     const std::string_view bytes(block_.data(), got);
-    if (spool_.fd >= 0) CopyToSpool(bytes);
+    CopyToSpool(bytes);
     check.Add(bytes);
     if (got < block_.size()) break;
-    // Nothing more to learn from a file that can be read again.
-    if (spool_.fd < 0 && !check.valid_so_far()) break;
   }
   utf8_ = check.valid_at_end();
+  encoding_known_ = true;
+}
+
+void BodyFile::Learn() {
+  Rewind();
+  Utf8Check check;
+  for (;;) {
+    const std::size_t got = Fill(block_);
+    check.Add(std::string_view(block_.data(), got));
+    // Nothing more to learn once a byte is not UTF-8.
+    if (got < block_.size() || !check.valid_so_far()) break;
+  }
+  utf8_ = check.valid_at_end();
+  encoding_known_ = true;
 }
 
 void BodyFile::CopyToSpool(std::string_view bytes) {
@@ -129,7 +141,17 @@ std::size_t BodyFile::Fill(std::span<char> area) {
   return got;
 }
 
-void BodyFile::ForEachLine(const std::function<void(std::string_view)>& take) {
+void BodyFile::ForEachLine(const std::function<void(std::string_view)>& take,
+                           const std::function<void()>& restart) {
+  if (!encoding_known_ && !restart) Learn();
+  if (!encoding_known_) {
+    if (Pass(take, true)) return;
+    restart();
+  }
+  Pass(take, false);
+}
+
+bool BodyFile::Pass(const std::function<void(std::string_view)>& take, bool learning) {
   Rewind();
   line_.clear();
   auto append = [this](std::string_view bytes) {
@@ -139,12 +161,21 @@ void BodyFile::ForEachLine(const std::function<void(std::string_view)>& take) {
       AppendLatin1AsUtf8(bytes, line_);
     }
   };
+  Utf8Check check;
   bool first_block = true;
   // The previous block ended with a CR: an LF at the start of this one completes its line end.
   bool after_cr = false;
   for (;;) {
     const std::size_t got = Fill(block_);
     std::string_view text(block_.data(), got);
+    if (learning) {
+      check.Add(text);
+      if (!check.valid_so_far() || (got < block_.size() && !check.valid_at_end())) {
+        utf8_ = false;
+        encoding_known_ = true;
+        return false;
+      }
+    }
     if (first_block && utf8_ && text.starts_with(kByteOrderMark)) {
       text.remove_prefix(kByteOrderMark.size());
     }
@@ -180,6 +211,8 @@ void BodyFile::ForEachLine(const std::function<void(std::string_view)>& take) {
   }
   if (!line_.empty()) take(line_);
   if (spool_.fd < 0) file_.CheckUnchanged();
+  encoding_known_ = true;
+  return true;
 }
 
 }  // namespace tovrel::message

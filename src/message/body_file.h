@@ -23,22 +23,30 @@ namespace tovrel::message {
 
 class BodyFile {
  public:
-  // Opens `path` as InputFile does (`wait_limit_ms` as there) and reads it once to learn its
-  // encoding. Raises FileError when it cannot be opened, read or spooled.
+  // Opens `path` as InputFile does (`wait_limit_ms` as there); a pipe is read to its end into
+  // the spool file. Raises FileError when it cannot be opened, read or spooled.
   BodyFile(const std::string& path, int wait_limit_ms);
   BodyFile(const BodyFile&) = delete;
   BodyFile& operator=(const BodyFile&) = delete;
 
   const std::string& path() const { return file_.path(); }
-  // Whether the text is taken as UTF-8; else it is ISO-8859-1.
-  bool utf8() const { return utf8_; }
 
   // Calls `take` with every line, first to last, without its line end; each view lasts until
   // `take` returns. Raises FileError when the file cannot be read, or has changed since it was
-  // opened.
-  void ForEachLine(const std::function<void(std::string_view)>& take);
+  // opened. The encoding of a regular file is learnt from all of its bytes before the first line
+  // is handed on, which takes a pass of its own; a caller that gives `restart` saves that pass:
+  // the first pass then assumes UTF-8 and learns on the way, and should the text turn out to be
+  // ISO-8859-1 after all, `restart` is called and the lines are handed on once more from the
+  // first.
+  void ForEachLine(const std::function<void(std::string_view)>& take,
+                   const std::function<void()>& restart = {});
 
  private:
+  // Reads the file through to learn its encoding.
+  void Learn();
+  // One pass over the lines. `learning`: the encoding is learnt on the way; returns false as
+  // soon as the text proves not to be UTF-8, having handed on lines taken as UTF-8.
+  bool Pass(const std::function<void(std::string_view)>& take, bool learning);
   // Fills `area` from the current position; less only at the end.
   std::size_t Fill(std::span<char> area);
   void Rewind();
@@ -57,6 +65,7 @@ class BodyFile {
   // The bytes of a pipe; none for a regular file, which is read itself.
   Descriptor spool_;
   std::string spool_name_;
+  bool encoding_known_ = false;
   bool utf8_ = true;
   std::vector<char> block_;
   // A line that a block boundary cut, or one converted from ISO-8859-1.

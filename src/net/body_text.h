@@ -68,8 +68,13 @@ class BodyLines {
   explicit BodyLines(const message::StringList& entries) : entries_(&entries) {}
   explicit BodyLines(message::BodyFile& file) : file_(&file) {}
 
-  // Calls `take` with every entry, first to last.
-  void ForEach(const std::function<void(std::string_view)>& take) const;
+  // Calls `take` with every entry, first to last. `restart`, when given, lets a body file's first
+  // pass learn its encoding on the way (see BodyFile::ForEachLine): it is called when the
+  // entries handed on so far do not count and they come again from the first.
+  void ForEach(const std::function<void(std::string_view)>& take,
+               const std::function<void()>& restart = {}) const;
+  // Whether an entry may hold a CR or an LF. The lines of a file never do.
+  bool MayHoldLineEnds() const { return file_ == nullptr; }
 
  private:
   const message::StringList* entries_ = nullptr;

@@ -49,7 +49,8 @@ bool IsDelimiter(std::string_view line, const std::string& suffix) {
 
 bool HoldsDelimiter(const BodyLines& lines, const std::string& suffix) {
   bool found = false;
-  lines.ForEach([&](std::string_view line) { found = found || IsDelimiter(line, suffix); });
+  lines.ForEach([&](std::string_view line) { found = found || IsDelimiter(line, suffix); },
+                [&found] { found = false; });
   return found;
 }
 

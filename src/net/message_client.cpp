@@ -127,10 +127,12 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
   const bool to_jis =
       layout.attachment_count == 0 && SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
   TextScan scan(to_jis);
+  auto start_again = [&scan, to_jis] { scan = TextScan(to_jis); };
   if (to_jis) {
-    body.ForEach([&scan](std::string_view line) { scan.Add(message::ShiftJisToJis(line)); });
+    body.ForEach([&scan](std::string_view line) { scan.Add(message::ShiftJisToJis(line)); },
+                 start_again);
   } else {
-    body.ForEach([&scan](std::string_view line) { scan.Add(line); });
+    body.ForEach([&scan](std::string_view line) { scan.Add(line); }, start_again);
   }
   layout.body = scan.Plan(eight_bit_allowed_);
   return layout;
@@ -178,6 +180,10 @@ void MessageClient::WriteTextLines(const BodyLines& lines, const TextPlan& plan,
     return converted;
   };
   if (plan.form == TextForm::tfAsTyped) {
+    if (!lines.MayHoldLineEnds() && !to_jis) {
+      lines.ForEach([this](std::string_view line) { WriteStuffedLine(line); });
+      return;
+    }
     lines.ForEach([&](std::string_view line) {
       ForEachWireLine(text_of(line), [this](std::string_view piece) { WriteStuffedLine(piece); });
     });

@@ -1,5 +1,6 @@
 #include "app/compose_window.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "app/app_errors.h"
 #include "app/attachment_list.h"
 #include "app/command_line.h"
 #include "app/error_report.h"
@@ -26,6 +28,8 @@
 #include "app/message_box.h"
 #include "app/qt_text.h"
 #include "app/send_command.h"
+#include "app/send_progress.h"
+#include "app/send_pump.h"
 #include "app/settings_dialog.h"
 #include "app/settings_layout.h"
 #include "app/text_file.h"
@@ -67,6 +71,13 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
   ShrinkUntilCaptionsFit(this, [this] { LayoutLabels(); });
   resize(kFormWidth, menuBar()->sizeHint().height() + kFormHeight + kStatusHeight);
   move(kLeft, kTop);
+  // Progress of a send from the window only: an unattended send shows none.
+  smtp_->set_on_work_begin([this](net::NetComponent&, net::WorkMode mode, int64_t maximum) {
+    if (mode == net::WorkMode::wkWrite && pump_ != nullptr) send_progress_->SetTotal(maximum);
+  });
+  smtp_->set_on_work([this](net::NetComponent&, net::WorkMode mode, int64_t count) {
+    if (mode == net::WorkMode::wkWrite && pump_ != nullptr) send_progress_->SetDone(count);
+  });
   CommandLine line;
   RunReported([&] { FormCreate(args, line); }, this);
   // Filled only when the window is to stay: a long body costs a text box many times what sending
@@ -161,6 +172,11 @@ void ComposeWindow::BuildControls() {
   status_panel_ = new QLabel(statusBar());
   status_panel_->setObjectName(QStringLiteral("SimplePanel"));
   statusBar()->addWidget(status_panel_, 1);
+  send_progress_ = new SendProgress(statusBar());
+  statusBar()->addPermanentWidget(send_progress_);
+  connect(send_progress_, &SendProgress::cancelRequested, this, &ComposeWindow::CancelSend);
+  send_locked_widgets_ = {from_box_, to_box_,     cc_box_,  bcc_box_,    subject_box_,
+                          attach_,   attach_box_, msg_box_, send_button_};
 
   ConnectReported(attach_, &QPushButton::clicked, this, &ComposeWindow::AttachClick);
   ConnectReported(send_button_, &QPushButton::clicked, this, &ComposeWindow::SendButtonClick);
@@ -178,17 +194,22 @@ void ComposeWindow::BuildMenu() {
     QAction* action = m->addAction(QString::fromLatin1(caption));
     action->setObjectName(QString::fromLatin1(name));
     ConnectReported(action, &QAction::triggered, this, handler);
+    return action;
   };
   QMenu* file = menu("File1", texts::kFileMenu);
   item(file, "Quit1", texts::kQuit, &ComposeWindow::Quit1Click);
   QMenu* edit = menu("Edit1", texts::kEditMenu);
   item(edit, "Wordwrap1", texts::kWordWrap, &ComposeWindow::Wordwrap1Click);
-  item(edit, "Settings1", texts::kSettings, &ComposeWindow::Settings1Click);
+  // The settings hold the account the send uses; the update check and the About box would hold
+  // the send up behind their own waits and dialogs.
+  send_locked_actions_.push_back(
+      item(edit, "Settings1", texts::kSettings, &ComposeWindow::Settings1Click));
   QMenu* help = menu("Help1", texts::kHelpMenu);
   item(help, "Help2", texts::kHelp, &ComposeWindow::Help2Click);
   item(help, "FAQ1", texts::kFaq, &ComposeWindow::FAQ1Click);
-  item(help, "Checkforupdates1", texts::kCheckForUpdates, &ComposeWindow::Checkforupdates1Click);
-  item(help, "About1", texts::kAbout, &ComposeWindow::About1Click);
+  send_locked_actions_.push_back(item(help, "Checkforupdates1", texts::kCheckForUpdates,
+                                      &ComposeWindow::Checkforupdates1Click));
+  send_locked_actions_.push_back(item(help, "About1", texts::kAbout, &ComposeWindow::About1Click));
 }
 
 void ComposeWindow::LayoutLabels() {
@@ -261,22 +282,95 @@ void ComposeWindow::AttachClick() {
 }
 
 void ComposeWindow::SendButtonClick() {
+  // The window's events are served while it sends; nothing they bring may start another send.
+  if (pump_ != nullptr) return;
   SetStatus(texts::kSending);
-  if (SendMail(Fields())) {
-    ClearFields();
-    SetStatus(texts::kSent);
-  } else {
+  const ComposeFields fields = Fields();
+  if (!CheckRecipient(fields)) {
     SetStatus("");  // refused before anything was sent
+    return;
   }
+  bool cancelled = false;
+  {
+    SendPump pump;
+    SetSending(&pump);
+    struct Unlock {
+      ComposeWindow* window;
+      ~Unlock() { window->SetSending(nullptr); }
+    } unlock{this};
+    try {
+      // "Sending email ..." is on the screen before the first byte goes out, however fast the
+      // server answers: the status bar takes its new layout, then the window is painted.
+      pump.ServiceApplication();
+      repaint();
+      DeliverMail(fields, ReadAccount(registry_, ProgramKeyring()), *smtp_);
+    } catch (const SendCancelled&) {
+      cancelled = true;
+    }
+  }
+  if (cancelled) {
+    SetStatus("");
+    if (close_after_send_) {
+      close();
+    } else {
+      ShowMessageBox(this, texts::kSendCancelled, texts::kApplicationTitle,
+                     QMessageBox::Information);
+    }
+    return;
+  }
+  ClearFields();
+  SetStatus(texts::kSent);
+}
+
+bool ComposeWindow::CheckRecipient(const ComposeFields& fields) {
+  if (!fields.to.empty()) return true;
+  ShowMessageBox(this, texts::kNoRecipient, "", QMessageBox::NoIcon);
+  return false;
 }
 
 bool ComposeWindow::SendMail(const ComposeFields& fields) {
-  if (fields.to.empty()) {
-    ShowMessageBox(this, texts::kNoRecipient, "", QMessageBox::NoIcon);
-    return false;
-  }
-  DeliverMail(fields, ReadAccount(registry_), *smtp_);
+  if (!CheckRecipient(fields)) return false;
+  DeliverMail(fields, ReadAccount(registry_, ProgramKeyring()), *smtp_);
   return true;
+}
+
+void ComposeWindow::SetSending(SendPump* pump) {
+  const bool locking = pump != nullptr;
+  // The field that had the focus gets it back; a locked one cannot keep it meanwhile.
+  if (locking) focus_before_send_ = focusWidget();
+  pump_ = pump;
+  for (QWidget* widget : send_locked_widgets_) widget->setEnabled(!locking);
+  for (QAction* action : send_locked_actions_) action->setEnabled(!locking);
+  if (locking) {
+    close_after_send_ = false;
+    send_progress_->Start();
+  } else {
+    send_progress_->Finish();
+    if (focus_before_send_ != nullptr) focus_before_send_->setFocus();
+  }
+}
+
+void ComposeWindow::CancelSend() {
+  if (pump_ != nullptr) pump_->RequestCancel();
+}
+
+void ComposeWindow::closeEvent(QCloseEvent* event) {
+  if (pump_ == nullptr) {
+    QMainWindow::closeEvent(event);
+    return;
+  }
+  event->ignore();
+  if (pump_->cancel_requested()) {  // asked already; the window closes once the send has stopped
+    close_after_send_ = true;
+    return;
+  }
+  const QMessageBox::StandardButton answer =
+      ShowMessageBox(this, texts::kCancelSendQuestion, texts::kApplicationTitle,
+                     QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  if (answer == QMessageBox::Yes) {
+    close_after_send_ = true;
+    pump_->RequestCancel();
+  }
 }
 
 ComposeFields ComposeWindow::Fields() const {
@@ -354,15 +448,20 @@ std::vector<std::string> DroppedFiles(const QMimeData* data) {
 
 }  // namespace
 
+bool ComposeWindow::AcceptsDrop(const QMimeData* data) const {
+  // The message of a send in progress is no longer the fields' to change.
+  return pump_ == nullptr && !DroppedFiles(data).empty();
+}
+
 void ComposeWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!DroppedFiles(event->mimeData()).empty()) event->acceptProposedAction();
+  if (AcceptsDrop(event->mimeData())) event->acceptProposedAction();
 }
 
 void ComposeWindow::dropEvent(QDropEvent* event) { TakeDroppedFiles(event); }
 
 bool ComposeWindow::TakeDroppedFiles(QDropEvent* event) {
+  if (!AcceptsDrop(event->mimeData())) return false;
   const std::vector<std::string> paths = DroppedFiles(event->mimeData());
-  if (paths.empty()) return false;
   for (const std::string& path : paths) attach_box_->AddPath(path);
   event->acceptProposedAction();
   return true;
@@ -391,7 +490,7 @@ bool ComposeWindow::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* drag = static_cast<QDragMoveEvent*>(event);
-      if (DroppedFiles(drag->mimeData()).empty()) break;
+      if (!AcceptsDrop(drag->mimeData())) break;
       drag->acceptProposedAction();
       return true;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "store/registry_store.h"
 
 class QAction;
+class QCloseEvent;
 class QComboBox;
 class QDragEnterEvent;
 class QDropEvent;
@@ -16,6 +18,7 @@ class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -30,6 +33,8 @@ namespace tovrel::app {
 
 class AboutBox;
 class AttachmentList;
+class SendProgress;
+class SendPump;
 class SettingsDialog;
 struct CommandLine;
 
@@ -62,6 +67,8 @@ class ComposeWindow : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Closing while a send runs asks whether to cancel it; the window closes once it has stopped.
+  void closeEvent(QCloseEvent* event) override;
   // Files dropped anywhere on the window (a file manager's text/uri-list of file:// URLs) are
   // attached; anything else dropped is left to the widget under it or ignored.
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -87,12 +94,19 @@ class ComposeWindow : public QMainWindow {
   void FitFieldsToForm();
   // True when the drop carried local files, which are then attached.
   bool TakeDroppedFiles(QDropEvent* event);
+  bool AcceptsDrop(const QMimeData* data) const;
   void BuildMenu();
   void LayoutLabels();
   void SetStatus(const std::string& text);
   // The send command over the window's client; false when it was refused for lack of a
   // recipient. Failures are raised.
   bool SendMail(const ComposeFields& fields);
+  // False, after telling the user, when the To field is empty.
+  bool CheckRecipient(const ComposeFields& fields);
+  // With a pump: locks every control that could change the message or start another send, and
+  // shows the progress; without: the other way round.
+  void SetSending(SendPump* pump);
+  void CancelSend();
   ComposeFields Fields() const;
   void ShowFields(const ComposeFields& fields);
   void ClearFields();
@@ -117,10 +131,18 @@ class ComposeWindow : public QMainWindow {
   QPushButton* quit_button_ = nullptr;
   QLineEdit* hidden_box_ = nullptr;
   QLabel* status_panel_ = nullptr;
+  SendProgress* send_progress_ = nullptr;
+  // Whatever could start a second send or change the message while one runs.
+  std::vector<QWidget*> send_locked_widgets_;
+  std::vector<QAction*> send_locked_actions_;
   QFileDialog* open_dialog_ = nullptr;
   std::vector<QLabel*> field_labels_;
 
   bool shown_once_ = false;
+  // The pump of the send in progress from the window, or nullptr.
+  SendPump* pump_ = nullptr;
+  bool close_after_send_ = false;
+  QPointer<QWidget> focus_before_send_;
   bool termination_requested_ = false;
   int exit_status_ = 0;
 };

@@ -86,6 +86,13 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
     smtp.Connect();
     smtp.Send(message);
     smtp.Disconnect();
+  } catch (const SendCancelled&) {
+    // Cut off where it stands, without the "Quit" of a disconnect: in the middle of the message
+    // it would be text, and a server that reads slowly (the reason to cancel) would keep it
+    // waiting to be written.
+    smtp.CloseConnection();
+    smtp.Disconnect();
+    throw;
   } catch (...) {
     // A connection left open would make the next Connect fail.
     try {

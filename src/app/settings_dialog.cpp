@@ -139,6 +139,10 @@ void SettingsDialog::BuildControls() {
   QFont italic = font();
   italic.setItalic(true);
   label9_->setFont(italic);
+  // Under the login boxes, in the one free row above the buttons. Laid out with the longer of
+  // its texts, so that the fonts are chosen for both.
+  password_place_label_ = new QLabel(QString::fromLatin1(texts::kPasswordInSettingsFile), this);
+  password_place_label_->setObjectName(QStringLiteral("PasswordPlaceLabel"));
 
   // Beside the port it governs; the row has no room for a caption as well, so the choice names
   // itself to tool tips and screen readers.
@@ -180,6 +184,7 @@ void SettingsDialog::LayoutLabels() {
     const bool top_level = label->parentWidget() == this;
     PlaceLabel(label, label->buddy(), top_level ? 16 : 8, top_level ? 2 : 4);
   }
+  password_place_label_->setGeometry(16, 290, 457, 14);
   label9_->setGeometry(8, 72, 169, 39);
   // A wider substitute font may need more lines than the design's; grow downwards within the
   // group box rather than cut the text.
@@ -210,9 +215,11 @@ void SettingsDialog::FormShow() {
     WriteFirstRunMarker(registry_, kFirstRunDone);
     port_box_->setText(FromText(ReadPort(registry_)));
     security_combo_->setCurrentIndex(SecurityIndex(ReadSecurity(registry_)));
+    ShowPasswordPlace(ReadAccount(registry_, ProgramKeyring()).password_place);
     return;
   }
-  const Account account = ReadAccount(registry_);
+  const Account account = ReadAccount(registry_, ProgramKeyring());
+  ShowPasswordPlace(account.password_place);
   smtp_server_box_->setText(FromText(account.smtp_server));
   port_box_->setText(FromText(account.port));
   security_combo_->setCurrentIndex(SecurityIndex(account.security));
@@ -226,14 +233,21 @@ void SettingsDialog::FormShow() {
 }
 
 void SettingsDialog::Button1Click() {
-  WriteAccount(registry_, {.smtp_server = ToText(smtp_server_box_->text()),
-                           .port = ToText(port_box_->text()),
-                           .user_name = ToText(user_name_box_->text()),
-                           .password = ToText(password_box_->text()),
-                           .security = SecurityAt(security_combo_->currentIndex())});
+  WriteAccount(registry_, ProgramKeyring(),
+               {.smtp_server = ToText(smtp_server_box_->text()),
+                .port = ToText(port_box_->text()),
+                .user_name = ToText(user_name_box_->text()),
+                .password = ToText(password_box_->text()),
+                .security = SecurityAt(security_combo_->currentIndex())});
   WriteIdentity(registry_, 0, ToText(from_name_box_->text()), ToText(from_email_box_->text()));
   compose_->LoadIdentities();
   accept();
+}
+
+void SettingsDialog::ShowPasswordPlace(PasswordPlace place) {
+  password_place_label_->setText(QString::fromLatin1(place == PasswordPlace::ppKeyring
+                                                         ? texts::kPasswordInKeyring
+                                                         : texts::kPasswordInSettingsFile));
 }
 
 void SettingsDialog::Button2Click() { reject(); }

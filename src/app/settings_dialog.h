@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <vector>
 
+#include "app/settings_layout.h"
+
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -52,6 +54,7 @@ class SettingsDialog : public QDialog {
  private:
   void BuildControls();
   void LayoutLabels();
+  void ShowPasswordPlace(PasswordPlace place);
 
   ComposeWindow* compose_;
   store::RegistryStore& registry_;
@@ -75,6 +78,7 @@ class SettingsDialog : public QDialog {
   QLineEdit* password_box_ = nullptr;
   QLabel* label1_ = nullptr;
   QLabel* label9_ = nullptr;
+  QLabel* password_place_label_ = nullptr;
   QComboBox* security_combo_ = nullptr;
   std::vector<QLabel*> field_labels_;
   bool opening_ = false;  // opened, and the showing that loads the boxes has not come yet

@@ -50,6 +50,35 @@ void WriteAccountValue(store::RegistryStore& registry, std::string_view name,
   Write(registry, name, name, value);
 }
 
+constexpr std::string_view kPasswordValue = "password";
+
+KeyringAccount KeyringEntry(std::string_view server, std::string_view user) {
+  return {.server = std::string(server), .user = std::string(user)};
+}
+
+void WritePassword(store::RegistryStore& registry, PasswordKeyring& keyring,
+                   const KeyringAccount& previous, const Account& account) {
+  const KeyringAccount entry = KeyringEntry(account.smtp_server, account.user_name);
+  if (!account.password.empty()) {
+    const KeyringAnswer stored = keyring.Store(entry, account.password);
+    if (stored == KeyringAnswer::kaDone) {
+      Select(registry, kPasswordValue, kPasswordValue);
+      registry.DeleteValue();
+      // The account moved to another server or login: its old entry has no use any more.
+      if (previous != entry) keyring.Remove(previous);
+      return;
+    }
+    if (stored == KeyringAnswer::kaNoKeyring) {
+      WriteAccountValue(registry, kPasswordValue, account.password);
+      return;
+    }
+  }
+  // A send asks the keyring first: an entry left there would stand in front of what the store
+  // now holds.
+  keyring.Remove(entry);
+  WriteAccountValue(registry, kPasswordValue, account.password);
+}
+
 std::string NameValue(int slot) { return "nameId" + std::to_string(slot); }
 std::string AddressValue(int slot) { return "emailId" + std::to_string(slot); }
 
@@ -116,12 +145,15 @@ void PrepareStoreOnFirstStart(store::RegistryStore& registry) {
   WriteFirstRunMarker(registry, kFirstRunPending);
 }
 
-Account ReadAccount(store::RegistryStore& registry) {
+Account ReadAccount(store::RegistryStore& registry, PasswordKeyring& keyring) {
   Account account;
   account.smtp_server = ReadAccountValue(registry, "smtp");
   account.port = ReadPort(registry);
   account.user_name = ReadAccountValue(registry, "username");
-  account.password = ReadAccountValue(registry, "password");
+  KeyringLookup kept = keyring.Find(KeyringEntry(account.smtp_server, account.user_name));
+  if (kept.answered) account.password_place = PasswordPlace::ppKeyring;
+  account.password =
+      kept.password ? std::move(*kept.password) : ReadAccountValue(registry, kPasswordValue);
   account.security = ReadSecurity(registry);
   if (Read(registry, kSmtpSection, kCertificateCheckValue) == kNoCertificateCheckText) {
     account.certificate_check = net::CertificateCheck::ccNone;
@@ -135,11 +167,18 @@ net::TlsMode ReadSecurity(store::RegistryStore& registry) {
   return SecurityFromText(Read(registry, kSmtpSection, kSecurityValue));
 }
 
-void WriteAccount(store::RegistryStore& registry, const Account& account) {
+void WriteAccount(store::RegistryStore& registry, PasswordKeyring& keyring,
+                  const Account& account) {
+  // A store without its base key has no account yet, and reading it would fail.
+  registry.set_base_key(kBaseKey);
+  const KeyringAccount previous =
+      registry.BaseKeyExists()
+          ? KeyringEntry(ReadAccountValue(registry, "smtp"), ReadAccountValue(registry, "username"))
+          : KeyringEntry(store::texts::kMissingValue, store::texts::kMissingValue);
   WriteAccountValue(registry, "smtp", account.smtp_server);
   WriteAccountValue(registry, "port", account.port);
   WriteAccountValue(registry, "username", account.user_name);
-  WriteAccountValue(registry, "password", account.password);
+  WritePassword(registry, keyring, previous, account);
   Write(registry, kSmtpSection, kSecurityValue, SecurityText(account.security));
 }
 

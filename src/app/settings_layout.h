@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/password_keyring.h"
 #include "net/smtp_client.h"
 
 namespace tovrel::store {
@@ -34,12 +35,20 @@ void WriteFirstRunMarker(store::RegistryStore& registry, std::string_view marker
 // has the base key is left alone.
 void PrepareStoreOnFirstStart(store::RegistryStore& registry);
 
+// Where the password of the account is kept.
+enum class PasswordPlace {
+  ppKeyring,       // the desktop's keyring, under the account's server and user name
+  ppSettingsFile,  // the "password" value of the store, in clear text
+};
+
 // The SMTP server settings, as stored. A missing value reads as the store's "None".
 struct Account {
   std::string smtp_server;
   std::string port;       // decimal text; converted only when a message is sent
   std::string user_name;  // empty: no login
   std::string password;   // empty: none
+  // Where a password given to WriteAccount goes: the keyring when one answered the read.
+  PasswordPlace password_place = PasswordPlace::ppSettingsFile;
   // Stored as "starttls" or "tls"; any other text, or none, sends in the clear as always.
   net::TlsMode security = net::TlsMode::tmNone;
   // Stored as "0" to take any certificate (a server with one of its own making); only ever set
@@ -47,11 +56,16 @@ struct Account {
   net::CertificateCheck certificate_check = net::CertificateCheck::ccVerify;
 };
 
-Account ReadAccount(store::RegistryStore& registry);
+// The password is the keyring's entry for the stored server and user name when there is one,
+// else the store's "password" value as always (a store written before there was a keyring keeps
+// working as it is).
+Account ReadAccount(store::RegistryStore& registry, PasswordKeyring& keyring);
 std::string ReadPort(store::RegistryStore& registry);
 net::TlsMode ReadSecurity(store::RegistryStore& registry);
-// Writes everything but the certificate check.
-void WriteAccount(store::RegistryStore& registry, const Account& account);
+// Writes everything but the certificate check. A password goes to the keyring when it takes it,
+// and the store's "password" value is then removed; else the store keeps it as always. An empty
+// password is kept nowhere.
+void WriteAccount(store::RegistryStore& registry, PasswordKeyring& keyring, const Account& account);
 
 // One sender identity slot: 0 is the main account, 1 to the stored count the extra identities.
 struct StoredIdentity {

@@ -45,6 +45,9 @@ inline constexpr const char* kNoSmtpServer =
     "No SMTP server is set. Please set the SMTP server in Settings";
 inline constexpr const char* kNoSender =
     "No sender address. Please choose a sender in the From field or set From Email in Settings";
+inline constexpr const char* kSendCancelled = "Send cancelled.";
+inline constexpr const char* kCancelSendQuestion =
+    "The email is still being sent. Cancel the send and close TovrelMail?";
 
 // Settings dialog.
 inline constexpr const char* kMainAccount = "Main Account:";
@@ -69,6 +72,9 @@ inline constexpr const char* kSecurityStartTls = "STARTTLS";
 inline constexpr const char* kSecurityTls = "SSL/TLS";
 inline constexpr const char* kLoginHint =
     "Fill these out if you need to logon to your SMTP server (You normally don't need to).";
+inline constexpr const char* kPasswordInKeyring = "The password is kept in the keyring.";
+inline constexpr const char* kPasswordInSettingsFile =
+    "No keyring is available: the password is kept in the settings file.";
 
 // The command line's own help, on standard output.
 inline constexpr const char* kVersionLine = "TovrelMail 3.3";

@@ -1,5 +1,8 @@
 #include "net/message_client.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 #include <string_view>
@@ -34,6 +37,8 @@ constexpr char kDefaultAttachmentType[] = "application/octet-stream";
 constexpr char kDefaultDisposition[] = "attachment";
 // RFC 5322 section 2.1.1: a line holds at most 998 octets before its CR LF.
 constexpr size_t kMaxEncodedLine = 998;
+// RFC 2045: a quoted-printable line holds at most 76 characters before its CR LF.
+constexpr size_t kMaxLineLength = 76;
 
 std::string Delimiter(const std::string& boundary) { return "--" + boundary; }
 std::string EndDelimiter(const std::string& boundary) { return Delimiter(boundary) + "--"; }
@@ -63,6 +68,46 @@ std::string UuFileName(const std::string& path) {
     if (static_cast<unsigned char>(c) > 126) c = '_';
   }
   return name;
+}
+
+// One line as it goes out, with its CR LF.
+int64_t LineSize(std::string_view line) { return static_cast<int64_t>(line.size()) + 2; }
+
+// A base64 attachment: one line of 76 characters for every whole 57-byte piece.
+int64_t Base64Size(int64_t bytes) {
+  const int64_t whole = bytes / static_cast<int64_t>(kPieceSize);
+  const int64_t rest = bytes % static_cast<int64_t>(kPieceSize);
+  return whole * 78 + (rest > 0 ? (rest + 2) / 3 * 4 + 2 : 0);
+}
+
+// One line quoted-printable, the soft breaks counted every 75 characters (the encoder cuts up to
+// three sooner to keep an escape whole).
+int64_t QuotedPrintableLineSize(std::string_view line) {
+  const auto coded = static_cast<int64_t>(message::QuotedPrintableLength(line));
+  const int64_t soft_breaks = coded > static_cast<int64_t>(kMaxLineLength) ? (coded - 2) / 75 : 0;
+  return coded + 3 * soft_breaks + 2;
+}
+
+// Text lines in the form `plan` chose.
+int64_t TextLinesSize(const message::StringList& lines, const TextPlan& plan, bool to_jis) {
+  int64_t size = 0;
+  std::string converted;
+  for (const std::string& line : lines) {
+    std::string_view text = line;
+    if (to_jis) {
+      converted = message::ShiftJisToJis(line);
+      text = converted;
+    }
+    ForEachWireLine(text, [&](std::string_view piece) {
+      size += plan.form == TextForm::tfAsTyped ? LineSize(piece) : QuotedPrintableLineSize(piece);
+    });
+  }
+  return size;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 ? static_cast<int64_t>(status.st_size) : 0;
 }
 
 }  // namespace
@@ -388,6 +433,104 @@ void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
   // The message text goes on where the spool ended.
   stuffer_ = std::move(spool_stuffer);
   WriteStuffedLine("");
+}
+
+int64_t MessageClient::TextPartSize(const message::TextPart& part) const {
+  const std::string type = part.content_type().empty() ? kDefaultTextType : part.content_type();
+  std::string encoding =
+      part.content_transfer().empty() ? kDefaultTextTransfer : part.content_transfer();
+  const message::CoderItem* row =
+      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
+  const std::unique_ptr<message::Coder> coder = row->CreateCoder();
+  const bool pass_through = typeid(*coder) == typeid(message::Coder);
+  const TextPlan plan = pass_through ? PlanPassThroughPart(part) : TextPlan{};
+  if (plan.form == TextForm::tfQuotedPrintable) encoding = kQuotedPrintable;
+  int64_t size = LineSize("Content-Type: " + type) +
+                 LineSize("Content-Transfer-Encoding: " + encoding) + LineSize("");
+  for (const std::string& line : part.extra_headers()) size += LineSize(line);
+  if (pass_through) {
+    size += TextLinesSize(part.body(), plan, false);
+  } else {
+    // Any other coder is counted as quoted-printable, the text coder that changes the least.
+    size += TextLinesSize(part.body(), TextPlan{.form = TextForm::tfQuotedPrintable}, false);
+  }
+  return size + LineSize("");
+}
+
+int64_t MessageClient::MessageSize(const message::Message& message,
+                                   const std::optional<std::string>& mail_agent,
+                                   const BodyLayout& layout) const {
+  const ContentFields content = ChooseContentFields(message, layout, locale_);
+  int64_t size = 0;
+  for (const std::string& line : BuildHeaderBlock(message, locale_, content, mail_agent)) {
+    size += LineSize(line);
+  }
+  size += LineSize("");
+  const message::HeaderTransfer transfer = SelectHeaderCharset(locale_).transfer;
+  auto each_part = [&message](auto take) {
+    for (size_t i = 0; i < message.parts().count(); ++i) take(message.parts()[i]);
+  };
+  if (layout.attachment_count >= 1) {
+    const std::string boundary = Delimiter(layout.Boundary(
+        layout.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary));
+    size += LineSize(kPreamble) + LineSize("") + LineSize(boundary);
+    if (layout.text_count < 2) {
+      const std::string type = BodyTextType(layout.body, locale_, false);
+      if (type.empty()) {
+        size += LineSize("Content-Type: text/plain") + LineSize("Content-Transfer-Encoding: 7bit");
+      } else {
+        size += LineSize("Content-Type: " + type) +
+                LineSize(std::string("Content-Transfer-Encoding: ") +
+                         (layout.body.form == TextForm::tfQuotedPrintable ? kQuotedPrintable
+                                                                          : kUtf8TransferEncoding));
+      }
+      size += LineSize("") + TextLinesSize(message.body(), layout.body, false);
+    } else {
+      size += LineSize("Content-Type: multipart/alternative; ") +
+              LineSize(std::string(kParameterIndent) + "boundary=\"" +
+                       layout.Boundary(message::kAlternativeBoundary) + "\"") +
+              LineSize("");
+      each_part([&](const message::MessagePart& part) {
+        if (auto* text = dynamic_cast<const message::TextPart*>(&part)) {
+          size += LineSize(Delimiter(layout.Boundary(message::kAlternativeBoundary))) +
+                  TextPartSize(*text);
+        }
+      });
+      size += LineSize(EndDelimiter(layout.Boundary(message::kAlternativeBoundary)));
+    }
+    each_part([&](const message::MessagePart& part) {
+      auto* attachment = dynamic_cast<const message::Attachment*>(&part);
+      if (attachment == nullptr) return;
+      const std::string encoding = attachment->content_transfer().empty()
+                                       ? kDefaultAttachmentTransfer
+                                       : attachment->content_transfer();
+      const std::string disposition = attachment->content_disposition().empty()
+                                          ? kDefaultDisposition
+                                          : attachment->content_disposition();
+      std::string type = attachment->content_type();
+      if (encoding == kDefaultAttachmentTransfer && type.empty()) type = kDefaultAttachmentType;
+      const std::string& path = attachment->file_name();
+      size += LineSize("") + LineSize(boundary) + LineSize("Content-Type: " + type + ";") +
+              LineSize(std::string(kParameterIndent) + FileNameParameter("name", path)) +
+              LineSize("Content-Transfer-Encoding: " + encoding) +
+              LineSize("Content-Disposition: " + disposition + ";") +
+              LineSize(std::string(kParameterIndent) + FileNameParameter("filename", path));
+      for (const std::string& line : attachment->extra_headers()) size += LineSize(line);
+      size += LineSize("") + Base64Size(FileSize(path)) + LineSize("");
+    });
+    size += LineSize(boundary + "--");
+  } else if (layout.text_count < 2) {
+    size += TextLinesSize(message.body(), layout.body, transfer == message::txIso2022Jp);
+  } else {
+    size += LineSize(kPreamble) + LineSize("");
+    each_part([&](const message::MessagePart& part) {
+      if (auto* text = dynamic_cast<const message::TextPart*>(&part)) {
+        size += LineSize(Delimiter(layout.Boundary(message::kMixedBoundary))) + TextPartSize(*text);
+      }
+    });
+    size += LineSize(EndDelimiter(layout.Boundary(message::kMixedBoundary)));
+  }
+  return size;
 }
 
 }  // namespace tovrel::net

@@ -13,6 +13,7 @@
 // never held whole either. Body text goes out as typed where SMTP can carry it, else
 // quoted-printable (see body_text.h).
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,6 +62,13 @@ class MessageClient : public TcpClient {
                                   const BodyLayout& layout);
   virtual void WriteBodySection(const message::Message& message, const BodyLayout& layout);
 
+  // How many bytes WriteMessage will write for `message`, known before anything is written, so
+  // that a progress display has its end from the start. Exact but for the dots that stuffing
+  // doubles and the soft line breaks of long quoted-printable lines; attachments count at the
+  // size their files have now, in base64 (other encodings are counted as if base64).
+  int64_t MessageSize(const message::Message& message, const std::optional<std::string>& mail_agent,
+                      const BodyLayout& layout) const;
+
  protected:
   void WriteTextPart(const message::TextPart& part, message::HeaderTransfer transfer);
   void WriteAttachmentPart(const message::Attachment& part);
@@ -77,6 +85,7 @@ class MessageClient : public TcpClient {
   int InputWaitLimit() const;
   // How a text part that its coder would pass through as it stands goes out.
   TextPlan PlanPassThroughPart(const message::TextPart& part) const;
+  int64_t TextPartSize(const message::TextPart& part) const;
 
   message::LocaleInfo locale_;
   bool eight_bit_allowed_ = true;

@@ -289,7 +289,11 @@ void SmtpClient::Send(const message::Message& message) {
   set_read_timeout(data_init_timeout_);
   SendCommand("Data", 354);
   try {
+    // One phase over the whole message text, its size known from the start; the gathered tail
+    // goes out inside it, so that its end is the end of the text.
+    WorkPhase work(*this, WorkMode::wkWrite, MessageSize(message, mail_agent_, layout));
     WriteMessage(message, mail_agent_, layout);
+    FlushPendingOutput();
   } catch (...) {
     // The server has part of a message: any further line, "Quit" included, would join it, and a
     // "." would deliver it. Closing with nothing more makes the server drop it.

@@ -82,6 +82,7 @@ class SmtpClient : public MessageClient {
   // FileError before anything is written. A failure while the message text is being written
   // closes the connection without writing anything more, so the partial text is never taken for
   // a message.
+  // The message text is one wkWrite work phase whose maximum is its MessageSize.
   virtual void Send(const message::Message& message);
   // Writes "Quit" when still connected (without awaiting the answer) and closes in every case.
   void Disconnect() override;

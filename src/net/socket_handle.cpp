@@ -167,15 +167,17 @@ bool SocketHandle::PollOnce(short events, WaitLimit limit) {
 bool SocketHandle::WaitFor(short events, WaitLimit limit) {
   GuiPumpBase* pump = CurrentGuiPump();
   if (pump != nullptr && pump->active()) {
+    // The window gets its turn after every slice, also under a limit: the limits of a send run
+    // to minutes, and a window that had to sit out all of a wait but its last slice would be as
+    // frozen as one without a pump.
     const int slice = pump->idle_timeout();
-    if (limit.forever()) {
-      while (!WaitFor(events, slice)) {
-      }
-      return true;
-    }
-    if (limit.milliseconds() > slice) {
-      if (PollOnce(events, limit.milliseconds() - slice)) return true;
-      limit = slice;
+    const Deadline deadline(limit);
+    for (;;) {
+      const WaitLimit left = deadline.Remaining();
+      const bool last = !left.forever() && left.milliseconds() <= slice;
+      const bool ready = PollOnce(events, last ? left : WaitLimit(slice));
+      GuiPumpBase::IdleHook(ready ? IdleOccasion::ioBusy : IdleOccasion::ioIdle);
+      if (ready || last) return ready;
     }
   }
   bool ready = PollOnce(events, limit);

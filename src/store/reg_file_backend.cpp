@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <utility>
@@ -67,11 +68,15 @@ bool LockFd(int fd, int operation) {
   return true;
 }
 
-// The whole file; an absent file is an empty text. False when it exists but cannot be read.
+// The whole file; an absent file is an empty text. False when it exists but cannot be read, or
+// is not a regular file: a FIFO would block the start for ever and a device could be endless.
+// The open does not block, so a FIFO without a writer is seen for what it is.
 bool ReadWholeFile(const std::string& path, std::string& text) {
   text.clear();
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd.valid()) return errno == ENOENT;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   char buffer[16384];
   while (true) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
@@ -82,6 +87,21 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
     }
     text.append(buffer, static_cast<std::size_t>(n));
   }
+}
+
+// The file a write replaces: the end of the chain when `path` is a symbolic link (a store kept
+// among a user's dotfiles stays a link), else `path` itself. A link whose target does not exist
+// yet names the file to create. Empty for a loop or a chain too long to follow.
+std::string WriteTarget(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+    if (n < 0) return current;  // not a link (or absent): this is the file
+    target.resize(static_cast<std::size_t>(n));
+    current = target.starts_with('/') ? target : FolderOf(current) + "/" + target;
+  }
+  return {};
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -99,8 +119,9 @@ bool WriteAll(int fd, std::string_view bytes) {
 // Temporary files carry a prefix of their own, hidden and never a name a user would pick, so
 // that the sweep below can only ever meet files this program made.
 std::string TemporaryPrefix(const std::string& path) {
-  const std::string folder = FolderOf(path);
-  return folder + "/." + path.substr(folder.size() + 1) + ".tmp-";
+  const auto slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return FolderOf(path) + "/." + name + ".tmp-";
 }
 
 // Replaces `path` with `bytes` so that a reader or a crash sees either the old or the new file.
@@ -172,6 +193,13 @@ class FileSession : public RegistrySession {
     return true;
   }
 
+  bool DeleteValue(const KeyPath& key, std::string_view name) override {
+    if (!writable_) return false;
+    RegKey* found = root_.Find(key);
+    if (found != nullptr && found->RemoveValue(name)) dirty_ = true;
+    return true;
+  }
+
   std::optional<std::vector<std::string>> ValueNames(const KeyPath& key) override {
     const RegKey* found = root_.Find(key);
     if (found == nullptr) return std::nullopt;
@@ -194,7 +222,9 @@ class FileSession : public RegistrySession {
 
   bool Commit() override {
     if (!dirty_) return true;
-    if (!writable_ || !ReplaceFile(path_, SerializeRegFile(root_))) return false;
+    if (!writable_) return false;
+    const std::string target = WriteTarget(path_);
+    if (target.empty() || !ReplaceFile(target, SerializeRegFile(root_))) return false;
     dirty_ = false;
     return true;
   }
@@ -237,7 +267,11 @@ std::unique_ptr<RegistrySession> RegFileBackend::Open(Access access) {
     // A writer must hold the lock; a reader of an atomically replaced file can do without.
     if (writable && !lock.valid()) return nullptr;
   }
-  if (writable) RemoveStaleTemporaries(file);
+  if (writable) {
+    const std::string target = WriteTarget(file);
+    if (target.empty()) return nullptr;
+    RemoveStaleTemporaries(target);
+  }
   std::string text;
   if (!ReadWholeFile(file, text)) return nullptr;
   auto root = ParseRegFile(text);

@@ -54,6 +54,18 @@ void RegKey::SetValue(std::string_view name, RegValue value) {
   values_.emplace_back(std::string(name), std::move(value));
 }
 
+bool RegKey::RemoveValue(std::string_view name) {
+  const auto found = value_index_.find(FoldedName(name));
+  if (found == value_index_.end()) return false;
+  const std::size_t position = found->second;
+  value_index_.erase(found);
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(position));
+  for (auto& [folded, index] : value_index_) {
+    if (index > position) --index;
+  }
+  return true;
+}
+
 const RegKey* RegKey::Find(const std::vector<std::string>& path) const {
   const RegKey* key = this;
   for (const auto& name : path) {

@@ -47,6 +47,8 @@ class RegKey {
   const RegValue* FindValue(std::string_view name) const;
   // Replaces a value of the same name in place (keeping its position and spelling), or appends.
   void SetValue(std::string_view name, RegValue value);
+  // Removes the value of that name; false when there is none.
+  bool RemoveValue(std::string_view name);
   const std::vector<std::pair<std::string, RegValue>>& values() const { return values_; }
 
   // The key at `path` beneath this one, or null.

@@ -35,6 +35,9 @@ class RegistrySession {
   virtual ValueLookup QueryValue(const KeyPath& key, std::string_view name) = 0;
   // Stores the value in an existing key; false when it cannot be stored.
   virtual bool SetValue(const KeyPath& key, std::string_view name, RegValue value) = 0;
+  // Removes the value when it is there (a missing key or value is nothing to remove); false when
+  // the store cannot be changed.
+  virtual bool DeleteValue(const KeyPath& key, std::string_view name) = 0;
   // The value names of an existing key in enumeration order, or nothing when it does not exist.
   virtual std::optional<std::vector<std::string>> ValueNames(const KeyPath& key) = 0;
   // Every value of an existing key with its name and what looking it up finds, in enumeration

@@ -149,6 +149,17 @@ bool RegistryStore::WriteInteger(int value) { return Write(std::to_string(value)
 
 bool RegistryStore::WriteBool(bool value) { return Write(value ? "1" : "0"); }
 
+bool RegistryStore::DeleteValue() {
+  return Guarded(on_write_error_, false, [&] {
+    auto session = backend_->Open(RegistryBackend::Access::kWrite);
+    if (!session) throw RegistryError(texts::kCannotOpenKeyToWrite);
+    if (!session->DeleteValue(SectionPath(), target_value_) || !session->Commit()) {
+      throw RegistryError(texts::FailedToSetData(target_value_));
+    }
+    return true;
+  });
+}
+
 bool RegistryStore::BaseKeyExists() {
   auto session = backend_->Open(RegistryBackend::Access::kRead);
   return session && session->KeyExists(BasePath());

@@ -62,6 +62,11 @@ class RegistryStore {
   bool WriteString(const std::string& value);
   bool WriteInteger(int value);
   bool WriteBool(bool value);
+  // Removes the selected value, so that it reads as missing again; a missing base key, section
+  // or value is nothing to remove. Raises "Cannot open key to write" when the store cannot be
+  // opened for writing and "Failed to set data for '%s'" when the change cannot be stored. True
+  // when done; false after a failure reported to OnWriteError.
+  bool DeleteValue();
 
   // Whether the base key exists (first-start preparation).
   bool BaseKeyExists();

@@ -345,7 +345,7 @@ TEST_F(SendCommandTest, AMissingUserNameValueLogsInAsNone) {
   Store("port", "port", std::to_string(server.port()));
   Store("password", "password", "pw");  // "username" is never written
   DeliverMail({.from = "Jane,jane@example.org", .to = "ann@example.org", .body = {"b"}},
-              ReadAccount(store_), smtp_);
+              ReadAccount(store_, ProgramKeyring()), smtp_);
   const auto mails = server.WaitForMessages(1);
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(mails[0].auth_user, "None");
@@ -372,7 +372,7 @@ TEST_F(SendCommandTest, StoredSecurityAndCertificateCheckAreReadExactly) {
   for (const auto& c : cases) {
     Store("smtp", "security", c.security);
     Store("smtp", "tlsverify", c.verify);
-    const Account account = ReadAccount(store_);
+    const Account account = ReadAccount(store_, ProgramKeyring());
     EXPECT_EQ(account.security, c.mode) << c.security;
     EXPECT_EQ(account.certificate_check, c.check) << c.verify;
   }
@@ -385,13 +385,14 @@ TEST_F(SendCommandTest, StartTlsToAServerWithoutItFailsBetweenPlainSends) {
   AiosmtpdServer server;
   UseServer(server.port());
   const ComposeFields fields{.from = "Jane,jane@example.org", .to = "ann@example.org"};
-  DeliverMail(fields, ReadAccount(store_), smtp_);  // nothing stored: plain, checks on
+  // Nothing stored: plain, checks on.
+  DeliverMail(fields, ReadAccount(store_, ProgramKeyring()), smtp_);
   EXPECT_EQ(server.WaitForMessages(1).size(), 1u);
 
   Store("smtp", "security", "starttls");
   Store("smtp", "tlsverify", "0");
   try {
-    DeliverMail(fields, ReadAccount(store_), smtp_);
+    DeliverMail(fields, ReadAccount(store_, ProgramKeyring()), smtp_);
     ADD_FAILURE() << "sent without STARTTLS";
   } catch (const net::TlsError& e) {
     EXPECT_STREQ(e.what(),
@@ -403,7 +404,7 @@ TEST_F(SendCommandTest, StartTlsToAServerWithoutItFailsBetweenPlainSends) {
 
   Store("smtp", "security", "");
   Store("smtp", "tlsverify", "1");
-  DeliverMail(fields, ReadAccount(store_), smtp_);
+  DeliverMail(fields, ReadAccount(store_, ProgramKeyring()), smtp_);
   EXPECT_EQ(server.WaitForMessages(2).size(), 2u);
   EXPECT_EQ(smtp_.tls_mode(), net::TlsMode::tmNone);
   EXPECT_EQ(smtp_.certificate_check(), net::CertificateCheck::ccVerify);

@@ -146,6 +146,21 @@ TEST(QuotedPrintableTest, CarriageReturnsAcrossBlocksAndAtTheEnd) {
   EXPECT_EQ(EncodeLine(encoder, "again"), "again\r\n");
 }
 
+TEST(QuotedPrintableTest, TheSmallestBlockStillPairsCarriageReturns) {
+  // Found by fuzzing: with one-byte blocks the CR held for its LF filled the block, and the next
+  // byte fed made the encoder code that block again and again.
+  const std::string input = "\r\r\n,\xff@[a\rb\r\n\r";
+  const std::string expected = EncodeWhole(input);
+  for (const std::uint32_t size : {1u, 2u}) {
+    QuotedPrintableEncoder encoder;
+    encoder.SetBlockSize(size);
+    std::string out;
+    for (const char c : input) encoder.Feed(std::string_view(&c, 1), out);
+    encoder.FinishInput(out);
+    EXPECT_EQ(out, expected) << size;
+  }
+}
+
 TEST(QuotedPrintableTest, DecoderHandlesEscapesSoftBreaksAndJunk) {
   QuotedPrintableDecoder decoder;
   decoder.Feed("caf=E9 =3D=\r\nx =ZZ =");

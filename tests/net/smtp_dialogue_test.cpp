@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 
+#include "message/header_generation.h"
 #include "message/locale_info.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
@@ -248,6 +249,94 @@ TEST(SmtpDialogue, EightBitTextIsAnnouncedOrEncoded) {
     EXPECT_NE(wires[i].find("\r\n" + cases[i].mail + "\r\nRCPT to:<d@e.f>\r\n"), std::string::npos)
         << wires[i];
     EXPECT_NE(wires[i].find(cases[i].text), std::string::npos) << wires[i];
+  }
+}
+
+// The message text is one write phase, announced with its size before the first byte: plain,
+// quoted-printable with soft breaks, 8-bit as typed, base64 files of every remainder, and
+// boundaries with a suffix.
+TEST(SmtpDialogue, MessageTextIsOneWorkPhaseOfItsKnownSize) {
+  test::TempDir dir;
+  std::vector<std::string> files;
+  for (const size_t size : {0, 1, 56, 57, 58, 70000}) {
+    files.push_back(dir.File("f" + std::to_string(size) + ".bin"));
+    test::WriteFile(files.back(), test::RandomBytes(size, 7));
+  }
+  files.push_back(dir.File("K\xC3\xB6ln \"Dom\".txt"));
+  test::WriteFile(files.back(), "text");
+  const std::string ehlo_8bit = "250-mx.test\r\n250-8BITMIME\r\n250 OK";
+  const std::string long_line = std::string(200, 'a') + "\xC3\xB6";
+  struct Case {
+    std::string ehlo;
+    message::StringList body;
+    bool with_files;
+    bool text_parts = false;  // a plain and a quoted-printable alternative instead of the body
+  };
+  const std::vector<Case> cases = {
+      {kEhloOk, {"Hello", "", "bye"}, false},
+      {kEhloOk, {"Hello"}, true},
+      {kEhloOk, {"K\xC3\xB6ln", long_line, "trailing blank "}, false},
+      {ehlo_8bit, {"K\xC3\xB6ln", long_line}, true},
+      {kEhloOk, {"G=r\xC3\xBC\xC3\x9F", "plain"}, false, true},
+      {kEhloOk, {"G=r\xC3\xBC\xC3\x9F", "plain"}, true, true},
+      // A body line that would end a part gives the boundaries a suffix.
+      {kEhloOk, {std::string("--") + message::kMixedBoundary, "x"}, true},
+      {kEhloOk, {std::string("--") + message::kAlternativeBoundary}, true, true},
+  };
+  std::vector<LoopbackServer::Session> sessions;
+  for (const Case& c : cases) {
+    sessions.push_back(
+        SmtpScript({"220 hi", c.ehlo, "250 r", "250 s", "250 t", "354 go", "250 ok"}));
+  }
+  LoopbackServer server(sessions);
+  struct Seen {
+    int begins = 0;
+    int ends = 0;
+    int64_t maximum = -1;
+    int64_t total = -1;
+  };
+  std::vector<Seen> seen(cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SmtpClient client;
+    client.set_locale(message::LocaleInfoFromName("de_DE.UTF-8"));
+    Seen& s = seen[i];
+    client.set_on_work_begin([&s](NetComponent&, WorkMode mode, int64_t maximum) {
+      if (mode != WorkMode::wkWrite) return;
+      ++s.begins;
+      s.maximum = maximum;
+    });
+    client.set_on_work([&s](NetComponent&, WorkMode mode, int64_t total) {
+      if (mode == WorkMode::wkWrite) s.total = total;
+    });
+    client.set_on_work_end([&s](NetComponent&, WorkMode mode) {
+      if (mode == WorkMode::wkWrite) ++s.ends;
+    });
+    message::Message message;
+    message.from().set_address("a@b.c");
+    message.recipients().AddItem().set_address("d@e.f");
+    message.set_subject("Size");
+    message.body() = cases[i].body;
+    if (cases[i].text_parts) {
+      message::TextPart& plain = message.parts().AddTextPart(&cases[i].body);
+      plain.set_content_transfer("7bit");
+      message.parts().AddTextPart(&cases[i].body).set_content_type("text/html");
+    }
+    if (cases[i].with_files) {
+      for (const std::string& file : files) message.parts().AddAttachment(file);
+    }
+    ConnectTo(client, server.port());
+    client.Send(message);
+    client.Disconnect();
+  }
+  const std::vector<std::string> wires = server.Join();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const size_t start = wires[i].find("Data\r\n") + 6;
+    const size_t end = wires[i].find("\r\n.\r\n", start) + 2;
+    const auto text_size = static_cast<int64_t>(end - start);
+    EXPECT_EQ(seen[i].begins, 1) << i;
+    EXPECT_EQ(seen[i].ends, 1) << i;
+    EXPECT_EQ(seen[i].maximum, text_size) << i;
+    EXPECT_EQ(seen[i].total, text_size) << i;
   }
 }
 

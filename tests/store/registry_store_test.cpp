@@ -1,9 +1,12 @@
 #include "store/registry_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -169,6 +172,30 @@ TEST_F(RegistryStoreTest, NamesMatchWithoutRegardToCaseAndKeepTheirFirstSpelling
   EXPECT_NE(file.find("tovrelmail\\Ident]\n\"numOfIdents\"=\"3\"\n"), std::string::npos) << file;
 }
 
+TEST_F(RegistryStoreTest, ADeletedValueReadsAsMissingAndTheOthersKeepTheirPlaces) {
+  for (const char* name : {"a", "b", "c"}) At("smtp", name).WriteString(name);
+  EXPECT_TRUE(At("smtp", "B").DeleteValue());  // names fold case here too
+  EXPECT_EQ(At("smtp", "b").ReadString(), "None");
+  std::vector<std::string> names;
+  At("smtp", "").ReadSection(&names);
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "c"}));
+  // The name index still finds what came after the removed value, and a new one goes last.
+  At("smtp", "c").WriteString("c2");
+  At("smtp", "b").WriteString("b2");
+  EXPECT_EQ(At("smtp", "c").ReadString(), "c2");
+  At("smtp", "").ReadSection(&names);
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "c", "b"}));
+  EXPECT_EQ(ReadFile(home_.store_file()).find("\"b\"=\"b\""), std::string::npos);
+
+  // Nothing to remove is no failure; a store that cannot be written is.
+  EXPECT_TRUE(At("smtp", "never").DeleteValue());
+  EXPECT_TRUE(At("nosection", "x").DeleteValue());
+  const std::string broken = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\"x\"=\"open\n";
+  WriteFile(home_.store_file(), broken);
+  EXPECT_EQ(Raised([&] { At("smtp", "a").DeleteValue(); }), "Cannot open key to write");
+  EXPECT_EQ(ReadFile(home_.store_file()), broken);
+}
+
 TEST_F(RegistryStoreTest, EveryByteStringRoundTripsThroughTheFile) {
   std::string all_bytes;
   for (int b = 0; b < 256; ++b) all_bytes += static_cast<char>(b);
@@ -250,6 +277,7 @@ class UnreadableBackend : public RegistryBackend {
       return {ValueLookup::Status::kUnreadable, {}};
     }
     bool SetValue(const KeyPath&, std::string_view, RegValue) override { return true; }
+    bool DeleteValue(const KeyPath&, std::string_view) override { return true; }
     std::optional<std::vector<std::string>> ValueNames(const KeyPath&) override {
       return std::vector<std::string>{};
     }
@@ -279,6 +307,78 @@ TEST_F(RegistryStoreTest, StoreFileIsPrivateToTheUser) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   ASSERT_EQ(::stat(home_.folder().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(RegistryStoreTest, AStoreThatIsNoRegularFileIsRefusedAtOnceAndLeftAlone) {
+  ASSERT_EQ(::mkdir(home_.folder().c_str(), 0700), 0);
+  const std::string fifo = home_.store_file();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Should the store wait for a writer, this one comes after a while and ends the wait with an
+  // empty file, which the test then sees.
+  std::atomic<bool> finished = false;
+  std::atomic<bool> rescued = false;
+  std::thread rescuer([&] {
+    for (int i = 0; i < 100 && !finished; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    while (!finished) {
+      const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        rescued = true;
+        ::close(fd);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  EXPECT_EQ(Raised([&] { At("smtp", "smtp").ReadString(); }), "Cannot open key to read");
+  EXPECT_EQ(Raised([&] { At("smtp", "smtp").WriteString("x"); }), "Cannot open key to write");
+  finished = true;
+  rescuer.join();
+  EXPECT_FALSE(rescued);
+  struct stat st {};
+  ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  // An endless device behind a link, and a folder, are refused the same way.
+  ASSERT_EQ(::unlink(fifo.c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/zero", fifo.c_str()), 0);
+  EXPECT_EQ(Raised([&] { At("smtp", "smtp").ReadString(); }), "Cannot open key to read");
+  ASSERT_EQ(::unlink(fifo.c_str()), 0);
+  ASSERT_EQ(::mkdir(fifo.c_str(), 0700), 0);
+  EXPECT_EQ(Raised([&] { At("smtp", "smtp").WriteString("x"); }), "Cannot open key to write");
+}
+
+TEST_F(RegistryStoreTest, AStoreThatIsALinkIsWrittenThroughToItsTarget) {
+  // A dotfiles layout: user.reg links, relatively, to a file in another folder that does not
+  // exist yet; the first write creates it there and every later one replaces it.
+  ASSERT_EQ(::mkdir(home_.folder().c_str(), 0700), 0);
+  const std::string dotfiles = home_.path() + "/dotfiles";
+  ASSERT_EQ(::mkdir(dotfiles.c_str(), 0700), 0);
+  ASSERT_EQ(::symlink("../dotfiles/tovrel.reg", home_.store_file().c_str()), 0);
+  EXPECT_EQ(Raised([&] { At("smtp", "smtp").ReadString(); }), "Cannot open key to read");
+
+  EXPECT_TRUE(At("smtp", "smtp").WriteString("first"));
+  EXPECT_TRUE(At("smtp", "smtp").WriteString("second"));
+  EXPECT_EQ(At("smtp", "smtp").ReadString(), "second");
+  struct stat st {};
+  ASSERT_EQ(::lstat(home_.store_file().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::lstat((dotfiles + "/tovrel.reg").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_NE(ReadFile(dotfiles + "/tovrel.reg").find("\"smtp\"=\"second\""), std::string::npos);
+  // No temporary file is left in either folder.
+  for (const auto& folder : {home_.folder(), dotfiles}) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_FALSE(name.find(".tmp-") != std::string::npos) << folder << "/" << name;
+    }
+  }
+
+  // A link that leads round in a circle is no file to write.
+  ASSERT_EQ(::unlink(home_.store_file().c_str()), 0);
+  ASSERT_EQ(::symlink("user.reg", home_.store_file().c_str()), 0);
+  EXPECT_EQ(Raised([&] { At("smtp", "smtp").WriteString("x"); }), "Cannot open key to write");
 }
 
 TEST_F(RegistryStoreTest, NothingIsCachedBetweenOperations) {

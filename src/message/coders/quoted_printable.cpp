@@ -1,5 +1,7 @@
 #include "message/coders/quoted_printable.h"
 
+#include <algorithm>
+
 namespace tovrel::message {
 namespace {
 
@@ -71,6 +73,10 @@ QuotedPrintableEncoder::QuotedPrintableEncoder(BaseComponent* owner) : Coder(own
 }
 
 void QuotedPrintableEncoder::Restart() { pending_line_.clear(); }
+
+void QuotedPrintableEncoder::SetBlockSize(std::uint32_t size) {
+  Coder::SetBlockSize(std::max(size, 2u));
+}
 
 void QuotedPrintableEncoder::EncodeHeld(Sink& out, std::uint32_t count) {
   const auto* p = reinterpret_cast<const unsigned char*>(block_data());

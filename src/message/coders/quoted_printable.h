@@ -18,6 +18,9 @@ class QuotedPrintableEncoder : public Coder {
   explicit QuotedPrintableEncoder(BaseComponent* owner = nullptr);
   // Only forgets the pending line; block and queue stay.
   void Restart() override;
+  // At least 2: a CR that ends a block is held for the LF that may follow, and the block must
+  // keep room for that LF.
+  void SetBlockSize(std::uint32_t size) override;
 
   // Off (the default), a line that the input closes with a line break is emitted whole, however
   // long. On, it is cut with soft line breaks as well, so that no encoded line is longer than

@@ -4,6 +4,7 @@
 // fields that the body needs, then the message's extra fields with the writer's X-Mailer. The
 // block is built in a list of its own; the message itself is never changed.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,8 @@ struct BodyLayout {
   // The message's body file, opened as the layout was made: the text goes out from the very
   // file that was looked at. None for a body of lines.
   std::shared_ptr<message::BodyFile> body_file;
+  // What the lines of the body file take as typed, each with its CR LF.
+  int64_t body_file_as_typed_size = 0;
 
   bool WritesBody() const { return text_count < 2; }
   std::string Boundary(const char* base) const { return base + boundary_suffix; }

@@ -89,10 +89,10 @@ int64_t QuotedPrintableLineSize(std::string_view line) {
 }
 
 // Text lines in the form `plan` chose.
-int64_t TextLinesSize(const message::StringList& lines, const TextPlan& plan, bool to_jis) {
+int64_t TextLinesSize(const BodyLines& lines, const TextPlan& plan, bool to_jis) {
   int64_t size = 0;
   std::string converted;
-  for (const std::string& line : lines) {
+  lines.ForEach([&](std::string_view line) {
     std::string_view text = line;
     if (to_jis) {
       converted = message::ShiftJisToJis(line);
@@ -101,7 +101,7 @@ int64_t TextLinesSize(const message::StringList& lines, const TextPlan& plan, bo
     ForEachWireLine(text, [&](std::string_view piece) {
       size += plan.form == TextForm::tfAsTyped ? LineSize(piece) : QuotedPrintableLineSize(piece);
     });
-  }
+  });
   return size;
 }
 
@@ -172,15 +172,40 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
   const bool to_jis =
       layout.attachment_count == 0 && SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
   TextScan scan(to_jis);
-  auto start_again = [&scan, to_jis] { scan = TextScan(to_jis); };
+  // The lines of a file hold no line ends, so each goes out as one line.
+  int64_t as_typed_size = 0;
+  auto start_again = [&scan, &as_typed_size, to_jis] {
+    scan = TextScan(to_jis);
+    as_typed_size = 0;
+  };
   if (to_jis) {
-    body.ForEach([&scan](std::string_view line) { scan.Add(message::ShiftJisToJis(line)); },
-                 start_again);
+    body.ForEach(
+        [&](std::string_view line) {
+          const std::string converted = message::ShiftJisToJis(line);
+          scan.Add(converted);
+          as_typed_size += LineSize(converted);
+        },
+        start_again);
   } else {
-    body.ForEach([&scan](std::string_view line) { scan.Add(line); }, start_again);
+    body.ForEach(
+        [&](std::string_view line) {
+          scan.Add(line);
+          as_typed_size += LineSize(line);
+        },
+        start_again);
   }
   layout.body = scan.Plan(eight_bit_allowed_);
+  if (layout.body_file) layout.body_file_as_typed_size = as_typed_size;
   return layout;
+}
+
+int64_t MessageClient::BodyTextSize(const message::Message& message, const BodyLayout& layout,
+                                    bool to_jis) const {
+  // Counted as the layout looked at the file: it spares a pass over a long body.
+  if (layout.body_file && layout.body.form == TextForm::tfAsTyped) {
+    return layout.body_file_as_typed_size;
+  }
+  return TextLinesSize(BodyOf(message, layout), layout.body, to_jis);
 }
 
 bool MessageClient::CarriesEightBitText(const message::Message& message,
@@ -449,10 +474,11 @@ int64_t MessageClient::TextPartSize(const message::TextPart& part) const {
                  LineSize("Content-Transfer-Encoding: " + encoding) + LineSize("");
   for (const std::string& line : part.extra_headers()) size += LineSize(line);
   if (pass_through) {
-    size += TextLinesSize(part.body(), plan, false);
+    size += TextLinesSize(BodyLines(part.body()), plan, false);
   } else {
     // Any other coder is counted as quoted-printable, the text coder that changes the least.
-    size += TextLinesSize(part.body(), TextPlan{.form = TextForm::tfQuotedPrintable}, false);
+    size += TextLinesSize(BodyLines(part.body()), TextPlan{.form = TextForm::tfQuotedPrintable},
+                          false);
   }
   return size + LineSize("");
 }
@@ -484,7 +510,7 @@ int64_t MessageClient::MessageSize(const message::Message& message,
                          (layout.body.form == TextForm::tfQuotedPrintable ? kQuotedPrintable
                                                                           : kUtf8TransferEncoding));
       }
-      size += LineSize("") + TextLinesSize(message.body(), layout.body, false);
+      size += LineSize("") + BodyTextSize(message, layout, false);
     } else {
       size += LineSize("Content-Type: multipart/alternative; ") +
               LineSize(std::string(kParameterIndent) + "boundary=\"" +
@@ -520,7 +546,7 @@ int64_t MessageClient::MessageSize(const message::Message& message,
     });
     size += LineSize(boundary + "--");
   } else if (layout.text_count < 2) {
-    size += TextLinesSize(message.body(), layout.body, transfer == message::txIso2022Jp);
+    size += BodyTextSize(message, layout, transfer == message::txIso2022Jp);
   } else {
     size += LineSize(kPreamble) + LineSize("");
     each_part([&](const message::MessagePart& part) {

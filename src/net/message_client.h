@@ -86,6 +86,9 @@ class MessageClient : public TcpClient {
   // How a text part that its coder would pass through as it stands goes out.
   TextPlan PlanPassThroughPart(const message::TextPart& part) const;
   int64_t TextPartSize(const message::TextPart& part) const;
+  // The message's own body text as it goes out, in octets.
+  int64_t BodyTextSize(const message::Message& message, const BodyLayout& layout,
+                       bool to_jis) const;
 
   message::LocaleInfo locale_;
   bool eight_bit_allowed_ = true;

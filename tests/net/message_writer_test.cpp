@@ -442,7 +442,8 @@ std::string WithoutBoundarySuffix(const std::string& text) {
   return std::regex_replace(text, suffix, "$1");
 }
 
-// A body file goes out byte for byte as its lines held in memory do: whatever its line ends,
+// A body file goes out byte for byte as its lines held in memory do, and its size is counted the
+// same before it goes out: whatever its line ends,
 // encoding and line lengths, wherever one of the blocks it is read in ends, with and without
 // attachments, in every kind of locale, and from a pipe as from a regular file.
 TEST(MessageWriter, BodyFileGoesOutAsItsLinesHeldInMemory) {
@@ -526,15 +527,21 @@ TEST(MessageWriter, BodyFileGoesOutAsItsLinesHeldInMemory) {
                 close(fd);
               });
             }
+            int64_t size = 0;
             const std::string text = Written([&](MessageClient& w) {
               w.set_locale(message::LocaleInfoFromName(locale));
-              w.WriteMessage(message);
+              const BodyLayout layout = w.LayOutBody(message);
+              size = w.MessageSize(message, std::nullopt, layout);
+              w.WriteMessage(message, std::nullopt, layout);
             });
             if (feeder.joinable()) feeder.join();
-            return WithoutBoundarySuffix(text);
+            return std::pair(WithoutBoundarySuffix(text), size);
           };
-          const std::string held = write(false);
-          EXPECT_EQ(write(true), held);
+          const auto held = write(false);
+          const auto streamed = write(true);
+          EXPECT_EQ(streamed.first, held.first);
+          // The size announced before the text, as the same lines held in memory give it.
+          EXPECT_EQ(streamed.second, held.second);
         }
       }
     }

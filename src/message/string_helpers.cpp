@@ -159,8 +159,9 @@ std::size_t LineEndFinder::From(std::size_t from) {
 std::size_t LineEndFinder::Find(char c, std::size_t from) const {
   if (from >= text_.size()) return std::string_view::npos;
   const void* found = std::memchr(text_.data() + from, c, text_.size() - from);
-  return found == nullptr ? std::string_view::npos
-                          : static_cast<std::size_t>(static_cast<const char*>(found) - text_.data());
+  return found == nullptr
+             ? std::string_view::npos
+             : static_cast<std::size_t>(static_cast<const char*>(found) - text_.data());
 }
 
 void AppendLatin1AsUtf8(std::string_view text, std::string& utf8) {

@@ -477,8 +477,8 @@ int64_t MessageClient::TextPartSize(const message::TextPart& part) const {
     size += TextLinesSize(BodyLines(part.body()), plan, false);
   } else {
     // Any other coder is counted as quoted-printable, the text coder that changes the least.
-    size += TextLinesSize(BodyLines(part.body()), TextPlan{.form = TextForm::tfQuotedPrintable},
-                          false);
+    size +=
+        TextLinesSize(BodyLines(part.body()), TextPlan{.form = TextForm::tfQuotedPrintable}, false);
   }
   return size + LineSize("");
 }

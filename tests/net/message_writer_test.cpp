@@ -461,19 +461,29 @@ TEST(MessageWriter, BodyFileGoesOutAsItsLinesHeldInMemory) {
       {"empty", "", {}},
       {"no final line end", "abc", {"abc"}},
       {"only a line end", "\n", {""}},
-      {"line ends of every kind", "a\rb\nc\r\nd\r\r\ne\n\rf", {"a", "b", "c", "d", "", "e", "", "f"}},
+      {"line ends of every kind",
+       "a\rb\nc\r\nd\r\r\ne\n\rf",
+       {"a", "b", "c", "d", "", "e", "", "f"}},
       {"dots", ".\n..\n.x\nx.\n", {".", "..", ".x", "x."}},
       {"long lines",
        std::string(2000, 'x') + "\n" + std::string(998, 'y'),
        {std::string(2000, 'x'), std::string(998, 'y')}},
       {"control characters", "a\x01z\x1b[0m\n", {"a\x01z\x1b[0m"}},
-      {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF" "caf\xC3\xA9\r\n", {"caf\xC3\xA9"}},
+      {"UTF-8 with a byte-order mark",
+       "\xEF\xBB\xBF"
+       "caf\xC3\xA9\r\n",
+       {"caf\xC3\xA9"}},
       {"ISO-8859-1 (a byte-order mark is only text then)",
-       "\xEF\xBB\xBF" "caf\xE9 \xA3 5\r\n",
-       {"\xC3\xAF\xC2\xBB\xC2\xBF" "caf\xC3\xA9 \xC2\xA3 5"}},
-      {"ISO-8859-1 longer than a line may be once it is UTF-8", std::string(500, '\xE9'),
+       "\xEF\xBB\xBF"
+       "caf\xE9 \xA3 5\r\n",
+       {"\xC3\xAF\xC2\xBB\xC2\xBF"
+        "caf\xC3\xA9 \xC2\xA3 5"}},
+      {"ISO-8859-1 longer than a line may be once it is UTF-8",
+       std::string(500, '\xE9'),
        {e_acute_500}},
-      {"delimiter line", "--=_NextPart_2jgjjvttfbfuj88oamz1inn\nx", {"--=_NextPart_2jgjjvttfbfuj88oamz1inn", "x"}},
+      {"delimiter line",
+       "--=_NextPart_2jgjjvttfbfuj88oamz1inn\nx",
+       {"--=_NextPart_2jgjjvttfbfuj88oamz1inn", "x"}},
   };
   // Where a block of 64 KiB ends: a CR LF cut in two, a UTF-8 character cut after one and after
   // two of its bytes, and the first byte that is not UTF-8 after the first block.

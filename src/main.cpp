@@ -1,3 +1,3 @@
-#include "app/program.h"
+#include "app/program_start.h"
 
-int main(int argc, char** argv) { return tovrel::app::RunProgram(argc, argv); }
+int main(int argc, char** argv) { return tovrel::app::StartProgram(argc, argv); }

@@ -5,14 +5,6 @@
 
 namespace tovrel::app {
 
-std::string ErrorReportText(const std::string& message) {
-  std::string text = message;
-  if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.')) {
-    text += '.';
-  }
-  return text;
-}
-
 void ReportError(const std::string& message, QWidget* parent) {
   ShowMessageBox(parent, ErrorReportText(message), texts::kApplicationTitle, QMessageBox::Critical,
                  QMessageBox::Ok, QMessageBox::Ok);

@@ -5,14 +5,12 @@
 #include <string>
 #include <utility>
 
+#include "app/text_rules.h"
+#include "app/texts.h"
+
 class QWidget;
 
 namespace tovrel::app {
-
-// The text the default error report shows for a failure message: the message itself, with "."
-// appended when its last character sorts after "." (so "Connection refused" gains a full stop
-// and "Already connected." keeps its own).
-std::string ErrorReportText(const std::string& message);
 
 // The default error report: a critical message box titled "TovrelMail" with the failure's text.
 // Every event handler of the program ends here when it fails; the program then goes on with the
@@ -30,7 +28,7 @@ bool RunReported(Handler&& handler, QWidget* parent = nullptr) {
   } catch (const std::exception& error) {
     ReportError(error, parent);
   } catch (...) {
-    ReportError(std::string("Unknown failure"), parent);
+    ReportError(std::string(texts::kUnknownFailure), parent);
   }
   return false;
 }

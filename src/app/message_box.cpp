@@ -60,22 +60,6 @@ bool MessageBoxesAreHeadless() {
 
 void SetHeadlessMessageStream(std::ostream* stream) { g_stream = stream; }
 
-std::string OneLine(const std::string& text) {
-  std::string line;
-  line.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      line += ' ';
-    } else if (text[i] == '\n') {
-      line += ' ';
-    } else {
-      line += text[i];
-    }
-  }
-  return line;
-}
-
 QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const std::string& text,
                                            const std::string& title, QMessageBox::Icon icon,
                                            QMessageBox::StandardButtons buttons,

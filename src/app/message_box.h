@@ -4,6 +4,8 @@
 #include <iosfwd>
 #include <string>
 
+#include "app/text_rules.h"
+
 class QWidget;
 
 namespace tovrel::app {
@@ -32,8 +34,5 @@ QMessageBox::StandardButton ShowMessageBox(
     QWidget* parent, const std::string& text, const std::string& title, QMessageBox::Icon icon,
     QMessageBox::StandardButtons buttons = QMessageBox::Ok,
     QMessageBox::StandardButton default_button = QMessageBox::NoButton);
-
-// The text as one line: every line break (CR LF, LF or CR) becomes one blank.
-std::string OneLine(const std::string& text);
 
 }  // namespace tovrel::app

@@ -18,7 +18,9 @@ struct ProgramWindows {
   AboutBox about;
 };
 
-// The whole program: start-up, the windows, the message loop. Returns the process status.
+// The program with its windows, on a display: start-up, the windows (the compose window runs
+// the command line, which may send and end the run), the message loop. Returns the process
+// status.
 int RunProgram(int argc, char** argv);
 
 }  // namespace tovrel::app

@@ -25,4 +25,12 @@ bool HasControlCharacter(std::string_view utf8);
 // becomes "?".
 std::string VisibleText(std::string_view text);
 
+// The text as one line: every line break (CR LF, LF or CR) becomes one blank.
+std::string OneLine(const std::string& text);
+
+// The text the default error report shows for a failure message: the message itself, with "."
+// appended when its last character sorts after "." (so "Connection refused" gains a full stop
+// and "Already connected." keeps its own).
+std::string ErrorReportText(const std::string& message);
+
 }  // namespace tovrel::app

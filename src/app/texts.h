@@ -98,6 +98,11 @@ inline constexpr const char* kUsage =
 // Start-up without a display.
 inline constexpr const char* kNeedsDisplay =
     "TovrelMail needs a display unless it is asked to send";
+// Start-up with one: the windows live in a module of their own beside the program.
+inline constexpr const char* kNoWindowModule = "TovrelMail cannot load its windows: %s";
+
+// A failure that carries no text of its own.
+inline constexpr const char* kUnknownFailure = "Unknown failure";
 
 }  // namespace tovrel::app::texts
 

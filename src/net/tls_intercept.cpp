@@ -5,6 +5,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -25,6 +26,32 @@ struct ContextFree {
 struct SslFree {
   void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
+struct BioMethodFree {
+  void operator()(BIO_METHOD* method) const { BIO_meth_free(method); }
+};
+
+// OpenSSL's socket BIO writes with write(2), and a write to a connection the server has closed
+// raises SIGPIPE, which ends the process. The session writes through this one instead, which
+// sends like the rest of the transport: MSG_NOSIGNAL, so that a closed peer is an EPIPE.
+int SendWithoutSignal(BIO* bio, const char* data, int length) {
+  BIO_clear_retry_flags(bio);
+  auto* binding = static_cast<SocketHandle*>(BIO_get_data(bio));
+  const ssize_t sent =
+      binding->SendBytes(data, static_cast<std::size_t>(std::max(length, 0)), MSG_DONTWAIT);
+  if (sent >= 0) return static_cast<int>(sent);
+  if (errno == EAGAIN || errno == EWOULDBLOCK) BIO_set_retry_write(bio);
+  return -1;
+}
+
+// Nothing is ever held back, so a flush has nothing to do; every other request is not ours.
+long ControlSocketWrites(BIO*, int command, long, void*) {
+  return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int CreateSocketWrites(BIO* bio) {
+  BIO_set_init(bio, 1);
+  return 1;
+}
 
 // The oldest reason OpenSSL queued, or what the socket said when it queued none.
 std::string FailureReason(int ssl_error, int system_error) {
@@ -44,6 +71,8 @@ size_t ClampToInt(size_t size) { return size > INT_MAX ? INT_MAX : size; }
 
 struct TlsIntercept::Session {
   std::unique_ptr<SSL_CTX, ContextFree> context;
+  // Declared before `ssl`, whose write BIO is made from it and must go first.
+  std::unique_ptr<BIO_METHOD, BioMethodFree> socket_writes;
   std::unique_ptr<SSL, SslFree> ssl;
 };
 
@@ -72,9 +101,23 @@ void TlsIntercept::Handshake(SocketHandle& binding, const std::string& host, Cer
   }
   session->ssl.reset(SSL_new(context));
   SSL* ssl = session->ssl.get();
-  if (ssl == nullptr || SSL_set_fd(ssl, binding.handle()) != 1) {
+  session->socket_writes.reset(BIO_meth_new(BIO_TYPE_SOURCE_SINK, "socket writes"));
+  BIO_METHOD* socket_writes = session->socket_writes.get();
+  if (ssl == nullptr || socket_writes == nullptr ||
+      BIO_meth_set_write(socket_writes, SendWithoutSignal) != 1 ||
+      BIO_meth_set_ctrl(socket_writes, ControlSocketWrites) != 1 ||
+      BIO_meth_set_create(socket_writes, CreateSocketWrites) != 1) {
     throw fail(texts::kTlsSetupFailed, FailureReason(SSL_ERROR_SSL, 0));
   }
+  BIO* reads = BIO_new_socket(binding.handle(), BIO_NOCLOSE);
+  BIO* writes = BIO_new(socket_writes);
+  if (reads == nullptr || writes == nullptr) {
+    BIO_free(reads);
+    BIO_free(writes);
+    throw fail(texts::kTlsSetupFailed, FailureReason(SSL_ERROR_SSL, 0));
+  }
+  BIO_set_data(writes, &binding);
+  SSL_set_bio(ssl, reads, writes);  // the session owns both from here
   SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   // The certificate must name what the user dialled: an address is matched as an address, and
   // SNI carries names only (RFC 6066 forbids literal addresses there).
@@ -167,17 +210,30 @@ long TlsIntercept::SendInstead(std::span<const char> bytes) {
     errno = EPIPE;
     return -1;
   }
-  ERR_clear_error();
-  const int count =
-      SSL_write(session_->ssl.get(), bytes.data(), static_cast<int>(ClampToInt(bytes.size())));
-  if (count > 0) return count;
-  if (SSL_get_error(session_->ssl.get(), count) == SSL_ERROR_WANT_WRITE) {
-    errno = EAGAIN;  // the connection waits until the socket takes more, within its limit
+  SSL* ssl = session_->ssl.get();
+  // A call writes one record; as many go as the socket takes now, since the connection waits
+  // for room before each call of ours and a wait per record would double the system calls.
+  std::size_t moved = 0;
+  while (moved < bytes.size()) {
+    const std::span<const char> rest = bytes.subspan(moved);
+    ERR_clear_error();
+    const int count = SSL_write(ssl, rest.data(), static_cast<int>(ClampToInt(rest.size())));
+    if (count > 0) {
+      moved += static_cast<std::size_t>(count);
+      continue;
+    }
+    const int error = SSL_get_error(ssl, count);
+    // The record that did not go is written again from the same bytes by the next call.
+    if (moved > 0 && (error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ)) break;
+    if (error == SSL_ERROR_WANT_WRITE) {
+      errno = EAGAIN;  // the connection waits until the socket takes more, within its limit
+      return -1;
+    }
+    const long result = AfterIncomplete(count, wait_limit_);
+    if (result == 0) errno = EPIPE;  // a closed session takes nothing more
     return -1;
   }
-  const long result = AfterIncomplete(count, wait_limit_);
-  if (result == 0) errno = EPIPE;  // a closed session takes nothing more
-  return -1;
+  return static_cast<long>(moved);
 }
 
 void TlsIntercept::BindingClosed() {

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QTest>
 #include <algorithm>
+#include <filesystem>
 
 #include "app/app_errors.h"
 #include "app/compose_window.h"
@@ -467,6 +468,37 @@ TEST_F(ProgramRunTest, WithoutADisplayOnlyASendRunsAndSendInCapitalsIsNoSend) {
   const auto mails = server.WaitForMessages(1);
   QTest::qWait(200);
   EXPECT_EQ(server.Messages().size(), 1u);
+}
+
+// A send without a display maps nothing of the window toolkit; with a display (the offscreen
+// platform here) the same send runs in the window module, found beside the program.
+TEST_F(ProgramRunTest, OnlyARunWithADisplayLoadsTheWindows) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  auto loaded_objects = [&](const std::vector<std::string>& display) {
+    const test::TempDir logs;
+    std::vector<std::string> env{home_.env(), "LD_DEBUG=files",
+                                 "LD_DEBUG_OUTPUT=" + logs.File("loaded")};
+    env.insert(env.end(), display.begin(), display.end());
+    const auto result = test::RunProcess(
+        {test::BuildPath("tovrelmail"), "mailto:ann@example.org", "S", "b", "send"}, {}, env,
+        std::chrono::seconds(60));
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    std::string objects;  // the loader adds the process id to the file name
+    for (const auto& entry : std::filesystem::directory_iterator(logs.path())) {
+      objects += test::ReadFile(entry.path().string());
+    }
+    return objects;
+  };
+  const std::string headless = loaded_objects({"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+  EXPECT_NE(headless.find("libQt6Core"), std::string::npos) << headless;
+  for (const char* window_part : {"libQt6Gui", "libQt6Widgets", "tovrelmail_window"}) {
+    EXPECT_EQ(headless.find(window_part), std::string::npos) << window_part;
+  }
+  const std::string windowed =
+      loaded_objects({"DISPLAY=:99", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=offscreen"});
+  EXPECT_NE(windowed.find("tovrelmail_window.so"), std::string::npos);
+  EXPECT_EQ(server.WaitForMessages(2).size(), 2u);
 }
 
 // Help and version answer on standard output without a display; with other arguments beside

@@ -178,5 +178,43 @@ TEST_F(SmtpTls, AStartTlsRefusalEndsTheDialogueThere) {
   EXPECT_EQ(wire, "ehlo " + client.LocalHostName() + "\r\nSTARTTLS\r\n");
 }
 
+// A server that goes away in the middle of the message ends the send with a socket failure; the
+// process must never be killed by the signal a write to a closed socket raises.
+TEST_F(SmtpTls, AServerClosingDuringTheMessageIsAFailureNotASignal) {
+  test::ChildProcess server(
+      {test::kPython, "-c",
+       "import socket, ssl, sys\n"
+       "context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+       "context.load_cert_chain(sys.argv[1], sys.argv[2])\n"
+       "listener = socket.create_server(('127.0.0.1', 0))\n"
+       "print(listener.getsockname()[1], flush=True)\n"
+       "raw, _ = listener.accept()\n"
+       "conn = context.wrap_socket(raw, server_side=True)\n"
+       "reader = conn.makefile('rb')\n"
+       "conn.sendall(b'220 ready\\r\\n')\n"
+       "for line in reader:\n"
+       "    verb = line[:4].upper()\n"
+       "    if verb == b'DATA':\n"
+       "        conn.sendall(b'354 go on\\r\\n')\n"
+       "        reader.read(65536)\n"
+       "        break\n"
+       "    conn.sendall(b'221 bye\\r\\n' if verb == b'QUIT' else b'250 ok\\r\\n')\n"
+       "reader.close()\n"
+       "conn.close()\n"
+       "listener.accept()\n",
+       certs_->File("server.pem"), certs_->File("server.key")});
+  const int port = std::stoi(server.ReadLine());
+  test::TempDir dir;
+  test::WriteFile(dir.File("big.bin"), std::string(8 * 1024 * 1024, 'x'));
+  SmtpClient client;
+  SetUp(client, port, TlsMode::tmImplicit);
+  client.set_authentication_type(AuthenticationType::atNone);
+  message::Message message;
+  Note(message, "cut off");
+  message.parts().AddAttachment(dir.File("big.bin"));
+  client.Connect();
+  EXPECT_THROW(client.Send(message), SocketError);
+}
+
 }  // namespace
 }  // namespace tovrel::net

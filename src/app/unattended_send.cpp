@@ -1,0 +1,75 @@
+#include "app/unattended_send.h"
+
+#include <exception>
+#include <memory>
+#include <ostream>
+
+#include "app/command_line.h"
+#include "app/password_keyring.h"
+#include "app/qt_text.h"
+#include "app/send_command.h"
+#include "app/settings_layout.h"
+#include "app/text_rules.h"
+#include "app/texts.h"
+#include "net/smtp_client.h"
+#include "store/read_once_backend.h"
+#include "store/reg_file_backend.h"
+#include "store/registry_store.h"
+
+namespace tovrel::app {
+
+namespace {
+
+// A box nobody can see, as a line on the stream: its text with line breaks as blanks and
+// control characters made visible.
+void WriteBox(std::ostream& boxes, const std::string& text) {
+  boxes << VisibleText(OneLine(text)) << '\n' << std::flush;
+}
+
+// One step of the run; a failure leaving it is written as the error report words it.
+template <typename Step>
+bool Reported(std::ostream& boxes, Step&& step) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& error) {
+    WriteBox(boxes, ErrorReportText(error.what()));
+  } catch (...) {
+    WriteBox(boxes, ErrorReportText(texts::kUnknownFailure));
+  }
+  return false;
+}
+
+// The From text the window would hold after loading the identities: the main account's entry,
+// as its From box gives it back.
+std::string MainAccountEntry(store::RegistryStore& registry) {
+  return ToText(FromText(ReadIdentities(registry).front().from_entry()));
+}
+
+}  // namespace
+
+int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes) {
+  // Nothing changes the store during the run but the first start's preparation, after which the
+  // next read takes the prepared state.
+  store::RegistryStore registry(
+      std::make_unique<store::ReadOnceBackend>(std::make_unique<store::RegFileBackend>()));
+  if (!Reported(boxes, [&] { PrepareStoreOnFirstStart(registry); })) return 1;
+
+  bool sent = false;
+  Reported(boxes, [&] {
+    CommandLine line;
+    ReadCommandLine(args, line);
+    if (!line.unattended_send) return;
+    line.fields.from = MainAccountEntry(registry);
+    if (line.fields.to.empty()) {
+      WriteBox(boxes, texts::kNoRecipient);
+      return;
+    }
+    net::SmtpClient smtp;
+    DeliverMail(line.fields, ReadAccount(registry, ProgramKeyring()), smtp);
+    sent = true;
+  });
+  return sent ? 0 : 1;
+}
+
+}  // namespace tovrel::app

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace tovrel::app {
+
+// The command line's send when there is no display: the arguments read as the compose window
+// would read them, the main account as the sender, the message delivered, and nothing of the
+// windows made. Every message box the window would show (the error report, the missing
+// recipient) becomes one line on `boxes` instead. The settings file is read once for the run,
+// unless the first start has to prepare it. Returns the process status: 0 when the message was
+// sent, 1 when it was not.
+int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes);
+
+}  // namespace tovrel::app

@@ -130,7 +130,8 @@ bool AsksToSend(const std::vector<std::string>& args) {
   return args.size() >= 4 && args[3] == "send";
 }
 
-void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line) {
+void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line,
+                     BodyFileUse body_file_use) {
   ComposeFields& fields = line.fields;
   if (args.size() >= 1) ReadLink(args[0], fields);
   // The positional arguments that follow take precedence over the link's fields.
@@ -138,7 +139,17 @@ void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line) {
   if (args.size() >= 3) {
     // A path goes to the system as the bytes it came as, whatever their encoding.
     if (args[2].starts_with("-f")) {
-      fields.body = ReadTextLines(args[2].substr(2));
+      const std::string path = args[2].substr(2);
+      if (AsksToSend(args) && body_file_use == BodyFileUse::bfStream) {
+        // Held whole, a long body would cost its size several times over before a byte is
+        // sent; the send reads the file as it goes. What is wrong with the file by its name
+        // shows here, as it would if the file were read.
+        CheckTextFile(path);
+        fields.body.clear();
+        fields.body_file = path;
+      } else {
+        fields.body = ReadTextLines(path);
+      }
     } else {
       fields.body = BodyLines(FromText(args[2]));
     }

@@ -26,11 +26,19 @@ struct CommandLine {
 // so this reads no file.
 bool AsksToSend(const std::vector<std::string>& args);
 
+// What becomes of a "-f" body file when the arguments ask for an unattended send. Without a send
+// its lines are always read, for the window to show.
+enum class BodyFileUse {
+  bfStream,  // only checked here; the send reads it in blocks as it writes the message
+  bfLoad,    // its lines are read into the fields, as for a window that may still show them
+};
+
 // Reads the arguments into `line`, position by position. An unreadable body file raises
-// FileError, a link that is not UTF-8 text once its escapes are undone, or that puts a control
-// character into an address, raises LinkError; `line` then holds what the positions before it
-// filled and asks for no send. Paths (the body file, the attachments) are kept as the bytes
-// they came as.
-void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line);
+// FileError (one that is streamed: one that cannot be found or is no file to send), a link that
+// is not UTF-8 text once its escapes are undone, or that puts a control character into an
+// address, raises LinkError; `line` then holds what the positions before it filled and asks for
+// no send. Paths (the body file, the attachments) are kept as the bytes they came as.
+void ReadCommandLine(const std::vector<std::string>& args, CommandLine& line,
+                     BodyFileUse body_file_use = BodyFileUse::bfStream);
 
 }  // namespace tovrel::app

@@ -17,6 +17,9 @@ struct ComposeFields {
   std::string subject{};
   std::vector<std::string> body{};
   std::vector<std::string> attachments{};
+  // A text file whose lines are the body, read only as the message goes out, in place of `body`
+  // (an unattended send of a "-f" body file). Empty: none.
+  std::string body_file{};
 };
 
 }  // namespace tovrel::app

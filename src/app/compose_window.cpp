@@ -243,7 +243,8 @@ void ComposeWindow::LoadIdentities() {
 }
 
 void ComposeWindow::FormCreate(const std::vector<std::string>& args, CommandLine& line) {
-  ReadCommandLine(args, line);
+  // The body box shows a body file's lines, also when a send asked for here fails.
+  ReadCommandLine(args, line, BodyFileUse::bfLoad);
   if (!line.unattended_send) return;
   LoadIdentities();
   line.fields.from = ToText(from_box_->currentText());

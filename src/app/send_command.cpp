@@ -54,7 +54,11 @@ void FillMessage(message::Message& message, const ComposeFields& fields) {
   message.recipients().LoadFromText(fields.to);
   if (!fields.cc.empty()) message.cc_list().LoadFromText(fields.cc);
   if (!fields.bcc.empty()) message.bcc_list().LoadFromText(fields.bcc);
-  message.set_body(fields.body);
+  if (fields.body_file.empty()) {
+    message.set_body(fields.body);
+  } else {
+    message.set_body_file(fields.body_file);
+  }
   message.set_subject(fields.subject);
   for (const std::string& path : fields.attachments) message.parts().AddAttachment(path);
 }

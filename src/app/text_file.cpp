@@ -8,6 +8,7 @@
 #include "app/app_errors.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "message/body_file.h"
 #include "message/input_file.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
@@ -21,40 +22,29 @@ namespace {
       message::FormatText(texts::kCannotOpenFile, {VisibleText(path), std::strerror(error)}));
 }
 
-// The program's text is UTF-8. A file that is not is taken as ISO-8859-1, the one reading under
-// which every byte is a character, so that nothing is lost or sent mislabelled.
-std::string AsUtf8(std::string text) {
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  if (!message::IsValidUtf8(text)) return Latin1ToUtf8(text);
-  if (text.starts_with(kByteOrderMark)) text.erase(0, kByteOrderMark.size());
-  return text;
-}
-
 }  // namespace
 
-std::vector<std::string> ReadTextLines(const std::string& path, int wait_limit_ms) {
+void CheckTextFile(const std::string& path) {
   // The system's reason for a file that is not there or not reachable.
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) FailOpen(path, errno);
-  std::string text;
   try {
-    message::InputFile file(path, wait_limit_ms);
-    char buffer[65536];
-    while (const std::size_t n = file.Read(buffer)) text.append(buffer, n);
+    message::CheckInputFile(path);
   } catch (const message::FileError& error) {
     throw FileError(VisibleText(error.what()));
   }
-  text = AsUtf8(std::move(text));
+}
 
+std::vector<std::string> ReadTextLines(const std::string& path, int wait_limit_ms) {
+  CheckTextFile(path);
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
+  try {
+    message::BodyFile file(path, wait_limit_ms);
+    file.ForEachLine([&lines](std::string_view line) { lines.emplace_back(line); },
+                     [&lines] { lines.clear(); });
+  } catch (const message::FileError& error) {
+    throw FileError(VisibleText(error.what()));
   }
-  if (start < text.size()) lines.push_back(text.substr(start));
   return lines;
 }
 

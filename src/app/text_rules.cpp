@@ -20,21 +20,6 @@ bool IsControl(char32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0
 
 }  // namespace
 
-std::string Latin1ToUtf8(std::string_view text) {
-  std::string utf8;
-  utf8.reserve(text.size());
-  for (const char c : text) {
-    const auto code = static_cast<unsigned char>(c);
-    if (code < 0x80) {
-      utf8 += c;
-    } else {
-      utf8 += static_cast<char>(0xC0 | (code >> 6));
-      utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
-  return utf8;
-}
-
 bool HasControlCharacter(std::string_view utf8) {
   while (!utf8.empty()) {
     const message::Utf8Char c = message::DecodeUtf8(utf8);

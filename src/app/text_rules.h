@@ -17,9 +17,6 @@ int StrToInt(std::string_view text);
 // Text after a NUL character is not looked at.
 std::vector<std::string> CommaTextSplit(std::string_view text);
 
-// The bytes of ISO-8859-1 text as UTF-8.
-std::string Latin1ToUtf8(std::string_view text);
-
 // Whether UTF-8 text holds a control character (C0, DEL or C1).
 bool HasControlCharacter(std::string_view utf8);
 

@@ -58,7 +58,8 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes)
   bool sent = false;
   Reported(boxes, [&] {
     CommandLine line;
-    ReadCommandLine(args, line);
+    // No window will show the body: a body file goes to the server as the message is written.
+    ReadCommandLine(args, line, BodyFileUse::bfStream);
     if (!line.unattended_send) return;
     line.fields.from = MainAccountEntry(registry);
     if (line.fields.to.empty()) {

@@ -26,6 +26,10 @@ InputFileKind KindOf(const struct stat& info, const std::string& path) {
   Fail(texts::kNotAnInputFile, path);
 }
 
+long long Nanoseconds(const struct timespec& time) {
+  return static_cast<long long>(time.tv_sec) * 1000000000LL + time.tv_nsec;
+}
+
 }  // namespace
 
 InputFileKind CheckInputFile(const std::string& path) {
@@ -53,6 +57,9 @@ InputFile::InputFile(const std::string& path, int wait_limit_ms)
     // Reads of a regular file never wait anyway; blocking mode keeps them whole.
     const int flags = ::fcntl(fd_, F_GETFL);
     if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    size_ = info.st_size;
+    modified_ns_ = Nanoseconds(info.st_mtim);
+    changed_ns_ = Nanoseconds(info.st_ctim);
   }
 }
 
@@ -85,6 +92,24 @@ std::size_t InputFile::Read(std::span<char> area) {
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
     Fail(texts::kInputReadError, path_);
+  }
+}
+
+void InputFile::Rewind() {
+  CheckUnchanged();
+  if (::lseek(fd_, 0, SEEK_SET) != 0) Fail(texts::kInputReadError, path_);
+}
+
+void InputFile::CheckUnchanged() const {
+  struct stat info {};
+  if (kind_ != InputFileKind::ifRegular || ::fstat(fd_, &info) != 0) {
+    Fail(texts::kInputReadError, path_);
+  }
+  // The status change time moves with every write and cannot be set back, unlike the
+  // modification time.
+  if (info.st_size != size_ || Nanoseconds(info.st_mtim) != modified_ns_ ||
+      Nanoseconds(info.st_ctim) != changed_ns_) {
+    Fail(texts::kInputChanged, path_);
   }
 }
 

@@ -35,11 +35,23 @@ class InputFile {
   // fails or a pipe brings nothing within the limit.
   std::size_t Read(std::span<char> area);
 
+  // Regular files only, for a second pass over the same bytes: reads again from the first one.
+  // Raises FileError when the file changed since it was opened (see CheckUnchanged).
+  void Rewind();
+  // Regular files only: raises FileError when the file's size or times are no longer those it had
+  // on opening, that is, when someone wrote to it meanwhile. A second pass relies on reading
+  // what the first one read.
+  void CheckUnchanged() const;
+
  private:
   std::string path_;
   int fd_ = -1;
   InputFileKind kind_ = InputFileKind::ifRegular;
   int wait_limit_ms_ = -1;
+  // What fstat() said on opening: the size and the data and status change times.
+  long long size_ = 0;
+  long long modified_ns_ = 0;
+  long long changed_ns_ = 0;
 };
 
 }  // namespace tovrel::message

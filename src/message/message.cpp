@@ -33,6 +33,7 @@ void Message::ClearHeaderFields() {
 void Message::ClearContent() {
   parts_.Clear();
   body_.clear();
+  body_file_.clear();
 }
 
 void Message::set_use_now_for_date(bool use_now) {

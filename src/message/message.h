@@ -25,12 +25,17 @@ class Message : public BaseComponent {
   // Empties every header field and then the content.
   void Clear();
   void ClearHeaderFields();
-  // Destroys every part, then empties the body.
+  // Destroys every part, then empties the body (the lines and the body file).
   void ClearContent();
 
   StringList& body() { return body_; }
   const StringList& body() const { return body_; }
   void set_body(const StringList& lines) { body_ = lines; }
+  // The path of a text file whose lines are the body, read only as the message is written (see
+  // BodyFile), so that a long body is never held in memory. When one is named it takes the place
+  // of the body lines. Empty: none.
+  const std::string& body_file() const { return body_file_; }
+  void set_body_file(std::string path) { body_file_ = std::move(path); }
 
   // Blind-copy recipients: envelope only, never written into the text.
   EmailAddressList& bcc_list() { return bcc_list_; }
@@ -96,6 +101,7 @@ class Message : public BaseComponent {
 
  private:
   StringList body_;
+  std::string body_file_;
   EmailAddressList recipients_{this};
   EmailAddressList bcc_list_{this};
   EmailAddressList cc_list_{this};

@@ -4,7 +4,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -125,12 +127,53 @@ Utf8Char DecodeUtf8(std::string_view text) {
 }
 
 bool IsValidUtf8(std::string_view text) {
-  while (!text.empty()) {
-    const std::size_t length = DecodeUtf8(text).length;
+  // Text runs to megabytes (a body file) and is mostly ASCII: that is passed a word at a time.
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (text.size() - at >= sizeof(std::uint64_t)) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + at, sizeof word);
+      if ((word & kHighBits) == 0) {
+        at += sizeof word;
+        continue;
+      }
+    }
+    const std::size_t length = DecodeUtf8(text.substr(at)).length;
     if (length == 0) return false;
-    text.remove_prefix(length);
+    at += length;
   }
   return true;
+}
+
+LineEndFinder::LineEndFinder(std::string_view text)
+    : text_(text), next_cr_(Find('\r', 0)), next_lf_(Find('\n', 0)) {}
+
+std::size_t LineEndFinder::From(std::size_t from) {
+  // A remembered position still ahead stays the next one of its kind.
+  if (next_cr_ < from) next_cr_ = Find('\r', from);
+  if (next_lf_ < from) next_lf_ = Find('\n', from);
+  return std::min(next_cr_, next_lf_);
+}
+
+std::size_t LineEndFinder::Find(char c, std::size_t from) const {
+  if (from >= text_.size()) return std::string_view::npos;
+  const void* found = std::memchr(text_.data() + from, c, text_.size() - from);
+  return found == nullptr
+             ? std::string_view::npos
+             : static_cast<std::size_t>(static_cast<const char*>(found) - text_.data());
+}
+
+void AppendLatin1AsUtf8(std::string_view text, std::string& utf8) {
+  for (const char c : text) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code < 0x80) {
+      utf8 += c;
+    } else {
+      utf8 += static_cast<char>(0xC0 | (code >> 6));
+      utf8 += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
 }
 
 const std::string& TempDirectory() {

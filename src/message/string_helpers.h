@@ -24,6 +24,26 @@ struct Utf8Char {
 Utf8Char DecodeUtf8(std::string_view text);
 // Whether all of `text` is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
+// Appends the bytes of ISO-8859-1 text to `utf8` as UTF-8.
+void AppendLatin1AsUtf8(std::string_view text, std::string& utf8);
+
+// The line ends of a text, one after another: the next CR or LF at or after a position. Each byte
+// is looked at once for each of the two, however short the lines are, so that long texts are
+// split into lines at the speed of memchr().
+class LineEndFinder {
+ public:
+  explicit LineEndFinder(std::string_view text);
+  // The position of the first CR or LF at or after `from`; npos when there is none. `from` does
+  // not go back from one call to the next.
+  std::size_t From(std::size_t from);
+
+ private:
+  std::size_t Find(char c, std::size_t from) const;
+
+  std::string_view text_;
+  std::size_t next_cr_;
+  std::size_t next_lf_;
+};
 
 // Returns the part of `text` before the first `delimiter`. With `remove`, `text` loses everything
 // up to and including that delimiter. Without a delimiter in `text` the whole text is returned

@@ -17,11 +17,14 @@ inline constexpr const char* kCannotAssign = "Cannot assign a %s to a %s";
 // printf-style: the path.
 inline constexpr const char* kCannotCreateFile = "Cannot create file %s";
 inline constexpr const char* kCannotOpenFile = "Cannot open file %s";
+inline constexpr const char* kFileWriteError = "Write error on file %s";
 // printf-style: the path. Files to be sent: what is neither a regular file nor a pipe, a read
-// that fails, and a pipe that stays silent past the time limit.
+// that fails, a pipe that stays silent past the time limit, and a file written to between two
+// passes over it.
 inline constexpr const char* kNotAnInputFile = "Cannot send %s: it is not a regular file or a pipe";
 inline constexpr const char* kInputReadError = "Read error on file %s";
 inline constexpr const char* kInputTimedOut = "Nothing more arrived from %s in time";
+inline constexpr const char* kInputChanged = "The file %s changed while it was being sent";
 
 // Header problems the UU/XX decoders record in their error list.
 inline constexpr const char* kNoBeginAfterTable = "No BEGIN statement followed a TABLE";

@@ -9,10 +9,13 @@
 // quoted-printable instead.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "message/body_file.h"
 #include "message/locale_info.h"
+#include "message/string_helpers.h"
 #include "message/string_list.h"
 
 namespace tovrel::net {
@@ -49,13 +52,34 @@ class TextScan {
 // Calls `take` with every line of `entry` as it goes out, without its line end.
 template <class Take>
 void ForEachWireLine(std::string_view entry, Take take) {
+  message::LineEndFinder ends(entry);
   size_t start = 0;
-  for (size_t end; (end = entry.find_first_of("\r\n", start)) != std::string_view::npos;) {
+  for (size_t end; (end = ends.From(start)) != std::string_view::npos;) {
     take(entry.substr(start, end - start));
     start = end + (entry[end] == '\r' && end + 1 < entry.size() && entry[end + 1] == '\n' ? 2 : 1);
   }
   take(entry.substr(start));
 }
+
+// Text entries that the writer goes through more than once (to plan them, then to write them):
+// the entries of a list, or the lines of a body file, which are read again for every pass.
+class BodyLines {
+ public:
+  explicit BodyLines(const message::StringList& entries) : entries_(&entries) {}
+  explicit BodyLines(message::BodyFile& file) : file_(&file) {}
+
+  // Calls `take` with every entry, first to last. `restart`, when given, lets a body file's first
+  // pass learn its encoding on the way (see BodyFile::ForEachLine): it is called when the
+  // entries handed on so far do not count and they come again from the first.
+  void ForEach(const std::function<void(std::string_view)>& take,
+               const std::function<void()>& restart = {}) const;
+  // Whether an entry may hold a CR or an LF. The lines of a file never do.
+  bool MayHoldLineEnds() const { return file_ == nullptr; }
+
+ private:
+  const message::StringList* entries_ = nullptr;
+  message::BodyFile* file_ = nullptr;
+};
 
 // The character set of typed text in `locale`: UTF-8 under a UTF-8 code set, else the one its
 // language names in header words. Shift_JIS text that is not converted is named as it stands.

@@ -86,7 +86,7 @@ void FileStream::Write(std::span<const char> bytes) {
     ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, position_);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw message::FileError(WithPath(texts::kFileWriteError, path_));
+      throw message::FileError(WithPath(message::texts::kFileWriteError, path_));
     }
     done += static_cast<size_t>(n);
     position_ += n;

@@ -35,26 +35,31 @@ const char* const kBoundaries[] = {message::kMixedBoundary, message::kRelatedBou
                                    message::kAlternativeBoundary};
 constexpr size_t kSuffixLength = 16;
 
-// Whether a line of `lines` starts with "--" and a boundary with `suffix`.
-bool HoldsDelimiter(const message::StringList& lines, const std::string& suffix) {
-  for (const std::string& line : lines) {
-    if (!line.starts_with("--")) continue;
-    const std::string_view rest = std::string_view(line).substr(2);
-    for (const char* base : kBoundaries) {
-      if (rest.starts_with(base) &&
-          rest.substr(std::string_view(base).size()).starts_with(suffix)) {
-        return true;
-      }
+// Whether `line` starts with "--" and a boundary with `suffix`.
+bool IsDelimiter(std::string_view line, const std::string& suffix) {
+  if (!line.starts_with("--")) return false;
+  const std::string_view rest = line.substr(2);
+  for (const char* base : kBoundaries) {
+    if (rest.starts_with(base) && rest.substr(std::string_view(base).size()).starts_with(suffix)) {
+      return true;
     }
   }
   return false;
 }
 
-bool TextHoldsDelimiter(const message::Message& message, const std::string& suffix) {
-  if (HoldsDelimiter(message.body(), suffix)) return true;
+bool HoldsDelimiter(const BodyLines& lines, const std::string& suffix) {
+  bool found = false;
+  lines.ForEach([&](std::string_view line) { found = found || IsDelimiter(line, suffix); },
+                [&found] { found = false; });
+  return found;
+}
+
+bool TextHoldsDelimiter(const message::Message& message, const BodyLines& body,
+                        const std::string& suffix) {
+  if (HoldsDelimiter(body, suffix)) return true;
   for (size_t i = 0; i < message.parts().count(); ++i) {
     if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
-      if (HoldsDelimiter(text->body(), suffix)) return true;
+      if (HoldsDelimiter(BodyLines(text->body()), suffix)) return true;
     }
   }
   return false;
@@ -71,7 +76,7 @@ std::string RandomSuffix() {
 
 }  // namespace
 
-BodyLayout CountParts(const message::Message& message) {
+BodyLayout CountParts(const message::Message& message, const BodyLines& body) {
   BodyLayout layout;
   for (size_t i = 0; i < message.parts().count(); ++i) {
     const message::MessagePart& part = message.parts()[i];
@@ -84,7 +89,7 @@ BodyLayout CountParts(const message::Message& message) {
   }
   if (layout.attachment_count > 0 || layout.text_count > 0) {
     std::string suffix;
-    while (TextHoldsDelimiter(message, suffix)) suffix = RandomSuffix();
+    while (TextHoldsDelimiter(message, body, suffix)) suffix = RandomSuffix();
     layout.boundary_suffix = std::move(suffix);
   }
   return layout;

@@ -4,9 +4,12 @@
 // fields that the body needs, then the message's extra fields with the writer's X-Mailer. The
 // block is built in a list of its own; the message itself is never changed.
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "message/body_file.h"
 #include "message/header_list.h"
 #include "message/locale_info.h"
 #include "message/message.h"
@@ -25,13 +28,19 @@ struct BodyLayout {
   // delimiter of one of them and would end its part early. Then it is random, so that no text
   // can be made to match it.
   std::string boundary_suffix;
+  // The message's body file, opened as the layout was made: the text goes out from the very
+  // file that was looked at. None for a body of lines.
+  std::shared_ptr<message::BodyFile> body_file;
+  // What the lines of the body file take as typed, each with its CR LF.
+  int64_t body_file_as_typed_size = 0;
 
   bool WritesBody() const { return text_count < 2; }
   std::string Boundary(const char* base) const { return base + boundary_suffix; }
 };
 
-// The counts and the boundary suffix only; the body is left as typed.
-BodyLayout CountParts(const message::Message& message);
+// The counts and the boundary suffix only; the body is left as typed. `body` is the message's
+// own body text.
+BodyLayout CountParts(const message::Message& message, const BodyLines& body);
 
 // How a body of 8-bit text from a UTF-8 locale is declared when it goes out as typed.
 inline constexpr char kUtf8TextType[] = "text/plain; charset=UTF-8";

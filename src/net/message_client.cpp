@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <string_view>
 #include <typeinfo>
 
+#include "message/body_file.h"
 #include "message/coders/coder_registry.h"
 #include "message/coders/quoted_printable.h"
 #include "message/coders/uu_xx.h"
@@ -87,10 +89,10 @@ int64_t QuotedPrintableLineSize(std::string_view line) {
 }
 
 // Text lines in the form `plan` chose.
-int64_t TextLinesSize(const message::StringList& lines, const TextPlan& plan, bool to_jis) {
+int64_t TextLinesSize(const BodyLines& lines, const TextPlan& plan, bool to_jis) {
   int64_t size = 0;
   std::string converted;
-  for (const std::string& line : lines) {
+  lines.ForEach([&](std::string_view line) {
     std::string_view text = line;
     if (to_jis) {
       converted = message::ShiftJisToJis(line);
@@ -99,7 +101,7 @@ int64_t TextLinesSize(const message::StringList& lines, const TextPlan& plan, bo
     ForEachWireLine(text, [&](std::string_view piece) {
       size += plan.form == TextForm::tfAsTyped ? LineSize(piece) : QuotedPrintableLineSize(piece);
     });
-  }
+  });
   return size;
 }
 
@@ -147,21 +149,63 @@ void MessageClient::WriteStuffedLine(std::string_view line) {
 
 void MessageClient::WriteStuffedText(std::string_view text) { WriteText(stuffer_.Stuff(text)); }
 
+int MessageClient::InputWaitLimit() const {
+  // A pipe that stays silent is given as long as a stalled server would be.
+  return write_timeout().forever() ? -1 : write_timeout().milliseconds();
+}
+
+BodyLines MessageClient::BodyOf(const message::Message& message, const BodyLayout& layout) {
+  return layout.body_file ? BodyLines(*layout.body_file) : BodyLines(message.body());
+}
+
 BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
-  BodyLayout layout = CountParts(message);
+  std::shared_ptr<message::BodyFile> file;
+  if (!message.body_file().empty()) {
+    file = std::make_shared<message::BodyFile>(message.body_file(), InputWaitLimit());
+  }
+  const BodyLines body = file ? BodyLines(*file) : BodyLines(message.body());
+  BodyLayout layout = CountParts(message, body);
+  layout.body_file = std::move(file);
   if (!layout.WritesBody()) return layout;
   // Only a body without attachments is converted to ISO-2022-JP, and that text has escape
   // sequences of its own.
   const bool to_jis =
       layout.attachment_count == 0 && SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
   TextScan scan(to_jis);
+  // The lines of a file hold no line ends, so each goes out as one line.
+  int64_t as_typed_size = 0;
+  auto start_again = [&scan, &as_typed_size, to_jis] {
+    scan = TextScan(to_jis);
+    as_typed_size = 0;
+  };
   if (to_jis) {
-    for (const std::string& line : message.body()) scan.Add(message::ShiftJisToJis(line));
+    body.ForEach(
+        [&](std::string_view line) {
+          const std::string converted = message::ShiftJisToJis(line);
+          scan.Add(converted);
+          as_typed_size += LineSize(converted);
+        },
+        start_again);
   } else {
-    scan.AddAll(message.body());
+    body.ForEach(
+        [&](std::string_view line) {
+          scan.Add(line);
+          as_typed_size += LineSize(line);
+        },
+        start_again);
   }
   layout.body = scan.Plan(eight_bit_allowed_);
+  if (layout.body_file) layout.body_file_as_typed_size = as_typed_size;
   return layout;
+}
+
+int64_t MessageClient::BodyTextSize(const message::Message& message, const BodyLayout& layout,
+                                    bool to_jis) const {
+  // Counted as the layout looked at the file: it spares a pass over a long body.
+  if (layout.body_file && layout.body.form == TextForm::tfAsTyped) {
+    return layout.body_file_as_typed_size;
+  }
+  return TextLinesSize(BodyOf(message, layout), layout.body, to_jis);
 }
 
 bool MessageClient::CarriesEightBitText(const message::Message& message,
@@ -198,25 +242,28 @@ void MessageClient::WriteHeaderSection(const message::Message& message,
   for (const std::string& line : block) WriteStuffedLine(line);
 }
 
-void MessageClient::WriteTextLines(const message::StringList& lines, const TextPlan& plan,
-                                   bool to_jis) {
+void MessageClient::WriteTextLines(const BodyLines& lines, const TextPlan& plan, bool to_jis) {
   std::string converted;
-  auto text_of = [&](const std::string& line) -> std::string_view {
+  auto text_of = [&](std::string_view line) -> std::string_view {
     if (!to_jis) return line;
     converted = message::ShiftJisToJis(line);
     return converted;
   };
   if (plan.form == TextForm::tfAsTyped) {
-    for (const std::string& line : lines) {
-      ForEachWireLine(text_of(line), [this](std::string_view piece) { WriteStuffedLine(piece); });
+    if (!lines.MayHoldLineEnds() && !to_jis) {
+      lines.ForEach([this](std::string_view line) { WriteStuffedLine(line); });
+      return;
     }
+    lines.ForEach([&](std::string_view line) {
+      ForEachWireLine(text_of(line), [this](std::string_view piece) { WriteStuffedLine(piece); });
+    });
     return;
   }
   message::QuotedPrintableEncoder encoder;
   encoder.set_discard_notices(true);
   encoder.set_wrap_long_lines(true);
   std::string piece;
-  for (const std::string& line : lines) {
+  lines.ForEach([&](std::string_view line) {
     ForEachWireLine(text_of(line), [&](std::string_view wire_line) {
       piece.assign(wire_line);
       piece.append("\r\n");
@@ -225,7 +272,7 @@ void MessageClient::WriteTextLines(const message::StringList& lines, const TextP
       encoder.FinishInput(coded_);
       WriteStuffedText(coded_);
     });
-  }
+  });
 }
 
 void MessageClient::WriteBodySection(const message::Message& message, const BodyLayout& layout) {
@@ -250,7 +297,7 @@ void MessageClient::WriteBodySection(const message::Message& message, const Body
       }
       WriteStuffedLine("");
       // The text part of a multipart body is never converted.
-      WriteTextLines(message.body(), layout.body, false);
+      WriteTextLines(BodyOf(message, layout), layout.body, false);
     } else {
       WriteStuffedLine("Content-Type: multipart/alternative; ");
       WriteStuffedLine(std::string(kParameterIndent) + "boundary=\"" +
@@ -276,7 +323,7 @@ void MessageClient::WriteBodySection(const message::Message& message, const Body
     WriteStuffedLine(boundary + "--");
   } else if (layout.text_count < 2) {
     ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
-    WriteTextLines(message.body(), layout.body, transfer == message::txIso2022Jp);
+    WriteTextLines(BodyOf(message, layout), layout.body, transfer == message::txIso2022Jp);
   } else {
     WriteStuffedLine(kPreamble);
     WriteStuffedLine("");
@@ -328,7 +375,7 @@ void MessageClient::WriteTextPart(const message::TextPart& part, message::Header
   for (const std::string& line : part.extra_headers()) WriteStuffedLine(line);
   WriteStuffedLine("");
   if (pass_through) {
-    WriteTextLines(part.body(), plan, transfer == message::txIso2022Jp);
+    WriteTextLines(BodyLines(part.body()), plan, transfer == message::txIso2022Jp);
   } else {
     std::string piece;
     for (const std::string& line : part.body()) {
@@ -365,9 +412,7 @@ void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
   const bool finish_per_file = dynamic_cast<message::UUEncoder*>(coder.get()) != nullptr;
   if (finish_per_file) coder->set_file_name(UuFileName(part.file_name()));
 
-  // A pipe that stays silent is given as long as a stalled server would be.
-  message::InputFile source(part.file_name(),
-                            write_timeout().forever() ? -1 : write_timeout().milliseconds());
+  message::InputFile source(part.file_name(), InputWaitLimit());
   FileStream spool(message::NewSpoolFile());
   // The spool holds the part's lines as they go out, so they are stuffed on the way in. They
   // follow the blank line after the part header, at the start of a line.
@@ -429,10 +474,11 @@ int64_t MessageClient::TextPartSize(const message::TextPart& part) const {
                  LineSize("Content-Transfer-Encoding: " + encoding) + LineSize("");
   for (const std::string& line : part.extra_headers()) size += LineSize(line);
   if (pass_through) {
-    size += TextLinesSize(part.body(), plan, false);
+    size += TextLinesSize(BodyLines(part.body()), plan, false);
   } else {
     // Any other coder is counted as quoted-printable, the text coder that changes the least.
-    size += TextLinesSize(part.body(), TextPlan{.form = TextForm::tfQuotedPrintable}, false);
+    size +=
+        TextLinesSize(BodyLines(part.body()), TextPlan{.form = TextForm::tfQuotedPrintable}, false);
   }
   return size + LineSize("");
 }
@@ -464,7 +510,7 @@ int64_t MessageClient::MessageSize(const message::Message& message,
                          (layout.body.form == TextForm::tfQuotedPrintable ? kQuotedPrintable
                                                                           : kUtf8TransferEncoding));
       }
-      size += LineSize("") + TextLinesSize(message.body(), layout.body, false);
+      size += LineSize("") + BodyTextSize(message, layout, false);
     } else {
       size += LineSize("Content-Type: multipart/alternative; ") +
               LineSize(std::string(kParameterIndent) + "boundary=\"" +
@@ -500,7 +546,7 @@ int64_t MessageClient::MessageSize(const message::Message& message,
     });
     size += LineSize(boundary + "--");
   } else if (layout.text_count < 2) {
-    size += TextLinesSize(message.body(), layout.body, transfer == message::txIso2022Jp);
+    size += BodyTextSize(message, layout, transfer == message::txIso2022Jp);
   } else {
     size += LineSize(kPreamble) + LineSize("");
     each_part([&](const message::MessagePart& part) {

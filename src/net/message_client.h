@@ -8,8 +8,10 @@
 // that holds a delimiter line. Attachments are read as message::InputFile reads them (regular
 // files and pipes only) and encoded piece by piece into a spool file, then streamed from there,
 // so their size never shows in memory; the spool file loses its name as soon as it is made, so
-// nothing is left whatever ends the process. Body text goes out as typed where SMTP can carry
-// it, else quoted-printable (see body_text.h).
+// nothing is left whatever ends the process. A body file (message::BodyFile) is opened when the
+// body is laid out and read line by line, once to plan the text and once to write it, so it is
+// never held whole either. Body text goes out as typed where SMTP can carry it, else
+// quoted-printable (see body_text.h).
 
 #include <cstdint>
 #include <optional>
@@ -39,7 +41,8 @@ class MessageClient : public TcpClient {
   bool eight_bit_allowed() const { return eight_bit_allowed_; }
   void set_eight_bit_allowed(bool allowed) { eight_bit_allowed_ = allowed; }
 
-  // The shape of the body `message` gets: its parts and how its body text goes out.
+  // The shape of the body `message` gets: its parts and how its body text goes out. Opens the
+  // message's body file, if it names one; raises FileError when that fails.
   BodyLayout LayOutBody(const message::Message& message) const;
   // Whether the text of `message`, laid out as `layout`, puts 8-bit bytes on the wire as they
   // stand.
@@ -75,10 +78,17 @@ class MessageClient : public TcpClient {
   void WriteStuffedLine(std::string_view line);
   void WriteStuffedText(std::string_view text);
   // Text lines in the form `plan` chose; `to_jis` converts them from Shift_JIS first.
-  void WriteTextLines(const message::StringList& lines, const TextPlan& plan, bool to_jis);
+  void WriteTextLines(const BodyLines& lines, const TextPlan& plan, bool to_jis);
+  // The message's own body text as `layout` found it: its body file or its lines.
+  static BodyLines BodyOf(const message::Message& message, const BodyLayout& layout);
+  // How long a file to be sent may keep its next bytes waiting.
+  int InputWaitLimit() const;
   // How a text part that its coder would pass through as it stands goes out.
   TextPlan PlanPassThroughPart(const message::TextPart& part) const;
   int64_t TextPartSize(const message::TextPart& part) const;
+  // The message's own body text as it goes out, in octets.
+  int64_t BodyTextSize(const message::Message& message, const BodyLayout& layout,
+                       bool to_jis) const;
 
   message::LocaleInfo locale_;
   bool eight_bit_allowed_ = true;

@@ -256,12 +256,15 @@ bool SmtpClient::PerformAuthentication() {
 }
 
 void SmtpClient::Send(const message::Message& message) {
-  // An address that could end its command early would smuggle commands or parameters of its own
-  // onto the wire; nothing is written before every address has passed.
+  set_read_timeout(command_timeout_);
+  // Also how long a body file that is a pipe may keep the layout waiting.
+  set_write_timeout(data_block_timeout_);
   // RFC 6152: text that carries 8-bit bytes as they stand must be announced as such.
   const BodyLayout layout = LayOutBody(message);
   const std::string_view parameters =
       CarriesEightBitText(message, layout) ? kEightBitParameter : std::string_view();
+  // An address that could end its command early would smuggle commands or parameters of its own
+  // onto the wire; nothing is written before every address has passed.
   CheckEnvelopeAddress(kMailCommand, message.from().address(), parameters);
   CheckEnvelopeList(message.recipients());
   CheckEnvelopeList(message.cc_list());
@@ -273,8 +276,6 @@ void SmtpClient::Send(const message::Message& message) {
     }
   }
 
-  set_read_timeout(command_timeout_);
-  set_write_timeout(data_block_timeout_);
   SendCommand("Rset", kAnyReplyCode);
   if (NeedsAuthentication()) PerformAuthentication();
   SendCommand(std::string(kMailCommand) + message.from().address() + ">" + std::string(parameters),

@@ -69,7 +69,6 @@ inline constexpr char kSocksServerAddressError[] = "Address type not supported."
 inline constexpr char kEncodingText[] = "Encoding text";
 inline constexpr char kEncodingAttachment[] = "Encoding attachment";
 inline constexpr char kFileReadError[] = "Read error on file %s";
-inline constexpr char kFileWriteError[] = "Write error on file %s";
 
 // SMTP client.
 inline constexpr char kInvalidEnvelopeAddress[] = "Invalid character in e-mail address \"%s\"";

@@ -177,6 +177,30 @@ TEST_F(CommandLineTest, AnUnreadableBodyFileIsReportedAndTheRestSkipped) {
   }
 }
 
+// A body file that is to be sent is only checked by its name here, as a read would check it, and
+// left for the send to read as it goes; a window that may still show it reads its lines.
+TEST_F(CommandLineTest, AnUnattendedSendLeavesTheBodyFileToTheSend) {
+  const std::string path = files_.File("body.txt");
+  test::WriteFile(path, "first\nsecond\n");
+  const std::vector<std::string> args = {"mailto:ann@example.org", "S", "-f" + path, "send"};
+  const CommandLine streamed = Read(args);
+  EXPECT_EQ(streamed.fields.body_file, path);
+  EXPECT_TRUE(streamed.fields.body.empty());
+  CommandLine loaded;
+  ReadCommandLine(args, loaded, BodyFileUse::bfLoad);
+  EXPECT_EQ(loaded.fields.body, (Lines{"first", "second"}));
+  EXPECT_EQ(loaded.fields.body_file, "");
+
+  const std::string missing = files_.File("missing.txt");
+  try {
+    Read({"mailto:ann@example.org", "S", "-f" + missing, "send"});
+    ADD_FAILURE() << "taken: " << missing;
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Cannot open file \"" + missing + "\": No such file or directory");
+  }
+}
+
 TEST_F(CommandLineTest, OnlyTheExactWordSendSends) {
   for (const char* word : {"Send", "SEND", "send ", "later"}) {
     const std::vector<std::string> args = {"mailto:ann@example.org", "S", "b", word};
@@ -243,10 +267,10 @@ TEST_F(CommandLineTest, AFailedUnattendedSendShowsTheBodyFileInTheWindow) {
 // The program itself, run as another program or a script would run it: without a display.
 class ProgramRunTest : public test::AppTest {
  protected:
-  test::ProcessResult Run(const std::vector<std::string>& args) {
+  test::ProcessResult Run(const std::vector<std::string>& args, std::string_view input = {}) {
     std::vector<std::string> argv{test::BuildPath("tovrelmail")};
     argv.insert(argv.end(), args.begin(), args.end());
-    return test::RunProcess(argv, {},
+    return test::RunProcess(argv, input,
                             {home_.env(), "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="},
                             std::chrono::seconds(60));
   }
@@ -290,6 +314,23 @@ TEST_F(ProgramRunTest, UnattendedSendDeliversAndEndsWithStatusZero) {
   ASSERT_EQ(attachments.size(), 1);
   EXPECT_EQ(attachments[0]["filename"].toString(), "figures.bin");
   EXPECT_EQ(attachments[0]["data_hex"].toString().toStdString(), test::ToHex(bytes));
+}
+
+// A body from a pipe cannot be read twice: it is read to its end once and sent whole.
+TEST_F(ProgramRunTest, UnattendedSendTakesItsBodyFromAPipe) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  std::string body;
+  for (int i = 0; body.size() < 300000; ++i) {
+    body += (i % 5 == 0 ? ".line " : "line ") + std::to_string(i) + "\n";
+  }
+  const auto result = Run({"mailto:ann@example.org", "Piped", "-f/dev/stdin", "send"}, body);
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  const auto mails = server.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  const QJsonObject mail = test::JudgeMail(mails[0].data_path);
+  EXPECT_EQ(mail["defects"].toInt(), 0);
+  EXPECT_EQ(mail["body"].toString().toStdString(), body);
 }
 
 // Files that are no files to send are refused before the server is dialled, and a name holding

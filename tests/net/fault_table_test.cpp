@@ -110,6 +110,8 @@ struct Row {
   std::string error;
   // Checks what the hostile side received.
   std::function<void(const std::string&)> check_received = [](const std::string&) {};
+  // The body file, if any.
+  std::string body_file{};
 };
 
 void NothingAfterTheMessageBegan(const std::string& received) {
@@ -132,6 +134,8 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
   const std::string small = dir.File("small.bin");
   test::WriteFile(small, test::RandomBytes(3000, 4));
   const std::string escape_reply = "550 no \x1B]0;owned\x07 way";
+  const std::string growing = dir.File("growing.txt");
+  test::WriteFile(growing, "first line\nsecond line\n");
 
   std::vector<Row> rows = {
       {"endless multi-line greeting",
@@ -171,6 +175,24 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
          peer.ReadAll();
        },
        vanishing, [](SmtpClient&) {}, "Cannot open file " + vanishing, NothingAfterTheMessageBegan},
+      {"body file written to once DATA is accepted",
+       [growing](Peer& peer) {
+         peer.Send("220 hi\r\n");
+         for (const char* reply :
+              {"250-mx.test\r\n250 OK\r\n", "250 r\r\n", "250 s\r\n", "250 t\r\n"}) {
+           peer.ReadLine();
+           peer.Send(reply);
+         }
+         peer.ReadLine();
+         std::ofstream(growing, std::ios::app) << "\x80 8-bit text the header does not declare\n";
+         peer.Send("354 go\r\n");
+         peer.ReadAll();
+       },
+       "", [](SmtpClient&) {}, "The file " + growing + " changed while it was being sent",
+       NothingAfterTheMessageBegan, growing},
+      {"FIFO without a writer as the body file", SmtpScript({"220 hi", kEhloOk}), "",
+       [](SmtpClient& c) { c.set_data_block_timeout(300); },
+       "Nothing more arrived from " + fifo + " in time", NoCommandAfterHello, fifo},
       {"silent greeting", SmtpScript({"<silent>"}), "",
        [](SmtpClient& c) { c.set_greeting_timeout(200); },
        "Socket Error # 10060\r\nConnection timed out."},
@@ -208,6 +230,7 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
       message.from().set_address("a@b.c");
       message.recipients().AddItem().set_address("d@e.f");
       message.body() = {"Hello"};
+      message.set_body_file(row.body_file);
       if (!row.attachment.empty()) message.parts().AddAttachment(row.attachment);
       try {
         client.Connect();

@@ -1,10 +1,14 @@
 // The message text as the writer puts it on a connection, for the shapes the compose window never
 // builds (text alternatives, related parts, odd part settings) and for its failure paths.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
+#include <regex>
+#include <thread>
 
 #include "message/message_error.h"
 #include "message/string_helpers.h"
@@ -415,6 +419,143 @@ TEST(MessageWriter, BodyHoldingTheDelimiterGetsABoundaryOfItsOwn) {
   EXPECT_NE(parsed.find("application/octet-stream\t" + test::ToHex(real)), std::string::npos)
       << parsed;
   EXPECT_NE(parsed.find("defects\t0"), std::string::npos) << parsed;
+}
+
+// `count` bytes of text and their lines: lines of up to 79 characters, each ended by LF, every
+// seventh one beginning with "." so that stuffing is met on both sides of a block's end.
+std::pair<std::string, message::StringList> Filler(size_t count) {
+  std::string bytes;
+  message::StringList lines;
+  while (bytes.size() < count) {
+    std::string line(std::min<size_t>(79, count - bytes.size() - 1),
+                     static_cast<char>('a' + lines.size() % 26));
+    if (lines.size() % 7 == 0 && !line.empty()) line[0] = '.';
+    bytes += line + "\n";
+    lines.push_back(line);
+  }
+  return {bytes, lines};
+}
+
+// A random boundary suffix (the body holds a delimiter) made the same on both sides.
+std::string WithoutBoundarySuffix(const std::string& text) {
+  static const std::regex suffix("(jgjjvttfbfuj88oamz1inn)_[0-9a-z]{16}");
+  return std::regex_replace(text, suffix, "$1");
+}
+
+// A body file goes out byte for byte as its lines held in memory do, and its size is counted the
+// same before it goes out: whatever its line ends,
+// encoding and line lengths, wherever one of the blocks it is read in ends, with and without
+// attachments, in every kind of locale, and from a pipe as from a regular file.
+TEST(MessageWriter, BodyFileGoesOutAsItsLinesHeldInMemory) {
+  test::TempDir dir;
+  const std::string attachment = dir.File("a.bin");
+  test::WriteFile(attachment, test::RandomBytes(100, 4));
+  struct Case {
+    std::string label;
+    std::string bytes;
+    message::StringList lines;
+  };
+  std::string e_acute_500;
+  for (int i = 0; i < 500; ++i) e_acute_500 += "\xC3\xA9";
+  std::vector<Case> cases = {
+      {"empty", "", {}},
+      {"no final line end", "abc", {"abc"}},
+      {"only a line end", "\n", {""}},
+      {"line ends of every kind",
+       "a\rb\nc\r\nd\r\r\ne\n\rf",
+       {"a", "b", "c", "d", "", "e", "", "f"}},
+      {"dots", ".\n..\n.x\nx.\n", {".", "..", ".x", "x."}},
+      {"long lines",
+       std::string(2000, 'x') + "\n" + std::string(998, 'y'),
+       {std::string(2000, 'x'), std::string(998, 'y')}},
+      {"control characters", "a\x01z\x1b[0m\n", {"a\x01z\x1b[0m"}},
+      {"UTF-8 with a byte-order mark",
+       "\xEF\xBB\xBF"
+       "caf\xC3\xA9\r\n",
+       {"caf\xC3\xA9"}},
+      {"ISO-8859-1 (a byte-order mark is only text then)",
+       "\xEF\xBB\xBF"
+       "caf\xE9 \xA3 5\r\n",
+       {"\xC3\xAF\xC2\xBB\xC2\xBF"
+        "caf\xC3\xA9 \xC2\xA3 5"}},
+      {"ISO-8859-1 longer than a line may be once it is UTF-8",
+       std::string(500, '\xE9'),
+       {e_acute_500}},
+      {"delimiter line",
+       "--=_NextPart_2jgjjvttfbfuj88oamz1inn\nx",
+       {"--=_NextPart_2jgjjvttfbfuj88oamz1inn", "x"}},
+  };
+  // Where a block of 64 KiB ends: a CR LF cut in two, a UTF-8 character cut after one and after
+  // two of its bytes, and the first byte that is not UTF-8 after the first block.
+  constexpr size_t kBlock = 64 * 1024;
+  const std::pair<size_t, std::pair<std::string, message::StringList>> around_blocks[] = {
+      {kBlock - 2, {"z\r\nw", {"z", "w"}}},
+      {kBlock - 1, {"\xC3\xA9\n", {"\xC3\xA9"}}},
+      {kBlock - 2, {"\xE2\x82\xAC\n.", {"\xE2\x82\xAC", "."}}},
+      {kBlock + 10, {"\xE9\n", {"\xC3\xA9"}}},
+  };
+  for (const auto& [filled, tail] : around_blocks) {
+    auto [bytes, lines] = Filler(filled);
+    lines.insert(lines.end(), tail.second.begin(), tail.second.end());
+    cases.push_back({"block end at " + test::ToHex(tail.first), bytes + tail.first, lines});
+  }
+
+  const std::string path = dir.File("body.txt");
+  const std::string fifo = dir.File("body.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const Case& c : cases) {
+    test::WriteFile(path, c.bytes);
+    for (const char* locale : {"C", "de_DE.UTF-8", "ja_JP.SJIS"}) {
+      for (const bool with_attachment : {false, true}) {
+        for (const bool from_pipe : {false, true}) {
+          if (from_pipe && c.bytes.size() < kBlock) continue;  // a pipe for the long ones only
+          SCOPED_TRACE(c.label + " " + locale + (with_attachment ? " attached" : "") +
+                       (from_pipe ? " pipe" : ""));
+          auto write = [&](bool from_file) {
+            message::Message message;
+            message.from().set_address("a@b.c");
+            message.set_date(46000.5);
+            if (from_file) {
+              message.set_body_file(from_pipe ? fifo : path);
+            } else {
+              message.body() = c.lines;
+            }
+            if (with_attachment) message.parts().AddAttachment(attachment);
+            std::thread feeder;
+            if (from_file && from_pipe) {
+              feeder = std::thread([&] {
+                // Without waiting for good should the writer never open its end.
+                int fd = -1;
+                for (int tries = 0; fd < 0 && tries < 1000; ++tries) {
+                  fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                  if (fd < 0) usleep(10000);
+                }
+                ASSERT_GE(fd, 0);
+                fcntl(fd, F_SETFL, 0);
+                EXPECT_EQ(::write(fd, c.bytes.data(), c.bytes.size()),
+                          static_cast<ssize_t>(c.bytes.size()));
+                close(fd);
+              });
+            }
+            int64_t size = 0;
+            const std::string text = Written([&](MessageClient& w) {
+              w.set_locale(message::LocaleInfoFromName(locale));
+              const BodyLayout layout = w.LayOutBody(message);
+              size = w.MessageSize(message, std::nullopt, layout);
+              w.WriteMessage(message, std::nullopt, layout);
+            });
+            if (feeder.joinable()) feeder.join();
+            return std::pair(WithoutBoundarySuffix(text), size);
+          };
+          const auto held = write(false);
+          const auto streamed = write(true);
+          EXPECT_EQ(streamed.first, held.first);
+          // The size announced before the text, as the same lines held in memory give it.
+          EXPECT_EQ(streamed.second, held.second);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ namespace {
 // Attachments are read in whole multiples of the 57-byte piece that fills one base64 line.
 constexpr size_t kPieceSize = 57;
 constexpr size_t kFileBlock = kPieceSize * 1152;
-// Encoded text collects in memory up to this size before it goes to the spool file.
-constexpr size_t kSpoolBlock = 256 * 1024;
+// Encoded text collects in memory up to this size before it goes to the connection.
+constexpr size_t kCodedBlock = 256 * 1024;
 
 constexpr char kPreamble[] = "This is a multi-part message in MIME format";
 constexpr char kParameterIndent[] = "        ";
@@ -413,11 +413,16 @@ void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
   if (finish_per_file) coder->set_file_name(UuFileName(part.file_name()));
 
   message::InputFile source(part.file_name(), InputWaitLimit());
-  FileStream spool(message::NewSpoolFile());
-  // The spool holds the part's lines as they go out, so they are stuffed on the way in. They
-  // follow the blank line after the part header, at the start of a line.
-  DotStuffer spool_stuffer;
+  WriteStuffedLine("Content-Type: " + type + ";");
+  WriteStuffedLine(std::string(kParameterIndent) + FileNameParameter("name", part.file_name()));
+  WriteStuffedLine("Content-Transfer-Encoding: " + encoding);
+  WriteStuffedLine("Content-Disposition: " + disposition + ";");
+  WriteStuffedLine(std::string(kParameterIndent) + FileNameParameter("filename", part.file_name()));
+  for (const std::string& line : part.extra_headers()) WriteStuffedLine(line);
+  WriteStuffedLine("");
 
+  // The encoded text goes straight to the connection: a file that fails half-way ends the send
+  // with the connection closed and no final ".", so the server never takes the part for whole.
   file_area_.resize(kFileBlock);
   coded_.clear();
   for (;;) {
@@ -438,25 +443,14 @@ void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
         coder->FinishInput(coded_);
       }
     }
-    if (coded_.size() >= kSpoolBlock) {
-      spool.Write(spool_stuffer.Stuff(coded_));
+    if (coded_.size() >= kCodedBlock) {
+      WriteStuffedText(coded_);
       coded_.clear();
     }
   }
   if (finish_per_file) coder->FinishInput(coded_);
-  spool.Write(spool_stuffer.Stuff(coded_));
+  WriteStuffedText(coded_);
   coded_.clear();
-
-  WriteStuffedLine("Content-Type: " + type + ";");
-  WriteStuffedLine(std::string(kParameterIndent) + FileNameParameter("name", part.file_name()));
-  WriteStuffedLine("Content-Transfer-Encoding: " + encoding);
-  WriteStuffedLine("Content-Disposition: " + disposition + ";");
-  WriteStuffedLine(std::string(kParameterIndent) + FileNameParameter("filename", part.file_name()));
-  for (const std::string& line : part.extra_headers()) WriteStuffedLine(line);
-  WriteStuffedLine("");
-  WriteStreamContents(spool);
-  // The message text goes on where the spool ended.
-  stuffer_ = std::move(spool_stuffer);
   WriteStuffedLine("");
 }
 

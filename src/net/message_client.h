@@ -6,9 +6,9 @@
 // also reaches lines that an encoder broke. The message is only read: writing it twice gives the
 // same text, apart from a date taken from the clock and the random boundary suffix of a body
 // that holds a delimiter line. Attachments are read as message::InputFile reads them (regular
-// files and pipes only) and encoded piece by piece into a spool file, then streamed from there,
-// so their size never shows in memory; the spool file loses its name as soon as it is made, so
-// nothing is left whatever ends the process. A body file (message::BodyFile) is opened when the
+// files and pipes only) and encoded block by block straight onto the connection, so their size
+// never shows in memory and nothing of them is left on disk; a file that fails half-way leaves
+// the message unfinished, and the send closes the connection without its final ".". A body file (message::BodyFile) is opened when the
 // body is laid out and read line by line, once to plan the text and once to write it, so it is
 // never held whole either. Body text goes out as typed where SMTP can carry it, else
 // quoted-printable (see body_text.h).

@@ -178,8 +178,7 @@ TEST_F(SendProgressTest, CancelLeavesNoSpoolFileNorSocketAndKeepsTheFields) {
     ClickSend(window);
   }
   ASSERT_TRUE(during.ran());
-  // The socket and the spool file (which never has a name) were open, so that their absence
-  // below says something.
+  // The socket and the attachment were open, so that their absence below says something.
   EXPECT_GE(open_during, descriptors + 2);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].text, "Send cancelled.");

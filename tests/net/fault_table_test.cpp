@@ -288,9 +288,9 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
   }
 }
 
-// The spool file has no name from the moment it exists, so nothing is left however the process
-// ends; it is reached only through the descriptor.
-TEST(FaultTable, TheSpoolFileHasNoNameWhileItIsSent) {
+// An attachment goes from its file to the connection: at no send of message bytes is there a
+// spool file, with a name or without one, that a killed process could leave behind.
+TEST(FaultTable, AnAttachmentIsSentWithoutASpoolFile) {
   test::TempDir dir;
   const std::string file = dir.File("data.bin");
   test::WriteFile(file, test::RandomBytes(200000, 5));
@@ -298,18 +298,18 @@ TEST(FaultTable, TheSpoolFileHasNoNameWhileItIsSent) {
   SmtpClient client;
   client.set_host("127.0.0.1");
   client.set_port(server.port());
-  // Checked at every send of message bytes; some of them come from the spool.
-  int sends_from_spool = 0;
+  int sends = 0;
+  int sends_with_spool = 0;
   client.set_on_work([&](NetComponent&, WorkMode mode, int64_t) {
     if (mode != WorkMode::wkWrite) return;
-    EXPECT_TRUE(test::SpoolFiles().empty());
+    ++sends;
+    sends_with_spool += !test::SpoolFiles().empty();
     if (DIR* folder = opendir("/proc/self/fd")) {
       while (dirent* entry = readdir(folder)) {
         char target[4096] = {};
         const std::string link = std::string("/proc/self/fd/") + entry->d_name;
         if (readlink(link.c_str(), target, sizeof target - 1) <= 0) continue;
-        const std::string name = target;
-        sends_from_spool += name.find("/Tov") != std::string::npos && name.ends_with(" (deleted)");
+        sends_with_spool += std::string_view(target).find("/Tov") != std::string_view::npos;
       }
       closedir(folder);
     }
@@ -322,7 +322,8 @@ TEST(FaultTable, TheSpoolFileHasNoNameWhileItIsSent) {
   client.Send(message);
   client.Disconnect();
   server.Join();
-  EXPECT_GT(sends_from_spool, 0);
+  EXPECT_GT(sends, 0);
+  EXPECT_EQ(sends_with_spool, 0);
 }
 
 }  // namespace

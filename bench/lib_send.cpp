@@ -2,47 +2,19 @@
 // without Qt and without the settings store, as another program would embed the library.
 //
 // Usage: tovrel_lib_send [--starttls] PORT FROM TO SUBJECT BODY_FILE [ATTACHMENT...]
-// The lines of BODY_FILE become the body (as the command line's "-f" does); each ATTACHMENT is
-// added as an Attachment part. With --starttls the session goes over TLS after the greeting and
+// BODY_FILE becomes the body, read in blocks while it is sent (as the command line's "-f" does);
+// each ATTACHMENT is added as an Attachment part. With --starttls the session goes over TLS after the greeting and
 // the server's certificate is checked against the CA store (SSL_CERT_FILE names a test CA).
 // Exits with 0 once the server accepted the message.
 
 #include <cstdio>
 #include <exception>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "message/message.h"
 #include "message/message_part.h"
 #include "net/smtp_client.h"
-
-namespace {
-
-// The file's lines without their LF (and a CR before it); a last line without LF counts too.
-tovrel::message::StringList ReadLines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  std::string text;
-  std::string block(1 << 16, '\0');
-  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
-    text.append(block, 0, static_cast<std::size_t>(in.gcount()));
-  }
-  tovrel::message::StringList lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::size_t length = end - start;
-    if (length > 0 && text[end - 1] == '\r') --length;
-    lines.emplace_back(text, start, length);
-    start = end + 1;
-  }
-  return lines;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   bool starttls = argc > 1 && std::string_view(argv[1]) == "--starttls";
@@ -61,7 +33,7 @@ int main(int argc, char** argv) {
     message.from().set_address(argv[2]);
     message.recipients().LoadFromText(argv[3]);
     message.set_subject(argv[4]);
-    message.body() = ReadLines(argv[5]);
+    message.set_body_file(argv[5]);
     for (int i = 6; i < argc; ++i) message.parts().AddAttachment(argv[i]);
 
     tovrel::net::SmtpClient smtp;

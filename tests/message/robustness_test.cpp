@@ -22,10 +22,10 @@ namespace {
 
 // Random text biased towards the characters the parsers treat specially.
 std::string HostileText(std::mt19937& rng) {
-  static const std::string specials = std::string("\"'<>(),;:@\\ \t\r\n=?_\x1b") + '\0';
+  static const std::string reserved = std::string("\"'<>(),;:@\\ \t\r\n=?_\x1b") + '\0';
   std::string s(rng() % 80, '\0');
   for (char& c : s) {
-    c = rng() % 2 ? specials[rng() % specials.size()] : static_cast<char>(rng() % 256);
+    c = rng() % 2 ? reserved[rng() % reserved.size()] : static_cast<char>(rng() % 256);
   }
   return s;
 }

@@ -46,6 +46,22 @@ std::vector<std::string> UpToDataThen(std::vector<std::string> rest) {
 }
 
 // The peak resident size since the last ResetPeakMemory(), in KiB.
+// A session that runs `change` once the client has asked for DATA, before it is accepted: the
+// files the client checked are then no longer what it found.
+LoopbackServer::Session ChangeBeforeData(std::function<void()> change) {
+  return [change = std::move(change)](Peer& peer) {
+    peer.Send("220 hi\r\n");
+    for (const char* reply : {"250-mx.test\r\n250 OK\r\n", "250 r\r\n", "250 s\r\n", "250 t\r\n"}) {
+      peer.ReadLine();
+      peer.Send(reply);
+    }
+    peer.ReadLine();
+    change();
+    peer.Send("354 go\r\n");
+    peer.ReadAll();
+  };
+}
+
 long PeakMemoryKiB() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -162,32 +178,11 @@ TEST(FaultTable, EveryRowFailsWithItsErrorAndLeavesNothingBehind) {
        [](SmtpClient& c) { c.set_data_block_timeout(300); },
        "Nothing more arrived from " + fifo + " in time", NothingAfterTheMessageBegan},
       {"attachment vanishes once DATA is accepted",
-       [vanishing](Peer& peer) {
-         peer.Send("220 hi\r\n");
-         for (const char* reply :
-              {"250-mx.test\r\n250 OK\r\n", "250 r\r\n", "250 s\r\n", "250 t\r\n"}) {
-           peer.ReadLine();
-           peer.Send(reply);
-         }
-         peer.ReadLine();
-         std::remove(vanishing.c_str());
-         peer.Send("354 go\r\n");
-         peer.ReadAll();
-       },
-       vanishing, [](SmtpClient&) {}, "Cannot open file " + vanishing, NothingAfterTheMessageBegan},
-      {"body file written to once DATA is accepted",
-       [growing](Peer& peer) {
-         peer.Send("220 hi\r\n");
-         for (const char* reply :
-              {"250-mx.test\r\n250 OK\r\n", "250 r\r\n", "250 s\r\n", "250 t\r\n"}) {
-           peer.ReadLine();
-           peer.Send(reply);
-         }
-         peer.ReadLine();
+       ChangeBeforeData([vanishing] { std::remove(vanishing.c_str()); }), vanishing,
+       [](SmtpClient&) {}, "Cannot open file " + vanishing, NothingAfterTheMessageBegan},
+      {"body file written to once DATA is accepted", ChangeBeforeData([growing] {
          std::ofstream(growing, std::ios::app) << "\x80 8-bit text the header does not declare\n";
-         peer.Send("354 go\r\n");
-         peer.ReadAll();
-       },
+       }),
        "", [](SmtpClient&) {}, "The file " + growing + " changed while it was being sent",
        NothingAfterTheMessageBegan, growing},
       {"FIFO without a writer as the body file", SmtpScript({"220 hi", kEhloOk}), "",

@@ -20,6 +20,8 @@ class SilentError : public message::NetError {
 class ConnClosedGracefully : public SilentError {
  public:
   ConnClosedGracefully();
+  // The same failure with a hint for the user.
+  explicit ConnClosedGracefully(const std::string& message) : SilentError(message) {}
 };
 
 // A failed socket call; `error_number()` is the socket error number of the error table.
@@ -70,7 +72,8 @@ class MoreThanOneGuiPump : public message::NetError {
   MoreThanOneGuiPump();
 };
 
-// A reply whose code the caller did not accept; the message is the server's last reply line.
+// A reply whose code the caller did not accept; the message shows the server's reply (the SMTP
+// client shows all of its lines, see ReplyReader::Shown).
 class ProtocolReplyError : public message::NetError {
  public:
   ProtocolReplyError(int16_t reply_code, const std::string& message)
@@ -79,6 +82,13 @@ class ProtocolReplyError : public message::NetError {
 
  private:
   int16_t reply_code_;
+};
+
+// What the server announced in its EHLO reply rules the message out (too large, an address it
+// cannot take, no login method in common); raised before MAIL, so nothing of the message left.
+class ServerCapabilityError : public message::NetError {
+ public:
+  using message::NetError::NetError;
 };
 
 class AlreadyConnected : public message::NetError {

@@ -67,4 +67,23 @@ bool ReplyReader::Accepts(std::span<const int16_t> allowed, int16_t code) {
   return allowed.empty() || std::find(allowed.begin(), allowed.end(), code) != allowed.end();
 }
 
+std::string ReplyReader::Shown(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    if (!text.empty()) text.push_back(' ');
+    for (const char c : line) {
+      const auto byte = static_cast<unsigned char>(c);
+      text.push_back(byte < 32 || byte == 127 ? '?' : c);
+    }
+    if (text.size() > kMaxShownLength) break;
+  }
+  if (text.size() <= kMaxShownLength) return text;
+  constexpr std::string_view kCut = "...";
+  size_t end = kMaxShownLength - kCut.size();
+  // Back to the first byte of a UTF-8 sequence, so that no character is cut in half.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text.append(kCut);
+}
+
 }  // namespace tovrel::net

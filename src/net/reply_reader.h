@@ -37,6 +37,12 @@ class ReplyReader {
   // An empty set accepts every code.
   static bool Accepts(std::span<const int16_t> allowed, int16_t code);
 
+  // The whole reply as one line for the user: every line, joined with blanks, each control
+  // character shown as "?", and no more than kMaxShownLength bytes (cut at a character and
+  // marked with "..."). Servers put the reason in the first lines of a multi-line refusal.
+  static constexpr size_t kMaxShownLength = 2000;
+  static std::string Shown(const std::vector<std::string>& lines);
+
  private:
   std::vector<std::string> lines_;
   int16_t code_ = 0;

@@ -1,6 +1,7 @@
 #include "net/smtp_client.h"
 
 #include <algorithm>
+#include <charconv>
 #include <exception>
 #include <unordered_set>
 
@@ -27,6 +28,7 @@ constexpr std::string_view kMailCommand = "Mail from:<";
 constexpr std::string_view kRcptCommand = "RCPT to:<";
 constexpr std::string_view kEightBitMime = "8BITMIME";
 constexpr std::string_view kEightBitParameter = " BODY=8BITMIME";
+constexpr std::string_view kSmtpUtf8 = "SMTPUTF8";
 // How much of an over-long address an error message shows.
 constexpr size_t kShownAddressLength = 60;
 
@@ -90,7 +92,52 @@ void CheckEnvelopeList(const message::EmailAddressList& list) {
   for (size_t i = 0; i < list.count(); ++i) CheckEnvelopeAddress(kRcptCommand, list[i].address());
 }
 
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 128; });
+}
+
+// The first address of the envelope or of an address field that is not ASCII, or null. Such an
+// address goes out as it stands, in the envelope and in the header alike (RFC 6531, RFC 6532).
+const std::string* FirstAddressBeyondAscii(const message::Message& message) {
+  for (const message::EmailAddress* single :
+       {&message.from(), &message.sender(), &message.receipt_recipient()}) {
+    if (!IsAscii(single->address())) return &single->address();
+  }
+  for (const message::EmailAddressList* list :
+       {&message.recipients(), &message.cc_list(), &message.bcc_list(), &message.reply_to()}) {
+    for (size_t i = 0; i < list->count(); ++i) {
+      if (!IsAscii((*list)[i].address())) return &(*list)[i].address();
+    }
+  }
+  return nullptr;
+}
+
+// `bytes` in MB (10^6 bytes) with one decimal, rounded up or down, so that a message just over
+// a limit never shows the limit's own figure.
+std::string Megabytes(int64_t bytes, bool round_up) {
+  constexpr int64_t kTenth = 100000;
+  const int64_t tenths = round_up ? (bytes + kTenth - 1) / kTenth : bytes / kTenth;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
 }  // namespace
+
+std::string HelloName(std::string_view host_name, std::string_view local_ip) {
+  if (host_name.find('.') != std::string_view::npos || local_ip.empty()) {
+    return std::string(host_name);
+  }
+  std::string_view ip = local_ip.substr(0, local_ip.find('%'));  // no zone in a literal
+  // An IPv4 peer reached through an IPv6 socket.
+  constexpr std::string_view kMapped = "::ffff:";
+  if (ip.starts_with(kMapped) && SystemStack::IsDottedQuad(ip.substr(kMapped.size()))) {
+    ip.remove_prefix(kMapped.size());
+  }
+  if (ip.find(':') != std::string_view::npos) return "[IPv6:" + std::string(ip) + "]";
+  return "[" + std::string(ip) + "]";
+}
+
+namespace {}  // namespace
 
 SmtpClient::SmtpClient(BaseComponent* owner) : MessageClient(owner) {
   set_port(kDefaultPort);
@@ -120,7 +167,23 @@ void SmtpClient::Connect() {
   try {
     if (tls_mode_ == TlsMode::tmImplicit) StartTls();
     const int16_t greeting[] = {220};
-    ReadReply(greeting);
+    // A server that expects TLS from the first byte waits silently for a hand-shake.
+    const auto hinted = [this](const std::exception& error) {
+      return tls_mode_ != TlsMode::tmImplicit && port() == kImplicitTlsPort && reply_lines().empty()
+                 ? std::string(error.what()) + "\r\n" + texts::kMayExpectImplicitTls
+                 : std::string();
+    };
+    try {
+      ReadReply(greeting);
+    } catch (const SocketError& error) {
+      const std::string text = hinted(error);
+      if (text.empty()) throw;
+      throw SocketError(error.error_number(), text);
+    } catch (const ConnClosedGracefully& error) {
+      const std::string text = hinted(error);
+      if (text.empty()) throw;
+      throw ConnClosedGracefully(text);
+    }
     set_read_timeout(command_timeout_);
     Greet();
     if (tls_mode_ == TlsMode::tmStartTls) {
@@ -172,14 +235,28 @@ void SmtpClient::DropTls() {
 
 void SmtpClient::Greet() {
   server_auth_mechanisms_.clear();
-  const std::string host_name = LocalHostName();
-  if (SendCommand("ehlo " + host_name, kAnyReplyCode) == 250) {
+  hello_name_ = HelloName(LocalHostName(), binding().ip());
+  if (SendCommand("ehlo " + hello_name_, kAnyReplyCode) == 250) {
     CollectAuthMechanisms();
     set_eight_bit_allowed(OffersExtension(kEightBitMime));
+    smtp_utf8_ = OffersExtension(kSmtpUtf8);
+    // RFC 1870: "SIZE" alone or "SIZE 0" declares no limit; an unreadable one counts as none.
+    size_limit_ = -1;
+    if (const auto size = ExtensionParameters("SIZE")) {
+      int64_t limit = 0;
+      const auto [end, error] = std::from_chars(size->data(), size->data() + size->size(), limit);
+      size_limit_ = error == std::errc() && end == size->data() + size->size() ? limit : 0;
+    }
   } else {
-    SendCommand("Helo " + host_name, 250);
+    SendCommand("Helo " + hello_name_, 250);
     set_eight_bit_allowed(false);
+    smtp_utf8_ = false;
+    size_limit_ = -1;
   }
+}
+
+void SmtpClient::RaiseReplyError() {
+  throw ProtocolReplyError(reply_code(), ReplyReader::Shown(reply_lines()));
 }
 
 void SmtpClient::CollectAuthMechanisms() {
@@ -206,15 +283,23 @@ void SmtpClient::CollectAuthMechanisms() {
 }
 
 bool SmtpClient::OffersExtension(std::string_view keyword) const {
+  return ExtensionParameters(keyword).has_value();
+}
+
+std::optional<std::string> SmtpClient::ExtensionParameters(std::string_view keyword) const {
   const std::vector<std::string>& lines = reply_lines();
   for (size_t i = 1; i < lines.size(); ++i) {
     // "250-KEYWORD" or "250 KEYWORD params": the keyword right after the code and its separator.
     const std::string_view line = lines[i];
     if (line.size() < 4) continue;
     const std::string_view rest = line.substr(4);
-    if (message::EqualsIgnoreCase(rest.substr(0, rest.find(' ')), keyword)) return true;
+    const size_t blank = rest.find(' ');
+    if (!message::EqualsIgnoreCase(rest.substr(0, blank), keyword)) continue;
+    if (blank == std::string_view::npos) return std::string();
+    const size_t start = rest.find_first_not_of(' ', blank);
+    return std::string(start == std::string_view::npos ? std::string_view() : rest.substr(start));
   }
-  return false;
+  return std::nullopt;
 }
 
 bool SmtpClient::MechanismOffered(AuthenticationType type) {
@@ -255,17 +340,41 @@ bool SmtpClient::PerformAuthentication() {
   return performed;
 }
 
+void SmtpClient::CheckServerOffer(const message::Message& message, int64_t size) {
+  if (const std::string* address = FirstAddressBeyondAscii(message); address && !smtp_utf8_) {
+    throw ServerCapabilityError(
+        message::FormatText(texts::kAddressNeedsSmtpUtf8, {Printable(*address)}));
+  }
+  if (size_limit_ > 0 && size > size_limit_) {
+    throw ServerCapabilityError(message::FormatText(
+        texts::kMessageTooLarge, {Megabytes(size, true), Megabytes(size_limit_, false)}));
+  }
+  // A server that lists no AUTH at all may take the mail without a login (a relay of one's own
+  // network); one that wants a login we cannot give would only refuse MAIL later, less clearly.
+  if (authentication_type_ != AuthenticationType::atNone && !authenticated_ &&
+      !server_auth_mechanisms_.empty() && !MechanismOffered(authentication_type_)) {
+    std::string offered;
+    for (const std::string& name : server_auth_mechanisms_) {
+      offered += (offered.empty() ? "" : ", ") + name;
+    }
+    throw ServerCapabilityError(
+        message::FormatText(texts::kNoCommonLoginMethod, {ReplyReader::Shown({offered})}));
+  }
+}
+
 void SmtpClient::Send(const message::Message& message) {
   set_read_timeout(command_timeout_);
   // Also how long a body file that is a pipe may keep the layout waiting.
   set_write_timeout(data_block_timeout_);
-  // RFC 6152: text that carries 8-bit bytes as they stand must be announced as such.
+  // RFC 6152: text that carries 8-bit bytes as they stand must be announced as such; so must
+  // addresses beyond ASCII (RFC 6531), which also need SMTPUTF8.
   const BodyLayout layout = LayOutBody(message);
-  const std::string_view parameters =
-      CarriesEightBitText(message, layout) ? kEightBitParameter : std::string_view();
+  const bool utf8_addresses = smtp_utf8_ && FirstAddressBeyondAscii(message) != nullptr;
+  std::string parameters;
+  if (utf8_addresses || CarriesEightBitText(message, layout)) parameters = kEightBitParameter;
+  if (utf8_addresses) parameters.append(" ").append(kSmtpUtf8);
   // An address that could end its command early would smuggle commands or parameters of its own
   // onto the wire; nothing is written before every address has passed.
-  CheckEnvelopeAddress(kMailCommand, message.from().address(), parameters);
   CheckEnvelopeList(message.recipients());
   CheckEnvelopeList(message.cc_list());
   CheckEnvelopeList(message.bcc_list());
@@ -275,23 +384,57 @@ void SmtpClient::Send(const message::Message& message) {
       message::CheckInputFile(attachment->file_name());
     }
   }
+  const int64_t size = MessageSize(message, mail_agent_, layout);
+  // RFC 1870: the server may refuse the size at once instead of after the whole upload.
+  if (size_limit_ >= 0) parameters.append(" SIZE=").append(std::to_string(size));
+  CheckEnvelopeAddress(kMailCommand, message.from().address(), parameters);
+  CheckServerOffer(message, size);
 
-  SendCommand("Rset", kAnyReplyCode);
-  if (NeedsAuthentication()) PerformAuthentication();
-  SendCommand(std::string(kMailCommand) + message.from().address() + ">" + std::string(parameters),
-              250);
+  std::vector<const std::string*> recipients;
   for (const message::EmailAddressList* list :
        {&message.recipients(), &message.cc_list(), &message.bcc_list()}) {
-    for (size_t i = 0; i < list->count(); ++i) {
-      SendCommand(std::string(kRcptCommand) + (*list)[i].address() + ">", 250);
-    }
+    for (size_t i = 0; i < list->count(); ++i) recipients.push_back(&(*list)[i].address());
   }
+  SendCommand("Rset", kAnyReplyCode);
+  if (NeedsAuthentication()) PerformAuthentication();
+  // Recipients the server defers for this transaction go in the next one; each transaction
+  // carries the same text, so every recipient gets the message once.
+  size_t next = 0;
+  do {
+    SendCommand(std::string(kMailCommand) + message.from().address() + ">" + parameters, 250);
+    next = SendRecipients(recipients, next);
+    SendMessageText(message, layout, size);
+  } while (next < recipients.size());
+}
+
+size_t SmtpClient::SendRecipients(const std::vector<const std::string*>& recipients, size_t first) {
+  size_t accepted = 0;
+  for (size_t i = first; i < recipients.size(); ++i) {
+    const int16_t code =
+        SendCommand(std::string(kRcptCommand) + *recipients[i] + ">", kAnyReplyCode);
+    // RFC 5321 section 3.4: 251 forwards the mail, which is as good as taking it.
+    if (code == 250 || code == 251) {
+      ++accepted;
+      continue;
+    }
+    // RFC 5321 section 4.5.3.1.10: "too many recipients" asks for the rest in a new transaction;
+    // a transaction that took none has nothing to send.
+    if (code == 452 && accepted > 0) return i;
+    throw ProtocolReplyError(
+        code, message::FormatText(texts::kRecipientRefused,
+                                  {Printable(*recipients[i]), ReplyReader::Shown(reply_lines())}));
+  }
+  return recipients.size();
+}
+
+void SmtpClient::SendMessageText(const message::Message& message, const BodyLayout& layout,
+                                 int64_t size) {
   set_read_timeout(data_init_timeout_);
   SendCommand("Data", 354);
   try {
     // One phase over the whole message text, its size known from the start; the gathered tail
     // goes out inside it, so that its end is the end of the text.
-    WorkPhase work(*this, WorkMode::wkWrite, MessageSize(message, mail_agent_, layout));
+    WorkPhase work(*this, WorkMode::wkWrite, size);
     WriteMessage(message, mail_agent_, layout);
     FlushPendingOutput();
   } catch (...) {

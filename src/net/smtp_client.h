@@ -2,12 +2,17 @@
 
 // The SMTP client: one connection to one server, the greeting and EHLO/HELO, optional AUTH LOGIN,
 // and per message RSET, MAIL, one RCPT per To, CC and BCC address, DATA, the message text and
-// the final ".". Every reply is awaited at most as long as the matching limit below (defaults
-// after RFC 5321 section 4.5.3.2); a connect at most connect_timeout().
+// the final ".". A server that takes fewer recipients at a time (452 to a RCPT) gets the rest in
+// further transactions on the same connection. Every reply is awaited at most as long as the
+// matching limit below (defaults after RFC 5321 section 4.5.3.2); a connect at most
+// connect_timeout(). A refusal raises ProtocolReplyError with the reply's code and all of its
+// lines (ReplyReader::Shown).
 //
 // Typical use: set host, port, user id and password; Connect(); Send(message) (as often as
 // needed); Disconnect().
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,9 +28,16 @@ enum class AuthenticationType { atNone, atLogin };
 // or with TLS from the first byte (port 465).
 enum class TlsMode { tmNone, tmStartTls, tmImplicit };
 
+// The name EHLO and HELO give: `host_name` when it has a dot, else the address literal of the
+// connection's own address `local_ip` ("[192.0.2.1]", "[IPv6:2001:db8::1]"), since RFC 5321
+// section 4.1.4 asks for a fully qualified name and servers refuse a bare one.
+std::string HelloName(std::string_view host_name, std::string_view local_ip);
+
 class SmtpClient : public MessageClient {
  public:
   static constexpr int kDefaultPort = 25;
+  // Where servers expect TLS from the first byte.
+  static constexpr int kImplicitTlsPort = 465;
   static constexpr int kGreetingTimeout = 5 * 60 * 1000;
   static constexpr int kCommandTimeout = 5 * 60 * 1000;
   static constexpr int kDataInitTimeout = 2 * 60 * 1000;
@@ -68,6 +80,8 @@ class SmtpClient : public MessageClient {
   // The mechanisms the server announced in its EHLO reply.
   const std::vector<std::string>& server_auth_mechanisms() const { return server_auth_mechanisms_; }
   bool authenticated() const { return authenticated_; }
+  // The name the last EHLO or HELO gave (see HelloName).
+  const std::string& hello_name() const { return hello_name_; }
 
   // Copies the settings (authentication type, host, mail agent, password, port, user id).
   void Assign(const SmtpClient& source);
@@ -83,6 +97,11 @@ class SmtpClient : public MessageClient {
   // closes the connection without writing anything more, so the partial text is never taken for
   // a message.
   // The message text is one wkWrite work phase whose maximum is its MessageSize.
+  // From the EHLO reply: the MessageSize goes on MAIL as SIZE= when the server lists SIZE, and a
+  // message larger than its limit, an address beyond ASCII without SMTPUTF8, or a login the
+  // server offers no mechanism for raise ServerCapabilityError before anything is written.
+  // Addresses beyond ASCII go out as they stand, announced with SMTPUTF8 and BODY=8BITMIME.
+  // A RCPT refused raises ProtocolReplyError naming the address.
   virtual void Send(const message::Message& message);
   // Writes "Quit" when still connected (without awaiting the answer) and closes in every case.
   void Disconnect() override;
@@ -92,11 +111,20 @@ class SmtpClient : public MessageClient {
 
  private:
   void CollectAuthMechanisms();
+  [[noreturn]] void RaiseReplyError() override;
+  // Raises ServerCapabilityError when the server's offer rules the message out.
+  void CheckServerOffer(const message::Message& message, int64_t size);
+  // Sends RCPT for the recipients from `first` on, until one is deferred; returns its index
+  // (the count when all were accepted).
+  size_t SendRecipients(const std::vector<const std::string*>& recipients, size_t first);
+  void SendMessageText(const message::Message& message, const BodyLayout& layout, int64_t size);
   // Says hello, EHLO first and HELO when the server does not know it, and takes the extensions
   // from the reply.
   void Greet();
   // Whether the EHLO reply lists the service extension `keyword`.
   bool OffersExtension(std::string_view keyword) const;
+  // The parameters after `keyword` in its EHLO reply line; none when it is not listed.
+  std::optional<std::string> ExtensionParameters(std::string_view keyword) const;
   bool Offers(std::string_view mechanism) const;
   void StartTls();
   void DropTls();
@@ -116,6 +144,10 @@ class SmtpClient : public MessageClient {
   WaitLimit data_termination_timeout_ = kDataTerminationTimeout;
   std::vector<std::string> server_auth_mechanisms_;
   bool authenticated_ = false;
+  std::string hello_name_;
+  // From the EHLO reply: the SIZE limit (0: listed without one; -1: not listed), and SMTPUTF8.
+  int64_t size_limit_ = -1;
+  bool smtp_utf8_ = false;
 };
 
 }  // namespace tovrel::net

@@ -74,5 +74,17 @@ inline constexpr char kFileReadError[] = "Read error on file %s";
 inline constexpr char kInvalidEnvelopeAddress[] = "Invalid character in e-mail address \"%s\"";
 inline constexpr char kEnvelopeAddressTooLong[] =
     "E-mail address too long for an SMTP command \"%s\"";
+// The address and the server's reply.
+inline constexpr char kRecipientRefused[] = "The server refused the recipient %s: %s";
+// The message's size and the server's limit, in MB.
+inline constexpr char kMessageTooLarge[] =
+    "The message is %s MB, larger than the %s MB the server accepts; nothing was sent";
+inline constexpr char kNoCommonLoginMethod[] =
+    "The server offers no login method TovrelMail supports (offered: %s)";
+inline constexpr char kAddressNeedsSmtpUtf8[] =
+    "The server does not accept the address %s (it needs SMTPUTF8)";
+// Added to a failure while waiting for the greeting on the port of implicit TLS.
+inline constexpr char kMayExpectImplicitTls[] =
+    "The server may expect SSL/TLS (Security in Settings)";
 
 }  // namespace tovrel::net::texts

@@ -175,7 +175,7 @@ TEST_F(SmtpTls, AStartTlsRefusalEndsTheDialogueThere) {
   EXPECT_EQ(SendFailure(client, Noted("x")),
             "TLS: 127.0.0.1 refused STARTTLS: 454 TLS not available");
   const std::string wire = server.Join()[0];
-  EXPECT_EQ(wire, "ehlo " + client.LocalHostName() + "\r\nSTARTTLS\r\n");
+  EXPECT_EQ(wire, "ehlo " + client.hello_name() + "\r\nSTARTTLS\r\n");
 }
 
 // A server that goes away in the middle of the message ends the send with a socket failure; the

@@ -11,6 +11,7 @@ With --cert and --key the server speaks TLS: --tls starttls offers STARTTLS and 
 everything but EHLO, NOOP, QUIT and STARTTLS until it is done; --tls implicit hand-shakes right
 after the connect. With --log, the verb of every AUTH, MAIL, RCPT and DATA command received is
 appended to that file, one per line, so a test can tell that none reached the server.
+--size announces that SIZE limit (none by default); --smtputf8 offers SMTPUTF8.
 """
 import argparse
 import asyncio
@@ -84,6 +85,8 @@ def main():
     parser.add_argument('--host', default='127.0.0.1')
     parser.add_argument('--log', default='')
     parser.add_argument('--only', choices=['LOGIN', 'PLAIN'], default=None)
+    parser.add_argument('--size', type=int, default=None)
+    parser.add_argument('--smtputf8', action='store_true')
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     # Plain-text AUTH is what the tests exercise; loopback only.
@@ -98,8 +101,8 @@ def main():
         return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
     handler = Store(args.dir)
-    options = dict(hostname='tovrel-test', decode_data=False, data_size_limit=None,
-                   enable_SMTPUTF8=False)
+    options = dict(hostname='tovrel-test', decode_data=False, data_size_limit=args.size,
+                   enable_SMTPUTF8=args.smtputf8)
     if args.user:
         # With implicit TLS the whole connection is inside the session, which aiosmtpd cannot
         # tell; only a STARTTLS server has a plain phase in which AUTH must not be offered.

@@ -52,7 +52,8 @@ class Peer {
 class LoopbackServer {
  public:
   using Session = std::function<void(Peer&)>;
-  explicit LoopbackServer(std::vector<Session> sessions);
+  // `port` 0 takes a free one; any other throws std::runtime_error when it cannot be had.
+  explicit LoopbackServer(std::vector<Session> sessions, int port = 0);
   ~LoopbackServer();
 
   int port() const { return port_; }

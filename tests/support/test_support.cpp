@@ -317,6 +317,9 @@ AiosmtpdServer::AiosmtpdServer(Options options) {
     argv.insert(argv.end(), {"--tls", options.tls, "--cert", options.cert, "--key", options.key});
   }
   if (!options.only_mechanism.empty()) argv.insert(argv.end(), {"--only", options.only_mechanism});
+  if (options.size_limit > 0)
+    argv.insert(argv.end(), {"--size", std::to_string(options.size_limit)});
+  if (options.smtputf8) argv.push_back("--smtputf8");
   argv.insert(argv.end(), {"--host", options.host, "--log", dir_.File("commands.log")});
   process_ = std::make_unique<ChildProcess>(argv);
   port_ = std::stoi(process_->ReadLine());

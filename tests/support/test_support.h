@@ -106,8 +106,8 @@ struct ReceivedMail {
 class AiosmtpdServer {
  public:
   struct Options {
-    std::string user;
-    std::string password;
+    std::string user{};
+    std::string password{};
     // With a certificate and key: "starttls" or "implicit".
     std::string tls{};
     std::string cert{};
@@ -115,6 +115,9 @@ class AiosmtpdServer {
     // "LOGIN" or "PLAIN" to offer only that mechanism; empty offers both.
     std::string only_mechanism{};
     std::string host = "127.0.0.1";
+    // The SIZE limit announced (0: none), and whether SMTPUTF8 is offered.
+    long size_limit = 0;
+    bool smtputf8 = false;
   };
   AiosmtpdServer();
   explicit AiosmtpdServer(Options options);

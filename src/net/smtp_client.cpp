@@ -166,24 +166,7 @@ void SmtpClient::Connect() {
   MessageClient::Connect();
   try {
     if (tls_mode_ == TlsMode::tmImplicit) StartTls();
-    const int16_t greeting[] = {220};
-    // A server that expects TLS from the first byte waits silently for a hand-shake.
-    const auto hinted = [this](const std::exception& error) {
-      return tls_mode_ != TlsMode::tmImplicit && port() == kImplicitTlsPort && reply_lines().empty()
-                 ? std::string(error.what()) + "\r\n" + texts::kMayExpectImplicitTls
-                 : std::string();
-    };
-    try {
-      ReadReply(greeting);
-    } catch (const SocketError& error) {
-      const std::string text = hinted(error);
-      if (text.empty()) throw;
-      throw SocketError(error.error_number(), text);
-    } catch (const ConnClosedGracefully& error) {
-      const std::string text = hinted(error);
-      if (text.empty()) throw;
-      throw ConnClosedGracefully(text);
-    }
+    ReadGreeting();
     set_read_timeout(command_timeout_);
     Greet();
     if (tls_mode_ == TlsMode::tmStartTls) {
@@ -210,6 +193,27 @@ void SmtpClient::Connect() {
       // The caller needs the failure that ended the dialogue, not the one of the cleanup.
     }
     throw;
+  }
+}
+
+void SmtpClient::ReadGreeting() {
+  const int16_t greeting[] = {220};
+  // A server that expects TLS from the first byte waits silently for a hand-shake.
+  const auto hinted = [this](const std::exception& error) {
+    return tls_mode_ != TlsMode::tmImplicit && port() == kImplicitTlsPort && reply_lines().empty()
+               ? std::string(error.what()) + "\r\n" + texts::kMayExpectImplicitTls
+               : std::string();
+  };
+  try {
+    ReadReply(greeting);
+  } catch (const SocketError& error) {
+    const std::string text = hinted(error);
+    if (text.empty()) throw;
+    throw SocketError(error.error_number(), text);
+  } catch (const ConnClosedGracefully& error) {
+    const std::string text = hinted(error);
+    if (text.empty()) throw;
+    throw ConnClosedGracefully(text);
   }
 }
 

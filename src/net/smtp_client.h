@@ -126,6 +126,9 @@ class SmtpClient : public MessageClient {
   // The parameters after `keyword` in its EHLO reply line; none when it is not listed.
   std::optional<std::string> ExtensionParameters(std::string_view keyword) const;
   bool Offers(std::string_view mechanism) const;
+  // Reads the 220 greeting. On the port of implicit TLS without TLS, a failure before any line
+  // came says that the server may expect TLS.
+  void ReadGreeting();
   void StartTls();
   void DropTls();
   bool NeedsAuthentication();

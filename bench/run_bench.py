@@ -12,8 +12,8 @@ The STARTTLS cases go to a second sink that offers STARTTLS with a certificate o
 for this run (scripts/make_test_certs) and refuses MAIL in the clear, so every message it counts
 came over TLS; each sender checks the certificate against that CA.
 
-Before timing, each sender sends the small, the 1 MiB and the body case once to a third sink that
-keeps the messages (and a 1 MiB attachment over STARTTLS to a keeping TLS sink), and the message is
+Before timing, each sender sends the small, the 1 MiB, the body and the one-line body case once to
+a third sink that keeps the messages (and a 1 MiB attachment over STARTTLS to a keeping TLS sink), and the message is
 parsed with Python's email package: a sender whose message does not carry the body and attachment
 it was given is not timed for that kind of case.
 """
@@ -38,7 +38,7 @@ from dataclasses import dataclass, field
 
 MIB = 1 << 20
 SEED = 0x70B3E1  # fixed: every run sends the same bytes
-DATA_VERSION = '2'  # bump when the generated files change shape
+DATA_VERSION = '3'  # bump when the generated files change shape
 
 SENDER = 'sender@example.org'
 RECIPIENT = 'rcpt@example.org'
@@ -50,7 +50,7 @@ SMALL_BODY = 'Hello,\nthis is the small benchmark message.\nRegards\n'
 @dataclass
 class Case:
     name: str
-    kind: str  # 'small', 'attachment' or 'body'
+    kind: str  # 'small', 'attachment', 'body' or 'line' (a body of one line)
     mib: int  # payload size in MiB (0 for the small message)
     reps_factor: int = 1  # short cases are repeated more often: their medians are noisier
     label: str = ''
@@ -69,12 +69,14 @@ CASES = [
     Case('att10', 'attachment', 10, 1, '10 MiB attachment'),
     Case('att100', 'attachment', 100, 1, '100 MiB attachment'),
     Case('body10', 'body', 10, 1, '10 MiB body of 80-character lines'),
+    Case('line100', 'line', 100, 1, '100 MiB body of one line'),
     Case('tls10', 'attachment', 10, 1, '10 MiB attachment over STARTTLS', True, 'att10'),
     Case('tls100', 'attachment', 100, 1, '100 MiB attachment over STARTTLS', True, 'att100'),
 ]
 CASE_BY_NAME = {c.name: c for c in CASES}
 # Checked before timing, not timed: one case for each group.
 CHECK_CASES = [CASE_BY_NAME['small'], CASE_BY_NAME['att1'], CASE_BY_NAME['body10'],
+               CASE_BY_NAME['line100'],
                Case('tls1', 'attachment', 1, 1, '1 MiB attachment over STARTTLS', True, 'att1')]
 
 # The floors: the message as it goes on the wire, prepared beforehand and pushed through one
@@ -90,6 +92,9 @@ PROGRAMS = FLOORS + [CLI, LIB] + OTHERS
 # The senders of the STARTTLS cases; the floor pushes plain text only.
 TLS_PROGRAMS = [CLI, LIB, 'curl', 's-nail', 'msmtp']
 TLS_PEERS = ['curl', 's-nail', 'msmtp']
+# The senders of the one-line body, which is there for TovrelMail's memory: a line that long is
+# no mail the others are meant to send.
+LINE_PROGRAMS = [CLI, LIB]
 
 
 @dataclass
@@ -126,6 +131,8 @@ class Data:
     def body(self, case):
         if case.kind == 'body':
             return self.path('body-%dMiB.txt' % case.mib)
+        if case.kind == 'line':
+            return self.path('line-%dMiB.txt' % case.mib)
         return self.path('small-body.txt')
 
     def prepared(self, case):
@@ -151,8 +158,10 @@ class Data:
                     f.write(rng.randbytes(case.mib * MIB))
             elif case.kind == 'body':
                 self._write_body(case)
+            elif case.kind == 'line':
+                self._write_line(case)
         for case in CASES:
-            if not case.plain:
+            if not case.plain and case.kind != 'line':
                 self._write_prepared(case)
                 self._write_wire(case)
         with open(stamp, 'w') as f:
@@ -171,6 +180,14 @@ class Data:
             for i in range(lines):
                 f.write(raw[i * BODY_LINE_CHARS:(i + 1) * BODY_LINE_CHARS])
                 f.write(b'\n')
+
+    def _write_line(self, case):
+        # The same 7-bit text as a body, without a line end but the last one.
+        alphabet = b'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789  '
+        table = bytes(alphabet[i % len(alphabet)] for i in range(256))
+        rng = random.Random(SEED + 2000 + case.mib)
+        with open(self.body(case), 'wb') as f:
+            f.write(rng.randbytes(case.mib * MIB - 2).translate(table) + b'x\n')
 
     def _write_wire(self, case):
         with open(self.prepared(case), 'rb') as source, open(self.wire(case), 'wb') as out:
@@ -529,6 +546,8 @@ def verify(senders, programs, groups, sink_program, work, certificates):
                 if case.group not in groups or (case.tls and (program not in TLS_PROGRAMS or
                                                                not certificates)):
                     continue
+                if case.kind == 'line' and program not in LINE_PROGRAMS:
+                    continue
                 sink = sinks[1] if case.tls else sinks[0]
                 before = set(os.listdir(sink.dump_dir))
                 sample, problem = senders.run(program, case, sink)
@@ -690,6 +709,10 @@ def targets(summary, program=CLI, who='command line'):
     add('10 MiB body (-f), %s: peak RSS minus the small message\'s' % who,
         body['rss'] - small['rss'] if body and small else None, 8.0, '≤', ' MiB')
 
+    line = get(program, 'line100')
+    add('100 MiB body of one line (-f), %s: peak RSS minus the small message\'s' % who,
+        line['rss'] - small['rss'] if line and small else None, 8.0, '≤', ' MiB')
+
     att100 = get(program, 'att100')
     best, best_name = best_other(summary, CASE_BY_NAME['att100'])
     add('100 MiB attachment, %s: wall / best other program (%s)' % (who, best_name or '—'),
@@ -819,6 +842,8 @@ def main():
             for case in cases:
                 if case.tls and program not in TLS_PROGRAMS:
                     status[(program, case.name)] = 'not run over TLS'
+                elif case.kind == 'line' and program not in LINE_PROGRAMS:
+                    status[(program, case.name)] = 'not run for this case'
 
     certificates = None
     if any(c.tls for c in cases):

@@ -49,6 +49,12 @@ std::string MainAccountEntry(store::RegistryStore& registry) {
 }  // namespace
 
 int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes) {
+  net::SmtpClient smtp;
+  return RunUnattendedSend(args, boxes, smtp);
+}
+
+int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
+                      net::SmtpClient& smtp) {
   // Nothing changes the store during the run but the first start's preparation, after which the
   // next read takes the prepared state.
   store::RegistryStore registry(
@@ -66,7 +72,10 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes)
       WriteBox(boxes, texts::kNoRecipient);
       return;
     }
-    net::SmtpClient smtp;
+    // A piped body is read to its end before the server is dialled, not while it waits.
+    if (!line.fields.body_file.empty()) {
+      smtp.OpenBodyFile(line.fields.body_file, smtp.data_block_timeout());
+    }
     DeliverMail(line.fields, ReadAccount(registry, ProgramKeyring()), smtp);
     sent = true;
   });

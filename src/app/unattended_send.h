@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+namespace tovrel::net {
+class SmtpClient;
+}
+
 namespace tovrel::app {
 
 // The command line's send when there is no display: the arguments read as the compose window
@@ -13,5 +17,8 @@ namespace tovrel::app {
 // unless the first start has to prepare it. Returns the process status: 0 when the message was
 // sent, 1 when it was not.
 int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes);
+// The same over `smtp`, set up as the caller wants it beyond the account (its limits).
+int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
+                      net::SmtpClient& smtp);
 
 }  // namespace tovrel::app

@@ -69,7 +69,7 @@ BodyFile::Descriptor::~Descriptor() {
   if (fd >= 0) ::close(fd);
 }
 
-BodyFile::BodyFile(const std::string& path, int wait_limit_ms)
+BodyFile::BodyFile(const std::string& path, int wait_limit_ms, std::int64_t spool_limit)
     : file_(path, wait_limit_ms), block_(kBlockSize) {
   if (file_.kind() == InputFileKind::ifRegular) return;
   SpoolFile spool = NewSpoolFile();
@@ -77,12 +77,17 @@ BodyFile::BodyFile(const std::string& path, int wait_limit_ms)
   spool_name_ = std::move(spool.name);
   // The copy learns the encoding as well.
   Utf8Check check;
+  std::int64_t spooled = 0;
   for (;;) {
     std::size_t got = 0;
     while (got < block_.size()) {
       const std::size_t n = file_.Read(std::span<char>(block_).subspan(got));
       if (n == 0) break;
       got += n;
+    }
+    spooled += static_cast<std::int64_t>(got);
+    if (spooled > spool_limit) {
+      throw FileError(FormatText(texts::kSpoolLimitReached, {path, std::to_string(spool_limit)}));
     }
     const std::string_view bytes(block_.data(), got);
     CopyToSpool(bytes);
@@ -141,8 +146,7 @@ std::size_t BodyFile::Fill(std::span<char> area) {
   return got;
 }
 
-void BodyFile::ForEachLine(const std::function<void(std::string_view)>& take,
-                           const std::function<void()>& restart) {
+void BodyFile::ForEachPiece(const PieceTaker& take, const std::function<void()>& restart) {
   if (!encoding_known_ && !restart) Learn();
   if (!encoding_known_) {
     if (Pass(take, true)) return;
@@ -151,7 +155,31 @@ void BodyFile::ForEachLine(const std::function<void(std::string_view)>& take,
   Pass(take, false);
 }
 
-bool BodyFile::Pass(const std::function<void(std::string_view)>& take, bool learning) {
+void BodyFile::ForEachLine(const std::function<void(std::string_view)>& take,
+                           const std::function<void()>& restart) {
+  std::string whole;
+  auto join = [&](std::string_view piece, bool line_ends) {
+    if (!line_ends) {
+      whole.append(piece);
+    } else if (whole.empty()) {
+      take(piece);
+    } else {
+      whole.append(piece);
+      take(whole);
+      whole.clear();
+    }
+  };
+  if (!restart) {
+    ForEachPiece(join);
+    return;
+  }
+  ForEachPiece(join, [&] {
+    whole.clear();
+    restart();
+  });
+}
+
+bool BodyFile::Pass(const PieceTaker& take, bool learning) {
   Rewind();
   line_.clear();
   auto append = [this](std::string_view bytes) {
@@ -165,6 +193,8 @@ bool BodyFile::Pass(const std::function<void(std::string_view)>& take, bool lear
   bool first_block = true;
   // The previous block ended with a CR: an LF at the start of this one completes its line end.
   bool after_cr = false;
+  // Pieces of the current line have been handed on already.
+  bool in_line = false;
   for (;;) {
     const std::size_t got = Fill(block_);
     std::string_view text(block_.data(), got);
@@ -187,17 +217,23 @@ bool BodyFile::Pass(const std::function<void(std::string_view)>& take, bool lear
       const std::size_t end = ends.From(start);
       if (end == std::string_view::npos) {
         append(text.substr(start));
+        if (line_.size() >= kLinePiece) {
+          take(line_, false);
+          line_.clear();
+          in_line = true;
+        }
         break;
       }
       const std::string_view piece = text.substr(start, end - start);
       // line_ holds something only for a line that began in an earlier block.
       if (line_.empty() && utf8_) {
-        take(piece);
+        take(piece, true);
       } else {
         append(piece);
-        take(line_);
+        take(line_, true);
         line_.clear();
       }
+      in_line = false;
       start = end + 1;
       if (text[end] == '\r') {
         if (start == text.size()) {
@@ -209,7 +245,7 @@ bool BodyFile::Pass(const std::function<void(std::string_view)>& take, bool lear
     }
     if (got < block_.size()) break;
   }
-  if (!line_.empty()) take(line_);
+  if (!line_.empty() || in_line) take(line_, true);
   if (spool_.fd < 0) file_.CheckUnchanged();
   encoding_known_ = true;
   return true;

@@ -25,6 +25,9 @@ inline constexpr const char* kNotAnInputFile = "Cannot send %s: it is not a regu
 inline constexpr const char* kInputReadError = "Read error on file %s";
 inline constexpr const char* kInputTimedOut = "Nothing more arrived from %s in time";
 inline constexpr const char* kInputChanged = "The file %s changed while it was being sent";
+// printf-style: the path and the most bytes a piped body may bring.
+inline constexpr const char* kSpoolLimitReached =
+    "The body from %s is longer than %s bytes, the most a piped body may be";
 
 // Header problems the UU/XX decoders record in their error list.
 inline constexpr const char* kNoBeginAfterTable = "No BEGIN statement followed a TABLE";

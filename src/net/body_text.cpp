@@ -45,10 +45,10 @@ bool AllPrintable(std::uint64_t word) {
 
 }  // namespace
 
-void TextScan::Add(std::string_view entry) {
+void TextScan::AddPiece(std::string_view entry, bool entry_ends) {
   // One pass over the bytes; bodies run to megabytes and are nearly always plain, which is passed
   // a word at a time.
-  size_t line_length = 0;
+  size_t line_length = line_length_;
   size_t at = 0;
   while (at < entry.size()) {
     if (entry.size() - at >= sizeof(std::uint64_t)) {
@@ -78,6 +78,7 @@ void TextScan::Add(std::string_view entry) {
     ++line_length;
   }
   long_line_ = long_line_ || line_length > kMaxLineOctets;
+  line_length_ = entry_ends ? 0 : line_length;
 }
 
 TextPlan TextScan::Plan(bool eight_bit_allowed) const {
@@ -89,13 +90,13 @@ TextPlan TextScan::Plan(bool eight_bit_allowed) const {
   return plan;
 }
 
-void BodyLines::ForEach(const std::function<void(std::string_view)>& take,
+void BodyLines::ForEach(const message::BodyFile::PieceTaker& take,
                         const std::function<void()>& restart) const {
   if (file_ != nullptr) {
-    file_->ForEachLine(take, restart);
+    file_->ForEachPiece(take, restart);
     return;
   }
-  for (const std::string& entry : *entries_) take(entry);
+  for (const std::string& entry : *entries_) take(entry, true);
 }
 
 std::string BodyCharset(const message::LocaleInfo& locale, bool converted_to_jis) {

@@ -35,7 +35,9 @@ class TextScan {
   // `escapes_allowed`: ISO-2022-JP text carries ESC sequences of its own.
   explicit TextScan(bool escapes_allowed = false) : escapes_allowed_(escapes_allowed) {}
 
-  void Add(std::string_view entry);
+  void Add(std::string_view entry) { AddPiece(entry, true); }
+  // A piece of an entry; `entry_ends`: the last one.
+  void AddPiece(std::string_view piece, bool entry_ends);
   void AddAll(const message::StringList& entries) {
     for (const std::string& entry : entries) Add(entry);
   }
@@ -44,6 +46,8 @@ class TextScan {
 
  private:
   bool escapes_allowed_;
+  // Of the line that the pieces so far leave open.
+  size_t line_length_ = 0;
   bool long_line_ = false;
   bool control_ = false;
   bool eight_bit_ = false;
@@ -68,10 +72,11 @@ class BodyLines {
   explicit BodyLines(const message::StringList& entries) : entries_(&entries) {}
   explicit BodyLines(message::BodyFile& file) : file_(&file) {}
 
-  // Calls `take` with every entry, first to last. `restart`, when given, lets a body file's first
-  // pass learn its encoding on the way (see BodyFile::ForEachLine): it is called when the
-  // entries handed on so far do not count and they come again from the first.
-  void ForEach(const std::function<void(std::string_view)>& take,
+  // Calls `take` with every entry, first to last, in pieces as BodyFile::ForEachPiece hands on
+  // a file's lines; an entry of a list comes whole. `restart`, when given, lets a body file's
+  // first pass learn its encoding on the way: it is called when the entries handed on so far do
+  // not count and they come again from the first.
+  void ForEach(const message::BodyFile::PieceTaker& take,
                const std::function<void()>& restart = {}) const;
   // Whether an entry may hold a CR or an LF. The lines of a file never do.
   bool MayHoldLineEnds() const { return file_ == nullptr; }
@@ -79,6 +84,27 @@ class BodyLines {
  private:
   const message::StringList* entries_ = nullptr;
   message::BodyFile* file_ = nullptr;
+};
+
+// Joins the pieces of each entry, for work that needs an entry whole.
+class EntryJoiner {
+ public:
+  template <class Take>
+  void Add(std::string_view piece, bool entry_ends, Take take) {
+    if (!entry_ends) {
+      entry_.append(piece);
+    } else if (entry_.empty()) {
+      take(piece);
+    } else {
+      entry_.append(piece);
+      take(std::string_view(entry_));
+      entry_.clear();
+    }
+  }
+  void Clear() { entry_.clear(); }
+
+ private:
+  std::string entry_;
 };
 
 // The character set of typed text in `locale`: UTF-8 under a UTF-8 code set, else the one its

@@ -49,8 +49,17 @@ bool IsDelimiter(std::string_view line, const std::string& suffix) {
 
 bool HoldsDelimiter(const BodyLines& lines, const std::string& suffix) {
   bool found = false;
-  lines.ForEach([&](std::string_view line) { found = found || IsDelimiter(line, suffix); },
-                [&found] { found = false; });
+  // A long line comes in pieces; only the first can begin like a delimiter.
+  bool line_start = true;
+  lines.ForEach(
+      [&](std::string_view piece, bool line_ends) {
+        found = found || (line_start && IsDelimiter(piece, suffix));
+        line_start = line_ends;
+      },
+      [&] {
+        found = false;
+        line_start = true;
+      });
   return found;
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <typeinfo>
@@ -27,6 +28,8 @@ constexpr size_t kPieceSize = 57;
 constexpr size_t kFileBlock = kPieceSize * 1152;
 // Encoded text collects in memory up to this size before it goes to the connection.
 constexpr size_t kCodedBlock = 256 * 1024;
+// Text is fed to an encoder in blocks of this size at most.
+constexpr size_t kTextBlock = 64 * 1024;
 
 constexpr char kPreamble[] = "This is a multi-part message in MIME format";
 constexpr char kParameterIndent[] = "        ";
@@ -37,8 +40,6 @@ constexpr char kDefaultAttachmentType[] = "application/octet-stream";
 constexpr char kDefaultDisposition[] = "attachment";
 // RFC 5322 section 2.1.1: a line holds at most 998 octets before its CR LF.
 constexpr size_t kMaxEncodedLine = 998;
-// RFC 2045: a quoted-printable line holds at most 76 characters before its CR LF.
-constexpr size_t kMaxLineLength = 76;
 
 std::string Delimiter(const std::string& boundary) { return "--" + boundary; }
 std::string EndDelimiter(const std::string& boundary) { return Delimiter(boundary) + "--"; }
@@ -80,28 +81,72 @@ int64_t Base64Size(int64_t bytes) {
   return whole * 78 + (rest > 0 ? (rest + 2) / 3 * 4 + 2 : 0);
 }
 
-// One line quoted-printable, the soft breaks counted every 75 characters (the encoder cuts up to
-// three sooner to keep an escape whole).
-int64_t QuotedPrintableLineSize(std::string_view line) {
-  const auto coded = static_cast<int64_t>(message::QuotedPrintableLength(line));
-  const int64_t soft_breaks = coded > static_cast<int64_t>(kMaxLineLength) ? (coded - 2) / 75 : 0;
-  return coded + 3 * soft_breaks + 2;
+// Every wire line of `lines`, converted from Shift_JIS first with `to_jis`, as
+// `take(piece, line_ends)`: a line of a body file that needs no conversion comes in the pieces
+// the file hands on, any other whole.
+void ForEachWirePiece(const BodyLines& lines, bool to_jis,
+                      const message::BodyFile::PieceTaker& take) {
+  EntryJoiner joiner;
+  std::string converted;
+  auto whole = [&](std::string_view entry) {
+    if (to_jis) {
+      converted = message::ShiftJisToJis(entry);
+      entry = converted;
+    }
+    ForEachWireLine(entry, [&](std::string_view line) { take(line, true); });
+  };
+  lines.ForEach([&](std::string_view piece, bool line_ends) {
+    if (to_jis) {
+      joiner.Add(piece, line_ends, whole);
+    } else if (!line_ends) {
+      take(piece, false);  // of a file's line, which holds no line end
+    } else {
+      whole(piece);
+    }
+  });
+}
+
+// `lines` quoted-printable as the writer sends them, handed to `out` in blocks of about
+// kCodedBlock bytes: a line is fed to the encoder in blocks too, so that no line of any length
+// shows whole. The size is counted from the very same bytes, so that it is exact.
+void EncodeQuotedPrintable(const BodyLines& lines, bool to_jis, std::string& coded,
+                           const std::function<void(std::string_view)>& out) {
+  message::QuotedPrintableEncoder encoder;
+  encoder.set_discard_notices(true);
+  encoder.set_wrap_long_lines(true);
+  coded.clear();
+  auto pass_on_full = [&] {
+    if (coded.size() < kCodedBlock) return;
+    out(coded);
+    coded.clear();
+  };
+  ForEachWirePiece(lines, to_jis, [&](std::string_view piece, bool line_ends) {
+    for (size_t at = 0; at < piece.size(); at += kTextBlock) {
+      encoder.Feed(piece.substr(at, kTextBlock), coded);
+      pass_on_full();
+    }
+    if (!line_ends) return;
+    encoder.Feed("\r\n", coded);
+    encoder.FinishInput(coded);
+    pass_on_full();
+  });
+  if (!coded.empty()) out(coded);
+  coded.clear();
 }
 
 // Text lines in the form `plan` chose.
 int64_t TextLinesSize(const BodyLines& lines, const TextPlan& plan, bool to_jis) {
   int64_t size = 0;
-  std::string converted;
-  lines.ForEach([&](std::string_view line) {
-    std::string_view text = line;
-    if (to_jis) {
-      converted = message::ShiftJisToJis(line);
-      text = converted;
-    }
-    ForEachWireLine(text, [&](std::string_view piece) {
-      size += plan.form == TextForm::tfAsTyped ? LineSize(piece) : QuotedPrintableLineSize(piece);
+  if (plan.form == TextForm::tfAsTyped) {
+    ForEachWirePiece(lines, to_jis, [&size](std::string_view piece, bool line_ends) {
+      size += static_cast<int64_t>(piece.size()) + (line_ends ? 2 : 0);
     });
-  });
+  } else {
+    std::string coded;
+    EncodeQuotedPrintable(lines, to_jis, coded, [&size](std::string_view text) {
+      size += static_cast<int64_t>(text.size());
+    });
+  }
   return size;
 }
 
@@ -158,10 +203,18 @@ BodyLines MessageClient::BodyOf(const message::Message& message, const BodyLayou
   return layout.body_file ? BodyLines(*layout.body_file) : BodyLines(message.body());
 }
 
+void MessageClient::OpenBodyFile(const std::string& path, WaitLimit wait_limit) {
+  opened_body_file_.reset();
+  opened_body_file_ = std::make_shared<message::BodyFile>(
+      path, wait_limit.forever() ? -1 : wait_limit.milliseconds(), body_spool_limit_);
+}
+
 BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
-  std::shared_ptr<message::BodyFile> file;
-  if (!message.body_file().empty()) {
-    file = std::make_shared<message::BodyFile>(message.body_file(), InputWaitLimit());
+  std::shared_ptr<message::BodyFile> file = std::move(opened_body_file_);
+  if (file && file->path() != message.body_file()) file.reset();
+  if (!file && !message.body_file().empty()) {
+    file = std::make_shared<message::BodyFile>(message.body_file(), InputWaitLimit(),
+                                               body_spool_limit_);
   }
   const BodyLines body = file ? BodyLines(*file) : BodyLines(message.body());
   BodyLayout layout = CountParts(message, body);
@@ -174,25 +227,25 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
   TextScan scan(to_jis);
   // The lines of a file hold no line ends, so each goes out as one line.
   int64_t as_typed_size = 0;
-  auto start_again = [&scan, &as_typed_size, to_jis] {
+  EntryJoiner joiner;
+  auto start_again = [&] {
     scan = TextScan(to_jis);
     as_typed_size = 0;
+    joiner.Clear();
+  };
+  auto add = [&](std::string_view piece, bool line_ends) {
+    scan.AddPiece(piece, line_ends);
+    as_typed_size += static_cast<int64_t>(piece.size()) + (line_ends ? 2 : 0);
   };
   if (to_jis) {
     body.ForEach(
-        [&](std::string_view line) {
-          const std::string converted = message::ShiftJisToJis(line);
-          scan.Add(converted);
-          as_typed_size += LineSize(converted);
+        [&](std::string_view piece, bool line_ends) {
+          joiner.Add(piece, line_ends,
+                     [&](std::string_view line) { add(message::ShiftJisToJis(line), true); });
         },
         start_again);
   } else {
-    body.ForEach(
-        [&](std::string_view line) {
-          scan.Add(line);
-          as_typed_size += LineSize(line);
-        },
-        start_again);
+    body.ForEach(add, start_again);
   }
   layout.body = scan.Plan(eight_bit_allowed_);
   if (layout.body_file) layout.body_file_as_typed_size = as_typed_size;
@@ -243,36 +296,23 @@ void MessageClient::WriteHeaderSection(const message::Message& message,
 }
 
 void MessageClient::WriteTextLines(const BodyLines& lines, const TextPlan& plan, bool to_jis) {
-  std::string converted;
-  auto text_of = [&](std::string_view line) -> std::string_view {
-    if (!to_jis) return line;
-    converted = message::ShiftJisToJis(line);
-    return converted;
-  };
-  if (plan.form == TextForm::tfAsTyped) {
-    if (!lines.MayHoldLineEnds() && !to_jis) {
-      lines.ForEach([this](std::string_view line) { WriteStuffedLine(line); });
-      return;
-    }
-    lines.ForEach([&](std::string_view line) {
-      ForEachWireLine(text_of(line), [this](std::string_view piece) { WriteStuffedLine(piece); });
-    });
+  if (plan.form == TextForm::tfQuotedPrintable) {
+    EncodeQuotedPrintable(lines, to_jis, coded_,
+                          [this](std::string_view text) { WriteStuffedText(text); });
     return;
   }
-  message::QuotedPrintableEncoder encoder;
-  encoder.set_discard_notices(true);
-  encoder.set_wrap_long_lines(true);
-  std::string piece;
-  lines.ForEach([&](std::string_view line) {
-    ForEachWireLine(text_of(line), [&](std::string_view wire_line) {
-      piece.assign(wire_line);
-      piece.append("\r\n");
-      coded_.clear();
-      encoder.Feed(piece, coded_);
-      encoder.FinishInput(coded_);
-      WriteStuffedText(coded_);
-    });
-  });
+  auto write = [this](std::string_view piece, bool line_ends) {
+    if (line_ends) {
+      WriteStuffedLine(piece);
+    } else {
+      WriteStuffedText(piece);
+    }
+  };
+  if (!lines.MayHoldLineEnds() && !to_jis) {
+    lines.ForEach(write);
+  } else {
+    ForEachWirePiece(lines, to_jis, write);
+  }
 }
 
 void MessageClient::WriteBodySection(const message::Message& message, const BodyLayout& layout) {

@@ -8,17 +8,20 @@
 // that holds a delimiter line. Attachments are read as message::InputFile reads them (regular
 // files and pipes only) and encoded block by block straight onto the connection, so their size
 // never shows in memory and nothing of them is left on disk; a file that fails half-way leaves
-// the message unfinished, and the send closes the connection without its final ".". A body file (message::BodyFile) is opened when the
-// body is laid out and read line by line, once to plan the text and once to write it, so it is
-// never held whole either. Body text goes out as typed where SMTP can carry it, else
-// quoted-printable (see body_text.h).
+// the message unfinished, and the send closes the connection without its final ".". A body file
+// (message::BodyFile) is opened when the body is laid out (or before, see OpenBodyFile) and read
+// line by line, once to plan the text and once to write it, so it is never held whole either;
+// its lines come in pieces and are encoded in blocks, so that not even a line of it is. Body text
+// goes out as typed where SMTP can carry it, else quoted-printable (see body_text.h).
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "message/body_file.h"
 #include "message/header_generation.h"
 #include "message/locale_info.h"
 #include "message/message.h"
@@ -40,6 +43,16 @@ class MessageClient : public TcpClient {
   // reply.
   bool eight_bit_allowed() const { return eight_bit_allowed_; }
   void set_eight_bit_allowed(bool allowed) { eight_bit_allowed_ = allowed; }
+  // The most bytes a body file that is a pipe may bring (see message::BodyFile).
+  int64_t body_spool_limit() const { return body_spool_limit_; }
+  void set_body_spool_limit(int64_t limit) { body_spool_limit_ = limit; }
+
+  // Opens the body file at `path` ahead of the send whose message names it, so that a pipe is
+  // read to its end before any connection is made: no server waits on the pipe's writer, and
+  // the message's size is known before it is offered. `wait_limit` bounds each wait for the
+  // pipe's next bytes. The next layout of a message with that body file takes this file. Raises
+  // FileError as message::BodyFile does.
+  void OpenBodyFile(const std::string& path, WaitLimit wait_limit);
 
   // The shape of the body `message` gets: its parts and how its body text goes out. Opens the
   // message's body file, if it names one; raises FileError when that fails.
@@ -64,7 +77,8 @@ class MessageClient : public TcpClient {
 
   // How many bytes WriteMessage will write for `message`, known before anything is written, so
   // that a progress display has its end from the start. Exact but for the dots that stuffing
-  // doubles and the soft line breaks of long quoted-printable lines; attachments count at the
+  // doubles (quoted-printable text is counted as it is encoded, which takes a pass of its own
+  // over a body file); attachments count at the
   // size their files have now, in base64 (other encodings are counted as if base64).
   int64_t MessageSize(const message::Message& message, const std::optional<std::string>& mail_agent,
                       const BodyLayout& layout) const;
@@ -92,6 +106,9 @@ class MessageClient : public TcpClient {
 
   message::LocaleInfo locale_;
   bool eight_bit_allowed_ = true;
+  int64_t body_spool_limit_ = message::kPipeSpoolLimit;
+  // Opened by OpenBodyFile, until a layout takes it over.
+  mutable std::shared_ptr<message::BodyFile> opened_body_file_;
   // Starts afresh with each header section.
   DotStuffer stuffer_;
   // Reused for every part so that long messages do not allocate per piece.

@@ -7,12 +7,15 @@
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include "app/app_errors.h"
 #include "app/compose_window.h"
+#include "app/unattended_send.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "mail_judge.h"
+#include "net/smtp_client.h"
 #include "support/test_support.h"
 
 namespace tovrel::app {
@@ -262,6 +265,27 @@ TEST_F(CommandLineTest, AFailedUnattendedSendShowsTheBodyFileInTheWindow) {
   }
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].text.toStdString(), "Socket Error # 10061\r\nConnection refused.");
+}
+
+// A piped body is read to its end before the server is dialled, and one longer than the spool
+// limit is refused then: the refused port never comes into it.
+TEST_F(CommandLineTest, APipedBodyPastTheSpoolLimitFailsBeforeAnyConnection) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  Store("smtp", "smtp", "127.0.0.1");
+  Store("port", "port", std::to_string(test::RefusedPort()));
+  const std::string fifo = files_.File("body.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::ostringstream boxes;
+  {
+    const test::FifoFeeder feeder(fifo, std::string(64 * 1024, 'x'), 5);
+    net::SmtpClient smtp;
+    smtp.set_body_spool_limit(256 * 1024);
+    EXPECT_EQ(RunUnattendedSend({"mailto:ann@example.org", "S", "-f" + fifo, "send"}, boxes, smtp),
+              1);
+  }
+  EXPECT_NE(boxes.str().find("The body from " + fifo + " is longer than 262144 bytes"),
+            std::string::npos)
+      << boxes.str();
 }
 
 // The program itself, run as another program or a script would run it: without a display.

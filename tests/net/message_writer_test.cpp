@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 #include <regex>
 #include <thread>
 
+#include "message/coders/quoted_printable.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
 #include "net/loopback_server.h"
@@ -521,22 +523,8 @@ TEST(MessageWriter, BodyFileGoesOutAsItsLinesHeldInMemory) {
               message.body() = c.lines;
             }
             if (with_attachment) message.parts().AddAttachment(attachment);
-            std::thread feeder;
-            if (from_file && from_pipe) {
-              feeder = std::thread([&] {
-                // Without waiting for good should the writer never open its end.
-                int fd = -1;
-                for (int tries = 0; fd < 0 && tries < 1000; ++tries) {
-                  fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-                  if (fd < 0) usleep(10000);
-                }
-                ASSERT_GE(fd, 0);
-                fcntl(fd, F_SETFL, 0);
-                EXPECT_EQ(::write(fd, c.bytes.data(), c.bytes.size()),
-                          static_cast<ssize_t>(c.bytes.size()));
-                close(fd);
-              });
-            }
+            std::optional<test::FifoFeeder> feeder;
+            if (from_file && from_pipe) feeder.emplace(fifo, c.bytes);
             int64_t size = 0;
             const std::string text = Written([&](MessageClient& w) {
               w.set_locale(message::LocaleInfoFromName(locale));
@@ -544,7 +532,6 @@ TEST(MessageWriter, BodyFileGoesOutAsItsLinesHeldInMemory) {
               size = w.MessageSize(message, std::nullopt, layout);
               w.WriteMessage(message, std::nullopt, layout);
             });
-            if (feeder.joinable()) feeder.join();
             return std::pair(WithoutBoundarySuffix(text), size);
           };
           const auto held = write(false);
@@ -556,6 +543,43 @@ TEST(MessageWriter, BodyFileGoesOutAsItsLinesHeldInMemory) {
       }
     }
   }
+}
+
+// What the writer writes, kept without a connection, with the longest single write.
+class KeepingWriter : public MessageClient {
+ public:
+  void WriteText(std::string_view text) override {
+    text_.append(text);
+    longest_ = std::max(longest_, text.size());
+  }
+  std::string text_;
+  size_t longest_ = 0;
+};
+
+// A body line of megabytes (escapes and blanks in it, no line end after it) goes out
+// quoted-printable in blocks: no write holds more than a block, the text decodes back to the
+// line, and the size announced before is the size written.
+TEST(MessageWriter, ALineOfMegabytesGoesOutInBlocks) {
+  test::TempDir dir;
+  std::string line = test::RandomBytes(6 << 20, 9);
+  constexpr char kBytes[] = "\0a= x\t";
+  for (char& c : line) c = kBytes[static_cast<unsigned char>(c) % (sizeof kBytes - 1)];
+  line.back() = 'z';
+  message::Message message;
+  message.from().set_address("a@b.c");
+  message.set_body_file(dir.File("body.txt"));
+  test::WriteFile(message.body_file(), "first\n" + line);
+  KeepingWriter writer;
+  const BodyLayout layout = writer.LayOutBody(message);
+  const int64_t size = writer.MessageSize(message, std::nullopt, layout);
+  writer.WriteMessage(message, std::nullopt, layout);
+  EXPECT_EQ(size, static_cast<int64_t>(writer.text_.size()));
+  EXPECT_LE(writer.longest_, 1u << 20);
+  message::QuotedPrintableDecoder decoder;
+  std::string decoded;
+  decoder.Feed(Body(writer.text_), decoded);
+  decoder.FinishInput(decoded);
+  EXPECT_TRUE(decoded == "first\r\n" + line + "\r\n");
 }
 
 }  // namespace

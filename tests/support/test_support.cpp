@@ -200,6 +200,37 @@ std::string RandomBytes(std::size_t count, std::uint32_t seed) {
   return bytes;
 }
 
+FifoFeeder::FifoFeeder(std::string path, std::string bytes, std::size_t repeat)
+    : thread_([path = std::move(path), bytes = std::move(bytes), repeat] {
+        // A reader that leaves early makes write() fail with EPIPE instead of signalling.
+        sigset_t pipe_signal;
+        sigemptyset(&pipe_signal);
+        sigaddset(&pipe_signal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+        int fd = -1;
+        for (int tries = 0; fd < 0 && tries < 1000; ++tries) {
+          fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+          if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (fd < 0) return;
+        ::fcntl(fd, F_SETFL, 0);
+        for (std::size_t i = 0; i < repeat; ++i) {
+          std::string_view rest = bytes;
+          while (!rest.empty()) {
+            const ssize_t n = ::write(fd, rest.data(), rest.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+              ::close(fd);
+              return;
+            }
+            rest.remove_prefix(static_cast<std::size_t>(n));
+          }
+        }
+        ::close(fd);
+      }) {}
+
+FifoFeeder::~FifoFeeder() { thread_.join(); }
+
 ProcessResult RunProcess(const std::vector<std::string>& argv, std::string_view stdin_data,
                          const std::vector<std::string>& env, std::chrono::milliseconds timeout) {
   Pipe in, out, err;

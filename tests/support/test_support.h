@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace tovrel::test {
@@ -49,6 +50,20 @@ std::string ReadFile(const std::string& path);  // throws std::runtime_error whe
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string RandomBytes(std::size_t count, std::uint32_t seed);  // same seed, same bytes
 std::string ToHex(std::string_view bytes);  // lower-case, as Python's bytes.hex() prints
+
+// The writer of a FIFO: a thread of its own writes `bytes` `repeat` times into the FIFO at `path`
+// once a reader has opened it (it gives up after ten seconds without one), and stops early when
+// the reader closes its end. Waits for the thread on destruction.
+class FifoFeeder {
+ public:
+  FifoFeeder(std::string path, std::string bytes, std::size_t repeat = 1);
+  ~FifoFeeder();
+  FifoFeeder(const FifoFeeder&) = delete;
+  FifoFeeder& operator=(const FifoFeeder&) = delete;
+
+ private:
+  std::thread thread_;
+};
 
 struct ProcessResult {
   int exit_status = -1;  // exit code, or 128 + signal number

@@ -78,11 +78,13 @@ void TcpClient::Connect() {
     // fail because its IPv6 address refuses or never answers, and the other way round. Several
     // that never answer must not keep the user waiting a minute each, though.
     for (size_t i = 0;; ++i) {
-      const int error =
-          ConnectTo(addresses[i], target_port, Shorter(connect_timeout_, phase.Remaining()));
-      if (error == 0) break;
       const WaitLimit left = phase.Remaining();
-      const bool phase_over = !left.forever() && left.milliseconds() == 0;
+      const WaitLimit limit = Shorter(connect_timeout_, left);
+      const int error = ConnectTo(addresses[i], target_port, limit);
+      if (error == 0) break;
+      // An address that timed out on what was left of the phase has used it up.
+      const bool phase_over = !left.forever() && ((limit == left && error == ETIMEDOUT) ||
+                                                  phase.Remaining().milliseconds() == 0);
       if (i + 1 == addresses.size() || !NextMayAnswer(error) || phase_over) {
         SystemStack::ThrowForErrno(error);
       }

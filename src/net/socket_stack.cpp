@@ -185,8 +185,8 @@ uint32_t SystemStack::ZoneIndex(std::string_view literal) {
   const size_t percent = literal.find('%');
   if (percent == std::string_view::npos) return 0;
   const std::string zone(literal.substr(percent + 1));
-  if (!zone.empty() && std::all_of(zone.begin(), zone.end(),
-                                   [](char c) { return c >= '0' && c <= '9'; })) {
+  if (!zone.empty() &&
+      std::all_of(zone.begin(), zone.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return zone.size() <= 9 ? static_cast<uint32_t>(std::stoul(zone)) : 0;
   }
   return if_nametoindex(zone.c_str());

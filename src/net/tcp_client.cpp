@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>

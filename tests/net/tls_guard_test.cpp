@@ -46,8 +46,8 @@ TEST(TlsGuard, BytesInTheClearBeforeTheHandshakeEndTheConnection) {
       {test::SmtpScript({"220 hi", "250-x\r\n250 STARTTLS",
                          "220 go\r\n250 a\r\n250 b\r\n250 c\r\n250 d\r\n354 e\r\n250 f"}),
        TlsMode::tmStartTls, 0},
-      {test::SmtpScript({"220 hi", "250-x\r\n250-AUTH LOGIN\r\n250 STARTTLS",
-                         "220 go\r\n250 injected"}),
+      {test::SmtpScript(
+           {"220 hi", "250-x\r\n250-AUTH LOGIN\r\n250 STARTTLS", "220 go\r\n250 injected"}),
        TlsMode::tmStartTls, 0},
       {socks_then_fake_greeting, TlsMode::tmImplicit, 3 + 16},
   };
@@ -66,9 +66,9 @@ TEST(TlsGuard, BytesInTheClearBeforeTheHandshakeEndTheConnection) {
               "TLS: handshake not started with 127.0.0.1: The server sent data before TLS started");
     EXPECT_FALSE(client.IsConnected());
     const std::string wire = server.Join()[0];
-    const std::string expected = c.sent_before > 0 ? wire.substr(0, c.sent_before)
-                                                   : "ehlo " + client.LocalHostName() +
-                                                         "\r\nSTARTTLS\r\n";
+    const std::string expected = c.sent_before > 0
+                                     ? wire.substr(0, c.sent_before)
+                                     : "ehlo " + client.LocalHostName() + "\r\nSTARTTLS\r\n";
     EXPECT_EQ(wire, expected);
   }
 }

@@ -40,6 +40,8 @@ class ConnectionIntercept : public message::BaseComponent {
   virtual void BindingConnected(SocketHandle& binding);
   virtual void AfterReceive(std::span<const char> bytes);
   virtual void AfterSend(std::span<const char> bytes);
+  // The socket is about to close: the last moment to write to it.
+  virtual void BindingClosing() {}
   virtual void BindingClosed();
   // Used instead of the socket when handles_receive()/handles_send() is set; return the count
   // moved, or -1 with errno set.

@@ -220,8 +220,15 @@ void SmtpClient::ReadGreeting() {
 void SmtpClient::StartTls() {
   // Pending commands belong to the plain connection; the session starts on a clean stream.
   FlushPendingOutput();
+  // Bytes that came in the clear after the "220" (or after the proxy's answer) would be read
+  // as the first replies inside the session: whoever sits in between could answer for the
+  // server (RFC 3207 section 5). Nothing more goes out on such a connection.
+  if (!input_buffer().empty()) {
+    CloseConnection();
+    throw TlsError(message::FormatText(texts::kTlsDataBeforeTls, {host()}));
+  }
   // The certificate names the address itself, without the brackets the user may have typed.
-  std::string name = SystemStack::Ipv6Literal(host());
+  std::string name(SystemStack::WithoutZone(SystemStack::Ipv6Literal(host())));
   if (name.empty()) name = host();
   try {
     tls_.Handshake(binding(), name, certificate_check_, data_block_timeout_);
@@ -231,6 +238,9 @@ void SmtpClient::StartTls() {
   }
   set_intercept(&tls_);
   set_intercept_enabled(true);
+  // What the server offered in the clear may have been written by someone in between.
+  server_auth_mechanisms_.clear();
+  set_eight_bit_allowed(false);
 }
 
 void SmtpClient::DropTls() {

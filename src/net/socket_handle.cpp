@@ -32,7 +32,11 @@ SocketAddress MakeAddress(int family, const std::string& ip, int port) {
     in6->sin6_family = AF_INET6;
     in6->sin6_port = htons(static_cast<uint16_t>(port));
     in6->sin6_addr = in6addr_any;
-    if (!ip.empty()) inet_pton(AF_INET6, ip.c_str(), &in6->sin6_addr);
+    if (!ip.empty()) {
+      const std::string plain(SystemStack::WithoutZone(ip));
+      inet_pton(AF_INET6, plain.c_str(), &in6->sin6_addr);
+      in6->sin6_scope_id = SystemStack::ZoneIndex(ip);
+    }
     address.length = sizeof(sockaddr_in6);
     return address;
   }
@@ -51,23 +55,23 @@ SocketAddress MakeAddress(int family, const std::string& ip, int port) {
 
 // The address as text and the port, for either family.
 bool ReadAddress(const sockaddr_storage& storage, std::string& ip, int& port) {
-  char text[INET6_ADDRSTRLEN] = {};
   if (storage.ss_family == AF_INET6) {
     const auto& in6 = reinterpret_cast<const sockaddr_in6&>(storage);
-    if (inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text) == nullptr) return false;
+    std::string text = SystemStack::Ipv6ToText(in6.sin6_addr, in6.sin6_scope_id);
+    if (text.empty()) return false;
+    ip = std::move(text);
     port = ntohs(in6.sin6_port);
-  } else if (storage.ss_family == AF_INET) {
+    return true;
+  }
+  if (storage.ss_family == AF_INET) {
     const auto& in = reinterpret_cast<const sockaddr_in&>(storage);
     std::array<uint8_t, 4> bytes{};
     std::copy_n(reinterpret_cast<const uint8_t*>(&in.sin_addr.s_addr), 4, bytes.begin());
     ip = SystemStack::AddressToText(bytes);
     port = ntohs(in.sin_port);
     return true;
-  } else {
-    return false;
   }
-  ip = text;
-  return true;
+  return false;
 }
 
 }  // namespace
@@ -151,9 +155,10 @@ int SocketHandle::ConnectToPeer(int family, WaitLimit limit) {
   return result;
 }
 
-bool SocketHandle::PollOnce(short events, WaitLimit limit) {
-  if (!has_handle_) throw ConnClosedGracefully();
-  pollfd entry{handle_, events, 0};
+namespace {
+
+bool PollOnce(int descriptor, short events, WaitLimit limit) {
+  pollfd entry{descriptor, events, 0};
   const Deadline deadline(limit);
   for (;;) {
     const WaitLimit left = deadline.Remaining();
@@ -164,7 +169,9 @@ bool SocketHandle::PollOnce(short events, WaitLimit limit) {
   }
 }
 
-bool SocketHandle::WaitFor(short events, WaitLimit limit) {
+}  // namespace
+
+bool WaitForDescriptor(int descriptor, short events, WaitLimit limit) {
   GuiPumpBase* pump = CurrentGuiPump();
   if (pump != nullptr && pump->active()) {
     // The window gets its turn after every slice, also under a limit: the limits of a send run
@@ -175,14 +182,19 @@ bool SocketHandle::WaitFor(short events, WaitLimit limit) {
     for (;;) {
       const WaitLimit left = deadline.Remaining();
       const bool last = !left.forever() && left.milliseconds() <= slice;
-      const bool ready = PollOnce(events, last ? left : WaitLimit(slice));
+      const bool ready = PollOnce(descriptor, events, last ? left : WaitLimit(slice));
       GuiPumpBase::IdleHook(ready ? IdleOccasion::ioBusy : IdleOccasion::ioIdle);
       if (ready || last) return ready;
     }
   }
-  bool ready = PollOnce(events, limit);
+  bool ready = PollOnce(descriptor, events, limit);
   GuiPumpBase::IdleHook(ready ? IdleOccasion::ioBusy : IdleOccasion::ioIdle);
   return ready;
+}
+
+bool SocketHandle::WaitFor(short events, WaitLimit limit) {
+  if (!has_handle_) throw ConnClosedGracefully();
+  return WaitForDescriptor(handle_, events, limit);
 }
 
 bool SocketHandle::WaitReadable(WaitLimit limit) { return WaitFor(POLLIN, limit); }

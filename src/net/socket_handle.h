@@ -12,6 +12,10 @@
 
 namespace tovrel::net {
 
+// Waits until `descriptor` is ready for `events` (poll's) or `limit` passes; the window's pump
+// gets its turn as in every wait of the transport, and may end the wait by raising.
+bool WaitForDescriptor(int descriptor, short events, WaitLimit limit);
+
 class SocketHandle {
  public:
   SocketHandle() = default;
@@ -57,7 +61,6 @@ class SocketHandle {
 
  private:
   bool WaitFor(short events, WaitLimit limit);
-  bool PollOnce(short events, WaitLimit limit);
 
   int handle_ = -1;
   int family_ = AF_INET;

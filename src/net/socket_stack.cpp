@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -61,6 +62,10 @@ constexpr ErrorText kErrorTexts[] = {
     {10064, "Host is down."},
     {10065, "No route to host."},
     {10066, "Directory not empty"},
+    {11001, "Host not found."},
+    {11002, "Temporary failure in name resolution."},
+    {11003, "Non-recoverable failure in name resolution."},
+    {11004, "Valid name, no data record of requested type."},
 };
 
 struct ErrnoMap {
@@ -113,6 +118,10 @@ std::string SystemStack::ResolveHostAddress(const std::string& host) {
 }
 
 std::vector<std::string> SystemStack::ResolveHostAddresses(const std::string& host) {
+  return LookUpAddresses(host);
+}
+
+std::vector<std::string> SystemStack::LookUpAddresses(const std::string& host) {
   if (message::EqualsIgnoreCase(host, "localhost")) return {"127.0.0.1"};
   if (IsDottedQuad(host)) return {host};
   if (std::string literal = Ipv6Literal(host); !literal.empty()) return {literal};
@@ -127,14 +136,16 @@ std::vector<std::string> SystemStack::ResolveHostAddresses(const std::string& ho
   }
   std::vector<std::string> addresses;
   for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    char text[INET6_ADDRSTRLEN] = {};
-    const void* raw = nullptr;
+    std::string text;
     if (entry->ai_family == AF_INET) {
-      raw = &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
+      char dotted[INET_ADDRSTRLEN] = {};
+      const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+      if (inet_ntop(AF_INET, &in->sin_addr, dotted, sizeof dotted) != nullptr) text = dotted;
     } else if (entry->ai_family == AF_INET6) {
-      raw = &reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_addr;
+      const auto* in6 = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
+      text = Ipv6ToText(in6->sin6_addr, in6->sin6_scope_id);
     }
-    if (raw == nullptr || inet_ntop(entry->ai_family, raw, text, sizeof text) == nullptr) continue;
+    if (text.empty()) continue;
     if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) {
       addresses.emplace_back(text);
     }
@@ -149,8 +160,36 @@ std::string SystemStack::Ipv6Literal(std::string_view text) {
     text = text.substr(1, text.size() - 2);
   }
   in6_addr address{};
-  const std::string plain(text);
-  return inet_pton(AF_INET6, plain.c_str(), &address) == 1 ? plain : std::string();
+  const std::string plain(WithoutZone(text));
+  if (inet_pton(AF_INET6, plain.c_str(), &address) != 1) return {};
+  if (plain.size() == text.size()) return plain;
+  const std::string_view zone = text.substr(plain.size() + 1);
+  if (zone.empty() || ZoneIndex(text) == 0) return {};
+  return std::string(text);
+}
+
+std::string SystemStack::Ipv6ToText(const in6_addr& address, uint32_t zone_index) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET6, &address, text, sizeof text) == nullptr) return {};
+  if (zone_index == 0) return text;
+  char name[IF_NAMESIZE] = {};
+  const char* zone = if_indextoname(zone_index, name);
+  return std::string(text) + "%" + (zone != nullptr ? zone : std::to_string(zone_index));
+}
+
+std::string_view SystemStack::WithoutZone(std::string_view literal) {
+  return literal.substr(0, literal.find('%'));
+}
+
+uint32_t SystemStack::ZoneIndex(std::string_view literal) {
+  const size_t percent = literal.find('%');
+  if (percent == std::string_view::npos) return 0;
+  const std::string zone(literal.substr(percent + 1));
+  if (!zone.empty() &&
+      std::all_of(zone.begin(), zone.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return zone.size() <= 9 ? static_cast<uint32_t>(std::stoul(zone)) : 0;
+  }
+  return if_nametoindex(zone.c_str());
 }
 
 bool SystemStack::IsDottedQuad(std::string_view text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 // The process-wide socket stack: name resolution, address text conversion and the translation of
@@ -32,8 +33,18 @@ class SystemStack {
   // Every address of `host`, IPv6 and IPv4, in the resolver's order. "localhost" (any case), a
   // dotted quad and an IPv6 address ("::1", also "[::1]") are taken without a lookup.
   std::vector<std::string> ResolveHostAddresses(const std::string& host);
-  // The IPv6 address `text` stands for, without brackets, or empty when it is none.
+  // The IPv6 address `text` stands for, without brackets, or empty when it is none. A zone
+  // ("fe80::1%eth0", an interface name or number) stays on it: a link-local address means
+  // nothing without the interface it belongs to.
   static std::string Ipv6Literal(std::string_view text);
+  // The address of an IPv6 literal without its zone, as certificates and SOCKS carry it.
+  static std::string_view WithoutZone(std::string_view literal);
+  // The interface index the literal's zone names; 0 when it has none or names no interface.
+  static uint32_t ZoneIndex(std::string_view literal);
+  // The address as text, with its zone when it has one; empty when it cannot be written.
+  static std::string Ipv6ToText(const in6_addr& address, uint32_t zone_index);
+  // ResolveHostAddresses without a stack object, for lookups on a thread of their own.
+  static std::vector<std::string> LookUpAddresses(const std::string& host);
   static bool IsDottedQuad(std::string_view text);
   static std::array<uint8_t, 4> TextToAddress(std::string_view dotted_quad);
   static std::string AddressToText(const std::array<uint8_t, 4>& address);

@@ -3,9 +3,17 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 
+#include "message/string_helpers.h"
 #include "net/net_errors.h"
 #include "net/socket_stack.h"
 
@@ -21,12 +29,39 @@ void AppendPort(std::string& request, int port) {
 // SOCKS length fields are one byte.
 std::string_view Cut255(std::string_view text) { return text.substr(0, 255); }
 
+// Failures that belong to one address, so that the next one may still answer.
+bool NextMayAnswer(int error) {
+  return error == ECONNREFUSED || error == ETIMEDOUT || error == ENETUNREACH ||
+         error == EHOSTUNREACH || error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
+}
+
+// What a lookup thread hands back. The thread and the waiter share it, so that a waiter that
+// gave up (cancelled by the window, or out of time) leaves the thread somewhere to write to.
+struct LookupResult {
+  LookupResult() : ready(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  ~LookupResult() {
+    if (ready >= 0) ::close(ready);
+  }
+  LookupResult(const LookupResult&) = delete;
+  LookupResult& operator=(const LookupResult&) = delete;
+
+  std::mutex mutex;
+  bool done = false;
+  std::vector<std::string> addresses;
+  std::exception_ptr failure;
+  const int ready;  // readable once `done`
+};
+
+bool NeedsNoLookup(const std::string& host) {
+  return message::EqualsIgnoreCase(host, "localhost") || SystemStack::IsDottedQuad(host) ||
+         !SystemStack::Ipv6Literal(host).empty();
+}
+
 }  // namespace
 
 void TcpClient::Connect() {
   if (binding().has_handle()) throw AlreadyConnected();
   ResetState();
-  SystemStack& stack = *SocketStack();
   const bool proxied = socks_info_.version != SocksVersion::svNoSocks;
   const std::string& target_host = proxied ? socks_info_.host : host_;
   const int target_port = proxied ? socks_info_.port : port_;
@@ -35,14 +70,24 @@ void TcpClient::Connect() {
     if (!SystemStack::IsDottedQuad(target_host) && SystemStack::Ipv6Literal(target_host).empty()) {
       ReportStatus(ConnectionStatus::stResolving, target_host);
     }
-    const std::vector<std::string> addresses =
-        resolver_ ? resolver_(target_host) : stack.ResolveHostAddresses(target_host);
+    const Deadline phase(connect_phase_timeout_);
+    const std::vector<std::string> addresses = LookUp(target_host, phase.Remaining());
     if (addresses.empty()) SystemStack::ThrowSocketError(kErrorNoData);
     // Every address the name has, in the resolver's order: a host reached over IPv4 only must not
-    // fail because its IPv6 address refuses or never answers, and the other way round.
-    for (size_t i = 0; i < addresses.size(); ++i) {
-      const bool last = i + 1 == addresses.size();
-      if (ConnectTo(addresses[i], target_port, last)) break;
+    // fail because its IPv6 address refuses or never answers, and the other way round. Several
+    // that never answer must not keep the user waiting a minute each, though.
+    for (size_t i = 0;; ++i) {
+      const WaitLimit left = phase.Remaining();
+      const WaitLimit limit = Shorter(connect_timeout_, left);
+      const int error = ConnectTo(addresses[i], target_port, limit);
+      if (error == 0) break;
+      // An address that timed out on what was left of the phase has used it up.
+      const bool phase_over = !left.forever() && ((limit == left && error == ETIMEDOUT) ||
+                                                  phase.Remaining().milliseconds() == 0);
+      if (i + 1 == addresses.size() || !NextMayAnswer(error) || phase_over) {
+        SystemStack::ThrowForErrno(error);
+      }
+      binding().ReleaseSocket(true);
     }
     opened = true;
     if (intercept_enabled()) intercept()->BindingConnected(binding());
@@ -75,7 +120,7 @@ void TcpClient::Connect() {
   DoOnConnected();
 }
 
-bool TcpClient::ConnectTo(const std::string& address, int port, bool last) {
+int TcpClient::ConnectTo(const std::string& address, int port, WaitLimit limit) {
   const int family = address.find(':') == std::string::npos ? AF_INET : AF_INET6;
   binding().OpenSocket(SOCK_STREAM, 0, family);
   binding().set_ip(bound_ip_);
@@ -86,16 +131,46 @@ bool TcpClient::ConnectTo(const std::string& address, int port, bool last) {
     binding().SetOption(IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   }
   ReportStatus(ConnectionStatus::stConnecting, binding().remote_ip());
-  const int result = binding().ConnectToPeer(family, connect_timeout_);
-  if (result != -1) return true;
-  const int error = errno;
-  // Failures that belong to this one address; anything else ends the walk at once.
-  const bool next_may_answer = error == ECONNREFUSED || error == ETIMEDOUT ||
-                               error == ENETUNREACH || error == EHOSTUNREACH ||
-                               error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
-  if (last || !next_may_answer) SystemStack::ThrowForErrno(error);
-  binding().ReleaseSocket(true);
-  return false;
+  return binding().ConnectToPeer(family, limit) == -1 ? errno : 0;
+}
+
+std::vector<std::string> TcpClient::LookUp(const std::string& host, WaitLimit limit) {
+  if (!resolver_ && NeedsNoLookup(host)) return SystemStack::LookUpAddresses(host);
+  auto result = std::make_shared<LookupResult>();
+  if (result->ready < 0) SystemStack::ThrowForErrno(errno);
+  Resolver resolve = resolver_ ? resolver_ : Resolver(&SystemStack::LookUpAddresses);
+  // A resolver that does not answer must not hold up the window: the wait below gives the pump
+  // its turns and ends with a cancel or the limit, and the thread finishes on its own later.
+  std::thread([result, resolve = std::move(resolve), host] {
+    std::vector<std::string> addresses;
+    std::exception_ptr failure;
+    try {
+      addresses = resolve(host);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    {
+      const std::lock_guard<std::mutex> lock(result->mutex);
+      result->addresses = std::move(addresses);
+      result->failure = failure;
+      result->done = true;
+    }
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(result->ready, &one, sizeof one);
+  }).detach();
+  const Deadline deadline(limit);
+  for (;;) {
+    {
+      const std::lock_guard<std::mutex> lock(result->mutex);
+      if (result->done) {
+        if (result->failure) std::rethrow_exception(result->failure);
+        return std::move(result->addresses);
+      }
+    }
+    if (!WaitForDescriptor(result->ready, POLLIN, deadline.Remaining())) {
+      SystemStack::ThrowSocketError(kErrorTryAgain);
+    }
+  }
 }
 
 void TcpClient::DoOnConnected() {
@@ -122,7 +197,12 @@ void TcpClient::NegotiateSocks4() {
   request.push_back(1);
   AppendPort(request, port_);
   std::array<uint8_t, 4> address{0, 0, 0, 1};
-  if (!socks4a) address = SystemStack::TextToAddress(SocketStack()->ResolveHostAddress(host_));
+  if (!socks4a) {
+    const std::vector<std::string> found = LookUp(host_, connect_timeout_);
+    const auto v4 = std::find_if(found.begin(), found.end(), SystemStack::IsDottedQuad);
+    if (v4 == found.end()) SystemStack::ThrowSocketError(kErrorNoData);
+    address = SystemStack::TextToAddress(*v4);
+  }
   request.append(reinterpret_cast<const char*>(address.data()), 4);
   request.append(Cut255(socks_info_.user_id));
   request.push_back('\0');
@@ -183,7 +263,8 @@ void TcpClient::NegotiateSocks5() {
   // to look it up. Names and IPv4 addresses go as text, as they always have.
   in6_addr v6{};
   const std::string literal = SystemStack::Ipv6Literal(host_);
-  if (!literal.empty() && inet_pton(AF_INET6, literal.c_str(), &v6) == 1) {
+  const std::string plain(SystemStack::WithoutZone(literal));
+  if (!literal.empty() && inet_pton(AF_INET6, plain.c_str(), &v6) == 1) {
     request.push_back(4);
     request.append(reinterpret_cast<const char*>(&v6), sizeof v6);
   } else {

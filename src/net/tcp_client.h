@@ -2,7 +2,9 @@
 
 // The client side of a TCP connection: resolves the host, connects (directly or through a
 // SOCKS 4, 4A or 5 proxy) and reports the connection status. A connect waits at most
-// connect_timeout() milliseconds for the peer to answer.
+// connect_timeout() milliseconds for each address to answer, and the whole connect phase (the
+// lookup and every address) takes at most connect_phase_timeout(); then the last failure counts.
+// The lookup runs on a thread of its own, so that the window's pump keeps its turns during it.
 
 #include <functional>
 #include <string>
@@ -28,6 +30,7 @@ struct SocksInfo {
 class TcpClient : public TcpConnection {
  public:
   static constexpr int kDefaultConnectTimeout = 60 * 1000;
+  static constexpr int kDefaultConnectPhaseTimeout = 90 * 1000;
 
   explicit TcpClient(BaseComponent* owner = nullptr) : TcpConnection(owner) {}
 
@@ -45,11 +48,14 @@ class TcpClient : public TcpConnection {
     on_connected_ = std::move(handler);
   }
   // Gives the addresses of a host name in the order to try them; the system's resolver when
-  // unset. Tests put a list of their own here.
+  // unset. Tests put a list of their own here. It is called on a thread of its own and may
+  // still be running, on a copy of itself, after a cancelled connect has ended.
   using Resolver = std::function<std::vector<std::string>(const std::string& host)>;
   void set_resolver(Resolver resolver) { resolver_ = std::move(resolver); }
   WaitLimit connect_timeout() const { return connect_timeout_; }
   void set_connect_timeout(WaitLimit limit) { connect_timeout_ = limit; }
+  WaitLimit connect_phase_timeout() const { return connect_phase_timeout_; }
+  void set_connect_phase_timeout(WaitLimit limit) { connect_phase_timeout_ = limit; }
 
   virtual void Connect();
   // Connects, reads until the peer closes, and disconnects in every case.
@@ -59,9 +65,11 @@ class TcpClient : public TcpConnection {
   virtual void DoOnConnected();
 
  private:
-  // Opens a socket for `address` and connects it; false when this address failed in a way the
-  // next one may not (refused, unreachable, timed out) and it is not the `last`.
-  bool ConnectTo(const std::string& address, int port, bool last);
+  // Opens a socket for `address` and connects it within `limit`; 0, or the errno value of the
+  // failure.
+  int ConnectTo(const std::string& address, int port, WaitLimit limit);
+  // The addresses of `host`, looked up off this thread within `limit`.
+  std::vector<std::string> LookUp(const std::string& host, WaitLimit limit);
   void NegotiateSocks4();
   void NegotiateSocks5();
   void ReadSocks5(std::span<char> destination);
@@ -73,6 +81,7 @@ class TcpClient : public TcpConnection {
   SocksInfo socks_info_;
   std::function<void(TcpClient&)> on_connected_;
   WaitLimit connect_timeout_ = kDefaultConnectTimeout;
+  WaitLimit connect_phase_timeout_ = kDefaultConnectPhaseTimeout;
   Resolver resolver_;
 };
 

@@ -77,12 +77,14 @@ long TcpConnection::Receive(std::span<char> area, OnPeerClosed on_closed, WaitLi
   if (!output_.empty() && binding_.has_handle() && !peer_closed_) output_.FlushAll();
   CheckPeerClosed(on_closed);
   if (!IsConnected()) return 0;
+  // One limit for the whole receive: a peer that trickles a record in pieces must not restart it.
+  const Deadline deadline(limit);
   long count;
   int system_error;
   do {
     ConnectionIntercept* intercept = intercept_.active();
     const bool held = intercept != nullptr && intercept->HasBufferedInput();
-    if (!held && !binding_.WaitReadable(limit)) return 0;
+    if (!held && !binding_.WaitReadable(deadline.Remaining())) return 0;
     if (intercept != nullptr && intercept->handles_receive()) {
       count = intercept->ReceiveInstead(area);
     } else {
@@ -361,6 +363,7 @@ void TcpConnection::CloseConnection() {
   if (binding_.has_handle()) {
     ReportStatus(ConnectionStatus::stDisconnecting, binding_.remote_ip());
     output_.Discard();
+    if (ConnectionIntercept* intercept = intercept_.active()) intercept->BindingClosing();
     binding_.ReleaseSocket(false);
     peer_closed_ = true;
     ReportStatus(ConnectionStatus::stDisconnected, binding_.remote_ip());

@@ -39,6 +39,8 @@ inline constexpr char kTlsSetupFailed[] = "TLS: cannot set up a session for %s: 
 inline constexpr char kTlsNoStartTls[] =
     "TLS: %s does not offer STARTTLS; nothing was sent (set Security to None to send without TLS)";
 inline constexpr char kTlsStartTlsRefused[] = "TLS: %s refused STARTTLS: %s";
+inline constexpr char kTlsDataBeforeTls[] =
+    "TLS: handshake not started with %s: The server sent data before TLS started";
 inline constexpr char kTlsTimedOut[] = "timed out";
 inline constexpr char kTlsPeerClosed[] = "connection closed by the server";
 inline constexpr char kInterceptPropIsNil[] =

@@ -74,6 +74,8 @@ struct TlsIntercept::Session {
   // Declared before `ssl`, whose write BIO is made from it and must go first.
   std::unique_ptr<BIO_METHOD, BioMethodFree> socket_writes;
   std::unique_ptr<SSL, SslFree> ssl;
+  // After a fatal error the session must not be used again, not even to say goodbye.
+  bool broken = false;
 };
 
 TlsIntercept::TlsIntercept() {
@@ -121,11 +123,16 @@ void TlsIntercept::Handshake(SocketHandle& binding, const std::string& host, Cer
   SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   // The certificate must name what the user dialled: an address is matched as an address, and
   // SNI carries names only (RFC 6066 forbids literal addresses there).
+  // A certificate for "f*.example.test" names no host in particular, and one that names its
+  // host only in the subject is from before subjectAltName was required (RFC 6125 section 6.4).
   const bool literal = SystemStack::IsDottedQuad(host) || !SystemStack::Ipv6Literal(host).empty();
   if (literal) {
-    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
+    const std::string address(SystemStack::WithoutZone(host));
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), address.c_str());
   } else {
     SSL_set_tlsext_host_name(ssl, host.c_str());
+    SSL_set_hostflags(ssl,
+                      X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     SSL_set1_host(ssl, host.c_str());
   }
   // The transport waits with poll and never blocks in a call; OpenSSL's reads and writes must
@@ -161,7 +168,9 @@ void TlsIntercept::Handshake(SocketHandle& binding, const std::string& host, Cer
 }
 
 bool TlsIntercept::HasBufferedInput() const {
-  return session_ != nullptr && SSL_has_pending(session_->ssl.get()) == 1;
+  // Decrypted bytes only: the start of a record that has not all arrived is pending too, but
+  // reading it again before the socket has more would go round without end.
+  return session_ != nullptr && SSL_pending(session_->ssl.get()) > 0;
 }
 
 long TlsIntercept::AfterIncomplete(int result, WaitLimit limit) {
@@ -182,11 +191,13 @@ long TlsIntercept::AfterIncomplete(int result, WaitLimit limit) {
       errno = EAGAIN;
       return -1;
     case SSL_ERROR_SYSCALL:
+      session_->broken = true;
       if (system_error == 0) return 0;  // the peer went away without closing the session
       errno = system_error;
       return -1;
     default:
       // A broken record or a failed check: the session cannot go on.
+      session_->broken = true;
       errno = ECONNRESET;
       return -1;
   }
@@ -236,8 +247,17 @@ long TlsIntercept::SendInstead(std::span<const char> bytes) {
   return static_cast<long>(moved);
 }
 
+void TlsIntercept::BindingClosing() {
+  // The close alert tells the server that the end is meant and no data was cut off. It is sent
+  // without waiting: nothing the server might still answer is needed.
+  if (session_ == nullptr || session_->broken) return;
+  ERR_clear_error();
+  SSL_shutdown(session_->ssl.get());
+  ERR_clear_error();
+}
+
 void TlsIntercept::BindingClosed() {
-  // The socket is gone already, so no close alert can be sent; the session just ends.
+  // The socket is gone already; the close alert, if any, went before.
   session_.reset();
   ConnectionIntercept::BindingClosed();
 }

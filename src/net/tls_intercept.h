@@ -34,6 +34,7 @@ class TlsIntercept : public ConnectionIntercept {
   bool HasBufferedInput() const override;
   long ReceiveInstead(std::span<char> area) override;
   long SendInstead(std::span<const char> bytes) override;
+  void BindingClosing() override;
   void BindingClosed() override;
 
  private:

@@ -28,6 +28,13 @@ class WaitLimit {
 
 inline constexpr WaitLimit kWaitForever = WaitLimit::Forever();
 
+// The stricter of two limits.
+constexpr WaitLimit Shorter(WaitLimit a, WaitLimit b) {
+  if (a.forever()) return b;
+  if (b.forever()) return a;
+  return a.milliseconds() < b.milliseconds() ? a : b;
+}
+
 // The moment a limit runs out, so that one limit can cover several waits in a row.
 class Deadline {
  public:

@@ -17,6 +17,7 @@
 #include "net/loopback_server.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
+#include "net/socket_stack.h"
 #include "support/test_support.h"
 
 namespace tovrel::net {
@@ -754,8 +755,7 @@ TEST(SmtpDialogue, ConnectFailures) {
     EXPECT_TRUE(error.error_number() == 11001 || error.error_number() == 11002 ||
                 error.error_number() == 11004)
         << error.error_number();
-    EXPECT_EQ(std::string(error.what()),
-              "Socket Error # " + std::to_string(error.error_number()) + "\r\n");
+    EXPECT_EQ(error.what(), SystemStack::SocketErrorText(error.error_number()));
   }
   EXPECT_FALSE(client.IsConnected());
 

@@ -13,6 +13,7 @@
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "support/test_support.h"
+#include "support/tls_test_server.h"
 
 namespace tovrel::net {
 namespace {
@@ -21,18 +22,7 @@ using test::AiosmtpdServer;
 
 class SmtpTls : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    certs_ = std::make_unique<test::TempDir>();
-    const test::ProcessResult made =
-        test::RunProcess({test::SourcePath("scripts/make_test_certs"), certs_->path()});
-    ASSERT_EQ(made.exit_status, 0) << made.err;
-    // The test CA stands in for the system's store, the way a user's SSL_CERT_FILE would.
-    setenv("SSL_CERT_FILE", certs_->File("ca.pem").c_str(), 1);
-  }
-  static void TearDownTestSuite() {
-    unsetenv("SSL_CERT_FILE");
-    certs_.reset();
-  }
+  static void SetUpTestSuite() { certs_ = &test::TestCertificates(); }
 
   static AiosmtpdServer::Options Server(const std::string& mode, const std::string& cert,
                                         const std::string& only = "") {
@@ -77,11 +67,11 @@ class SmtpTls : public ::testing::Test {
     return "";
   }
 
-  static std::unique_ptr<test::TempDir> certs_;
+  static const test::TempDir* certs_;
   std::vector<std::unique_ptr<message::Message>> notes_;
 };
 
-std::unique_ptr<test::TempDir> SmtpTls::certs_;
+const test::TempDir* SmtpTls::certs_ = nullptr;
 
 TEST_F(SmtpTls, BothModesWithEitherLoginMechanismDeliverTheMessage) {
   const struct {

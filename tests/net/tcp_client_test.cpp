@@ -90,7 +90,9 @@ TEST(SocketStack, DottedQuads) {
 
 TEST(SocketStack, ErrorTexts) {
   EXPECT_EQ(SystemStack::SocketErrorText(10100), "Socket Error # 10100\r\n");
-  EXPECT_EQ(SystemStack::SocketErrorText(11001), "Socket Error # 11001\r\n");
+  EXPECT_EQ(SystemStack::SocketErrorText(11001), "Socket Error # 11001\r\nHost not found.");
+  EXPECT_EQ(SystemStack::SocketErrorText(11002),
+            "Socket Error # 11002\r\nTemporary failure in name resolution.");
   EXPECT_EQ(SystemStack::SocketErrorText(10035), "Socket Error # 10035\r\nOperation would block. ");
   EXPECT_EQ(SystemStack::SocketErrorText(10066), "Socket Error # 10066\r\nDirectory not empty");
   EXPECT_EQ(SystemStack::TranslateErrno(ECONNREFUSED), 10061);

@@ -168,6 +168,35 @@ int RefusedPort() {
   return ntohs(address.sin_port);
 }
 
+UnansweredPort::UnansweredPort() {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) Fail("socket");
+  descriptors_.push_back(listener);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener, 0) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error("cannot listen on loopback");
+  }
+  port_ = ntohs(address.sin_port);
+  // Connects that complete fill the queue; the first that does not shows it is full.
+  for (int i = 0; i < 8; ++i) {
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    descriptors_.push_back(filler);
+    ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    pollfd entry{filler, POLLOUT, 0};
+    if (::poll(&entry, 1, 300) == 0) return;
+  }
+  throw std::runtime_error("the listener's queue never filled");
+}
+
+UnansweredPort::~UnansweredPort() {
+  for (const int fd : descriptors_) ::close(fd);
+}
+
 std::string ToHex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;

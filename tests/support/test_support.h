@@ -46,6 +46,22 @@ class TempDir {
 // connecting to it is refused.
 int RefusedPort();
 
+// A loopback port nobody answers: its listener never accepts and its queue is full, so that a
+// further connect hears nothing until it gives up. Closed on destruction.
+class UnansweredPort {
+ public:
+  UnansweredPort();
+  ~UnansweredPort();
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+  int port() const { return port_; }
+
+ private:
+  std::vector<int> descriptors_;
+  int port_ = 0;
+};
+
 std::string ReadFile(const std::string& path);  // throws std::runtime_error when unreadable
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string RandomBytes(std::size_t count, std::uint32_t seed);  // same seed, same bytes

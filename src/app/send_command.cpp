@@ -7,6 +7,7 @@
 #include "message/input_file.h"
 #include "message/message.h"
 #include "message/string_helpers.h"
+#include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "store/texts.h"
 
@@ -47,10 +48,14 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   smtp.set_certificate_check(account.certificate_check);
 }
 
+std::string_view WithoutBlanks(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  return text;
+}
+
 void FillMessage(message::Message& message, const ComposeFields& fields) {
-  const int from_items = static_cast<int>(CommaTextSplit(fields.from).size());
-  message.from().set_address(GetFromPart(fields.from, from_items - 1));
-  message.from().set_name(GetFromPart(fields.from, 0));
+  message.from() = SenderOf(fields.from);
   message.recipients().LoadFromText(fields.to);
   if (!fields.cc.empty()) message.cc_list().LoadFromText(fields.cc);
   if (!fields.bcc.empty()) message.bcc_list().LoadFromText(fields.bcc);
@@ -65,13 +70,14 @@ void FillMessage(message::Message& message, const ComposeFields& fields) {
 
 }  // namespace
 
-std::string GetFromPart(std::string_view from_text, int index) {
-  const auto items = CommaTextSplit(from_text);
-  const int count = static_cast<int>(items.size());
-  if (index == 0 && count == 4) return items[0] + " " + items[1] + " " + items[2];
-  if (index == 0 && count == 3) return items[0] + " " + items[1];
-  if (index < 0 || index >= count) return {};
-  return items[static_cast<std::size_t>(index)];
+message::EmailAddress SenderOf(std::string_view from_text) {
+  const std::size_t comma = from_text.rfind(',');
+  if (comma == std::string_view::npos) return {std::string(WithoutBlanks(from_text)), {}};
+  std::string_view name = WithoutBlanks(from_text.substr(0, comma));
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+    name = name.substr(1, name.size() - 2);
+  }
+  return {std::string(WithoutBlanks(from_text.substr(comma + 1))), std::string(name)};
 }
 
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp) {
@@ -101,6 +107,10 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
     }
     throw;
   }
+}
+
+int FailedSendStatus(const std::exception& error) {
+  return net::IsTemporaryFailure(error) ? kExitTryLater : kExitNotSent;
 }
 
 }  // namespace tovrel::app

@@ -45,6 +45,7 @@ inline constexpr const char* kNoSmtpServer =
     "No SMTP server is set. Please set the SMTP server in Settings";
 inline constexpr const char* kNoSender =
     "No sender address. Please choose a sender in the From field or set From Email in Settings";
+inline constexpr const char* kTryAgainLater = "The failure may be temporary: try again later.";
 inline constexpr const char* kSendCancelled = "Send cancelled.";
 inline constexpr const char* kCancelSendQuestion =
     "The email is still being sent. Cancel the send and close TovrelMail?";

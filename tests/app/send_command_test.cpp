@@ -13,6 +13,7 @@
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "mail_judge.h"
+#include "message/header_generation.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "support/test_support.h"
@@ -38,26 +39,31 @@ std::string RunPythonDecodedFrom(const std::string& path) {
   return result.out;
 }
 
-// The sender name and address the send command takes from a From text.
-std::pair<std::string, std::string> SplitFrom(const std::string& text) {
-  const int count = static_cast<int>(CommaTextSplit(text).size());
-  return {GetFromPart(text, 0), GetFromPart(text, count - 1)};
-}
-
-TEST(SenderSplitTest, FromTextSplitsIntoSenderNameAndAddress) {
-  using Pair = std::pair<std::string, std::string>;
-  EXPECT_EQ(SplitFrom("Jane Q Doe,jd"), Pair("Jane Q Doe", "jd"));
-  EXPECT_EQ(SplitFrom("Jane Doe,jd"), Pair("Jane Doe", "jd"));
-  EXPECT_EQ(SplitFrom("Jane,jd"), Pair("Jane", "jd"));
-  EXPECT_EQ(SplitFrom("jd"), Pair("jd", "jd"));
-  EXPECT_EQ(SplitFrom("A B C D,jd"), Pair("A", "jd"));
-  EXPECT_EQ(SplitFrom("\"Doe, Jane\",jd"), Pair("Doe, Jane", "jd"));
-  EXPECT_EQ(SplitFrom(""), Pair("", ""));
-  EXPECT_EQ(SplitFrom("   "), Pair("", ""));
-  // A stored identity with a one-word name and an address.
-  EXPECT_EQ(SplitFrom("Jane,jane@example.org"), Pair("Jane", "jane@example.org"));
-  // Index past the items yields empty text rather than anything undefined.
-  EXPECT_EQ(GetFromPart("Jane,jd", 7), "");
+// The sender of a From text, and the From field a reader gets from it: a name keeps its commas
+// and quotes, whatever its words, and the address is what follows the last comma.
+TEST(SenderSplitTest, NamesArriveAsTypedAndTheAddressFollowsTheLastComma) {
+  const struct {
+    std::string from_text;
+    std::string name;
+    std::string address;
+    std::string field;  // as EncodeMailbox writes it for a UTF-8 locale
+  } cases[] = {
+      {"Doe, Jane,jd@x.org", "Doe, Jane", "jd@x.org", "\"Doe, Jane\" <jd@x.org>"},
+      {"Jane \"JD\" Doe,jd@x.org", "Jane \"JD\" Doe", "jd@x.org",
+       "\"Jane \\\"JD\\\" Doe\" <jd@x.org>"},
+      {"A B C D,jd@x.org", "A B C D", "jd@x.org", "\"A B C D\" <jd@x.org>"},
+      {"\"Doe, Jane\" , jd@x.org ", "Doe, Jane", "jd@x.org", "\"Doe, Jane\" <jd@x.org>"},
+      {"M\u00FCller, J\u00FCrgen,jm@x.org", "M\u00FCller, J\u00FCrgen", "jm@x.org",
+       "=?UTF-8?Q?M=C3=BCller=2C_J=C3=BCrgen?= <jm@x.org>"},
+      {" jd@x.org ", "", "jd@x.org", "jd@x.org"},
+      {"", "", "", ""},
+  };
+  for (const auto& c : cases) {
+    const message::EmailAddress sender = SenderOf(c.from_text);
+    EXPECT_EQ(sender.name(), c.name) << c.from_text;
+    EXPECT_EQ(sender.address(), c.address) << c.from_text;
+    EXPECT_EQ(message::EncodeMailbox(sender, 'Q', message::tx8Bit, "UTF-8"), c.field);
+  }
 }
 
 // The send command as the program runs it without a window (fields and account in, a delivered

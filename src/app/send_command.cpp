@@ -1,5 +1,17 @@
 #include "app/send_command.h"
 
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
 #include "app/app_errors.h"
 #include "app/program_locale.h"
 #include "app/text_rules.h"
@@ -48,10 +60,62 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   smtp.set_certificate_check(account.certificate_check);
 }
 
-std::string_view WithoutBlanks(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
+// Unique across processes and machines without any state of ours: the time in microseconds,
+// the process and 64 bits from the system's generator (RFC 5322 section 3.6.4).
+std::string NewMessageId(std::string_view sender_address) {
+  std::array<unsigned char, 8> random{};
+  std::size_t filled = 0;
+  while (filled < random.size()) {
+    const ssize_t got = ::getrandom(random.data() + filled, random.size() - filled, 0);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (errno != EINTR) {
+      std::random_device device;  // a kernel without getrandom
+      for (unsigned char& byte : random) byte = static_cast<unsigned char>(device());
+      break;
+    }
+  }
+  const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  char left[64];
+  std::snprintf(left, sizeof left, "%llx.%lx.",
+                static_cast<unsigned long long>(microseconds.count()),
+                static_cast<long>(::getpid()));
+  std::string id = std::string("<") + left;
+  constexpr std::string_view kHexDigits = "0123456789abcdef";
+  for (const unsigned char byte : random) {
+    id.push_back(kHexDigits[byte >> 4]);
+    id.push_back(kHexDigits[byte & 0x0f]);
+  }
+  const std::size_t at = sender_address.rfind('@');
+  const std::string_view domain =
+      at == std::string_view::npos ? std::string_view() : sender_address.substr(at + 1);
+  id.append("@").append(domain.empty() ? "localhost" : domain).append(">");
+  return id;
+}
+
+// The type the desktop's MIME database gives the file by its name and, for a regular file, its
+// first bytes (a pipe would lose them); a readers' viewer and spam filters go by it.
+std::string AttachmentType(const std::string& path) {
+  static constexpr const char* kUnknownType = "application/octet-stream";
+  const QString name = QFile::decodeName(path.c_str());
+  const QMimeDatabase database;
+  const QMimeType type = database.mimeTypeForFile(
+      name, QFileInfo(name).isFile() ? QMimeDatabase::MatchDefault : QMimeDatabase::MatchExtension);
+  // An empty file or a device says nothing of what the reader should make of it.
+  if (!type.isValid() || type.isDefault() || type.name().startsWith(QLatin1String("inode/")) ||
+      type.name() == QLatin1String("application/x-zerosize")) {
+    return kUnknownType;
+  }
+  return type.name().toStdString();
+}
+
+void UseAsciiDomain(message::EmailAddress& address) {
+  address.set_address(message::AsciiDomainAddress(address.address()));
+}
+
+void UseAsciiDomains(message::EmailAddressList& list) {
+  for (std::size_t i = 0; i < list.count(); ++i) UseAsciiDomain(list[i]);
 }
 
 void FillMessage(message::Message& message, const ComposeFields& fields) {
@@ -65,19 +129,30 @@ void FillMessage(message::Message& message, const ComposeFields& fields) {
     message.set_body_file(fields.body_file);
   }
   message.set_subject(fields.subject);
-  for (const std::string& path : fields.attachments) message.parts().AddAttachment(path);
+  for (const std::string& path : fields.attachments) {
+    message.parts().AddAttachment(path).set_content_type(AttachmentType(path));
+  }
+  // Servers refuse raw UTF-8 in the envelope; the header fields carry the same form.
+  UseAsciiDomain(message.from());
+  for (auto* list : {&message.recipients(), &message.cc_list(), &message.bcc_list()}) {
+    UseAsciiDomains(*list);
+  }
+  message.extra_headers().SetHeader("Message-ID", fields.message_id.empty()
+                                                      ? NewMessageId(message.from().address())
+                                                      : fields.message_id);
 }
 
 }  // namespace
 
 message::EmailAddress SenderOf(std::string_view from_text) {
+  using message::TrimControl;
   const std::size_t comma = from_text.rfind(',');
-  if (comma == std::string_view::npos) return {std::string(WithoutBlanks(from_text)), {}};
-  std::string_view name = WithoutBlanks(from_text.substr(0, comma));
+  if (comma == std::string_view::npos) return {std::string(TrimControl(from_text)), {}};
+  std::string_view name = TrimControl(from_text.substr(0, comma));
   if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
     name = name.substr(1, name.size() - 2);
   }
-  return {std::string(WithoutBlanks(from_text.substr(comma + 1))), std::string(name)};
+  return {std::string(TrimControl(from_text.substr(comma + 1))), std::string(name)};
 }
 
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp) {

@@ -95,7 +95,7 @@ std::string NewMessageId(std::string_view sender_address) {
 }
 
 // The type the desktop's MIME database gives the file by its name and, for a regular file, its
-// first bytes (a pipe would lose them); a readers' viewer and spam filters go by it.
+// first bytes (a pipe would lose them): readers pick a viewer by it, and filters judge by it.
 std::string AttachmentType(const std::string& path) {
   static constexpr const char* kUnknownType = "application/octet-stream";
   const QString name = QFile::decodeName(path.c_str());

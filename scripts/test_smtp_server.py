@@ -5,6 +5,7 @@ Prints the port on the first line of standard output, then serves until killed. 
 is stored in the folder given with --dir as NNNNNN.eml (the bytes after dot-unstuffing) and
 NNNNNN.env (the envelope: a line "from <address>", one line "to <address>" per recipient
 and a line "auth <user>"), the .env written last so that a reader never sees half a message.
+RCPT to greylisted@... is answered 450, to unknown@... 550.
 With --user and --password, AUTH LOGIN and PLAIN are offered and mail is refused until the
 client has authenticated with exactly that pair.
 With --cert and --key the server speaks TLS: --tls starttls offers STARTTLS and refuses
@@ -27,6 +28,15 @@ class Store:
     def __init__(self, folder):
         self.folder = folder
         self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        # Recipients named for a refusal get it, so that a test can meet one of each kind.
+        if address.startswith('greylisted@'):
+            return '450 4.2.0 Greylisted, try again later'
+        if address.startswith('unknown@'):
+            return '550 5.1.1 No such user'
+        envelope.rcpt_tos.append(address)
+        return '250 OK'
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1

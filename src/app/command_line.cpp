@@ -42,14 +42,18 @@ struct MailLink {
   std::string body;
 };
 
-bool IsEncodedMailLink(std::string_view link) {
+bool HasMailtoScheme(std::string_view link) {
   if (link.size() < kMailtoScheme.size()) return false;
   for (std::size_t i = 0; i < kMailtoScheme.size(); ++i) {
     const char c = link[i];
     const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     if (lower != kMailtoScheme[i]) return false;
   }
-  return link.find_first_of("?%") != std::string_view::npos;
+  return true;
+}
+
+bool IsEncodedMailLink(std::string_view link) {
+  return HasMailtoScheme(link) && link.find_first_of("?%") != std::string_view::npos;
 }
 
 int HexDigit(char c) {
@@ -115,8 +119,11 @@ void ReadLink(const std::string& link, ComposeFields& fields) {
     fields.bcc = std::move(parsed.bcc);
     fields.subject = std::move(parsed.subject);
     fields.body = BodyLines(FromText(parsed.body));
+  } else if (HasMailtoScheme(link)) {
+    fields.to = AsTyped(link.substr(kLinkPrefixLength));
   } else {
-    fields.to = ToText(FromText(link).mid(kLinkPrefixLength));
+    // Bare addresses, as a script may pass them.
+    fields.to = AsTyped(link);
   }
   // A control character inside an address would go to the server as part of it.
   for (const std::string* addresses : {&fields.to, &fields.cc, &fields.bcc}) {

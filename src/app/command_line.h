@@ -1,8 +1,8 @@
 #pragma once
 
 // The command line: positional arguments that pre-fill the compose window and may send at once.
-//   1  mail link: a seven-character scheme prefix ("mailto:") and the To addresses; a mailto:
-//      link with escapes or header fields ("?subject=...&cc=...&body=...") fills those fields
+//   1  mail link: "mailto:" (in any case) and the To addresses, or the To addresses alone; a
+//      mailto: link with escapes or header fields ("?subject=...&cc=...&body=...") fills those
 //   2  subject
 //   3  body: "-f" and the path of a text file, or one line of text
 //   4  "send" (exactly) to send without user interaction

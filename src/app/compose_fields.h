@@ -20,6 +20,9 @@ struct ComposeFields {
   // A text file whose lines are the body, read only as the message goes out, in place of `body`
   // (an unattended send of a "-f" body file). Empty: none.
   std::string body_file{};
+  // The Message-ID the message goes out under, with its angle brackets, for a message that has
+  // one already. Empty: a new one is made for the send.
+  std::string message_id{};
 };
 
 }  // namespace tovrel::app

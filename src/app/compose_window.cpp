@@ -243,15 +243,26 @@ void ComposeWindow::LoadIdentities() {
 }
 
 void ComposeWindow::FormCreate(const std::vector<std::string>& args, CommandLine& line) {
-  // The body box shows a body file's lines, also when a send asked for here fails.
-  ReadCommandLine(args, line, BodyFileUse::bfLoad);
-  if (!line.unattended_send) return;
-  LoadIdentities();
-  line.fields.from = ToText(from_box_->currentText());
-  const bool sent = SendMail(line.fields);
-  // The program ends either way: an unattended run must not wait for a person.
-  termination_requested_ = true;
-  exit_status_ = sent ? 0 : 1;
+  try {
+    // The body box shows a body file's lines, also when a send asked for here fails.
+    ReadCommandLine(args, line, BodyFileUse::bfLoad);
+    if (!line.unattended_send) return;
+    LoadIdentities();
+    line.fields.from = ToText(from_box_->currentText());
+    const bool sent = SendMail(line.fields);
+    // The program ends either way: an unattended run must not wait for a person.
+    termination_requested_ = true;
+    exit_status_ = sent ? kExitSent : kExitNotSent;
+    if (!sent) failed_send_reason_ = texts::kNoRecipient;
+  } catch (const std::exception& error) {
+    // The window stays for the user to mend and send; whoever asked for the send still learns
+    // that it did not go out, however the window is closed afterwards.
+    if (AsksToSend(args)) {
+      exit_status_ = FailedSendStatus(error);
+      failed_send_reason_ = ErrorReportText(error.what());
+    }
+    throw;
+  }
 }
 
 void ComposeWindow::FormShow() {

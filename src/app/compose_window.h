@@ -60,10 +60,13 @@ class ComposeWindow : public QMainWindow {
   // Refills FromBox from the stored identities.
   void LoadIdentities();
 
-  // Set when the command line asked to send and the program should end without being shown;
-  // `exit_status` is then 0 when the message was sent and 1 when it was not.
+  // Set when the command line asked to send and the program should end without being shown.
   bool termination_requested() const { return termination_requested_; }
+  // The status the program ends with for a send the command line asked for: 0 when it went
+  // out or none was asked for, else that of FailedSendStatus (also when the window stays).
   int exit_status() const { return exit_status_; }
+  // Why that send did not go out, as the error report words it; empty when it did.
+  const std::string& failed_send_reason() const { return failed_send_reason_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -145,6 +148,7 @@ class ComposeWindow : public QMainWindow {
   QPointer<QWidget> focus_before_send_;
   bool termination_requested_ = false;
   int exit_status_ = 0;
+  std::string failed_send_reason_;
 };
 
 }  // namespace tovrel::app

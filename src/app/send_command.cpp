@@ -1,5 +1,17 @@
 #include "app/send_command.h"
 
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
 #include "app/app_errors.h"
 #include "app/program_locale.h"
 #include "app/text_rules.h"
@@ -7,6 +19,7 @@
 #include "message/input_file.h"
 #include "message/message.h"
 #include "message/string_helpers.h"
+#include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "store/texts.h"
 
@@ -47,10 +60,66 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   smtp.set_certificate_check(account.certificate_check);
 }
 
+// Unique across processes and machines without any state of ours: the time in microseconds,
+// the process and 64 bits from the system's generator (RFC 5322 section 3.6.4).
+std::string NewMessageId(std::string_view sender_address) {
+  std::array<unsigned char, 8> random{};
+  std::size_t filled = 0;
+  while (filled < random.size()) {
+    const ssize_t got = ::getrandom(random.data() + filled, random.size() - filled, 0);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (errno != EINTR) {
+      std::random_device device;  // a kernel without getrandom
+      for (unsigned char& byte : random) byte = static_cast<unsigned char>(device());
+      break;
+    }
+  }
+  const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  char left[64];
+  std::snprintf(left, sizeof left, "%llx.%lx.",
+                static_cast<unsigned long long>(microseconds.count()),
+                static_cast<long>(::getpid()));
+  std::string id = std::string("<") + left;
+  constexpr std::string_view kHexDigits = "0123456789abcdef";
+  for (const unsigned char byte : random) {
+    id.push_back(kHexDigits[byte >> 4]);
+    id.push_back(kHexDigits[byte & 0x0f]);
+  }
+  const std::size_t at = sender_address.rfind('@');
+  const std::string_view domain =
+      at == std::string_view::npos ? std::string_view() : sender_address.substr(at + 1);
+  id.append("@").append(domain.empty() ? "localhost" : domain).append(">");
+  return id;
+}
+
+// The type the desktop's MIME database gives the file by its name and, for a regular file, its
+// first bytes (a pipe would lose them): readers pick a viewer by it, and filters judge by it.
+std::string AttachmentType(const std::string& path) {
+  static constexpr const char* kUnknownType = "application/octet-stream";
+  const QString name = QFile::decodeName(path.c_str());
+  const QMimeDatabase database;
+  const QMimeType type = database.mimeTypeForFile(
+      name, QFileInfo(name).isFile() ? QMimeDatabase::MatchDefault : QMimeDatabase::MatchExtension);
+  // An empty file or a device says nothing of what the reader should make of it.
+  if (!type.isValid() || type.isDefault() || type.name().startsWith(QLatin1String("inode/")) ||
+      type.name() == QLatin1String("application/x-zerosize")) {
+    return kUnknownType;
+  }
+  return type.name().toStdString();
+}
+
+void UseAsciiDomain(message::EmailAddress& address) {
+  address.set_address(message::AsciiDomainAddress(address.address()));
+}
+
+void UseAsciiDomains(message::EmailAddressList& list) {
+  for (std::size_t i = 0; i < list.count(); ++i) UseAsciiDomain(list[i]);
+}
+
 void FillMessage(message::Message& message, const ComposeFields& fields) {
-  const int from_items = static_cast<int>(CommaTextSplit(fields.from).size());
-  message.from().set_address(GetFromPart(fields.from, from_items - 1));
-  message.from().set_name(GetFromPart(fields.from, 0));
+  message.from() = SenderOf(fields.from);
   message.recipients().LoadFromText(fields.to);
   if (!fields.cc.empty()) message.cc_list().LoadFromText(fields.cc);
   if (!fields.bcc.empty()) message.bcc_list().LoadFromText(fields.bcc);
@@ -60,18 +129,30 @@ void FillMessage(message::Message& message, const ComposeFields& fields) {
     message.set_body_file(fields.body_file);
   }
   message.set_subject(fields.subject);
-  for (const std::string& path : fields.attachments) message.parts().AddAttachment(path);
+  for (const std::string& path : fields.attachments) {
+    message.parts().AddAttachment(path).set_content_type(AttachmentType(path));
+  }
+  // Servers refuse raw UTF-8 in the envelope; the header fields carry the same form.
+  UseAsciiDomain(message.from());
+  for (auto* list : {&message.recipients(), &message.cc_list(), &message.bcc_list()}) {
+    UseAsciiDomains(*list);
+  }
+  message.extra_headers().SetHeader("Message-ID", fields.message_id.empty()
+                                                      ? NewMessageId(message.from().address())
+                                                      : fields.message_id);
 }
 
 }  // namespace
 
-std::string GetFromPart(std::string_view from_text, int index) {
-  const auto items = CommaTextSplit(from_text);
-  const int count = static_cast<int>(items.size());
-  if (index == 0 && count == 4) return items[0] + " " + items[1] + " " + items[2];
-  if (index == 0 && count == 3) return items[0] + " " + items[1];
-  if (index < 0 || index >= count) return {};
-  return items[static_cast<std::size_t>(index)];
+message::EmailAddress SenderOf(std::string_view from_text) {
+  using message::TrimControl;
+  const std::size_t comma = from_text.rfind(',');
+  if (comma == std::string_view::npos) return {std::string(TrimControl(from_text)), {}};
+  std::string_view name = TrimControl(from_text.substr(0, comma));
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+    name = name.substr(1, name.size() - 2);
+  }
+  return {std::string(TrimControl(from_text.substr(comma + 1))), std::string(name)};
 }
 
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp) {
@@ -101,6 +182,10 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
     }
     throw;
   }
+}
+
+int FailedSendStatus(const std::exception& error) {
+  return net::IsTemporaryFailure(error) ? kExitTryLater : kExitNotSent;
 }
 
 }  // namespace tovrel::app

@@ -3,11 +3,13 @@
 // The send command without its window: the fields of one message and the stored account become
 // one message delivered through SMTP.
 
+#include <exception>
 #include <string>
 #include <string_view>
 
 #include "app/compose_fields.h"
 #include "app/settings_layout.h"
+#include "message/email_address.h"
 
 namespace tovrel::net {
 class SmtpClient;
@@ -15,9 +17,11 @@ class SmtpClient;
 
 namespace tovrel::app {
 
-// The sender name (index 0) or one item of the comma-text split of a From text. A name of two or
-// three words is joined again; the address is always the last item. Empty past the items.
-std::string GetFromPart(std::string_view from_text, int index);
+// The sender of a From text, laid out as the identities store it: name, comma, address. The
+// address follows the last comma, so a name keeps its own commas and quotes as typed; both lose
+// their surrounding blanks, and the name one pair of double quotes that encloses it whole. A
+// text without a comma is an address alone.
+message::EmailAddress SenderOf(std::string_view from_text);
 
 // Builds the message of `fields` and delivers it over `smtp`, set up from `account`: Connect,
 // Send, Disconnect. The caller keeps the client from one send to the next, so an empty stored
@@ -26,5 +30,12 @@ std::string GetFromPart(std::string_view from_text, int index);
 // before any lookup or connection. After a failure the client is disconnected; a send cancelled
 // with SendCancelled is cut off without the "Quit".
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp);
+
+// The process status of a send asked for on the command line: sent, not sent, or not sent for a
+// reason that may pass (EX_TEMPFAIL of sysexits.h), so that a script knows to try again later.
+inline constexpr int kExitSent = 0;
+inline constexpr int kExitNotSent = 1;
+inline constexpr int kExitTryLater = 75;
+int FailedSendStatus(const std::exception& error);
 
 }  // namespace tovrel::app

@@ -45,6 +45,7 @@ inline constexpr const char* kNoSmtpServer =
     "No SMTP server is set. Please set the SMTP server in Settings";
 inline constexpr const char* kNoSender =
     "No sender address. Please choose a sender in the From field or set From Email in Settings";
+inline constexpr const char* kTryAgainLater = "The failure may be temporary: try again later.";
 inline constexpr const char* kSendCancelled = "Send cancelled.";
 inline constexpr const char* kCancelSendQuestion =
     "The email is still being sent. Cancel the send and close TovrelMail?";
@@ -84,7 +85,8 @@ inline constexpr const char* kUsage =
     "\n"
     "Writes and sends one e-mail through the SMTP server set in Settings.\n"
     "\n"
-    "  LINK     a mail link: mailto:ann@example.org,bob@example.org, or with fields\n"
+    "  LINK     a mail link: mailto:ann@example.org,bob@example.org, the addresses alone,\n"
+    "           or a link with fields\n"
     "           (mailto:ann@example.org?subject=Hi&cc=bob@example.org&body=...)\n"
     "  SUBJECT  the subject\n"
     "  BODY     one line of text, or -f followed by the path of a text file (-f/tmp/a.txt)\n"
@@ -92,7 +94,8 @@ inline constexpr const char* kUsage =
     "  FILE     files to attach\n"
     "\n"
     "Exit status: 0 sent (or the window was closed), 1 not sent (the reason is one line on\n"
-    "standard error), 2 no display and not asked to send.\n"
+    "standard error), 75 not sent for a reason that may pass (try again later), 2 no display\n"
+    "and not asked to send.\n"
     "Settings: ${XDG_CONFIG_HOME:-~/.config}/tovrelmail/user.reg\n";
 
 // Start-up without a display.

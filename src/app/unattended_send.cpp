@@ -61,7 +61,7 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
       std::make_unique<store::ReadOnceBackend>(std::make_unique<store::RegFileBackend>()));
   if (!Reported(boxes, [&] { PrepareStoreOnFirstStart(registry); })) return 1;
 
-  bool sent = false;
+  int status = kExitNotSent;
   Reported(boxes, [&] {
     CommandLine line;
     // No window will show the body: a body file goes to the server as the message is written.
@@ -76,10 +76,15 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
     if (!line.fields.body_file.empty()) {
       smtp.OpenBodyFile(line.fields.body_file, smtp.data_block_timeout());
     }
-    DeliverMail(line.fields, ReadAccount(registry, ProgramKeyring()), smtp);
-    sent = true;
+    try {
+      DeliverMail(line.fields, ReadAccount(registry, ProgramKeyring()), smtp);
+    } catch (const std::exception& error) {
+      status = FailedSendStatus(error);
+      throw;
+    }
+    status = kExitSent;
   });
-  return sent ? 0 : 1;
+  return status;
 }
 
 }  // namespace tovrel::app

@@ -15,7 +15,7 @@ namespace tovrel::app {
 // windows made. Every message box the window would show (the error report, the missing
 // recipient) becomes one line on `boxes` instead. The settings file is read once for the run,
 // unless the first start has to prepare it. Returns the process status: 0 when the message was
-// sent, 1 when it was not.
+// sent, 75 when it was not for a reason that may pass, 1 when it was not for any other.
 int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes);
 // The same over `smtp`, set up as the caller wants it beyond the account (its limits).
 int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,

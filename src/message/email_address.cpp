@@ -1,5 +1,10 @@
 #include "message/email_address.h"
 
+#include <idn2.h>
+
+#include <memory>
+
+#include "message/message_error.h"
 #include "message/string_helpers.h"
 
 namespace tovrel::message {
@@ -10,6 +15,20 @@ bool WrappedIn(std::string_view text, char quote) {
 }
 
 }  // namespace
+
+std::string AsciiDomainAddress(std::string_view address) {
+  const std::size_t at = address.rfind('@');
+  if (at == std::string_view::npos) return std::string(address);
+  const std::string domain(address.substr(at + 1));
+  bool ascii = true;
+  for (const char c : domain) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return std::string(address);
+  char* converted = nullptr;
+  const int result = idn2_to_ascii_8z(domain.c_str(), &converted, IDN2_NONTRANSITIONAL);
+  const std::unique_ptr<char, decltype(&idn2_free)> owned(converted, &idn2_free);
+  if (result != IDN2_OK) throw InvalidDomain(std::string(address), idn2_strerror(result));
+  return std::string(address.substr(0, at + 1)) + owned.get();
+}
 
 std::string EmailAddress::text() const {
   if (name_.empty()) return address_;

@@ -39,6 +39,12 @@ class EmailAddress {
   std::string name_;
 };
 
+// The address with a domain beyond ASCII in its A-labels (IDNA 2008 with the UTS #46 mapping:
+// "ann@b\u00FCcher.test" becomes "ann@xn--bcher-kva.test"), as servers take it in the envelope
+// and readers in header fields. The domain is what follows the last "@", in UTF-8; the local
+// part and an ASCII domain stay as they are. A domain without such a form raises InvalidDomain.
+std::string AsciiDomainAddress(std::string_view address);
+
 // Ordered list of addresses (the order of the RCPT commands and of the header text). Items keep
 // their place in memory while the list lives, so references returned by AddItem stay valid until
 // the item is deleted or the list cleared.

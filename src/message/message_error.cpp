@@ -7,4 +7,7 @@ namespace tovrel::message {
 AssignError::AssignError(const std::string& source_class, const std::string& target_class)
     : MessageError(FormatText(texts::kCannotAssign, {source_class, target_class})) {}
 
+InvalidDomain::InvalidDomain(const std::string& address, const std::string& reason)
+    : MessageError(FormatText(texts::kInvalidDomain, {address, reason})) {}
+
 }  // namespace tovrel::message

@@ -44,6 +44,12 @@ class TableNotFound : public NetError {
   TableNotFound() : NetError(texts::kCodingTableEntryNotFound) {}
 };
 
+// An address whose domain has no ASCII form that servers would take.
+class InvalidDomain : public MessageError {
+ public:
+  InvalidDomain(const std::string& address, const std::string& reason);
+};
+
 // A file the message layer needed (a spool file) could not be created or opened.
 class FileError : public MessageError {
  public:

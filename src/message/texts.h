@@ -14,6 +14,9 @@ inline constexpr const char* kFailedToRetrieveTimeZoneInfo =
 inline constexpr const char* kCodingTableEntryNotFound = "Coding table entry not found.";
 // printf-style: the source's and the target's class names.
 inline constexpr const char* kCannotAssign = "Cannot assign a %s to a %s";
+// printf-style: the address and the reason the library gives.
+inline constexpr const char* kInvalidDomain =
+    "The domain of %s is not a valid international domain name: %s";
 // printf-style: the path.
 inline constexpr const char* kCannotCreateFile = "Cannot create file %s";
 inline constexpr const char* kCannotOpenFile = "Cannot open file %s";

@@ -4,6 +4,7 @@
 // message; callers tell them apart by type (and by the numbers they carry) rather than by text.
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "message/net_error.h"
@@ -162,5 +163,11 @@ class SocksError : public message::NetError {
   };
 TOVREL_SOCKS_ERRORS(TOVREL_DECLARE_SOCKS_ERROR)
 #undef TOVREL_DECLARE_SOCKS_ERROR
+
+// Whether a failed send may go through unchanged later: a 4xx reply (greylisting, a busy
+// server), a time-out, a refused or reset connection, a name lookup that could not be answered
+// now, or a server that hung up before it accepted the message. Everything else (5xx replies,
+// TLS, files, settings) needs a person to change something first.
+bool IsTemporaryFailure(const std::exception& error);
 
 }  // namespace tovrel::net

@@ -241,6 +241,8 @@ void SmtpClient::StartTls() {
   // What the server offered in the clear may have been written by someone in between.
   server_auth_mechanisms_.clear();
   set_eight_bit_allowed(false);
+  smtp_utf8_ = false;
+  size_limit_ = -1;
 }
 
 void SmtpClient::DropTls() {
@@ -285,8 +287,13 @@ void SmtpClient::CollectAuthMechanisms() {
     const std::string_view rest = std::string_view(line).substr(9);
     size_t start = 0;
     while (start < rest.size()) {
-      size_t end = rest.find_first_of(" =", start);
-      if (end == std::string_view::npos) end = rest.size();
+      // A control character (a stray CR, say) ends a name as a blank does, so none can reach
+      // the texts that list what the server offered.
+      size_t end = start;
+      while (end < rest.size() && rest[end] != ' ' && rest[end] != '=' &&
+             !IsControl(static_cast<unsigned char>(rest[end]))) {
+        ++end;
+      }
       if (end > start) {
         std::string name(rest.substr(start, end - start));
         if (known.insert(name).second) server_auth_mechanisms_.push_back(std::move(name));

@@ -70,9 +70,10 @@ TEST_F(CommandLineTest, ArgumentsPrefillTheWindowByPosition) {
   EXPECT_FALSE(window.termination_requested());
 }
 
-TEST_F(CommandLineTest, TheLinkPrefixIsSevenCharactersWhateverTheyAre) {
+TEST_F(CommandLineTest, OnlyAMailtoPrefixIsDropped) {
   const std::pair<std::string, std::string> cases[] = {
-      {"mailto:", ""}, {"short", ""}, {"ann@example.org", "mple.org"}, {"MAILTO:x@y", "x@y"}};
+      {"mailto:", ""},       {"short", "short"},    {"bob@example.org", "bob@example.org"},
+      {"MAILTO:x@y", "x@y"}, {"MailTo:x@y", "x@y"}, {"mail:x@y,z@y", "mail:x@y,z@y"}};
   for (const auto& [link, to] : cases) EXPECT_EQ(Read({link}).fields.to, to) << link;
 }
 
@@ -262,9 +263,14 @@ TEST_F(CommandLineTest, AFailedUnattendedSendShowsTheBodyFileInTheWindow) {
     ComposeWindow window({"mailto:ann@example.org", "S", "-f" + path, "send"});
     EXPECT_FALSE(window.termination_requested());
     EXPECT_EQ(Body(window), "first\n.second\n\nlast");
+    // The program still ends as a send that did not go out, however the window is closed.
+    EXPECT_EQ(window.exit_status(), 75);
+    EXPECT_EQ(window.failed_send_reason(), "Socket Error # 10061\r\nConnection refused.");
   }
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].text.toStdString(), "Socket Error # 10061\r\nConnection refused.");
+  EXPECT_EQ(seen[0].text.toStdString(),
+            "Socket Error # 10061\r\nConnection refused.\n"
+            "The failure may be temporary: try again later.");
 }
 
 // A piped body is read to its end before the server is dialled, and one longer than the spool
@@ -374,7 +380,7 @@ TEST_F(ProgramRunTest, OddFilesAreRefusedByNameBeforeAnyConnection) {
             "Cannot send " + files_.File("x?]0;owned?") + ": it is not a regular file or a pipe.");
 }
 
-TEST_F(ProgramRunTest, EveryFailureEndsWithStatusOneAndOneLine) {
+TEST_F(ProgramRunTest, EveryFailureEndsWithItsStatusAndOneLine) {
   test::AiosmtpdServer server;
   UseServer(server.port());
   {
@@ -399,7 +405,7 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithStatusOneAndOneLine) {
   {
     Store("port", "port", std::to_string(test::RefusedPort()));
     const auto result = Run({"mailto:ann@example.org", "S", "b", "send"});
-    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.exit_status, 75);  // a refused connection may pass
     EXPECT_EQ(OneErrorLine(result), "Socket Error # 10061 Connection refused.");
   }
   Store("port", "port", std::to_string(server.port()));
@@ -419,6 +425,45 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithStatusOneAndOneLine) {
               "send without TLS)");
   }
   EXPECT_TRUE(server.Messages().empty());
+}
+
+// A refusal that may pass (greylisting, a refused connection) ends with EX_TEMPFAIL, so that a
+// script tries again later; a permanent one with 1. Either way one line says why.
+TEST_F(ProgramRunTest, TemporaryFailuresEndWithStatus75) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  const struct {
+    const char* to;
+    int status;
+    const char* line;
+  } cases[] = {
+      {"mailto:greylisted@example.org", 75, "450 4.2.0 Greylisted, try again later."},
+      {"mailto:unknown@example.org", 1, "550 5.1.1 No such user."},
+  };
+  for (const auto& c : cases) {
+    const auto result = Run({c.to, "S", "b", "send"});
+    EXPECT_EQ(result.exit_status, c.status) << c.to;
+    EXPECT_EQ(OneErrorLine(result), c.line);
+  }
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+// With a display, Qt takes its own options out of the arguments before they are read.
+TEST_F(ProgramRunTest, QtOptionsAreNoPositionalArguments) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  const std::string style = files_.File("x.qss");
+  test::WriteFile(style, "");
+  const auto result = test::RunProcess(
+      {test::BuildPath("tovrelmail"), "-stylesheet", style, "mailto:ann@example.org", "S", "b",
+       "send"},
+      {}, {home_.env(), "DISPLAY=:99", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=offscreen"},
+      std::chrono::seconds(60));
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  const auto mails = server.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].rcpt_tos, std::vector<std::string>{"ann@example.org"});
+  EXPECT_EQ(test::JudgeMail(mails[0].data_path)["subject"].toString(), "S");
 }
 
 // More text than a line edit takes by default (32,767 characters): every recipient of a long

@@ -23,6 +23,7 @@ out = {
     'subject': msg['Subject'], 'content_type': msg.get_content_type(),
     'defects': len(msg.defects), 'attachments': [], 'body': None,
     'subject_text': str(make_header(decode_header(msg['Subject'] or ''))),
+    'message_ids': msg.get_all('Message-ID') or [],
 }
 
 def read_text(part):

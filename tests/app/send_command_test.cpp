@@ -4,7 +4,9 @@
 
 #include <QJsonArray>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTest>
+#include <set>
 
 #include "app/app_errors.h"
 #include "app/compose_window.h"
@@ -13,6 +15,8 @@
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "mail_judge.h"
+#include "message/header_generation.h"
+#include "message/message_error.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "support/test_support.h"
@@ -38,26 +42,31 @@ std::string RunPythonDecodedFrom(const std::string& path) {
   return result.out;
 }
 
-// The sender name and address the send command takes from a From text.
-std::pair<std::string, std::string> SplitFrom(const std::string& text) {
-  const int count = static_cast<int>(CommaTextSplit(text).size());
-  return {GetFromPart(text, 0), GetFromPart(text, count - 1)};
-}
-
-TEST(SenderSplitTest, FromTextSplitsIntoSenderNameAndAddress) {
-  using Pair = std::pair<std::string, std::string>;
-  EXPECT_EQ(SplitFrom("Jane Q Doe,jd"), Pair("Jane Q Doe", "jd"));
-  EXPECT_EQ(SplitFrom("Jane Doe,jd"), Pair("Jane Doe", "jd"));
-  EXPECT_EQ(SplitFrom("Jane,jd"), Pair("Jane", "jd"));
-  EXPECT_EQ(SplitFrom("jd"), Pair("jd", "jd"));
-  EXPECT_EQ(SplitFrom("A B C D,jd"), Pair("A", "jd"));
-  EXPECT_EQ(SplitFrom("\"Doe, Jane\",jd"), Pair("Doe, Jane", "jd"));
-  EXPECT_EQ(SplitFrom(""), Pair("", ""));
-  EXPECT_EQ(SplitFrom("   "), Pair("", ""));
-  // A stored identity with a one-word name and an address.
-  EXPECT_EQ(SplitFrom("Jane,jane@example.org"), Pair("Jane", "jane@example.org"));
-  // Index past the items yields empty text rather than anything undefined.
-  EXPECT_EQ(GetFromPart("Jane,jd", 7), "");
+// The sender of a From text, and the From field a reader gets from it: a name keeps its commas
+// and quotes, whatever its words, and the address is what follows the last comma.
+TEST(SenderSplitTest, NamesArriveAsTypedAndTheAddressFollowsTheLastComma) {
+  const struct {
+    std::string from_text;
+    std::string name;
+    std::string address;
+    std::string field;  // as EncodeMailbox writes it for a UTF-8 locale
+  } cases[] = {
+      {"Doe, Jane,jd@x.org", "Doe, Jane", "jd@x.org", "\"Doe, Jane\" <jd@x.org>"},
+      {"Jane \"JD\" Doe,jd@x.org", "Jane \"JD\" Doe", "jd@x.org",
+       "\"Jane \\\"JD\\\" Doe\" <jd@x.org>"},
+      {"A B C D,jd@x.org", "A B C D", "jd@x.org", "\"A B C D\" <jd@x.org>"},
+      {"\"Doe, Jane\" , jd@x.org ", "Doe, Jane", "jd@x.org", "\"Doe, Jane\" <jd@x.org>"},
+      {"M\u00FCller, J\u00FCrgen,jm@x.org", "M\u00FCller, J\u00FCrgen", "jm@x.org",
+       "=?UTF-8?Q?M=C3=BCller=2C_J=C3=BCrgen?= <jm@x.org>"},
+      {" jd@x.org ", "", "jd@x.org", "jd@x.org"},
+      {"", "", "", ""},
+  };
+  for (const auto& c : cases) {
+    const message::EmailAddress sender = SenderOf(c.from_text);
+    EXPECT_EQ(sender.name(), c.name) << c.from_text;
+    EXPECT_EQ(sender.address(), c.address) << c.from_text;
+    EXPECT_EQ(message::EncodeMailbox(sender, 'Q', message::tx8Bit, "UTF-8"), c.field);
+  }
 }
 
 // The send command as the program runs it without a window (fields and account in, a delivered
@@ -163,6 +172,63 @@ TEST_F(SendCommandTest, DeliveryCarriesEveryFieldAndTwoAttachments) {
   EXPECT_EQ(attachments[0]["data_hex"].toString().toStdString(), test::ToHex(binary));
   EXPECT_EQ(attachments[1]["filename"].toString(), "notes.txt");
   EXPECT_EQ(attachments[1]["data_hex"].toString().toStdString(), test::ToHex(text));
+}
+
+// Each message has a Message-ID of its own in the sender's domain, unless the caller gave it
+// one; attachments carry the types their names and contents give; domains beyond ASCII go out
+// as their A-labels in the envelope and the header fields, and one without them is refused
+// before the server hears of it.
+TEST_F(SendCommandTest, MessageIdsAttachmentTypesAndDomainsBeyondAscii) {
+  AiosmtpdServer server;
+  const std::string text = "plain text\r\n";
+  test::WriteFile(files_.File("report.pdf"), "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+  test::WriteFile(files_.File("notes.txt"), text);
+  test::WriteFile(files_.File("data.bin"), test::RandomBytes(300, 2));
+  ComposeFields fields{.from = "Doe, Jane,jd@b\u00FCcher.test",
+                       .to = "ann@B\u00FCcher.test",
+                       .attachments = {files_.File("report.pdf"), files_.File("notes.txt"),
+                                       files_.File("data.bin")}};
+  DeliverMail(fields, LocalAccount(server.port()), smtp_);
+  DeliverMail(fields, LocalAccount(server.port()), smtp_);
+  fields.message_id = "<kept.1@example.org>";
+  DeliverMail(fields, LocalAccount(server.port()), smtp_);
+  try {
+    DeliverMail({.from = "Jane,jd@example.org", .to = "ann@-b\u00FCcher.test"},
+                LocalAccount(server.port()), smtp_);
+    ADD_FAILURE() << "sent to a domain without A-labels";
+  } catch (const message::InvalidDomain& e) {
+    EXPECT_EQ(std::string(e.what()).find("The domain of ann@-b\u00FCcher.test is not"), 0u);
+  }
+
+  const auto mails = server.WaitForMessages(3);
+  ASSERT_EQ(mails.size(), 3u);
+  EXPECT_EQ(server.Commands().size(), 9u);  // the refused domain reached no server
+  std::set<QString> ids;
+  for (const auto& mail : mails) {
+    EXPECT_EQ(mail.mail_from, "jd@xn--bcher-kva.test");
+    EXPECT_EQ(mail.rcpt_tos, std::vector<std::string>{"ann@xn--bcher-kva.test"});
+    const QJsonObject judged = JudgeMail(mail.data_path);
+    EXPECT_EQ(judged["defects"].toInt(), 0);
+    EXPECT_EQ(judged["from"].toString(), "\"Doe, Jane\" <jd@xn--bcher-kva.test>");
+    EXPECT_EQ(judged["to"].toString(), "ann@xn--bcher-kva.test");
+    const QJsonArray id = judged["message_ids"].toArray();
+    ASSERT_EQ(id.size(), 1);
+    ids.insert(id[0].toString());
+    const QJsonArray attachments = judged["attachments"].toArray();
+    ASSERT_EQ(attachments.size(), 3);
+    EXPECT_EQ(attachments[0]["content_type"].toString(), "application/pdf");
+    EXPECT_EQ(attachments[1]["content_type"].toString(), "text/plain");
+    EXPECT_EQ(attachments[1]["encoding"].toString(), "base64");
+    EXPECT_EQ(attachments[1]["data_hex"].toString().toStdString(), test::ToHex(text));
+    EXPECT_EQ(attachments[2]["content_type"].toString(), "application/octet-stream");
+  }
+  ASSERT_EQ(ids.size(), 3u);
+  EXPECT_TRUE(ids.contains("<kept.1@example.org>"));
+  for (const QString& id : ids) {
+    if (id == "<kept.1@example.org>") continue;
+    EXPECT_TRUE(QRegularExpression("^<[0-9a-f.]+@xn--bcher-kva\\.test>$").match(id).hasMatch())
+        << id.toStdString();
+  }
 }
 
 // Text typed in any language reaches the reader as typed: the subject as encoded words in the

@@ -437,8 +437,11 @@ TEST_F(ProgramRunTest, TemporaryFailuresEndWithStatus75) {
     int status;
     const char* line;
   } cases[] = {
-      {"mailto:greylisted@example.org", 75, "450 4.2.0 Greylisted, try again later."},
-      {"mailto:unknown@example.org", 1, "550 5.1.1 No such user."},
+      {"mailto:greylisted@example.org", 75,
+       "The server refused the recipient greylisted@example.org: 450 4.2.0 Greylisted, try "
+       "again later."},
+      {"mailto:unknown@example.org", 1,
+       "The server refused the recipient unknown@example.org: 550 5.1.1 No such user."},
   };
   for (const auto& c : cases) {
     const auto result = Run({c.to, "S", "b", "send"});

@@ -68,7 +68,7 @@ TEST(TlsGuard, BytesInTheClearBeforeTheHandshakeEndTheConnection) {
     const std::string wire = server.Join()[0];
     const std::string expected = c.sent_before > 0
                                      ? wire.substr(0, c.sent_before)
-                                     : "ehlo " + client.LocalHostName() + "\r\nSTARTTLS\r\n";
+                                     : "ehlo " + client.hello_name() + "\r\nSTARTTLS\r\n";
     EXPECT_EQ(wire, expected);
   }
 }

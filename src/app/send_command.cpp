@@ -1,5 +1,7 @@
 #include "app/send_command.h"
 
+#include <algorithm>
+
 #include "app/app_errors.h"
 #include "app/program_locale.h"
 #include "app/text_rules.h"
@@ -7,6 +9,7 @@
 #include "message/input_file.h"
 #include "message/message.h"
 #include "message/string_helpers.h"
+#include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "store/texts.h"
 
@@ -25,6 +28,20 @@ int PortNumber(const std::string& text) {
   return port;
 }
 
+// RFC 4954.
+constexpr int kAuthenticationRequired = 530;
+
+// What the store holds is the user's typing: "None", a name or a whole "<...>" with parameters
+// behind it would go to the server as they stand.
+void CheckSenderAddress(const std::string& address) {
+  const bool valid = address.find('@') != std::string::npos &&
+                     address.find_first_of(" \t<>") == std::string::npos &&
+                     std::none_of(address.begin(), address.end(),
+                                  [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+  if (!valid)
+    throw SendSetupError(message::FormatText(texts::kInvalidSender, {VisibleText(address)}));
+}
+
 void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   // Never stored (the store's "None") or stored empty: handing that to the resolver would only
   // end in an error that does not say what is missing.
@@ -41,7 +58,9 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   } else {
     smtp.set_authentication_type(net::AuthenticationType::atNone);
   }
-  if (!account.password.empty()) smtp.set_password(account.password);
+  if (!account.password.empty() || account.password_unavailable()) {
+    smtp.set_password(account.password);
+  }
   // Set on every send: a send after the store lost its security value goes out plain again.
   smtp.set_tls_mode(account.security);
   smtp.set_certificate_check(account.certificate_check);
@@ -80,12 +99,23 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
   FillMessage(message, fields);
   // A server would take "MAIL FROM:<>" as a bounce and the message would have no From field.
   if (message.from().address().empty()) throw SendSetupError(texts::kNoSender);
+  CheckSenderAddress(message.from().address());
   // A device or a folder is refused before the server hears from us at all.
   for (const std::string& path : fields.attachments) message::CheckInputFile(path);
   try {
     smtp.Connect();
     smtp.Send(message);
     smtp.Disconnect();
+  } catch (const net::ProtocolReplyError& error) {
+    try {
+      smtp.Disconnect();
+    } catch (...) {  // the refusal is the one to report
+    }
+    // The server wants the login whose password could not be had here.
+    if (error.reply_code() == kAuthenticationRequired && account.password_unavailable()) {
+      throw SendSetupError(texts::kPasswordKeyringUnreachable);
+    }
+    throw;
   } catch (const SendCancelled&) {
     // Cut off where it stands, without the "Quit" of a disconnect: in the middle of the message
     // it would be text, and a server that reads slowly (the reason to cancel) would keep it

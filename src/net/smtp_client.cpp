@@ -230,7 +230,9 @@ bool SmtpClient::Offers(std::string_view mechanism) const {
 }
 
 bool SmtpClient::NeedsAuthentication() {
-  return authentication_type_ != AuthenticationType::atNone &&
+  // A login name without a password has no password to give: the send goes without a login,
+  // and a server that insists says so in its answer to MAIL.
+  return authentication_type_ != AuthenticationType::atNone && !password_.empty() &&
          MechanismOffered(authentication_type_) && !authenticated_;
 }
 

@@ -95,11 +95,17 @@ bool WaylandAnswers(const std::string& name) {
 }  // namespace
 
 bool DisplayAnswers() {
+  // A platform of the toolkit's that draws without a display server (offscreen, a frame
+  // buffer) needs none to answer.
+  const std::string platform = Env("QT_QPA_PLATFORM");
+  if (!platform.empty() && !platform.starts_with("xcb") && !platform.starts_with("wayland")) {
+    return true;
+  }
   const std::string x_display = Env("DISPLAY");
   const std::string wayland_display = Env("WAYLAND_DISPLAY");
   const bool x_answers = !x_display.empty() && XDisplayAnswers(x_display);
   const bool wayland_answers = !wayland_display.empty() && WaylandAnswers(wayland_display);
-  if (x_answers != wayland_answers && Env("QT_QPA_PLATFORM").empty()) {
+  if (x_answers != wayland_answers && platform.empty()) {
     ::setenv("QT_QPA_PLATFORM", x_answers ? "xcb" : "wayland", 1);
   }
   return x_answers || wayland_answers;

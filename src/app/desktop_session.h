@@ -5,8 +5,9 @@
 
 namespace tovrel::app {
 
-// True when DISPLAY or WAYLAND_DISPLAY names a display that takes a connection. A display that
-// does not would end the window toolkit at its start. When only one of the two answers and
+// True when DISPLAY or WAYLAND_DISPLAY names a display that takes a connection, or the toolkit
+// is set to a platform that needs none. A display that does not answer would end the window
+// toolkit at its start. When only one of the two answers and
 // QT_QPA_PLATFORM is unset, the toolkit is pointed at that one.
 bool DisplayAnswers();
 

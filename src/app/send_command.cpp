@@ -11,7 +11,6 @@
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
-#include "store/texts.h"
 
 namespace tovrel::app {
 
@@ -31,23 +30,26 @@ int PortNumber(const std::string& text) {
 // RFC 4954.
 constexpr int kAuthenticationRequired = 530;
 
-// What the store holds is the user's typing: "None", a name or a whole "<...>" with parameters
-// behind it would go to the server as they stand.
-void CheckSenderAddress(const std::string& address) {
-  const bool valid = address.find('@') != std::string::npos &&
-                     address.find_first_of(" \t<>") == std::string::npos &&
-                     std::none_of(address.begin(), address.end(),
-                                  [](unsigned char c) { return c < 0x20 || c == 0x7f; });
-  if (!valid)
+// The address as the From text holds it: what follows its last comma, as the store keeps a
+// sender (the name ends in a comma). What the store holds is the user's typing: "None", a name,
+// or an address with "<", ">" and parameters behind it would go to the server as they stand.
+void CheckSenderAddress(std::string_view from_text) {
+  std::string_view address = from_text.substr(from_text.rfind(',') + 1);
+  while (!address.empty() && address.front() == ' ') address.remove_prefix(1);
+  while (!address.empty() && address.back() == ' ') address.remove_suffix(1);
+  const bool valid = address.find('@') != std::string_view::npos &&
+                     std::none_of(address.begin(), address.end(), [](unsigned char c) {
+                       return c <= ' ' || c == 0x7f || c == '<' || c == '>';
+                     });
+  if (!valid) {
     throw SendSetupError(message::FormatText(texts::kInvalidSender, {VisibleText(address)}));
+  }
 }
 
 void SetUpClient(net::SmtpClient& smtp, const Account& account) {
-  // Never stored (the store's "None") or stored empty: handing that to the resolver would only
+  // Never stored or stored empty: handing that to the resolver would only
   // end in an error that does not say what is missing.
-  if (account.smtp_server.empty() || account.smtp_server == store::texts::kMissingValue) {
-    throw SendSetupError(texts::kNoSmtpServer);
-  }
+  if (account.smtp_server.empty()) throw SendSetupError(texts::kNoSmtpServer);
   // Header and body character sets follow the text the fields hold.
   smtp.set_locale(ProgramLocale());
   smtp.set_host(account.smtp_server);
@@ -99,7 +101,7 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
   FillMessage(message, fields);
   // A server would take "MAIL FROM:<>" as a bounce and the message would have no From field.
   if (message.from().address().empty()) throw SendSetupError(texts::kNoSender);
-  CheckSenderAddress(message.from().address());
+  CheckSenderAddress(fields.from);
   // A device or a folder is refused before the server hears from us at all.
   for (const std::string& path : fields.attachments) message::CheckInputFile(path);
   try {

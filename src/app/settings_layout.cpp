@@ -8,7 +8,6 @@
 #include "app/texts.h"
 #include "message/string_helpers.h"
 #include "store/registry_store.h"
-#include "store/texts.h"
 
 namespace tovrel::app {
 
@@ -294,7 +293,7 @@ std::vector<StoredIdentity> IdentitySection::identities() const {
 
 std::string IdentitySection::Value(const std::string& upper_name) const {
   const auto found = values_.find(upper_name);
-  return found == values_.end() ? std::string(store::texts::kMissingValue) : found->second;
+  return found == values_.end() ? std::string() : found->second;
 }
 
 void IdentitySection::Forget(int slot) {
@@ -338,9 +337,8 @@ int EmptyIdentitiesWithAddress(store::RegistryStore& registry, std::string_view 
 }
 
 std::string UpdateHost(store::RegistryStore& registry) {
-  const std::string stored = Read(registry, "update", "host");
-  if (stored.empty() || stored == store::texts::kMissingValue) return help_texts::kProductHost;
-  return stored;
+  const std::string stored = ReadStored(registry, "update", "host").value_or("");
+  return stored.empty() ? std::string(help_texts::kProductHost) : stored;
 }
 
 }  // namespace tovrel::app

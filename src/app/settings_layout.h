@@ -134,7 +134,7 @@ class IdentitySection {
 
   int count() const { return count_; }
   int last_slot() const;
-  // A slot's values; a value that is not stored reads as the store's "None".
+  // A slot's values; a value that is not stored reads as empty text.
   StoredIdentity identity(int slot) const;
   // Slots 0 to last_slot() in order, removed ones included.
   std::vector<StoredIdentity> identities() const;

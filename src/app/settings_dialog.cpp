@@ -142,9 +142,10 @@ void SettingsDialog::BuildControls() {
   QFont italic = font();
   italic.setItalic(true);
   label9_->setFont(italic);
-  // Under the login boxes, in the one free row above the buttons. Laid out with the longer of
-  // its texts, so that the fonts are chosen for both.
-  password_place_label_ = new QLabel(QString::fromLatin1(texts::kPasswordInSettingsFile), this);
+  // Under the login boxes, in the one free row above the buttons. Laid out with the longest of
+  // its texts, so that the fonts are chosen for all.
+  password_place_label_ =
+      new QLabel(FromText(message::FormatText(texts::kPortNeedsPlainStart, {"587"})), this);
   password_place_label_->setObjectName(QStringLiteral("PasswordPlaceLabel"));
 
   // Beside the port it governs; the row has no room for a caption as well, so the choice names

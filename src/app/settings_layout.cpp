@@ -8,6 +8,7 @@
 #include "app/texts.h"
 #include "message/string_helpers.h"
 #include "store/registry_store.h"
+#include "store/texts.h"
 
 namespace tovrel::app {
 
@@ -127,10 +128,14 @@ void PrepareStoreOnFirstStart(store::RegistryStore& registry) {
 
 std::optional<std::string> ReadStored(store::RegistryStore& registry, std::string_view section,
                                       std::string_view name) {
-  Select(registry, section, "");
+  std::string text = Read(registry, section, name);
+  if (text != store::texts::kMissingValue) return text;
+  // The same word may be stored as typed: only then does the section name the value.
+  std::vector<std::string> names;
+  registry.ReadSection(&names);
   const std::string wanted = message::AsciiUpper(name);
-  for (auto& [stored_name, text] : registry.ReadSectionStrings()) {
-    if (message::AsciiUpper(stored_name) == wanted) return std::move(text);
+  for (const std::string& stored_name : names) {
+    if (message::AsciiUpper(stored_name) == wanted) return text;
   }
   return std::nullopt;
 }

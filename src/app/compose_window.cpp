@@ -18,6 +18,8 @@
 #include <QUrl>
 #include <algorithm>
 #include <limits>
+#include <memory>
+#include <optional>
 
 #include "app/app_errors.h"
 #include "app/attachment_list.h"
@@ -26,6 +28,7 @@
 #include "app/form_style.h"
 #include "app/help_commands.h"
 #include "app/message_box.h"
+#include "app/password_keyring.h"
 #include "app/qt_text.h"
 #include "app/send_command.h"
 #include "app/send_progress.h"
@@ -56,6 +59,20 @@ QString JoinLines(const std::vector<std::string>& lines) {
   QStringList joined;
   for (const auto& line : lines) joined.push_back(FromText(line));
   return joined.join(QLatin1Char('\n'));
+}
+
+// The account for a send from the window: the keyring is asked off the window's thread while
+// the window is served (and the send may be cancelled).
+Account ReadAccountServing(store::RegistryStore& registry, SendPump& pump) {
+  Account account = ReadStoredAccount(registry);
+  if (const std::optional<KeyringAccount> entry = KeyringEntryToAsk(account)) {
+    auto lookup = std::make_shared<KeyringLookup>();
+    AwaitKeyring(
+        [lookup, &keyring = ProgramKeyring(), asked = *entry] { *lookup = keyring.Find(asked); },
+        [&pump] { pump.ServiceApplication(); });
+    TakeKeyringLookup(account, *lookup);
+  }
+  return account;
 }
 
 }  // namespace
@@ -313,7 +330,7 @@ void ComposeWindow::SendButtonClick() {
       // server answers: the status bar takes its new layout, then the window is painted.
       pump.ServiceApplication();
       repaint();
-      DeliverMail(fields, ReadAccount(registry_, ProgramKeyring()), *smtp_);
+      DeliverMail(fields, ReadAccountServing(registry_, pump), *smtp_);
     } catch (const SendCancelled&) {
       cancelled = true;
     }
@@ -374,13 +391,23 @@ void ComposeWindow::closeEvent(QCloseEvent* event) {
     close_after_send_ = true;
     return;
   }
-  const QMessageBox::StandardButton answer =
-      ShowMessageBox(this, texts::kCancelSendQuestion, texts::kApplicationTitle,
-                     QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-  if (answer == QMessageBox::Yes) {
-    close_after_send_ = true;
-    pump_->RequestCancel();
-  }
+  if (close_question_open_) return;
+  // Asked without waiting: a send held up behind the question would run into the server's
+  // time limit.
+  close_question_open_ = true;
+  OpenMessageBox(this, texts::kCancelSendQuestion, texts::kApplicationTitle, QMessageBox::Question,
+                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No,
+                 [this](QMessageBox::StandardButton answer) {
+                   close_question_open_ = false;
+                   if (answer != QMessageBox::Yes) return;
+                   // The send may have ended meanwhile; the window closes all the same.
+                   if (pump_ == nullptr) {
+                     close();
+                     return;
+                   }
+                   close_after_send_ = true;
+                   pump_->RequestCancel();
+                 });
 }
 
 ComposeFields ComposeWindow::Fields() const {

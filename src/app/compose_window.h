@@ -145,6 +145,7 @@ class ComposeWindow : public QMainWindow {
   // The pump of the send in progress from the window, or nullptr.
   SendPump* pump_ = nullptr;
   bool close_after_send_ = false;
+  bool close_question_open_ = false;
   QPointer<QWidget> focus_before_send_;
   bool termination_requested_ = false;
   int exit_status_ = 0;

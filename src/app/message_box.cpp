@@ -80,3 +80,30 @@ QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const std::string& t
 }
 
 }  // namespace tovrel::app
+
+namespace tovrel::app {
+
+void OpenMessageBox(QWidget* parent, const std::string& text, const std::string& title,
+                    QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                    QMessageBox::StandardButton default_button,
+                    std::function<void(QMessageBox::StandardButton)> answered) {
+  const auto fallback = DefaultButton(buttons, default_button);
+  if (MessageBoxesAreHeadless()) {
+    answered(ShowMessageBox(parent, text, title, icon, buttons, default_button));
+    return;
+  }
+  const std::string shown = Shown(text);
+  auto* box = new QMessageBox(icon, QString::fromLocal8Bit(title.data(), qsizetype(title.size())),
+                              QString::fromLocal8Bit(shown.data(), qsizetype(shown.size())),
+                              buttons, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setDefaultButton(fallback);
+  QObject::connect(box, &QMessageBox::finished, box,
+                   [buttons, fallback, answered = std::move(answered)](int result) {
+                     const auto pressed = static_cast<QMessageBox::StandardButton>(result);
+                     answered(buttons.testFlag(pressed) ? pressed : fallback);
+                   });
+  box->open();
+}
+
+}  // namespace tovrel::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMessageBox>
+#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -34,5 +35,12 @@ QMessageBox::StandardButton ShowMessageBox(
     QWidget* parent, const std::string& text, const std::string& title, QMessageBox::Icon icon,
     QMessageBox::StandardButtons buttons = QMessageBox::Ok,
     QMessageBox::StandardButton default_button = QMessageBox::NoButton);
+
+// The same box without waiting for it: the caller's work goes on while the box is shown, and
+// `answered` runs with the button pressed once the user has answered (at once when headless).
+void OpenMessageBox(QWidget* parent, const std::string& text, const std::string& title,
+                    QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+                    QMessageBox::StandardButton default_button,
+                    std::function<void(QMessageBox::StandardButton)> answered);
 
 }  // namespace tovrel::app

@@ -2,6 +2,9 @@
 
 #include <libsecret/secret.h>
 
+#include <QDeadlineTimer>
+#include <QPointer>
+#include <QThread>
 #include <condition_variable>
 #include <cstdlib>
 #include <functional>
@@ -127,6 +130,16 @@ bool Converse(std::chrono::milliseconds answer_wait, std::chrono::milliseconds p
 
 PasswordKeyring* replacement = nullptr;
 
+// Short enough that a window served between two looks stays smooth.
+constexpr int kAwaitSliceMs = 25;
+
+// Not parented: it lives until its work has finished, whoever stopped waiting for it.
+QThread* KeyringThread(std::function<void()> work) {
+  QThread* thread = QThread::create(std::move(work));
+  QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+  return thread;
+}
+
 }  // namespace
 
 SecretServiceKeyring::SecretServiceKeyring(std::chrono::milliseconds answer_wait,
@@ -205,5 +218,18 @@ PasswordKeyring& ProgramKeyring() {
 }
 
 void SetProgramKeyring(PasswordKeyring* keyring) { replacement = keyring; }
+
+void CallKeyringThen(QObject* context, std::function<void()> work, std::function<void()> done) {
+  QThread* thread = KeyringThread(std::move(work));
+  // Queued onto the context's thread by Qt, and dropped with the context.
+  QObject::connect(thread, &QThread::finished, context, std::move(done));
+  thread->start();
+}
+
+void AwaitKeyring(std::function<void()> work, const std::function<void()>& serve) {
+  const QPointer<QThread> thread = KeyringThread(std::move(work));
+  thread->start();
+  while (thread != nullptr && !thread->wait(QDeadlineTimer(kAwaitSliceMs))) serve();
+}
 
 }  // namespace tovrel::app

@@ -4,9 +4,12 @@
 // sit in a file in clear text.
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+
+class QObject;
 
 namespace tovrel::app {
 
@@ -67,5 +70,15 @@ PasswordKeyring& ProgramKeyring();
 // Puts `keyring` (not owned; it must outlive its use) in place of the program's; null puts the
 // Secret Service back. Tests use it to stand in a keyring of their own.
 void SetProgramKeyring(PasswordKeyring* keyring);
+
+// A keyring call may wait seconds for the bus and a minute for the user to unlock the keyring;
+// a window goes on meanwhile. Each call runs on a thread of its own that owns what it works on,
+// so that its caller may stop waiting (a cancelled send) and leave it to finish alone.
+//
+// Runs `done` on `context`'s thread once `work` has finished, unless `context` is gone by then.
+void CallKeyringThen(QObject* context, std::function<void()> work, std::function<void()> done);
+// Runs `serve` on this thread every few milliseconds until `work` has finished. Whatever `serve`
+// raises ends the wait; the work goes on alone.
+void AwaitKeyring(std::function<void()> work, const std::function<void()>& serve);
 
 }  // namespace tovrel::app

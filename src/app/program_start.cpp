@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/desktop_session.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "app/unattended_send.h"
@@ -88,7 +89,9 @@ int StartProgram(int argc, char** argv) {
     std::printf("%s\n", texts::kVersionLine);
     return 0;
   }
-  if (HasDisplay()) return RunWindowModule(argc, argv);
+  SettleSessionBus();
+  // A display that does not answer is no display: the toolkit would end the program at its start.
+  if (HasDisplay() && DisplayAnswers()) return RunWindowModule(argc, argv);
   if (!AsksToSend(args)) {
     std::fprintf(stderr, "%s\n", texts::kNeedsDisplay);
     return 2;

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -21,7 +22,6 @@
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
-#include "store/texts.h"
 
 namespace tovrel::app {
 
@@ -38,12 +38,29 @@ int PortNumber(const std::string& text) {
   return port;
 }
 
-void SetUpClient(net::SmtpClient& smtp, const Account& account) {
-  // Never stored (the store's "None") or stored empty: handing that to the resolver would only
-  // end in an error that does not say what is missing.
-  if (account.smtp_server.empty() || account.smtp_server == store::texts::kMissingValue) {
-    throw SendSetupError(texts::kNoSmtpServer);
+// RFC 4954.
+constexpr int kAuthenticationRequired = 530;
+
+// The address as the From text holds it: what follows its last comma, as the store keeps a
+// sender (the name ends in a comma). What the store holds is the user's typing: "None", a name,
+// or an address with "<", ">" and parameters behind it would go to the server as they stand.
+void CheckSenderAddress(std::string_view from_text) {
+  std::string_view address = from_text.substr(from_text.rfind(',') + 1);
+  while (!address.empty() && address.front() == ' ') address.remove_prefix(1);
+  while (!address.empty() && address.back() == ' ') address.remove_suffix(1);
+  const bool valid = address.find('@') != std::string_view::npos &&
+                     std::none_of(address.begin(), address.end(), [](unsigned char c) {
+                       return c <= ' ' || c == 0x7f || c == '<' || c == '>';
+                     });
+  if (!valid) {
+    throw SendSetupError(message::FormatText(texts::kInvalidSender, {VisibleText(address)}));
   }
+}
+
+void SetUpClient(net::SmtpClient& smtp, const Account& account) {
+  // Never stored or stored empty: handing that to the resolver would only
+  // end in an error that does not say what is missing.
+  if (account.smtp_server.empty()) throw SendSetupError(texts::kNoSmtpServer);
   // Header and body character sets follow the text the fields hold.
   smtp.set_locale(ProgramLocale());
   smtp.set_host(account.smtp_server);
@@ -54,7 +71,9 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   } else {
     smtp.set_authentication_type(net::AuthenticationType::atNone);
   }
-  if (!account.password.empty()) smtp.set_password(account.password);
+  if (!account.password.empty() || account.password_unavailable()) {
+    smtp.set_password(account.password);
+  }
   // Set on every send: a send after the store lost its security value goes out plain again.
   smtp.set_tls_mode(account.security);
   smtp.set_certificate_check(account.certificate_check);
@@ -161,12 +180,23 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
   FillMessage(message, fields);
   // A server would take "MAIL FROM:<>" as a bounce and the message would have no From field.
   if (message.from().address().empty()) throw SendSetupError(texts::kNoSender);
+  CheckSenderAddress(fields.from);
   // A device or a folder is refused before the server hears from us at all.
   for (const std::string& path : fields.attachments) message::CheckInputFile(path);
   try {
     smtp.Connect();
     smtp.Send(message);
     smtp.Disconnect();
+  } catch (const net::ProtocolReplyError& error) {
+    try {
+      smtp.Disconnect();
+    } catch (...) {  // the refusal is the one to report
+    }
+    // The server wants the login whose password could not be had here.
+    if (error.reply_code() == kAuthenticationRequired && account.password_unavailable()) {
+      throw SendSetupError(texts::kPasswordKeyringUnreachable);
+    }
+    throw;
   } catch (const SendCancelled&) {
     // Cut off where it stands, without the "Quit" of a disconnect: in the middle of the message
     // it would be text, and a server that reads slowly (the reason to cancel) would keep it

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <algorithm>
 #include <iterator>
+#include <memory>
+#include <utility>
 
 #include "app/compose_window.h"
 #include "app/error_report.h"
@@ -16,6 +18,7 @@
 #include "app/settings_layout.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "message/string_helpers.h"
 
 namespace tovrel::app {
 
@@ -139,9 +142,10 @@ void SettingsDialog::BuildControls() {
   QFont italic = font();
   italic.setItalic(true);
   label9_->setFont(italic);
-  // Under the login boxes, in the one free row above the buttons. Laid out with the longer of
-  // its texts, so that the fonts are chosen for both.
-  password_place_label_ = new QLabel(QString::fromLatin1(texts::kPasswordInSettingsFile), this);
+  // Under the login boxes, in the one free row above the buttons. Laid out with the longest of
+  // its texts, so that the fonts are chosen for all.
+  password_place_label_ =
+      new QLabel(FromText(message::FormatText(texts::kPortNeedsPlainStart, {"587"})), this);
   password_place_label_->setObjectName(QStringLiteral("PasswordPlaceLabel"));
 
   // Beside the port it governs; the row has no room for a caption as well, so the choice names
@@ -172,6 +176,10 @@ void SettingsDialog::BuildControls() {
   ConnectReported(other_name_, &QLineEdit::returnPressed, this, &SettingsDialog::AddButtonClick);
   ConnectReported(other_email_, &QLineEdit::returnPressed, this, &SettingsDialog::AddButtonClick);
   ConnectReported(remove_button_, &QPushButton::clicked, this, &SettingsDialog::RemoveButtonClick);
+  // A port that does not go with the security is pointed out as it is typed or chosen.
+  connect(port_box_, &QLineEdit::textChanged, this, &SettingsDialog::ShowNotice);
+  connect(security_combo_, &QComboBox::currentIndexChanged, this, &SettingsDialog::ShowNotice);
+  connect(password_box_, &QLineEdit::textEdited, this, [this] { password_edited_ = true; });
   // Only the user's choice moves the port; filling the dialog from the store does not.
   ConnectReported(security_combo_, &QComboBox::activated, this,
                   &SettingsDialog::SecurityComboSelect);
@@ -215,39 +223,133 @@ void SettingsDialog::FormShow() {
     WriteFirstRunMarker(registry_, kFirstRunDone);
     port_box_->setText(FromText(ReadPort(registry_)));
     security_combo_->setCurrentIndex(SecurityIndex(ReadSecurity(registry_)));
-    ShowPasswordPlace(ReadAccount(registry_, ProgramKeyring()).password_place);
+    AskKeyring(ReadStoredAccount(registry_), false);
     return;
   }
-  const Account account = ReadAccount(registry_, ProgramKeyring());
-  ShowPasswordPlace(account.password_place);
+  const Account account = ReadStoredAccount(registry_);
   smtp_server_box_->setText(FromText(account.smtp_server));
   port_box_->setText(FromText(account.port));
   security_combo_->setCurrentIndex(SecurityIndex(account.security));
   user_name_box_->setText(FromText(account.user_name));
-  password_box_->setText(FromText(account.password));
   const StoredIdentity main_account = ReadIdentity(registry_, 0);
   from_name_box_->setText(FromText(main_account.name()));
   from_email_box_->setText(FromText(main_account.address));
   LoadRemoveList();
   compose_->LoadIdentities();
+  AskKeyring(account, true);
+}
+
+void SettingsDialog::AskKeyring(Account account, bool show_password) {
+  password_box_->clear();
+  password_edited_ = false;
+  ok_after_lookup_ = false;
+  const std::optional<KeyringAccount> entry = KeyringEntryToAsk(account);
+  // With no password anywhere, the keyring is asked all the same: the line under the box says
+  // where a password typed now will go.
+  if (!entry && !account.password.empty()) {
+    ShowPassword(account, show_password);
+    return;
+  }
+  SetKeyringBusy(texts::kAskingKeyring);
+  auto lookup = std::make_shared<KeyringLookup>();
+  CallKeyringThen(
+      this,
+      [lookup, &keyring = ProgramKeyring(),
+       asked = entry.value_or(KeyringAccount{account.smtp_server, account.user_name})] {
+        *lookup = keyring.Find(asked);
+      },
+      [this, lookup, account, show_password, serial = ++keyring_serial_]() mutable {
+        if (serial != keyring_serial_) return;  // the dialog was opened again meanwhile
+        TakeKeyringLookup(account, *lookup);
+        SetKeyringBusy(nullptr);
+        ShowPassword(account, show_password);
+        // Unless the dialog was closed meanwhile.
+        if (std::exchange(ok_after_lookup_, false) && isVisible()) {
+          RunReported([this] { Button1Click(); }, this);
+        }
+      });
+}
+
+void SettingsDialog::ShowPassword(const Account& account, bool show_password) {
+  // What the user typed meanwhile stays.
+  if (show_password && !password_edited_) password_box_->setText(FromText(account.password));
+  shown_place_ = account.password_place;
+  ShowNotice();
+}
+
+void SettingsDialog::SetKeyringBusy(const char* notice) {
+  keyring_busy_ = notice;
+  button1_->setEnabled(notice != texts::kStoringInKeyring);
+  ShowNotice();
 }
 
 void SettingsDialog::Button1Click() {
-  WriteAccount(registry_, ProgramKeyring(),
-               {.smtp_server = ToText(smtp_server_box_->text()),
-                .port = ToText(port_box_->text()),
-                .user_name = ToText(user_name_box_->text()),
-                .password = ToText(password_box_->text()),
-                .security = SecurityAt(security_combo_->currentIndex())});
+  // OK before the keyring has answered takes effect once it has: only then is it known whether
+  // an untouched password box stands for a password the keyring keeps.
+  if (keyring_busy_ == texts::kAskingKeyring) {
+    ok_after_lookup_ = true;
+    return;
+  }
+  if (keyring_busy_ != nullptr) return;
+  const Account account{.smtp_server = ToText(smtp_server_box_->text()),
+                        .port = ToText(port_box_->text()),
+                        .user_name = ToText(user_name_box_->text()),
+                        .password = ToText(password_box_->text()),
+                        .security = SecurityAt(security_combo_->currentIndex())};
+  const PasswordChange change = PlanPasswordChange(registry_, account);
+  WriteAccountValues(registry_, account);
   WriteIdentity(registry_, 0, ToText(from_name_box_->text()), ToText(from_email_box_->text()));
   compose_->LoadIdentities();
-  accept();
+  // A keyring that could not be asked showed no password; left untouched, it keeps its own.
+  const bool keep = shown_place_ == PasswordPlace::ppUnreachableKeyring && !password_edited_ &&
+                    change.previous == change.entry;
+  if (keep) {
+    accept();
+    return;
+  }
+  SetKeyringBusy(texts::kStoringInKeyring);
+  auto answer = std::make_shared<KeyringAnswer>(KeyringAnswer::kaNoKeyring);
+  CallKeyringThen(
+      this,
+      [answer, change, &keyring = ProgramKeyring()] {
+        *answer = ChangeKeyringPassword(keyring, change);
+      },
+      [this, answer, change, serial = ++keyring_serial_] {
+        RunReported([&] { RecordPasswordChange(registry_, change, *answer); }, this);
+        if (serial != keyring_serial_) return;
+        SetKeyringBusy(nullptr);
+        accept();
+      });
 }
 
-void SettingsDialog::ShowPasswordPlace(PasswordPlace place) {
-  password_place_label_->setText(QString::fromLatin1(place == PasswordPlace::ppKeyring
-                                                         ? texts::kPasswordInKeyring
-                                                         : texts::kPasswordInSettingsFile));
+void SettingsDialog::ShowNotice() {
+  const QString port = port_box_->text().trimmed();
+  const net::TlsMode security = SecurityAt(security_combo_->currentIndex());
+  std::string text;
+  if (port == QLatin1String("465") && security != net::TlsMode::tmImplicit) {
+    text = texts::kPortNeedsTls;
+  } else if ((port == QLatin1String("587") || port == QLatin1String("25")) &&
+             security == net::TlsMode::tmImplicit) {
+    text = message::FormatText(texts::kPortNeedsPlainStart, {ToText(port)});
+  } else if (keyring_busy_ != nullptr) {
+    text = keyring_busy_;
+  } else {
+    switch (shown_place_) {
+      case PasswordPlace::ppKeyring:
+        text = texts::kPasswordInKeyring;
+        break;
+      case PasswordPlace::ppSettingsFile:
+        text = texts::kPasswordStoredInSettingsFile;
+        break;
+      case PasswordPlace::ppNoKeyring:
+        text = texts::kPasswordInSettingsFile;
+        break;
+      case PasswordPlace::ppUnreachableKeyring:
+        text = std::string(texts::kPasswordKeyringUnreachable) + ".";
+        break;
+    }
+  }
+  password_place_label_->setText(FromText(text));
 }
 
 void SettingsDialog::Button2Click() { reject(); }

@@ -54,7 +54,15 @@ class SettingsDialog : public QDialog {
  private:
   void BuildControls();
   void LayoutLabels();
-  void ShowPasswordPlace(PasswordPlace place);
+  // Fills the password box (when asked to) from the keyring, off the window's thread.
+  void AskKeyring(Account account, bool show_password);
+  void ShowPassword(const Account& account, bool show_password);
+  // While the keyring works on the password, the line says so (nullptr: it is done); OK waits
+  // for a lookup and is off while a password is stored.
+  void SetKeyringBusy(const char* notice);
+  // The one line under the login boxes: a port that does not go with the security, else what
+  // the keyring is doing, else where the password is.
+  void ShowNotice();
 
   ComposeWindow* compose_;
   store::RegistryStore& registry_;
@@ -81,7 +89,12 @@ class SettingsDialog : public QDialog {
   QLabel* password_place_label_ = nullptr;
   QComboBox* security_combo_ = nullptr;
   std::vector<QLabel*> field_labels_;
-  bool opening_ = false;  // opened, and the showing that loads the boxes has not come yet
+  PasswordPlace shown_place_ = PasswordPlace::ppSettingsFile;
+  const char* keyring_busy_ = nullptr;
+  bool password_edited_ = false;
+  bool ok_after_lookup_ = false;
+  int keyring_serial_ = 0;  // the keyring's answers to an earlier opening are not wanted
+  bool opening_ = false;    // opened, and the showing that loads the boxes has not come yet
 };
 
 }  // namespace tovrel::app

@@ -43,7 +43,7 @@ void Write(store::RegistryStore& registry, std::string_view section, std::string
 
 // The account values each live in a section named like the value.
 std::string ReadAccountValue(store::RegistryStore& registry, std::string_view name) {
-  return Read(registry, name, name);
+  return ReadStored(registry, name, name).value_or("");
 }
 void WriteAccountValue(store::RegistryStore& registry, std::string_view name,
                        std::string_view value) {
@@ -51,32 +51,13 @@ void WriteAccountValue(store::RegistryStore& registry, std::string_view name,
 }
 
 constexpr std::string_view kPasswordValue = "password";
+// Beside the password: which place holds the current one.
+constexpr std::string_view kPasswordPlaceValue = "place";
+constexpr std::string_view kPlaceKeyring = "keyring";
+constexpr std::string_view kPlaceFile = "file";
 
 KeyringAccount KeyringEntry(std::string_view server, std::string_view user) {
   return {.server = std::string(server), .user = std::string(user)};
-}
-
-void WritePassword(store::RegistryStore& registry, PasswordKeyring& keyring,
-                   const KeyringAccount& previous, const Account& account) {
-  const KeyringAccount entry = KeyringEntry(account.smtp_server, account.user_name);
-  if (!account.password.empty()) {
-    const KeyringAnswer stored = keyring.Store(entry, account.password);
-    if (stored == KeyringAnswer::kaDone) {
-      Select(registry, kPasswordValue, kPasswordValue);
-      registry.DeleteValue();
-      // The account moved to another server or login: its old entry has no use any more.
-      if (previous != entry) keyring.Remove(previous);
-      return;
-    }
-    if (stored == KeyringAnswer::kaNoKeyring) {
-      WriteAccountValue(registry, kPasswordValue, account.password);
-      return;
-    }
-  }
-  // A send asks the keyring first: an entry left there would stand in front of what the store
-  // now holds.
-  keyring.Remove(entry);
-  WriteAccountValue(registry, kPasswordValue, account.password);
 }
 
 std::string NameValue(int slot) { return "nameId" + std::to_string(slot); }
@@ -145,18 +126,68 @@ void PrepareStoreOnFirstStart(store::RegistryStore& registry) {
   WriteFirstRunMarker(registry, kFirstRunPending);
 }
 
-Account ReadAccount(store::RegistryStore& registry, PasswordKeyring& keyring) {
+std::optional<std::string> ReadStored(store::RegistryStore& registry, std::string_view section,
+                                      std::string_view name) {
+  std::string text = Read(registry, section, name);
+  if (text != store::texts::kMissingValue) return text;
+  // The same word may be stored as typed: only then does the section name the value.
+  std::vector<std::string> names;
+  registry.ReadSection(&names);
+  const std::string wanted = message::AsciiUpper(name);
+  for (const std::string& stored_name : names) {
+    if (message::AsciiUpper(stored_name) == wanted) return text;
+  }
+  return std::nullopt;
+}
+
+Account ReadStoredAccount(store::RegistryStore& registry) {
   Account account;
   account.smtp_server = ReadAccountValue(registry, "smtp");
   account.port = ReadPort(registry);
   account.user_name = ReadAccountValue(registry, "username");
-  KeyringLookup kept = keyring.Find(KeyringEntry(account.smtp_server, account.user_name));
-  if (kept.answered) account.password_place = PasswordPlace::ppKeyring;
-  account.password =
-      kept.password ? std::move(*kept.password) : ReadAccountValue(registry, kPasswordValue);
+  account.password = ReadAccountValue(registry, kPasswordValue);
+  const std::optional<std::string> place =
+      ReadStored(registry, kPasswordValue, kPasswordPlaceValue);
+  account.place_noted = place == kPlaceKeyring || place == kPlaceFile;
+  account.password_place =
+      place == kPlaceKeyring ? PasswordPlace::ppKeyring : PasswordPlace::ppSettingsFile;
   account.security = ReadSecurity(registry);
   if (Read(registry, kSmtpSection, kCertificateCheckValue) == kNoCertificateCheckText) {
     account.certificate_check = net::CertificateCheck::ccNone;
+  }
+  return account;
+}
+
+std::optional<KeyringAccount> KeyringEntryToAsk(const Account& account) {
+  const bool noted_file =
+      account.place_noted && account.password_place == PasswordPlace::ppSettingsFile;
+  if (noted_file || (!account.place_noted && account.user_name.empty())) return std::nullopt;
+  return KeyringEntry(account.smtp_server, account.user_name);
+}
+
+void TakeKeyringLookup(Account& account, const KeyringLookup& lookup) {
+  const bool noted_keyring =
+      account.place_noted && account.password_place == PasswordPlace::ppKeyring;
+  const bool noted_file = account.place_noted && !noted_keyring;
+  if (lookup.password && !noted_file) {
+    account.password = *lookup.password;
+    account.password_place = PasswordPlace::ppKeyring;
+  } else if (noted_keyring) {
+    account.password.clear();
+    if (!lookup.answered) account.password_place = PasswordPlace::ppUnreachableKeyring;
+  } else if (!lookup.answered) {
+    account.password_place = PasswordPlace::ppNoKeyring;
+  } else {
+    // No password yet goes where the next one would.
+    account.password_place =
+        account.password.empty() ? PasswordPlace::ppKeyring : PasswordPlace::ppSettingsFile;
+  }
+}
+
+Account ReadAccount(store::RegistryStore& registry, PasswordKeyring& keyring) {
+  Account account = ReadStoredAccount(registry);
+  if (const auto entry = KeyringEntryToAsk(account)) {
+    TakeKeyringLookup(account, keyring.Find(*entry));
   }
   return account;
 }
@@ -167,19 +198,58 @@ net::TlsMode ReadSecurity(store::RegistryStore& registry) {
   return SecurityFromText(Read(registry, kSmtpSection, kSecurityValue));
 }
 
-void WriteAccount(store::RegistryStore& registry, PasswordKeyring& keyring,
-                  const Account& account) {
+PasswordChange PlanPasswordChange(store::RegistryStore& registry, const Account& account) {
   // A store without its base key has no account yet, and reading it would fail.
   registry.set_base_key(kBaseKey);
-  const KeyringAccount previous =
-      registry.BaseKeyExists()
-          ? KeyringEntry(ReadAccountValue(registry, "smtp"), ReadAccountValue(registry, "username"))
-          : KeyringEntry(store::texts::kMissingValue, store::texts::kMissingValue);
+  PasswordChange change;
+  if (registry.BaseKeyExists()) {
+    change.previous =
+        KeyringEntry(ReadAccountValue(registry, "smtp"), ReadAccountValue(registry, "username"));
+  }
+  change.entry = KeyringEntry(account.smtp_server, account.user_name);
+  change.password = account.password;
+  return change;
+}
+
+KeyringAnswer ChangeKeyringPassword(PasswordKeyring& keyring, const PasswordChange& change) {
+  if (!change.password.empty()) {
+    const KeyringAnswer stored = keyring.Store(change.entry, change.password);
+    if (stored == KeyringAnswer::kaDone) {
+      // The account moved to another server or login: its old entry has no use any more.
+      if (change.previous != change.entry) keyring.Remove(change.previous);
+      return stored;
+    }
+    if (stored == KeyringAnswer::kaNoKeyring) return stored;
+  }
+  // Whatever the keyring still holds for the account is older than what the store now holds.
+  keyring.Remove(change.entry);
+  return KeyringAnswer::kaRefused;
+}
+
+void RecordPasswordChange(store::RegistryStore& registry, const PasswordChange& change,
+                          KeyringAnswer answer) {
+  if (answer == KeyringAnswer::kaDone && !change.password.empty()) {
+    Select(registry, kPasswordValue, kPasswordValue);
+    registry.DeleteValue();
+    Write(registry, kPasswordValue, kPasswordPlaceValue, kPlaceKeyring);
+    return;
+  }
+  WriteAccountValue(registry, kPasswordValue, change.password);
+  Write(registry, kPasswordValue, kPasswordPlaceValue, kPlaceFile);
+}
+
+void WriteAccountValues(store::RegistryStore& registry, const Account& account) {
   WriteAccountValue(registry, "smtp", account.smtp_server);
   WriteAccountValue(registry, "port", account.port);
   WriteAccountValue(registry, "username", account.user_name);
-  WritePassword(registry, keyring, previous, account);
   Write(registry, kSmtpSection, kSecurityValue, SecurityText(account.security));
+}
+
+void WriteAccount(store::RegistryStore& registry, PasswordKeyring& keyring,
+                  const Account& account) {
+  const PasswordChange change = PlanPasswordChange(registry, account);
+  WriteAccountValues(registry, account);
+  RecordPasswordChange(registry, change, ChangeKeyringPassword(keyring, change));
 }
 
 std::string StoredIdentity::name() const {
@@ -191,8 +261,8 @@ std::string StoredIdentity::name() const {
 
 StoredIdentity ReadIdentity(store::RegistryStore& registry, int slot) {
   StoredIdentity identity;
-  identity.name_value = Read(registry, kIdentSection, NameValue(slot));
-  identity.address = Read(registry, kIdentSection, AddressValue(slot));
+  identity.name_value = ReadStored(registry, kIdentSection, NameValue(slot)).value_or("");
+  identity.address = ReadStored(registry, kIdentSection, AddressValue(slot)).value_or("");
   return identity;
 }
 
@@ -228,7 +298,7 @@ std::vector<StoredIdentity> IdentitySection::identities() const {
 
 std::string IdentitySection::Value(const std::string& upper_name) const {
   const auto found = values_.find(upper_name);
-  return found == values_.end() ? std::string(store::texts::kMissingValue) : found->second;
+  return found == values_.end() ? std::string() : found->second;
 }
 
 void IdentitySection::Forget(int slot) {
@@ -272,9 +342,8 @@ int EmptyIdentitiesWithAddress(store::RegistryStore& registry, std::string_view 
 }
 
 std::string UpdateHost(store::RegistryStore& registry) {
-  const std::string stored = Read(registry, "update", "host");
-  if (stored.empty() || stored == store::texts::kMissingValue) return help_texts::kProductHost;
-  return stored;
+  const std::string stored = ReadStored(registry, "update", "host").value_or("");
+  return stored.empty() ? std::string(help_texts::kProductHost) : stored;
 }
 
 }  // namespace tovrel::app

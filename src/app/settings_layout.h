@@ -5,6 +5,7 @@
 // section and value itself: nothing depends on what an earlier access left selected in the
 // shared store component.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -35,36 +36,74 @@ void WriteFirstRunMarker(store::RegistryStore& registry, std::string_view marker
 // has the base key is left alone.
 void PrepareStoreOnFirstStart(store::RegistryStore& registry);
 
-// Where the password of the account is kept.
+// A stored text value, or nothing when the store has none. The store itself reads a missing
+// value as "None", a word that must never reach a box or the wire as if the user had typed it.
+std::optional<std::string> ReadStored(store::RegistryStore& registry, std::string_view section,
+                                      std::string_view name);
+
+// Where the password of the account is.
 enum class PasswordPlace {
-  ppKeyring,       // the desktop's keyring, under the account's server and user name
-  ppSettingsFile,  // the "password" value of the store, in clear text
+  ppKeyring,             // the desktop's keyring, under the account's server and user name
+  ppSettingsFile,        // the "password" value of the store, in clear text
+  ppNoKeyring,           // the store as well: no keyring answered
+  ppUnreachableKeyring,  // stored in the keyring, which did not answer: there is none here
 };
 
-// The SMTP server settings, as stored. A missing value reads as the store's "None".
+// The SMTP server settings, as stored. A missing value reads as empty text.
 struct Account {
   std::string smtp_server;
   std::string port;       // decimal text; converted only when a message is sent
   std::string user_name;  // empty: no login
-  std::string password;   // empty: none
-  // Where a password given to WriteAccount goes: the keyring when one answered the read.
+  std::string password;   // empty: none, or none available (see password_place)
   PasswordPlace password_place = PasswordPlace::ppSettingsFile;
+  // The store notes which place holds the current password (a store written before it did
+  // notes none).
+  bool place_noted = false;
   // Stored as "starttls" or "tls"; any other text, or none, sends in the clear as always.
   net::TlsMode security = net::TlsMode::tmNone;
   // Stored as "0" to take any certificate (a server with one of its own making); only ever set
   // by hand in the store, so WriteAccount leaves it as it is.
   net::CertificateCheck certificate_check = net::CertificateCheck::ccVerify;
+
+  // A login whose password was stored in a keyring that is not reachable now.
+  bool password_unavailable() const {
+    return password_place == PasswordPlace::ppUnreachableKeyring && !user_name.empty();
+  }
 };
 
-// The password is the keyring's entry for the stored server and user name when there is one,
-// else the store's "password" value as always (a store written before there was a keyring keeps
-// working as it is).
+// Reading the account takes two steps, so that the keyring, which may keep the caller waiting,
+// can be asked off the window's thread in between: the store, then the keyring when the store
+// says it holds the password (or, in a store written before the store said so, may hold it).
+Account ReadStoredAccount(store::RegistryStore& registry);
+// The keyring entry of the account, or nothing when the keyring need not be asked.
+std::optional<KeyringAccount> KeyringEntryToAsk(const Account& account);
+// Where the keyring's answer leaves the password; with no password anywhere, the place is where
+// the next one would go.
+void TakeKeyringLookup(Account& account, const KeyringLookup& lookup);
+// Both steps at once, for callers without a window.
 Account ReadAccount(store::RegistryStore& registry, PasswordKeyring& keyring);
 std::string ReadPort(store::RegistryStore& registry);
 net::TlsMode ReadSecurity(store::RegistryStore& registry);
-// Writes everything but the certificate check. A password goes to the keyring when it takes it,
-// and the store's "password" value is then removed; else the store keeps it as always. An empty
-// password is kept nowhere.
+
+// A change of the password: the keyring's part runs off the window's thread, the store's after
+// it on the window's. The password always goes where it was stored last, and the store notes
+// which place that is (never the password itself), so that an older entry elsewhere never
+// stands in front of it.
+struct PasswordChange {
+  KeyringAccount previous;  // the entry of the account as stored before the change
+  KeyringAccount entry;
+  std::string password;  // empty: kept nowhere
+};
+PasswordChange PlanPasswordChange(store::RegistryStore& registry, const Account& account);
+// Stores the password in the keyring (removing the entry of an account that moved), or removes
+// the entry when the password is empty or the keyring refused it.
+KeyringAnswer ChangeKeyringPassword(PasswordKeyring& keyring, const PasswordChange& change);
+void RecordPasswordChange(store::RegistryStore& registry, const PasswordChange& change,
+                          KeyringAnswer answer);
+// Writes everything but the password and the certificate check.
+void WriteAccountValues(store::RegistryStore& registry, const Account& account);
+// All of it at once, for callers without a window: a password goes to the keyring when it takes
+// it, else the store keeps it. An empty password is kept nowhere.
 void WriteAccount(store::RegistryStore& registry, PasswordKeyring& keyring, const Account& account);
 
 // One sender identity slot: 0 is the main account, 1 to the stored count the extra identities.
@@ -95,7 +134,7 @@ class IdentitySection {
 
   int count() const { return count_; }
   int last_slot() const;
-  // A slot's values; a value that is not stored reads as the store's "None".
+  // A slot's values; a value that is not stored reads as empty text.
   StoredIdentity identity(int slot) const;
   // Slots 0 to last_slot() in order, removed ones included.
   std::vector<StoredIdentity> identities() const;

@@ -77,6 +77,20 @@ inline constexpr const char* kPasswordInKeyring = "The password is kept in the k
 inline constexpr const char* kPasswordInSettingsFile =
     "No keyring is available: the password is kept in the settings file.";
 
+// Where the password is, and the keyring's waits (the password's own block).
+inline constexpr const char* kPasswordStoredInSettingsFile =
+    "The password is kept in the settings file (user.reg).";
+inline constexpr const char* kPasswordKeyringUnreachable =
+    "The password is kept in the keyring, which is not available here";
+inline constexpr const char* kAskingKeyring = "Asking the keyring for the password ...";
+inline constexpr const char* kStoringInKeyring = "Storing the password in the keyring ...";
+inline constexpr const char* kInvalidSender = "The sender address in Settings is not valid: %s";
+// The port that goes with each security, when the two typed do not go together.
+inline constexpr const char* kPortNeedsTls =
+    "Port 465 is for SSL/TLS: with this security the server will not answer.";
+inline constexpr const char* kPortNeedsPlainStart =
+    "Port %s starts in the clear: choose STARTTLS (or None) for it, not SSL/TLS.";
+
 // The command line's own help, on standard output.
 inline constexpr const char* kVersionLine = "TovrelMail 3.3";
 inline constexpr const char* kUsage =

@@ -336,7 +336,10 @@ bool SmtpClient::Offers(std::string_view mechanism) const {
 }
 
 bool SmtpClient::NeedsAuthentication() {
-  return authentication_type_ != AuthenticationType::atNone &&
+  // A login name without a password has no password to give: the send goes without a login,
+  // and a server that insists says so in its answer to MAIL.
+  const bool no_password_available = !user_id_.empty() && password_.empty();
+  return authentication_type_ != AuthenticationType::atNone && !no_password_available &&
          MechanismOffered(authentication_type_) && !authenticated_;
 }
 

@@ -8,11 +8,16 @@
 #include <QAction>
 #include <QLabel>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "app/compose_window.h"
+#include "app/desktop_session.h"
 #include "app/send_command.h"
 #include "app/settings_dialog.h"
 #include "app/settings_layout.h"
@@ -30,6 +35,9 @@ using test::ModalAnswerer;
 constexpr const char* kInKeyring = "The password is kept in the keyring.";
 constexpr const char* kInFile =
     "No keyring is available: the password is kept in the settings file.";
+constexpr const char* kInUserReg = "The password is kept in the settings file (user.reg).";
+constexpr const char* kUnreachable =
+    "The password is kept in the keyring, which is not available here";
 
 class PasswordPlaceTest : public test::AppTest {
  protected:
@@ -45,6 +53,11 @@ class PasswordPlaceTest : public test::AppTest {
   void OkInSettings(ComposeWindow& window, const std::function<void(QWidget*)>& inside) {
     ModalAnswerer answer;
     answer.Then([&](QWidget* dialog) {
+      // The keyring answers off the window's thread.
+      EXPECT_TRUE(test::WaitFor([&] {
+        return Find<QLineEdit>(dialog, "PasswordBox")->isEnabled() &&
+               PlaceLine(dialog).find("...") == std::string::npos;
+      }));
       inside(dialog);
       QTest::mouseClick(Find<QPushButton>(dialog, "Button1"), Qt::LeftButton);
     });
@@ -110,12 +123,134 @@ TEST_F(PasswordPlaceTest, AKeyringThatRefusesLeavesThePasswordInTheSettingsFile)
     SettingsDialog dialog(&window);
     window.set_settings_dialog(&dialog);
     OkInSettings(window, [&](QWidget* d) { Type(d, "PasswordBox", "new"); });
+    // The next opening says where the password went.
+    OkInSettings(window, [&](QWidget* d) { EXPECT_EQ(PlaceLine(d), kInUserReg); });
   }
   SetProgramKeyring(nullptr);
   EXPECT_EQ(Stored("password", "password"), "new");
   // An older entry of the account would be read before the file, and must go.
   EXPECT_EQ(keyring.removed,
-            (std::vector<KeyringAccount>{{.server = "127.0.0.1", .user = "jane"}}));
+            (std::vector<KeyringAccount>(2, {.server = "127.0.0.1", .user = "jane"})));
+}
+
+// The password was put in the keyring, and this run has none: nothing is made up for it. A
+// server that takes mail without a login gets it without AUTH; one that wants a login is told
+// nothing, and the user is told why.
+TEST_F(PasswordPlaceTest, APasswordInAKeyringThatIsNotThereIsNoLogin) {
+  for (const bool login_required : {false, true}) {
+    SCOPED_TRACE(login_required ? "login required" : "no login required");
+    test::AiosmtpdServer server(login_required ? test::AiosmtpdServer::Options{"jane", "pw"}
+                                               : test::AiosmtpdServer::Options{});
+    UseServer(server.port(), "jane", "");
+    Store("password", "place", "keyring");
+    try {
+      SendOne("no password here");
+      EXPECT_FALSE(login_required);
+      EXPECT_EQ(server.WaitForMessages(1).at(0).auth_user, "");
+    } catch (const std::exception& error) {
+      EXPECT_TRUE(login_required);
+      EXPECT_EQ(std::string(error.what()), kUnreachable);
+    }
+    const std::vector<std::string> commands = server.Commands();
+    EXPECT_FALSE(commands.empty());
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "AUTH"), 0);
+  }
+  // Shown as such, and OK without a password typed leaves the keyring's to it.
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  OkInSettings(window, [&](QWidget* d) {
+    EXPECT_EQ(PlaceLine(d), std::string(kUnreachable) + ".");
+    EXPECT_EQ(Text(Find<QLineEdit>(d, "PasswordBox")->text()), "");
+  });
+  EXPECT_EQ(Stored("password", "place"), "keyring");
+  EXPECT_EQ(Stored("password", "password"), "");
+}
+
+// A keyring that keeps each call waiting, as one that asks the user to unlock it does, until
+// the window's thread lets it go (20 seconds at most, so that a window not served fails).
+class WaitingKeyring : public PasswordKeyring {
+ public:
+  KeyringLookup Find(const KeyringAccount&) override {
+    Wait();
+    return {.answered = true, .password = "pw"};
+  }
+  KeyringAnswer Store(const KeyringAccount&, std::string_view) override {
+    Wait();
+    return KeyringAnswer::kaDone;
+  }
+  KeyringAnswer Remove(const KeyringAccount&) override { return KeyringAnswer::kaDone; }
+  void LetGo() {
+    const std::lock_guard lock(mutex_);
+    if (!waiting_ || go_) return;
+    go_ = true;
+    ++let_go_;
+    changed_.notify_all();
+  }
+  int let_go() {
+    const std::lock_guard lock(mutex_);
+    return let_go_;
+  }
+
+ private:
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    waiting_ = true;
+    changed_.wait_for(lock, std::chrono::seconds(20), [this] { return go_; });
+    waiting_ = go_ = false;
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool waiting_ = false;
+  bool go_ = false;
+  int let_go_ = 0;
+};
+
+// Opening Settings, OK and Send each ask the keyring; the window goes on meanwhile.
+TEST_F(PasswordPlaceTest, TheWindowIsServedWhileTheKeyringKeepsItWaiting) {
+  WaitingKeyring keyring;
+  SetProgramKeyring(&keyring);
+  test::AiosmtpdServer server({.user = "jane", .password = "pw"});
+  UseServer(server.port(), "jane", "");
+  Store("password", "place", "keyring");
+  {
+    ComposeWindow window;
+    SettingsDialog dialog(&window);
+    window.set_settings_dialog(&dialog);
+    window.show();
+    ASSERT_TRUE(test::WaitFor([&] { return Find<QComboBox>(&window, "FromBox")->count() == 1; }));
+    QTimer served;
+    QObject::connect(&served, &QTimer::timeout, [&] { keyring.LetGo(); });
+    served.start(10);
+    OkInSettings(window, [&](QWidget* d) {
+      EXPECT_EQ(Text(Find<QLineEdit>(d, "PasswordBox")->text()), "pw");
+    });
+    EXPECT_EQ(keyring.let_go(), 2);
+    QTest::keyClicks(Find<QLineEdit>(&window, "ToBox"), "ann@example.org");
+    QTest::mouseClick(Find<QPushButton>(&window, "SendButton"), Qt::LeftButton);
+  }
+  SetProgramKeyring(nullptr);
+  EXPECT_EQ(keyring.let_go(), 3);
+  EXPECT_EQ(server.WaitForMessages(1).at(0).auth_user, "jane");
+}
+
+// Without a bus address the bus libraries would start a bus of their own for the display; the
+// program points them at the user's bus instead, where nothing answers here.
+TEST_F(PasswordPlaceTest, WithoutABusAddressNoBusIsStarted) {
+  ASSERT_EQ(std::getenv("DBUS_SESSION_BUS_ADDRESS"), nullptr);
+  test::TempDir runtime;
+  const char* before = std::getenv("XDG_RUNTIME_DIR");
+  const std::string kept = before != nullptr ? before : "";
+  setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  SettleSessionBus();
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  EXPECT_EQ(std::string(address != nullptr ? address : ""), "unix:path=" + runtime.File("bus"));
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  if (before != nullptr) {
+    setenv("XDG_RUNTIME_DIR", kept.c_str(), 1);
+  } else {
+    unsetenv("XDG_RUNTIME_DIR");
+  }
 }
 
 // Nothing serves behind the bus address: the system takes the connection, but nobody ever
@@ -184,7 +319,7 @@ TEST_F(SecretServiceTest, OkMovesThePasswordIntoTheKeyringAndEverySendLogsInWith
   SettingsDialog dialog(&window);
   window.set_settings_dialog(&dialog);
   OkInSettings(window, [&](QWidget* d) {
-    EXPECT_EQ(PlaceLine(d), kInKeyring);
+    EXPECT_EQ(PlaceLine(d), kInUserReg);
     test::SaveGrab(d, "settings_dialog_keyring");
     // Nothing in the keyring yet: what the file holds.
     EXPECT_EQ(Text(Find<QLineEdit>(d, "PasswordBox")->text()), "old");
@@ -209,6 +344,7 @@ TEST_F(SecretServiceTest, OkMovesThePasswordIntoTheKeyringAndEverySendLogsInWith
   // Shown from the keyring; an account moved to another server takes its entry along.
   OkInSettings(window, [&](QWidget* d) {
     EXPECT_EQ(Text(Find<QLineEdit>(d, "PasswordBox")->text()), "s3cret pass");
+    EXPECT_EQ(PlaceLine(d), kInKeyring);
     Type(d, "SMTPServerBox", "localhost");
   });
   EXPECT_EQ(daemon_.Lookup("localhost", "jane"), "s3cret pass");
@@ -218,6 +354,25 @@ TEST_F(SecretServiceTest, OkMovesThePasswordIntoTheKeyringAndEverySendLogsInWith
   OkInSettings(window, [&](QWidget* d) { Type(d, "PasswordBox", ""); });
   EXPECT_EQ(daemon_.Lookup("localhost", "jane"), std::nullopt);
   EXPECT_EQ(Stored("password", "password"), "");
+}
+
+// The first password went to the keyring, the second to the settings file while there was no
+// bus: the second is the newer, and it is the one used when the bus is back.
+TEST_F(SecretServiceTest, TheMostRecentlyStoredPasswordWins) {
+  test::AiosmtpdServer server({.user = "jane", .password = "two"});
+  UseServer(server.port(), "jane", "");
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  OkInSettings(window, [&](QWidget* d) { Type(d, "PasswordBox", "one"); });
+  ASSERT_EQ(daemon_.Lookup("127.0.0.1", "jane"), "one");
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  OkInSettings(window, [&](QWidget* d) { Type(d, "PasswordBox", "two"); });
+  setenv("DBUS_SESSION_BUS_ADDRESS", daemon_.address().c_str(), 1);
+  EXPECT_EQ(Stored("password", "password"), "two");
+  SendOne("the newer password");
+  EXPECT_EQ(server.WaitForMessages(1).at(0).auth_user, "jane");
+  OkInSettings(window, [&](QWidget* d) { EXPECT_EQ(PlaceLine(d), kInUserReg); });
 }
 
 TEST_F(SecretServiceTest, ASettingsFileWithAPasswordKeepsWorkingAsItIs) {

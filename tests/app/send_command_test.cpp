@@ -339,24 +339,30 @@ TEST_F(SendCommandTest, APortThatIsNotANumberStopsBeforeAnyConnection) {
 }
 
 // What no send can do without fails before any name is looked up or any connection is made: a
-// server never stored or stored empty, a port no system can dial, a From text without an address.
+// server never stored or stored empty, a port no system can dial, a From text without an address
+// or with one that is no address (shown with control characters made harmless).
 TEST_F(SendCommandTest, AMissingServerPortOrSenderStopsBeforeAnyLookup) {
   const std::string no_server = "No SMTP server is set. Please set the SMTP server in Settings";
   const std::string no_sender =
       "No sender address. Please choose a sender in the From field or set From Email in Settings";
+  const std::string invalid = "The sender address in Settings is not valid: ";
   const struct {
     std::string server;
     std::string port;
     std::string from;
     std::string error;
   } cases[] = {
-      {"None", "25", "Jane,jane@example.org", no_server},
       {"", "25", "Jane,jane@example.org", no_server},
       {"127.0.0.1", "0", "Jane,jane@example.org", "'0' is not a valid integer value"},
       {"127.0.0.1", "-25", "Jane,jane@example.org", "'-25' is not a valid integer value"},
       {"127.0.0.1", "65536", "Jane,jane@example.org", "'65536' is not a valid integer value"},
       {"127.0.0.1", "", "", no_sender},
       {"127.0.0.1", "", "Jane,", no_sender},
+      {"127.0.0.1", "", "None", invalid + "None"},
+      {"127.0.0.1", "", "Jane,jane", invalid + "jane"},
+      {"127.0.0.1", "", "Jane,jane@example.org> SIZE=1", invalid + "jane@example.org> SIZE=1"},
+      {"127.0.0.1", "", "Jane,<jane@example.org>", invalid + "<jane@example.org>"},
+      {"127.0.0.1", "", "Jane,ja\x1bne@example.org", invalid + VisibleText("ja\x1bne@example.org")},
   };
   const std::string refused = std::to_string(test::RefusedPort());
   for (const auto& c : cases) {
@@ -405,8 +411,8 @@ TEST_F(SendCommandTest, BlankToAndTwoSendsInARowWithoutLogin) {
   EXPECT_EQ(second["body"].toString(), "two\n");
 }
 
-TEST_F(SendCommandTest, AMissingUserNameValueLogsInAsNone) {
-  AiosmtpdServer server({"None", "pw"});
+TEST_F(SendCommandTest, AMissingUserNameValueIsNoLogin) {
+  AiosmtpdServer server;
   Store("smtp", "smtp", "127.0.0.1");
   Store("port", "port", std::to_string(server.port()));
   Store("password", "password", "pw");  // "username" is never written
@@ -414,7 +420,7 @@ TEST_F(SendCommandTest, AMissingUserNameValueLogsInAsNone) {
               ReadAccount(store_, ProgramKeyring()), smtp_);
   const auto mails = server.WaitForMessages(1);
   ASSERT_EQ(mails.size(), 1u);
-  EXPECT_EQ(mails[0].auth_user, "None");
+  EXPECT_EQ(mails[0].auth_user, "");
 }
 
 // Security as the store holds it: only the two exact words ask for TLS, only "0" turns the

@@ -237,6 +237,8 @@ TEST_F(SendProgressTest, InputDuringASendStartsNoSecondSend) {
   EXPECT_EQ(Status(window), "Email send!");
 }
 
+// The send goes on while the question is open: for No the server is let go at once and the
+// answer comes only once it has the whole message; Yes then stops the send.
 TEST_F(SendProgressTest, ClosingDuringASendAsksWhetherToCancelIt) {
   for (const bool cancel : {false, true}) {
     SCOPED_TRACE(cancel ? "Yes" : "No");
@@ -247,19 +249,30 @@ TEST_F(SendProgressTest, ClosingDuringASendAsksWhetherToCancelIt) {
     std::vector<test::SeenBox> seen;
     // After the answer no other box may come, the "Send cancelled." one included.
     std::optional<test::NoModalExpected> no_other_box;
-    test::ModalAnswerer answer;
-    answer.Then([&](QWidget* modal) {
-      seen.push_back(test::ReadBox(modal));
-      test::PressBoxButton(modal, cancel ? QMessageBox::Yes : QMessageBox::No);
-      no_other_box.emplace();
-    });
-    DuringSend during(Held(window), [&] {
-      window.close();
-      server_.Release();
-    });
+    QWidget* question = nullptr;
+    DuringSend asked([&] { return (question = QApplication::activeModalWidget()) != nullptr; },
+                     [&] {
+                       if (!cancel) server_.Release();
+                     });
+    bool sent_while_asked = false;
+    int turns_asked = 0;  // a send stopped by the question would never end: answered anyway
+    DuringSend answer(
+        [&] {
+          return question != nullptr &&
+                 (cancel || server_.messages() > messages || ++turns_asked > 1000);
+        },
+        [&] {
+          sent_while_asked = server_.messages() > messages;
+          seen.push_back(test::ReadBox(question));
+          test::PressBoxButton(question, cancel ? QMessageBox::Yes : QMessageBox::No);
+          server_.Release();
+          no_other_box.emplace();
+        });
+    DuringSend during(Held(window), [&] { window.close(); });
     server_.Hold();
     ClickSend(window);
-    ASSERT_TRUE(during.ran());
+    ASSERT_TRUE(test::WaitFor([&] { return answer.ran(); }));
+    EXPECT_EQ(sent_while_asked, !cancel);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].text, "The email is still being sent. Cancel the send and close TovrelMail?");
     EXPECT_EQ(window.isVisible(), !cancel);

@@ -47,6 +47,11 @@ class SettingsDialogTest : public test::AppTest {
     edit->clear();
     QTest::keyClicks(edit, text);
   }
+  // The keyring answers off the window's thread; the line under the login boxes tells.
+  static bool KeyringAnswered(QWidget* dialog) {
+    return test::WaitFor(
+        [&] { return !Find<QLabel>(dialog, "PasswordPlaceLabel")->text().endsWith("..."); });
+  }
   static void Click(QWidget* dialog, const char* button) {
     QTest::mouseClick(Find<QPushButton>(dialog, button), Qt::LeftButton);
   }
@@ -261,7 +266,7 @@ TEST_F(SettingsDialogTest, ShowingFillsTheBoxesFromTheStore) {
   Store("username", "username", "jane");
   Store("ident", "nameId1", "Work Jane,");
   Store("ident", "emailId1", "jw@example.org");
-  // no password stored: shown as "None"
+  // no password stored: an empty box
   ComposeWindow window;
   SettingsDialog dialog(&window);
   window.set_settings_dialog(&dialog);
@@ -272,7 +277,7 @@ TEST_F(SettingsDialogTest, ShowingFillsTheBoxesFromTheStore) {
     EXPECT_EQ(Find<QLineEdit>(d, "SMTPServerBox")->text(), "mail.example.org");
     EXPECT_EQ(Find<QLineEdit>(d, "PortBox")->text(), "25");
     EXPECT_EQ(Find<QLineEdit>(d, "UserNameBox")->text(), "jane");
-    EXPECT_EQ(Find<QLineEdit>(d, "PasswordBox")->text(), "None");
+    EXPECT_EQ(Find<QLineEdit>(d, "PasswordBox")->text(), "");
     auto* remove = Find<QComboBox>(d, "RemoveCombo");
     EXPECT_EQ(Entries(remove), QStringList{"Work Jane, jw@example.org"});
     EXPECT_EQ(remove->currentText(), "Work Jane, jw@example.org");
@@ -285,6 +290,70 @@ TEST_F(SettingsDialogTest, ShowingFillsTheBoxesFromTheStore) {
   Store("ident", "nameId0", "Plain");
   WithDialog(window,
              [&](QWidget* d) { EXPECT_EQ(Find<QLineEdit>(d, "FromNameBox")->text(), "Plain"); });
+}
+
+// A first run left without OK stored nothing: every box is empty, and OK with only a server and
+// a port stores nothing made up for the rest.
+TEST_F(SettingsDialogTest, MissingValuesShowEmptyAndOkStoresNoWordOfTheStores) {
+  PrepareStoreOnFirstStart(store_);
+  Store("frst", "", "c");
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  WithDialog(
+      window,
+      [&](QWidget* d) {
+        ASSERT_TRUE(KeyringAnswered(d));
+        for (const char* empty :
+             {"FromNameBox", "FromEmailBox", "SMTPServerBox", "UserNameBox", "PasswordBox"}) {
+          EXPECT_EQ(Find<QLineEdit>(d, empty)->text(), "") << empty;
+        }
+        Type(d, "SMTPServerBox", "127.0.0.1");
+        Type(d, "PortBox", "2525");
+      },
+      "Button1");
+  EXPECT_EQ(Stored("smtp", "smtp"), "127.0.0.1");
+  EXPECT_EQ(test::ReadFile(home_.store_file()).find("None"), std::string::npos);
+}
+
+// A port that goes with another security is pointed out on the notice line as it is typed or
+// chosen; otherwise the line says where the password is.
+TEST_F(SettingsDialogTest, APortThatDoesNotGoWithTheSecurityIsPointedOut) {
+  StoreAccount("Jane", "jane@example.org");
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  const QString needs_tls =
+      "Port 465 is for SSL/TLS: with this security the server will not answer.";
+  const QString plain_start = "starts in the clear: choose STARTTLS (or None) for it, not SSL/TLS.";
+  const struct {
+    const char* port;
+    int security;    // None, STARTTLS, SSL/TLS
+    QString notice;  // empty: where the password is
+  } cases[] = {
+      {"465", 0, needs_tls},
+      {"465", 1, needs_tls},
+      {"465", 2, ""},
+      {"587", 2, "Port 587 " + plain_start},
+      {"25", 2, "Port 25 " + plain_start},
+      {"587", 1, ""},
+      {"2525", 2, ""},
+  };
+  WithDialog(window, [&](QWidget* d) {
+    ASSERT_TRUE(KeyringAnswered(d));
+    auto* line = Find<QLabel>(d, "PasswordPlaceLabel");
+    const QString place = line->text();
+    const QRect where = line->geometry();
+    for (const auto& c : cases) {
+      Type(d, "PortBox", QString::fromLatin1(c.port));
+      Find<QComboBox>(d, "SecurityCombo")->setCurrentIndex(c.security);
+      EXPECT_EQ(line->text(), c.notice.isEmpty() ? place : c.notice) << c.port << " " << c.security;
+      EXPECT_EQ(line->geometry(), where);
+    }
+    Type(d, "PortBox", "465");
+    Find<QComboBox>(d, "SecurityCombo")->setCurrentIndex(1);
+    test::SaveGrab(d, "settings_dialog_port_warning");
+  });
 }
 
 TEST_F(SettingsDialogTest, OkStoresTheSixValuesAndReloadsTheSenderList) {

@@ -2,7 +2,7 @@
 
 // The parts of a MIME message: text alternatives (TextPart) and file attachments (Attachment),
 // kept in the message's ordered MessageParts collection, which owns them. The writer emits the
-// parts in collection order and tells their kinds apart with dynamic_cast.
+// parts in collection order; each part says what it is (AsText, AsAttachment).
 
 #include <memory>
 #include <string>
@@ -15,6 +15,8 @@
 namespace tovrel::message {
 
 class MessageParts;
+class TextPart;
+class Attachment;
 
 // Abstract part. Content-Type and Content-Transfer-Encoding live in PartHeaders, so they fold and
 // read back like any header; setting an empty text removes the header.
@@ -28,6 +30,9 @@ class MessagePart {
   virtual std::string ClassName() const = 0;
   // Copies from a part of exactly the same kind; any other kind raises AssignError.
   virtual void Assign(const MessagePart& source);
+  // The part itself when it is of that kind, else null.
+  virtual const TextPart* AsText() const { return nullptr; }
+  virtual const Attachment* AsAttachment() const { return nullptr; }
 
   std::string content_type() const { return part_headers_.ValueOf("Content-Type"); }
   void set_content_type(std::string_view value) { part_headers_.SetHeader("Content-Type", value); }
@@ -64,6 +69,7 @@ class TextPart : public MessagePart {
   explicit TextPart(MessageParts& collection, const StringList* body = nullptr);
   std::string ClassName() const override { return "TextPart"; }
   void Assign(const MessagePart& source) override;
+  const TextPart* AsText() const override { return this; }
 
   StringList& body() { return body_; }
   const StringList& body() const { return body_; }
@@ -78,6 +84,7 @@ class Attachment : public MessagePart {
   Attachment(MessageParts& collection, std::string file_name);
   std::string ClassName() const override { return "Attachment"; }
   void Assign(const MessagePart& source) override;
+  const Attachment* AsAttachment() const override { return this; }
 
   // The path of the file to attach, as the caller gave it.
   const std::string& file_name() const { return file_name_; }

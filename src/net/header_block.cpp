@@ -16,19 +16,15 @@ bool IsContinuation(const std::string& line) {
   return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
-// Where the content fields belong among the generated ones: after the leading address, subject
-// and newsgroup fields with their continuation lines.
-size_t ContentSlot(const message::HeaderList& fields) {
-  size_t i = 0;
-  while (i < fields.count()) {
-    const std::string name = fields.NameAt(static_cast<int>(i));
-    bool leads = false;
-    for (std::string_view before : kFieldsBeforeContent) leads = leads || name == before;
-    if (!leads) break;
-    ++i;
-    while (i < fields.count() && IsContinuation(fields[i])) ++i;
+bool LeadsContent(const std::string& name) {
+  for (std::string_view before : kFieldsBeforeContent) {
+    if (name == before) return true;
   }
-  return i;
+  return false;
+}
+
+bool IsContentField(const std::string& name) {
+  return name == "CONTENT-TYPE" || name == "MIME-VERSION" || name == "CONTENT-TRANSFER-ENCODING";
 }
 
 const char* const kBoundaries[] = {message::kMixedBoundary, message::kRelatedBoundary,
@@ -47,34 +43,9 @@ bool IsDelimiter(std::string_view line, const std::string& suffix) {
   return false;
 }
 
-bool HoldsDelimiter(const BodyLines& lines, const std::string& suffix) {
-  bool found = false;
-  // A long line comes in pieces; only the first can begin like a delimiter.
-  bool line_start = true;
-  lines.ForEach(
-      [&](std::string_view piece, bool line_ends) {
-        found = found || (line_start && IsDelimiter(piece, suffix));
-        line_start = line_ends;
-      },
-      [&] {
-        found = false;
-        line_start = true;
-      });
-  return found;
-}
+}  // namespace
 
-bool TextHoldsDelimiter(const message::Message& message, const BodyLines& body,
-                        const std::string& suffix) {
-  if (HoldsDelimiter(body, suffix)) return true;
-  for (size_t i = 0; i < message.parts().count(); ++i) {
-    if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
-      if (HoldsDelimiter(BodyLines(text->body()), suffix)) return true;
-    }
-  }
-  return false;
-}
-
-std::string RandomSuffix() {
+std::string RandomBoundarySuffix() {
   static constexpr char kChars[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::random_device source;
   std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
@@ -83,25 +54,60 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-}  // namespace
+void DelimiterWatch::AddPiece(std::string_view piece, bool line_ends) {
+  if (line_start_ && piece.starts_with("--")) {
+    bare_ = bare_ || IsDelimiter(piece, {});
+    suffixed_ = suffixed_ || IsDelimiter(piece, suffix_);
+  }
+  line_start_ = line_ends;
+}
 
-BodyLayout CountParts(const message::Message& message, const BodyLines& body) {
+void DelimiterWatch::AddAll(const BodyLines& lines) {
+  lines.ForEach(
+      [&](std::string_view piece, bool line_ends) {
+        if (!lines.MayHoldLineEnds()) {
+          AddPiece(piece, line_ends);
+          return;
+        }
+        ForEachWireLine(piece, [&](std::string_view line) { AddPiece(line, true); });
+      },
+      [&] { Clear(); });
+}
+
+BodyLayout CountParts(const message::Message& message) {
   BodyLayout layout;
   for (size_t i = 0; i < message.parts().count(); ++i) {
     const message::MessagePart& part = message.parts()[i];
-    if (dynamic_cast<const message::TextPart*>(&part) != nullptr) {
+    if (part.AsText() != nullptr) {
       ++layout.text_count;
-    } else if (dynamic_cast<const message::Attachment*>(&part) != nullptr) {
+    } else if (part.AsAttachment() != nullptr) {
       ++layout.attachment_count;
       if (!part.extra_headers().ValueOf("Content-ID").empty()) ++layout.related_count;
     }
   }
-  if (layout.attachment_count > 0 || layout.text_count > 0) {
-    std::string suffix;
-    while (TextHoldsDelimiter(message, body, suffix)) suffix = RandomSuffix();
-    layout.boundary_suffix = std::move(suffix);
-  }
   return layout;
+}
+
+std::string ChooseBoundarySuffix(const message::Message& message, const DelimiterWatch& body_watch,
+                                 const BodyLines* body) {
+  auto watch_parts = [&message](DelimiterWatch& watch) {
+    for (size_t i = 0; i < message.parts().count(); ++i) {
+      if (const message::TextPart* text = message.parts()[i].AsText()) {
+        watch.AddAll(BodyLines(text->body()));
+      }
+    }
+  };
+  DelimiterWatch parts(body_watch.suffix());
+  watch_parts(parts);
+  if (!body_watch.bare() && !parts.bare()) return {};
+  if (!body_watch.suffixed() && !parts.suffixed()) return body_watch.suffix();
+  // Met by the suffix chosen ahead as well: each next one takes a search of its own.
+  for (;;) {
+    DelimiterWatch watch(RandomBoundarySuffix());
+    if (body != nullptr) watch.AddAll(*body);
+    watch_parts(watch);
+    if (!watch.suffixed()) return watch.suffix();
+  }
 }
 
 std::string BodyTextType(const TextPlan& body, const message::LocaleInfo& locale,
@@ -158,25 +164,36 @@ message::HeaderList BuildHeaderBlock(const message::Message& message,
                                      const message::LocaleInfo& locale,
                                      const ContentFields& content,
                                      const std::optional<std::string>& mail_agent) {
-  // The generated block ends with the message's extra fields, line for line.
+  // The generated block ends with the message's extra fields, line for line. Its content
+  // fields show the message as the caller left it: the chosen ones stand in their place, after
+  // the leading address, subject and newsgroup fields.
   const message::HeaderList generated = message::BuildHeaderList(message, locale);
-  const auto own_end =
-      generated.lines().end() - static_cast<std::ptrdiff_t>(message.extra_headers().count());
-  message::HeaderList block;
-  block.Assign(message::StringList(generated.lines().begin(), own_end));
-
-  // The generated content fields show the message as the caller left it; these replace them.
-  block.SetHeader("Content-Type", "");
-  block.SetHeader("MIME-Version", "");
-  block.SetHeader("Content-Transfer-Encoding", "");
+  const size_t own_end = generated.count() - message.extra_headers().count();
   message::HeaderList content_lines;
   content_lines.SetHeader("Content-Type", content.content_type);
   if (content.mime_version == MimeVersion::mvWithContentFields) {
     content_lines.SetHeader("MIME-Version", "1.0");
   }
   content_lines.SetHeader("Content-Transfer-Encoding", content.transfer_encoding);
-  size_t slot = ContentSlot(block);
-  for (const std::string& line : content_lines) block.Insert(slot++, line);
+  message::StringList lines;
+  lines.reserve(own_end + content_lines.count());
+  bool placed = false;
+  bool skipping = false;  // a generated content field, with its continuation lines
+  for (size_t i = 0; i < own_end; ++i) {
+    const std::string& line = generated[i];
+    if (!IsContinuation(line)) {
+      const std::string name = generated.NameAt(static_cast<int>(i));
+      skipping = IsContentField(name);
+      if (!placed && !skipping && !LeadsContent(name)) {
+        lines.insert(lines.end(), content_lines.begin(), content_lines.end());
+        placed = true;
+      }
+    }
+    if (!skipping) lines.push_back(line);
+  }
+  if (!placed) lines.insert(lines.end(), content_lines.begin(), content_lines.end());
+  message::HeaderList block;
+  block.Assign(lines);
 
   message::HeaderList extra;
   extra.Assign(message.extra_headers());

@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "message/body_file.h"
 #include "message/header_list.h"
@@ -31,16 +33,53 @@ struct BodyLayout {
   // The message's body file, opened as the layout was made: the text goes out from the very
   // file that was looked at. None for a body of lines.
   std::shared_ptr<message::BodyFile> body_file;
-  // What the lines of the body file take as typed, each with its CR LF.
+  // What the lines of the body file take as typed, each with its CR LF and the dot that stuffing
+  // puts before a line beginning with ".".
   int64_t body_file_as_typed_size = 0;
 
   bool WritesBody() const { return text_count < 2; }
+  bool HasBoundaries() const { return attachment_count > 0 || text_count > 0; }
   std::string Boundary(const char* base) const { return base + boundary_suffix; }
 };
 
-// The counts and the boundary suffix only; the body is left as typed. `body` is the message's
-// own body text.
-BodyLayout CountParts(const message::Message& message, const BodyLines& body);
+// The counts only; the body is left as typed and the boundaries bare.
+BodyLayout CountParts(const message::Message& message);
+
+// Looks at text line by line for lines that begin like a delimiter of the message's boundaries:
+// bare, and with a suffix chosen before the text is seen, so that the search rides along with
+// the scan that plans the text instead of taking a pass of its own.
+class DelimiterWatch {
+ public:
+  explicit DelimiterWatch(std::string suffix) : suffix_(std::move(suffix)) {}
+
+  // A piece of a line; `line_ends`: its last one. Only a line's first piece is looked at.
+  void AddPiece(std::string_view piece, bool line_ends);
+  // Every line of `lines`, entries split at the line ends they hold as the wire splits them.
+  void AddAll(const BodyLines& lines);
+  // The text so far does not count (a body file's pass starts again).
+  void Clear() {
+    bare_ = suffixed_ = false;
+    line_start_ = true;
+  }
+
+  const std::string& suffix() const { return suffix_; }
+  bool bare() const { return bare_; }
+  bool suffixed() const { return suffixed_; }
+
+ private:
+  std::string suffix_;
+  bool bare_ = false;
+  bool suffixed_ = false;
+  bool line_start_ = true;
+};
+
+// A suffix for the boundaries of `message` that no line of its text begins with: none when
+// none begins with a bare one. `body_watch` has seen the body as it is written (nothing when it
+// is not), with `body` the same text for a search that must be made again.
+std::string ChooseBoundarySuffix(const message::Message& message, const DelimiterWatch& body_watch,
+                                 const BodyLines* body);
+// A fresh random suffix for DelimiterWatch.
+std::string RandomBoundarySuffix();
 
 // How a body of 8-bit text from a UTF-8 locale is declared when it goes out as typed.
 inline constexpr char kUtf8TextType[] = "text/plain; charset=UTF-8";

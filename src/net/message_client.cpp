@@ -8,8 +8,11 @@
 #include <memory>
 #include <string_view>
 #include <typeinfo>
+#include <variant>
+#include <vector>
 
 #include "message/body_file.h"
+#include "message/coders/base64.h"
 #include "message/coders/coder_registry.h"
 #include "message/coders/quoted_printable.h"
 #include "message/coders/uu_xx.h"
@@ -71,9 +74,6 @@ std::string UuFileName(const std::string& path) {
   return name;
 }
 
-// One line as it goes out, with its CR LF.
-int64_t LineSize(std::string_view line) { return static_cast<int64_t>(line.size()) + 2; }
-
 // A base64 attachment: one line of 76 characters for every whole 57-byte piece.
 int64_t Base64Size(int64_t bytes) {
   const int64_t whole = bytes / static_cast<int64_t>(kPieceSize);
@@ -134,25 +134,35 @@ void EncodeQuotedPrintable(const BodyLines& lines, bool to_jis, std::string& cod
   coded.clear();
 }
 
-// Text lines in the form `plan` chose.
-int64_t TextLinesSize(const BodyLines& lines, const TextPlan& plan, bool to_jis) {
+struct FileState {
   int64_t size = 0;
-  if (plan.form == TextForm::tfAsTyped) {
-    ForEachWirePiece(lines, to_jis, [&size](std::string_view piece, bool line_ends) {
-      size += static_cast<int64_t>(piece.size()) + (line_ends ? 2 : 0);
-    });
-  } else {
-    std::string coded;
-    EncodeQuotedPrintable(lines, to_jis, coded, [&size](std::string_view text) {
-      size += static_cast<int64_t>(text.size());
-    });
-  }
-  return size;
+  bool regular = false;
+};
+
+FileState StateOf(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return {};
+  return {static_cast<int64_t>(status.st_size), S_ISREG(status.st_mode)};
 }
 
-int64_t FileSize(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 ? static_cast<int64_t>(status.st_size) : 0;
+// What the writer needs to know of the coder that a part's fields name.
+struct CoderChoice {
+  const message::CoderItem* row;
+  bool pass_through;  // changes nothing, so the text is judged by its scan
+  bool quoted_printable;
+  bool base64;
+  bool whole_file;  // UU and XX
+};
+
+CoderChoice ChooseCoder(std::string_view type, std::string_view encoding) {
+  const message::CoderItem* row =
+      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
+  const std::unique_ptr<message::Coder> made = row->CreateCoder();
+  const message::Coder& coder = *made;
+  return {row, typeid(coder) == typeid(message::Coder),
+          dynamic_cast<const message::QuotedPrintableEncoder*>(&coder) != nullptr,
+          dynamic_cast<const message::Base64Encoder*>(&coder) != nullptr,
+          dynamic_cast<const message::UUEncoder*>(&coder) != nullptr};
 }
 
 }  // namespace
@@ -187,20 +197,160 @@ std::string FileNameParameter(std::string_view attribute, const std::string& pat
   return out;
 }
 
-void MessageClient::WriteStuffedLine(std::string_view line) {
-  WriteLine(stuffer_.Stuff(line));
-  stuffer_.EndLine();
+// Where the text of a plan goes: the connection, or only a count. Either way it passes the
+// dot-stuffer, so that the count holds the dots the connection gets.
+namespace {
+
+class Output {
+ public:
+  Output(DotStuffer& stuffer, MessageClient* connection, std::string& coded,
+         std::vector<char>& file_area)
+      : coded(coded), file_area(file_area), stuffer_(stuffer), connection_(connection) {}
+
+  void Text(std::string_view text) {
+    text = stuffer_.Stuff(text);
+    if (connection_ != nullptr) {
+      connection_->WriteText(text);
+    } else {
+      bytes_ += static_cast<int64_t>(text.size());
+    }
+  }
+  void Line(std::string_view line) {
+    line = stuffer_.Stuff(line);
+    if (connection_ != nullptr) {
+      connection_->WriteLine(line);
+    } else {
+      bytes_ += static_cast<int64_t>(line.size()) + 2;
+    }
+    stuffer_.EndLine();
+  }
+  void Status(const char* text) {
+    if (connection_ != nullptr) connection_->ReportStatus(ConnectionStatus::stText, text);
+  }
+  void StartAfresh() { stuffer_ = DotStuffer(); }
+  bool counting() const { return connection_ == nullptr; }
+  // Bytes counted without going through the stuffer: text known to hold no line beginning with
+  // a dot, or counted with its dots already.
+  void Add(int64_t bytes) { bytes_ += bytes; }
+  int64_t bytes() const { return bytes_; }
+
+  // Reused for every part so that long messages do not allocate per piece.
+  std::string& coded;
+  std::vector<char>& file_area;
+
+ private:
+  DotStuffer& stuffer_;
+  MessageClient* connection_;
+  int64_t bytes_ = 0;
+};
+
+void RunText(const MessagePlan::Text& text, Output& out) {
+  if (out.counting() && text.known_size >= 0) {
+    out.Add(text.known_size);
+    return;
+  }
+  if (text.plan.form == TextForm::tfQuotedPrintable) {
+    EncodeQuotedPrintable(text.lines, text.to_jis, out.coded,
+                          [&out](std::string_view coded) { out.Text(coded); });
+    return;
+  }
+  auto write = [&out](std::string_view piece, bool line_ends) {
+    if (line_ends) {
+      out.Line(piece);
+    } else {
+      out.Text(piece);
+    }
+  };
+  if (!text.lines.MayHoldLineEnds() && !text.to_jis) {
+    text.lines.ForEach(write);
+  } else {
+    ForEachWirePiece(text.lines, text.to_jis, write);
+  }
 }
 
-void MessageClient::WriteStuffedText(std::string_view text) { WriteText(stuffer_.Stuff(text)); }
+void RunCodedText(const MessagePlan::CodedText& text, Output& out) {
+  const std::unique_ptr<message::Coder> coder = text.coder->CreateCoder();
+  if (text.quoted_printable) {
+    static_cast<message::QuotedPrintableEncoder&>(*coder).set_wrap_long_lines(text.wrap_long_lines);
+  }
+  coder->set_discard_notices(true);
+  std::string piece;
+  for (const std::string& line : *text.lines) {
+    piece.assign(line);
+    piece.append("\r\n");
+    out.coded.clear();
+    coder->Feed(piece, out.coded);
+    coder->FinishInput(out.coded);
+    out.Text(text.to_jis ? message::ShiftJisToJis(out.coded) : out.coded);
+  }
+}
+
+void RunFile(const MessagePlan::File& file, Output& out) {
+  if (out.counting()) {
+    const FileState state = StateOf(file.path);
+    // A pipe cannot be read ahead; it counts as empty.
+    if (file.base64 || !state.regular) {
+      for (const std::string& line : file.header) out.Line(line);
+      out.Add(Base64Size(state.regular ? state.size : 0));
+      out.Line("");
+      return;
+    }
+  }
+  const std::unique_ptr<message::Coder> coder = file.coder->CreateCoder();
+  coder->set_discard_notices(true);
+  coder->set_append_line_break(true);
+  if (file.whole_file) coder->set_file_name(UuFileName(file.path));
+  message::InputFile source(file.path, file.wait_limit_ms);
+  for (const std::string& line : file.header) out.Line(line);
+
+  // The encoded text goes straight to the connection: a file that fails half-way ends the send
+  // with the connection closed and no final ".", so the server never takes the part for whole.
+  std::vector<char>& area = out.file_area;
+  std::string& coded = out.coded;
+  area.resize(kFileBlock);
+  coded.clear();
+  for (;;) {
+    // Fill the block completely so that every piece but the file's last is a whole one.
+    size_t got = 0;
+    while (got < kFileBlock) {
+      const size_t n = source.Read(std::span<char>(area.data() + got, kFileBlock - got));
+      if (n == 0) break;
+      got += n;
+    }
+    if (got == 0) break;
+    if (file.whole_file) {
+      coder->Feed(std::string_view(area.data(), got), coded);
+    } else {
+      // Every other coder is finished after each piece, which makes one line of it.
+      for (size_t at = 0; at < got; at += kPieceSize) {
+        const size_t length = std::min(kPieceSize, got - at);
+        coder->Feed(std::string_view(area.data() + at, length), coded);
+        coder->FinishInput(coded);
+      }
+    }
+    if (coded.size() >= kCodedBlock) {
+      out.Text(coded);
+      coded.clear();
+    }
+  }
+  if (file.whole_file) coder->FinishInput(coded);
+  out.Text(coded);
+  coded.clear();
+  out.Line("");
+}
+
+}  // namespace
+
+bool MessagePlan::CarriesEightBitText() const {
+  return std::any_of(body_.begin(), body_.end(), [](const Step& step) {
+    const auto* text = std::get_if<Text>(&step);
+    return text != nullptr && text->plan.EightBitOnWire();
+  });
+}
 
 int MessageClient::InputWaitLimit() const {
   // A pipe that stays silent is given as long as a stalled server would be.
   return write_timeout().forever() ? -1 : write_timeout().milliseconds();
-}
-
-BodyLines MessageClient::BodyOf(const message::Message& message, const BodyLayout& layout) {
-  return layout.body_file ? BodyLines(*layout.body_file) : BodyLines(message.body());
 }
 
 void MessageClient::OpenBodyFile(const std::string& path, WaitLimit wait_limit) {
@@ -217,60 +367,226 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
                                                body_spool_limit_);
   }
   const BodyLines body = file ? BodyLines(*file) : BodyLines(message.body());
-  BodyLayout layout = CountParts(message, body);
+  BodyLayout layout = CountParts(message);
   layout.body_file = std::move(file);
-  if (!layout.WritesBody()) return layout;
-  // Only a body without attachments is converted to ISO-2022-JP, and that text has escape
-  // sequences of its own.
-  const bool to_jis =
-      layout.attachment_count == 0 && SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
-  TextScan scan(to_jis);
-  // The lines of a file hold no line ends, so each goes out as one line.
-  int64_t as_typed_size = 0;
-  EntryJoiner joiner;
-  auto start_again = [&] {
-    scan = TextScan(to_jis);
-    as_typed_size = 0;
-    joiner.Clear();
-  };
-  auto add = [&](std::string_view piece, bool line_ends) {
-    scan.AddPiece(piece, line_ends);
-    as_typed_size += static_cast<int64_t>(piece.size()) + (line_ends ? 2 : 0);
-  };
-  if (to_jis) {
-    body.ForEach(
-        [&](std::string_view piece, bool line_ends) {
-          joiner.Add(piece, line_ends,
-                     [&](std::string_view line) { add(message::ShiftJisToJis(line), true); });
-        },
-        start_again);
-  } else {
-    body.ForEach(add, start_again);
+  // The boundary search rides along with the scan, with a suffix chosen ahead in case the bare
+  // boundaries are met.
+  DelimiterWatch watch(layout.HasBoundaries() ? RandomBoundarySuffix() : std::string());
+  if (layout.WritesBody()) {
+    // Only a body without attachments is converted to ISO-2022-JP, and that text has escape
+    // sequences of its own.
+    const bool to_jis = layout.attachment_count == 0 &&
+                        SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
+    TextScan scan(to_jis);
+    // The lines of a file hold no line ends, so each goes out as one line.
+    int64_t as_typed_size = 0;
+    bool line_start = true;
+    EntryJoiner joiner;
+    auto start_again = [&] {
+      scan = TextScan(to_jis);
+      as_typed_size = 0;
+      line_start = true;
+      joiner.Clear();
+      watch.Clear();
+    };
+    auto add = [&](std::string_view piece, bool line_ends) {
+      scan.AddPiece(piece, line_ends);
+      as_typed_size += static_cast<int64_t>(piece.size()) + (line_ends ? 2 : 0) +
+                       (line_start && piece.starts_with('.') ? 1 : 0);
+      line_start = line_ends;
+    };
+    if (to_jis) {
+      body.ForEach(
+          [&](std::string_view piece, bool line_ends) {
+            joiner.Add(piece, line_ends,
+                       [&](std::string_view line) { add(message::ShiftJisToJis(line), true); });
+          },
+          start_again);
+    } else {
+      body.ForEach(
+          [&](std::string_view piece, bool line_ends) {
+            add(piece, line_ends);
+            if (!body.MayHoldLineEnds()) {
+              watch.AddPiece(piece, line_ends);
+            } else {
+              ForEachWireLine(piece, [&](std::string_view line) { watch.AddPiece(line, true); });
+            }
+          },
+          start_again);
+    }
+    layout.body = scan.Plan(eight_bit_allowed_);
+    if (layout.body_file) layout.body_file_as_typed_size = as_typed_size;
   }
-  layout.body = scan.Plan(eight_bit_allowed_);
-  if (layout.body_file) layout.body_file_as_typed_size = as_typed_size;
+  if (layout.HasBoundaries()) {
+    layout.boundary_suffix =
+        ChooseBoundarySuffix(message, watch, layout.WritesBody() ? &body : nullptr);
+  }
   return layout;
 }
 
-int64_t MessageClient::BodyTextSize(const message::Message& message, const BodyLayout& layout,
-                                    bool to_jis) const {
-  // Counted as the layout looked at the file: it spares a pass over a long body.
-  if (layout.body_file && layout.body.form == TextForm::tfAsTyped) {
-    return layout.body_file_as_typed_size;
-  }
-  return TextLinesSize(BodyOf(message, layout), layout.body, to_jis);
+MessagePlan MessageClient::PlanMessage(const message::Message& message,
+                                       const std::optional<std::string>& mail_agent,
+                                       BodyLayout layout) const {
+  MessagePlan plan;
+  plan.header_ = PlanHeader(message, mail_agent, layout);
+  plan.body_ = PlanBody(message, layout);
+  plan.layout_ = std::move(layout);
+  return plan;
 }
 
-bool MessageClient::CarriesEightBitText(const message::Message& message,
-                                        const BodyLayout& layout) const {
-  if (layout.WritesBody()) return layout.body.EightBitOnWire();
-  for (size_t i = 0; i < message.parts().count(); ++i) {
-    if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
-      if (PlanPassThroughPart(*text).EightBitOnWire()) return true;
+message::StringList MessageClient::PlanHeader(const message::Message& message,
+                                              const std::optional<std::string>& mail_agent,
+                                              const BodyLayout& layout) const {
+  const ContentFields content = ChooseContentFields(message, layout, locale_);
+  return BuildHeaderBlock(message, locale_, content, mail_agent).lines();
+}
+
+std::vector<MessagePlan::Step> MessageClient::PlanBody(const message::Message& message,
+                                                       const BodyLayout& layout) const {
+  const bool to_jis = SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
+  std::vector<MessagePlan::Step> steps;
+  auto line = [&steps](std::string text) {
+    steps.emplace_back(MessagePlan::Line{std::move(text)});
+  };
+  auto text_parts = [&](const std::string& boundary) {
+    for (size_t i = 0; i < message.parts().count(); ++i) {
+      if (const message::TextPart* text = message.parts()[i].AsText()) {
+        line(Delimiter(boundary));
+        steps.emplace_back(MessagePlan::Status{texts::kEncodingText});
+        PlanTextPart(*text, to_jis, steps);
+      }
+    }
+    line(EndDelimiter(boundary));
+  };
+  // A body file that goes out as typed was counted as its layout looked at it: it spares a pass.
+  auto body_text = [&](bool converted) {
+    const bool counted = layout.body_file && layout.body.form == TextForm::tfAsTyped;
+    steps.emplace_back(MessagePlan::Text{
+        layout.body_file ? BodyLines(*layout.body_file) : BodyLines(message.body()), layout.body,
+        converted, counted ? layout.body_file_as_typed_size : -1});
+  };
+  if (layout.attachment_count >= 1) {
+    line(kPreamble);
+    line("");
+    const std::string boundary = Delimiter(layout.Boundary(
+        layout.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary));
+    line(boundary);
+    if (layout.text_count < 2) {
+      const std::string type = BodyTextType(layout.body, locale_, false);
+      if (type.empty()) {
+        line("Content-Type: text/plain");
+        line("Content-Transfer-Encoding: 7bit");
+      } else {
+        line("Content-Type: " + type);
+        line(std::string("Content-Transfer-Encoding: ") +
+             (layout.body.form == TextForm::tfQuotedPrintable ? kQuotedPrintable
+                                                              : kUtf8TransferEncoding));
+      }
+      line("");
+      // The text part of a multipart body is never converted.
+      body_text(false);
+    } else {
+      line("Content-Type: multipart/alternative; ");
+      line(std::string(kParameterIndent) + "boundary=\"" +
+           layout.Boundary(message::kAlternativeBoundary) + "\"");
+      line("");
+      text_parts(layout.Boundary(message::kAlternativeBoundary));
+    }
+    for (size_t i = 0; i < message.parts().count(); ++i) {
+      if (const message::Attachment* attachment = message.parts()[i].AsAttachment()) {
+        line("");
+        line(boundary);
+        steps.emplace_back(MessagePlan::Status{texts::kEncodingAttachment});
+        steps.emplace_back(PlanAttachment(*attachment));
+      }
+    }
+    line(boundary + "--");
+  } else if (layout.text_count < 2) {
+    steps.emplace_back(MessagePlan::Status{texts::kEncodingText});
+    body_text(to_jis);
+  } else {
+    line(kPreamble);
+    line("");
+    text_parts(layout.Boundary(message::kMixedBoundary));
+  }
+  return steps;
+}
+
+void MessageClient::PlanTextPart(const message::TextPart& part, bool to_jis,
+                                 std::vector<MessagePlan::Step>& steps) const {
+  const std::string type = part.content_type().empty() ? kDefaultTextType : part.content_type();
+  std::string encoding =
+      part.content_transfer().empty() ? kDefaultTextTransfer : part.content_transfer();
+  const CoderChoice coder = ChooseCoder(type, encoding);
+  MessagePlan::Step content;
+  if (coder.pass_through) {
+    // Only a coder that changes nothing leaves the text to be judged here.
+    TextScan scan;
+    scan.AddAll(part.body());
+    const TextPlan plan = scan.Plan(eight_bit_allowed_);
+    if (plan.form == TextForm::tfQuotedPrintable) encoding = kQuotedPrintable;
+    content = MessagePlan::Text{BodyLines(part.body()), plan, to_jis, -1};
+  } else {
+    // Lines that the encoder emits whole stay as they are while SMTP can carry them.
+    const bool fits = std::all_of(part.body().begin(), part.body().end(), [](const std::string& l) {
+      return message::QuotedPrintableLength(l) <= kMaxEncodedLine;
+    });
+    content = MessagePlan::CodedText{&part.body(), coder.row, coder.quoted_printable,
+                                     coder.quoted_printable && !fits, to_jis};
+  }
+  steps.emplace_back(MessagePlan::Line{"Content-Type: " + type});
+  steps.emplace_back(MessagePlan::Line{"Content-Transfer-Encoding: " + encoding});
+  for (const std::string& line : part.extra_headers()) steps.emplace_back(MessagePlan::Line{line});
+  steps.emplace_back(MessagePlan::Line{""});
+  steps.push_back(std::move(content));
+  steps.emplace_back(MessagePlan::Line{""});
+}
+
+MessagePlan::File MessageClient::PlanAttachment(const message::Attachment& part) const {
+  const std::string encoding =
+      part.content_transfer().empty() ? kDefaultAttachmentTransfer : part.content_transfer();
+  const std::string disposition =
+      part.content_disposition().empty() ? kDefaultDisposition : part.content_disposition();
+  // The lookup sees the content type as the caller left it, before the default below.
+  const CoderChoice coder = ChooseCoder(part.content_type(), encoding);
+  std::string type = part.content_type();
+  if (encoding == kDefaultAttachmentTransfer && type.empty()) type = kDefaultAttachmentType;
+  const std::string& path = part.file_name();
+  message::StringList header = {
+      "Content-Type: " + type + ";",
+      std::string(kParameterIndent) + FileNameParameter("name", path),
+      "Content-Transfer-Encoding: " + encoding, "Content-Disposition: " + disposition + ";",
+      std::string(kParameterIndent) + FileNameParameter("filename", path)};
+  header.insert(header.end(), part.extra_headers().begin(), part.extra_headers().end());
+  header.emplace_back();
+  return {path, std::move(header), coder.row, coder.base64, coder.whole_file, InputWaitLimit()};
+}
+
+namespace {
+
+// The header lines start the stuffing afresh.
+void RunHeader(const message::StringList& header, Output& out) {
+  out.StartAfresh();
+  for (const std::string& line : header) out.Line(line);
+}
+
+void RunBody(const std::vector<MessagePlan::Step>& steps, Output& out) {
+  for (const MessagePlan::Step& step : steps) {
+    if (const auto* line = std::get_if<MessagePlan::Line>(&step)) {
+      out.Line(line->text);
+    } else if (const auto* status = std::get_if<MessagePlan::Status>(&step)) {
+      out.Status(status->text);
+    } else if (const auto* text = std::get_if<MessagePlan::Text>(&step)) {
+      RunText(*text, out);
+    } else if (const auto* coded = std::get_if<MessagePlan::CodedText>(&step)) {
+      RunCodedText(*coded, out);
+    } else {
+      RunFile(std::get<MessagePlan::File>(step), out);
     }
   }
-  return false;
 }
+
+}  // namespace
 
 void MessageClient::WriteMessage(const message::Message& message,
                                  const std::optional<std::string>& mail_agent) {
@@ -280,317 +596,49 @@ void MessageClient::WriteMessage(const message::Message& message,
 void MessageClient::WriteMessage(const message::Message& message,
                                  const std::optional<std::string>& mail_agent,
                                  const BodyLayout& layout) {
-  WriteHeaderSection(message, mail_agent, layout);
-  if (layout.text_count == 1) throw message::TextInvalidCount();
-  WriteStuffedLine("");
-  WriteBodySection(message, layout);
+  WriteMessage(PlanMessage(message, mail_agent, layout));
+}
+
+void MessageClient::WriteMessage(const MessagePlan& plan) {
+  Output out(stuffer_, this, coded_, file_area_);
+  RunHeader(plan.header_, out);
+  if (plan.layout_.text_count == 1) throw message::TextInvalidCount();
+  out.Line("");
+  WriteBody(plan.body_);
 }
 
 void MessageClient::WriteHeaderSection(const message::Message& message,
                                        const std::optional<std::string>& mail_agent,
                                        const BodyLayout& layout) {
-  const ContentFields content = ChooseContentFields(message, layout, locale_);
-  const message::HeaderList block = BuildHeaderBlock(message, locale_, content, mail_agent);
-  stuffer_ = DotStuffer();
-  for (const std::string& line : block) WriteStuffedLine(line);
-}
-
-void MessageClient::WriteTextLines(const BodyLines& lines, const TextPlan& plan, bool to_jis) {
-  if (plan.form == TextForm::tfQuotedPrintable) {
-    EncodeQuotedPrintable(lines, to_jis, coded_,
-                          [this](std::string_view text) { WriteStuffedText(text); });
-    return;
-  }
-  auto write = [this](std::string_view piece, bool line_ends) {
-    if (line_ends) {
-      WriteStuffedLine(piece);
-    } else {
-      WriteStuffedText(piece);
-    }
-  };
-  if (!lines.MayHoldLineEnds() && !to_jis) {
-    lines.ForEach(write);
-  } else {
-    ForEachWirePiece(lines, to_jis, write);
-  }
+  Output out(stuffer_, this, coded_, file_area_);
+  RunHeader(PlanHeader(message, mail_agent, layout), out);
 }
 
 void MessageClient::WriteBodySection(const message::Message& message, const BodyLayout& layout) {
-  const message::HeaderTransfer transfer = SelectHeaderCharset(locale_).transfer;
+  WriteBody(PlanBody(message, layout));
+}
+
+void MessageClient::WriteBody(const std::vector<MessagePlan::Step>& steps) {
   WorkPhase work(*this, WorkMode::wkWrite);
-  if (layout.attachment_count >= 1) {
-    WriteStuffedLine(kPreamble);
-    WriteStuffedLine("");
-    const std::string boundary = Delimiter(layout.Boundary(
-        layout.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary));
-    WriteStuffedLine(boundary);
-    if (layout.text_count < 2) {
-      const std::string type = BodyTextType(layout.body, locale_, false);
-      if (type.empty()) {
-        WriteStuffedLine("Content-Type: text/plain");
-        WriteStuffedLine("Content-Transfer-Encoding: 7bit");
-      } else {
-        WriteStuffedLine("Content-Type: " + type);
-        WriteStuffedLine(std::string("Content-Transfer-Encoding: ") +
-                         (layout.body.form == TextForm::tfQuotedPrintable ? kQuotedPrintable
-                                                                          : kUtf8TransferEncoding));
-      }
-      WriteStuffedLine("");
-      // The text part of a multipart body is never converted.
-      WriteTextLines(BodyOf(message, layout), layout.body, false);
-    } else {
-      WriteStuffedLine("Content-Type: multipart/alternative; ");
-      WriteStuffedLine(std::string(kParameterIndent) + "boundary=\"" +
-                       layout.Boundary(message::kAlternativeBoundary) + "\"");
-      WriteStuffedLine("");
-      for (size_t i = 0; i < message.parts().count(); ++i) {
-        if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
-          WriteStuffedLine(Delimiter(layout.Boundary(message::kAlternativeBoundary)));
-          ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
-          WriteTextPart(*text, transfer);
-        }
-      }
-      WriteStuffedLine(EndDelimiter(layout.Boundary(message::kAlternativeBoundary)));
-    }
-    for (size_t i = 0; i < message.parts().count(); ++i) {
-      if (auto* attachment = dynamic_cast<const message::Attachment*>(&message.parts()[i])) {
-        WriteStuffedLine("");
-        WriteStuffedLine(boundary);
-        ReportStatus(ConnectionStatus::stText, texts::kEncodingAttachment);
-        WriteAttachmentPart(*attachment);
-      }
-    }
-    WriteStuffedLine(boundary + "--");
-  } else if (layout.text_count < 2) {
-    ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
-    WriteTextLines(BodyOf(message, layout), layout.body, transfer == message::txIso2022Jp);
-  } else {
-    WriteStuffedLine(kPreamble);
-    WriteStuffedLine("");
-    for (size_t i = 0; i < message.parts().count(); ++i) {
-      if (auto* text = dynamic_cast<const message::TextPart*>(&message.parts()[i])) {
-        WriteStuffedLine(Delimiter(layout.Boundary(message::kMixedBoundary)));
-        ReportStatus(ConnectionStatus::stText, texts::kEncodingText);
-        WriteTextPart(*text, transfer);
-      }
-    }
-    WriteStuffedLine(EndDelimiter(layout.Boundary(message::kMixedBoundary)));
-  }
+  Output out(stuffer_, this, coded_, file_area_);
+  RunBody(steps, out);
 }
 
-TextPlan MessageClient::PlanPassThroughPart(const message::TextPart& part) const {
-  const std::string type = part.content_type().empty() ? kDefaultTextType : part.content_type();
-  const std::string encoding =
-      part.content_transfer().empty() ? kDefaultTextTransfer : part.content_transfer();
-  const message::CoderItem* row =
-      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
-  std::unique_ptr<message::Coder> coder = row->CreateCoder();
-  // Only a coder that changes nothing leaves the text to be judged here.
-  if (typeid(*coder) != typeid(message::Coder)) return TextPlan{};
-  TextScan scan;
-  scan.AddAll(part.body());
-  return scan.Plan(eight_bit_allowed_);
-}
-
-void MessageClient::WriteTextPart(const message::TextPart& part, message::HeaderTransfer transfer) {
-  const std::string type = part.content_type().empty() ? kDefaultTextType : part.content_type();
-  std::string encoding =
-      part.content_transfer().empty() ? kDefaultTextTransfer : part.content_transfer();
-  const message::CoderItem* row =
-      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
-  std::unique_ptr<message::Coder> coder = row->CreateCoder();
-  const bool pass_through = typeid(*coder) == typeid(message::Coder);
-  const TextPlan plan = pass_through ? PlanPassThroughPart(part) : TextPlan{};
-  if (plan.form == TextForm::tfQuotedPrintable) encoding = kQuotedPrintable;
-  if (auto* quoted = dynamic_cast<message::QuotedPrintableEncoder*>(coder.get())) {
-    // Lines that the encoder emits whole stay as they are while SMTP can carry them.
-    const bool fits = std::all_of(part.body().begin(), part.body().end(), [](const std::string& l) {
-      return message::QuotedPrintableLength(l) <= kMaxEncodedLine;
-    });
-    quoted->set_wrap_long_lines(!fits);
-  }
-  coder->set_discard_notices(true);
-  WriteStuffedLine("Content-Type: " + type);
-  WriteStuffedLine("Content-Transfer-Encoding: " + encoding);
-  for (const std::string& line : part.extra_headers()) WriteStuffedLine(line);
-  WriteStuffedLine("");
-  if (pass_through) {
-    WriteTextLines(BodyLines(part.body()), plan, transfer == message::txIso2022Jp);
-  } else {
-    std::string piece;
-    for (const std::string& line : part.body()) {
-      piece.assign(line);
-      piece.append("\r\n");
-      coded_.clear();
-      coder->Feed(piece, coded_);
-      coder->FinishInput(coded_);
-      if (transfer == message::txIso2022Jp) {
-        WriteStuffedText(message::ShiftJisToJis(coded_));
-      } else {
-        WriteStuffedText(coded_);
-      }
-    }
-  }
-  WriteStuffedLine("");
-}
-
-void MessageClient::WriteAttachmentPart(const message::Attachment& part) {
-  const std::string encoding =
-      part.content_transfer().empty() ? kDefaultAttachmentTransfer : part.content_transfer();
-  const std::string disposition =
-      part.content_disposition().empty() ? kDefaultDisposition : part.content_disposition();
-  // The lookup sees the content type as the caller left it, before the default below.
-  const message::CoderItem* row =
-      message::FindCoder(part.content_type(), encoding, message::CoderDirection::kEncoder);
-  std::string type = part.content_type();
-  if (encoding == kDefaultAttachmentTransfer && type.empty()) type = kDefaultAttachmentType;
-  std::unique_ptr<message::Coder> coder = row->CreateCoder();
-  coder->set_discard_notices(true);
-  coder->set_append_line_break(true);
-  // UU and XX write a whole file (header, data lines, end) per finish; every other coder is
-  // finished after each piece, which makes one line of it.
-  const bool finish_per_file = dynamic_cast<message::UUEncoder*>(coder.get()) != nullptr;
-  if (finish_per_file) coder->set_file_name(UuFileName(part.file_name()));
-
-  message::InputFile source(part.file_name(), InputWaitLimit());
-  WriteStuffedLine("Content-Type: " + type + ";");
-  WriteStuffedLine(std::string(kParameterIndent) + FileNameParameter("name", part.file_name()));
-  WriteStuffedLine("Content-Transfer-Encoding: " + encoding);
-  WriteStuffedLine("Content-Disposition: " + disposition + ";");
-  WriteStuffedLine(std::string(kParameterIndent) + FileNameParameter("filename", part.file_name()));
-  for (const std::string& line : part.extra_headers()) WriteStuffedLine(line);
-  WriteStuffedLine("");
-
-  // The encoded text goes straight to the connection: a file that fails half-way ends the send
-  // with the connection closed and no final ".", so the server never takes the part for whole.
-  file_area_.resize(kFileBlock);
-  coded_.clear();
-  for (;;) {
-    // Fill the block completely so that every piece but the file's last is a whole one.
-    size_t got = 0;
-    while (got < kFileBlock) {
-      const size_t n = source.Read(std::span<char>(file_area_.data() + got, kFileBlock - got));
-      if (n == 0) break;
-      got += n;
-    }
-    if (got == 0) break;
-    if (finish_per_file) {
-      coder->Feed(std::string_view(file_area_.data(), got), coded_);
-    } else {
-      for (size_t at = 0; at < got; at += kPieceSize) {
-        const size_t length = std::min(kPieceSize, got - at);
-        coder->Feed(std::string_view(file_area_.data() + at, length), coded_);
-        coder->FinishInput(coded_);
-      }
-    }
-    if (coded_.size() >= kCodedBlock) {
-      WriteStuffedText(coded_);
-      coded_.clear();
-    }
-  }
-  if (finish_per_file) coder->FinishInput(coded_);
-  WriteStuffedText(coded_);
-  coded_.clear();
-  WriteStuffedLine("");
-}
-
-int64_t MessageClient::TextPartSize(const message::TextPart& part) const {
-  const std::string type = part.content_type().empty() ? kDefaultTextType : part.content_type();
-  std::string encoding =
-      part.content_transfer().empty() ? kDefaultTextTransfer : part.content_transfer();
-  const message::CoderItem* row =
-      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
-  const std::unique_ptr<message::Coder> coder = row->CreateCoder();
-  const bool pass_through = typeid(*coder) == typeid(message::Coder);
-  const TextPlan plan = pass_through ? PlanPassThroughPart(part) : TextPlan{};
-  if (plan.form == TextForm::tfQuotedPrintable) encoding = kQuotedPrintable;
-  int64_t size = LineSize("Content-Type: " + type) +
-                 LineSize("Content-Transfer-Encoding: " + encoding) + LineSize("");
-  for (const std::string& line : part.extra_headers()) size += LineSize(line);
-  if (pass_through) {
-    size += TextLinesSize(BodyLines(part.body()), plan, false);
-  } else {
-    // Any other coder is counted as quoted-printable, the text coder that changes the least.
-    size +=
-        TextLinesSize(BodyLines(part.body()), TextPlan{.form = TextForm::tfQuotedPrintable}, false);
-  }
-  return size + LineSize("");
+int64_t MessageClient::MessageSize(const MessagePlan& plan) const {
+  DotStuffer stuffer;
+  std::string coded;
+  std::vector<char> file_area;
+  Output out(stuffer, nullptr, coded, file_area);
+  RunHeader(plan.header_, out);
+  out.Line("");
+  RunBody(plan.body_, out);
+  return out.bytes();
 }
 
 int64_t MessageClient::MessageSize(const message::Message& message,
                                    const std::optional<std::string>& mail_agent,
                                    const BodyLayout& layout) const {
-  const ContentFields content = ChooseContentFields(message, layout, locale_);
-  int64_t size = 0;
-  for (const std::string& line : BuildHeaderBlock(message, locale_, content, mail_agent)) {
-    size += LineSize(line);
-  }
-  size += LineSize("");
-  const message::HeaderTransfer transfer = SelectHeaderCharset(locale_).transfer;
-  auto each_part = [&message](auto take) {
-    for (size_t i = 0; i < message.parts().count(); ++i) take(message.parts()[i]);
-  };
-  if (layout.attachment_count >= 1) {
-    const std::string boundary = Delimiter(layout.Boundary(
-        layout.related_count > 0 ? message::kRelatedBoundary : message::kMixedBoundary));
-    size += LineSize(kPreamble) + LineSize("") + LineSize(boundary);
-    if (layout.text_count < 2) {
-      const std::string type = BodyTextType(layout.body, locale_, false);
-      if (type.empty()) {
-        size += LineSize("Content-Type: text/plain") + LineSize("Content-Transfer-Encoding: 7bit");
-      } else {
-        size += LineSize("Content-Type: " + type) +
-                LineSize(std::string("Content-Transfer-Encoding: ") +
-                         (layout.body.form == TextForm::tfQuotedPrintable ? kQuotedPrintable
-                                                                          : kUtf8TransferEncoding));
-      }
-      size += LineSize("") + BodyTextSize(message, layout, false);
-    } else {
-      size += LineSize("Content-Type: multipart/alternative; ") +
-              LineSize(std::string(kParameterIndent) + "boundary=\"" +
-                       layout.Boundary(message::kAlternativeBoundary) + "\"") +
-              LineSize("");
-      each_part([&](const message::MessagePart& part) {
-        if (auto* text = dynamic_cast<const message::TextPart*>(&part)) {
-          size += LineSize(Delimiter(layout.Boundary(message::kAlternativeBoundary))) +
-                  TextPartSize(*text);
-        }
-      });
-      size += LineSize(EndDelimiter(layout.Boundary(message::kAlternativeBoundary)));
-    }
-    each_part([&](const message::MessagePart& part) {
-      auto* attachment = dynamic_cast<const message::Attachment*>(&part);
-      if (attachment == nullptr) return;
-      const std::string encoding = attachment->content_transfer().empty()
-                                       ? kDefaultAttachmentTransfer
-                                       : attachment->content_transfer();
-      const std::string disposition = attachment->content_disposition().empty()
-                                          ? kDefaultDisposition
-                                          : attachment->content_disposition();
-      std::string type = attachment->content_type();
-      if (encoding == kDefaultAttachmentTransfer && type.empty()) type = kDefaultAttachmentType;
-      const std::string& path = attachment->file_name();
-      size += LineSize("") + LineSize(boundary) + LineSize("Content-Type: " + type + ";") +
-              LineSize(std::string(kParameterIndent) + FileNameParameter("name", path)) +
-              LineSize("Content-Transfer-Encoding: " + encoding) +
-              LineSize("Content-Disposition: " + disposition + ";") +
-              LineSize(std::string(kParameterIndent) + FileNameParameter("filename", path));
-      for (const std::string& line : attachment->extra_headers()) size += LineSize(line);
-      size += LineSize("") + Base64Size(FileSize(path)) + LineSize("");
-    });
-    size += LineSize(boundary + "--");
-  } else if (layout.text_count < 2) {
-    size += BodyTextSize(message, layout, transfer == message::txIso2022Jp);
-  } else {
-    size += LineSize(kPreamble) + LineSize("");
-    each_part([&](const message::MessagePart& part) {
-      if (auto* text = dynamic_cast<const message::TextPart*>(&part)) {
-        size += LineSize(Delimiter(layout.Boundary(message::kMixedBoundary))) + TextPartSize(*text);
-      }
-    });
-    size += LineSize(EndDelimiter(layout.Boundary(message::kMixedBoundary)));
-  }
-  return size;
+  return MessageSize(PlanMessage(message, mail_agent, layout));
 }
 
 }  // namespace tovrel::net

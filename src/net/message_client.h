@@ -10,7 +10,8 @@
 // never shows in memory and nothing of them is left on disk; a file that fails half-way leaves
 // the message unfinished, and the send closes the connection without its final ".". A body file
 // (message::BodyFile) is opened when the body is laid out (or before, see OpenBodyFile) and read
-// line by line, once to plan the text and once to write it, so it is never held whole either;
+// line by line, once to plan the text (and find a boundary it holds) and once to write it, so
+// it is never held whole either;
 // its lines come in pieces and are encoded in blocks, so that not even a line of it is. Body text
 // goes out as typed where SMTP can carry it, else quoted-printable (see body_text.h).
 
@@ -19,9 +20,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "message/body_file.h"
+#include "message/coders/coder_registry.h"
 #include "message/header_generation.h"
 #include "message/locale_info.h"
 #include "message/message.h"
@@ -30,6 +33,60 @@
 #include "net/tcp_client.h"
 
 namespace tovrel::net {
+
+// A message laid out for the wire, once: the header lines, then the body section as a run of
+// steps (lines, text in the form its scan chose, text through a coder, a file through a coder).
+// Writing runs the steps onto the connection, sizing runs them into a count through the same
+// dot-stuffing, so the size is the bytes written and no change of layout can make it wrong. A
+// plan refers to its message, which must outlive it and stay unchanged.
+class MessagePlan {
+ public:
+  const BodyLayout& layout() const { return layout_; }
+  // Whether the text puts 8-bit bytes on the wire as they stand.
+  bool CarriesEightBitText() const;
+
+  // The steps of the body section.
+  struct Line {
+    std::string text;
+  };
+  // The status a part reports as it begins.
+  struct Status {
+    const char* text;
+  };
+  // Text that goes out as typed or quoted-printable, as its scan chose.
+  struct Text {
+    BodyLines lines;
+    TextPlan plan;
+    bool to_jis;         // converted from Shift_JIS first
+    int64_t known_size;  // counted by the scan already, or -1
+  };
+  // Text lines through the coder its part names, each finished as a whole.
+  struct CodedText {
+    const message::StringList* lines;
+    const message::CoderItem* coder;
+    bool quoted_printable;
+    bool wrap_long_lines;  // for a quoted-printable coder
+    bool to_jis;
+  };
+  // An attachment: its header lines, then its file through the coder. The file is opened before
+  // the header lines go out, so that one that cannot be read leaves no part begun.
+  struct File {
+    std::string path;
+    message::StringList header;
+    const message::CoderItem* coder;
+    bool base64;      // its size follows from the file's
+    bool whole_file;  // UU and XX: one finish for the whole file, with its name
+    int wait_limit_ms;
+  };
+  using Step = std::variant<Line, Status, Text, CodedText, File>;
+
+ private:
+  friend class MessageClient;
+
+  BodyLayout layout_;
+  message::StringList header_;
+  std::vector<Step> body_;
+};
 
 class MessageClient : public TcpClient {
  public:
@@ -55,54 +112,49 @@ class MessageClient : public TcpClient {
   void OpenBodyFile(const std::string& path, WaitLimit wait_limit);
 
   // The shape of the body `message` gets: its parts and how its body text goes out. Opens the
-  // message's body file, if it names one; raises FileError when that fails.
+  // message's body file, if it names one; raises FileError when that fails. The body text is
+  // read once here, and once more as it is written.
   BodyLayout LayOutBody(const message::Message& message) const;
-  // Whether the text of `message`, laid out as `layout`, puts 8-bit bytes on the wire as they
-  // stand.
-  bool CarriesEightBitText(const message::Message& message, const BodyLayout& layout) const;
+  // The whole message laid out: `mail_agent`, when given, is written as the X-Mailer field; an
+  // empty one leaves out any X-Mailer field the message carries. The header block is made here,
+  // with its date, so every text written from the plan is the same.
+  MessagePlan PlanMessage(const message::Message& message,
+                          const std::optional<std::string>& mail_agent, BodyLayout layout) const;
 
-  // `mail_agent`, when given, is written as the X-Mailer field; an empty one leaves out any
-  // X-Mailer field the message carries.
   void WriteMessage(const message::Message& message,
                     const std::optional<std::string>& mail_agent = std::nullopt);
-  // The same with the body already laid out, so that a caller who needed the layout before
-  // (SmtpClient, for its MAIL command) does not scan the body twice.
   virtual void WriteMessage(const message::Message& message,
                             const std::optional<std::string>& mail_agent, const BodyLayout& layout);
+  // The same for a message laid out before (SmtpClient sizes it first and may send it more than
+  // once).
+  void WriteMessage(const MessagePlan& plan);
   // Writes the header lines: the message's fields with the content fields its body needs.
   virtual void WriteHeaderSection(const message::Message& message,
                                   const std::optional<std::string>& mail_agent,
                                   const BodyLayout& layout);
   virtual void WriteBodySection(const message::Message& message, const BodyLayout& layout);
 
-  // How many bytes WriteMessage will write for `message`, known before anything is written, so
-  // that a progress display has its end from the start. Exact but for the dots that stuffing
-  // doubles (quoted-printable text is counted as it is encoded, which takes a pass of its own
-  // over a body file); attachments count at the
-  // size their files have now, in base64 (other encodings are counted as if base64).
+  // How many bytes WriteMessage writes for the plan, dot-stuffing included, known before
+  // anything is written: the SIZE offered and the end of a progress display. A body file that
+  // goes out as typed was counted by its layout; quoted-printable text is counted as it is
+  // encoded, which takes a pass of its own over a body file. Attachments count at the size
+  // their files have now (a pipe's as empty).
+  int64_t MessageSize(const MessagePlan& plan) const;
   int64_t MessageSize(const message::Message& message, const std::optional<std::string>& mail_agent,
                       const BodyLayout& layout) const;
 
- protected:
-  void WriteTextPart(const message::TextPart& part, message::HeaderTransfer transfer);
-  void WriteAttachmentPart(const message::Attachment& part);
-
  private:
-  // The message text goes out through these.
-  void WriteStuffedLine(std::string_view line);
-  void WriteStuffedText(std::string_view text);
-  // Text lines in the form `plan` chose; `to_jis` converts them from Shift_JIS first.
-  void WriteTextLines(const BodyLines& lines, const TextPlan& plan, bool to_jis);
-  // The message's own body text as `layout` found it: its body file or its lines.
-  static BodyLines BodyOf(const message::Message& message, const BodyLayout& layout);
+  message::StringList PlanHeader(const message::Message& message,
+                                 const std::optional<std::string>& mail_agent,
+                                 const BodyLayout& layout) const;
+  std::vector<MessagePlan::Step> PlanBody(const message::Message& message,
+                                          const BodyLayout& layout) const;
+  void PlanTextPart(const message::TextPart& part, bool to_jis,
+                    std::vector<MessagePlan::Step>& steps) const;
+  MessagePlan::File PlanAttachment(const message::Attachment& part) const;
+  void WriteBody(const std::vector<MessagePlan::Step>& steps);
   // How long a file to be sent may keep its next bytes waiting.
   int InputWaitLimit() const;
-  // How a text part that its coder would pass through as it stands goes out.
-  TextPlan PlanPassThroughPart(const message::TextPart& part) const;
-  int64_t TextPartSize(const message::TextPart& part) const;
-  // The message's own body text as it goes out, in octets.
-  int64_t BodyTextSize(const message::Message& message, const BodyLayout& layout,
-                       bool to_jis) const;
 
   message::LocaleInfo locale_;
   bool eight_bit_allowed_ = true;

@@ -392,10 +392,11 @@ void SmtpClient::Send(const message::Message& message) {
   set_write_timeout(data_block_timeout_);
   // RFC 6152: text that carries 8-bit bytes as they stand must be announced as such; so must
   // addresses beyond ASCII (RFC 6531), which also need SMTPUTF8.
-  const BodyLayout layout = LayOutBody(message);
+  // Laid out once: the size offered and every transaction's text come from the same plan.
+  const MessagePlan plan = PlanMessage(message, mail_agent_, LayOutBody(message));
   const bool utf8_addresses = smtp_utf8_ && FirstAddressBeyondAscii(message) != nullptr;
   std::string parameters;
-  if (utf8_addresses || CarriesEightBitText(message, layout)) parameters = kEightBitParameter;
+  if (utf8_addresses || plan.CarriesEightBitText()) parameters = kEightBitParameter;
   if (utf8_addresses) parameters.append(" ").append(kSmtpUtf8);
   // An address that could end its command early would smuggle commands or parameters of its own
   // onto the wire; nothing is written before every address has passed.
@@ -404,11 +405,11 @@ void SmtpClient::Send(const message::Message& message) {
   CheckEnvelopeList(message.bcc_list());
   // A file that cannot be sent is refused before the first command.
   for (size_t i = 0; i < message.parts().count(); ++i) {
-    if (auto* attachment = dynamic_cast<const message::Attachment*>(&message.parts()[i])) {
+    if (const message::Attachment* attachment = message.parts()[i].AsAttachment()) {
       message::CheckInputFile(attachment->file_name());
     }
   }
-  const int64_t size = MessageSize(message, mail_agent_, layout);
+  const int64_t size = MessageSize(plan);
   // RFC 1870: the server may refuse the size at once instead of after the whole upload.
   if (size_limit_ >= 0) parameters.append(" SIZE=").append(std::to_string(size));
   CheckEnvelopeAddress(kMailCommand, message.from().address(), parameters);
@@ -427,7 +428,7 @@ void SmtpClient::Send(const message::Message& message) {
   do {
     SendCommand(std::string(kMailCommand) + message.from().address() + ">" + parameters, 250);
     next = SendRecipients(recipients, next);
-    SendMessageText(message, layout, size);
+    SendMessageText(plan, size);
   } while (next < recipients.size());
 }
 
@@ -451,15 +452,14 @@ size_t SmtpClient::SendRecipients(const std::vector<const std::string*>& recipie
   return recipients.size();
 }
 
-void SmtpClient::SendMessageText(const message::Message& message, const BodyLayout& layout,
-                                 int64_t size) {
+void SmtpClient::SendMessageText(const MessagePlan& plan, int64_t size) {
   set_read_timeout(data_init_timeout_);
   SendCommand("Data", 354);
   try {
     // One phase over the whole message text, its size known from the start; the gathered tail
     // goes out inside it, so that its end is the end of the text.
     WorkPhase work(*this, WorkMode::wkWrite, size);
-    WriteMessage(message, mail_agent_, layout);
+    WriteMessage(plan);
     FlushPendingOutput();
   } catch (...) {
     // The server has part of a message: any further line, "Quit" included, would join it, and a

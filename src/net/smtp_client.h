@@ -117,7 +117,7 @@ class SmtpClient : public MessageClient {
   // Sends RCPT for the recipients from `first` on, until one is deferred; returns its index
   // (the count when all were accepted).
   size_t SendRecipients(const std::vector<const std::string*>& recipients, size_t first);
-  void SendMessageText(const message::Message& message, const BodyLayout& layout, int64_t size);
+  void SendMessageText(const MessagePlan& plan, int64_t size);
   // Says hello, EHLO first and HELO when the server does not know it, and takes the extensions
   // from the reply.
   void Greet();

@@ -404,6 +404,11 @@ TEST(MessageWriter, BodyHoldingTheDelimiterGetsABoundaryOfItsOwn) {
   EXPECT_TRUE(boundary.starts_with(message::kMixedBoundary)) << boundary;
   EXPECT_NE(boundary, message::kMixedBoundary);
   EXPECT_EQ(second.find(boundary), std::string::npos);  // not a suffix anyone can foresee
+  // A delimiter after a line end inside an entry starts a line on the wire just the same.
+  message.body() = {"Please see.\r\n" + delimiter + "--"};
+  const std::string joined = Written([&](MessageClient& c) { c.WriteMessage(message); });
+  EXPECT_EQ(joined.find("boundary=\"" + std::string(message::kMixedBoundary) + "\""),
+            std::string::npos);
 
   // Text parts are held to the same rule, for the boundary of their own section as well.
   message::StringList plain = {"--" + std::string(message::kAlternativeBoundary) + "--"};
@@ -580,6 +585,51 @@ TEST(MessageWriter, ALineOfMegabytesGoesOutInBlocks) {
   decoder.Feed(Body(writer.text_), decoded);
   decoder.FinishInput(decoded);
   EXPECT_TRUE(decoded == "first\r\n" + line + "\r\n");
+}
+
+// The size announced before the text is the bytes written, dots of the stuffing included, for
+// every shape of message: each one's lines begin with "." somewhere.
+TEST(MessageWriter, SizeIsTheBytesWrittenForEveryShape) {
+  test::TempDir dir;
+  // 14 bytes make a last UU or XX line whose length character is ".".
+  test::WriteFile(dir.File("a.bin"), "fourteen bytes");
+  test::WriteFile(dir.File("body.txt"), ".one\n..two\nthree\n.\n");
+  test::WriteFile(dir.File("coded.txt"), ".one\x01\n.\n");
+  const message::StringList dotted = {".a", "b\n.c", std::string(1200, 'x'), "\xE9."};
+  struct Shape {
+    const char* label;
+    std::function<void(message::Message&)> build;
+  };
+  const Shape shapes[] = {
+      {"body", [&](message::Message& m) { m.body() = dotted; }},
+      {"body file as typed", [&](message::Message& m) { m.set_body_file(dir.File("body.txt")); }},
+      {"body file coded", [&](message::Message& m) { m.set_body_file(dir.File("coded.txt")); }},
+      {"alternatives with attachments",
+       [&](message::Message& m) {
+         m.parts().AddTextPart(&dotted);
+         m.parts().AddTextPart(&dotted).set_content_transfer("quoted-printable");
+         m.parts().AddAttachment(dir.File("a.bin")).set_content_transfer("x-uu");
+         m.parts().AddAttachment(dir.File("a.bin")).extra_headers().Add("Content-ID: <x>");
+       }},
+      {"text parts", [&](message::Message& m) {
+         m.parts().AddTextPart(&dotted).set_content_transfer("x-xx");
+         m.parts().AddTextPart(&dotted).set_content_type("text/html");
+       }}};
+  for (const Shape& shape : shapes) {
+    for (const char* locale : {"de_DE.UTF-8", "ja_JP.SJIS"}) {
+      message::Message message;
+      message.from().set_address("a@b.c");
+      shape.build(message);
+      KeepingWriter writer;
+      writer.set_locale(message::LocaleInfoFromName(locale));
+      writer.set_eight_bit_allowed(false);
+      const MessagePlan plan = writer.PlanMessage(message, "agent", writer.LayOutBody(message));
+      const int64_t size = writer.MessageSize(plan);
+      writer.WriteMessage(plan);
+      EXPECT_EQ(size, static_cast<int64_t>(writer.text_.size())) << shape.label << " " << locale;
+      EXPECT_NE(writer.text_.find("\r\n.."), std::string::npos) << shape.label;
+    }
+  }
 }
 
 }  // namespace

@@ -197,10 +197,10 @@ std::string FileNameParameter(std::string_view attribute, const std::string& pat
   return out;
 }
 
-// Where the text of a plan goes: the connection, or only a count. Either way it passes the
-// dot-stuffer, so that the count holds the dots the connection gets.
 namespace {
 
+// Where the text of a plan goes: the connection, or only a count. Either way it passes the
+// dot-stuffer, so that the count holds the dots the connection gets.
 class Output {
  public:
   Output(DotStuffer& stuffer, MessageClient* connection, std::string& coded,

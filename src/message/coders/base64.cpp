@@ -52,6 +52,19 @@ void Base64Encoder::CodeRemainder(Sink& out) {
   const std::uint32_t n = block_fill();
   if (n == 0) return;
   AddBytesCoded(n);
+  if (std::string* direct = out.Text()) {
+    // Straight into the caller's buffer: one attachment line per call on the hot path.
+    const std::size_t line_end = append_line_break() ? 2 : 0;
+    const std::size_t start = direct->size();
+    direct->resize(start + GroupChars(n) + line_end);
+    char* end = direct->data() + start + GroupChars(n);
+    EncodeGroupsInto(held(), block_storage(), end - GroupChars(n));
+    set_block_fill(0);
+    Pad(n, end);
+    if (line_end != 0) std::memcpy(end, "\r\n", 2);
+    AddBytesEmitted(GroupChars(n) + line_end);
+    return;
+  }
   std::string& text = scratch();
   text.clear();
   EncodeFinalGroups(text);

@@ -66,6 +66,7 @@ class Coder::StringSink final : public Coder::Sink {
   void Notice(int number, std::string_view text) override {
     QueueSink(coder_).Notice(number, text);
   }
+  std::string* Text() override { return &out_; }
 
  private:
   Coder& coder_;

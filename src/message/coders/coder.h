@@ -87,6 +87,9 @@ class Coder : public BaseComponent {
     // One data entry: `text`, followed by CR LF when `line_break` is set.
     virtual void Data(std::string_view text, bool line_break) = 0;
     virtual void Notice(int number, std::string_view text) = 0;
+    // The caller's buffer that data entries are appended to, where a coder may write them
+    // itself (with AddBytesEmitted); null when entries are queued or handed to events.
+    virtual std::string* Text() { return nullptr; }
 
    protected:
     ~Sink() = default;

@@ -10,21 +10,34 @@ void OutputGatherer::Create(size_t threshold) {
 }
 
 void OutputGatherer::Gather(std::span<const char> bytes) {
-  if (threshold_ > 0 && pending_->empty() && bytes.size() >= threshold_) {
-    // Already large enough to go out on its own: spare the copy.
-    send_(bytes);
-    return;
+  // Less than a threshold's worth is ever held between writes.
+  if (threshold_ > 0 && pending_->size() + bytes.size() >= threshold_) {
+    if (!pending_->empty()) {
+      const size_t top_up = threshold_ - pending_->size();
+      pending_->Append(bytes.first(top_up));
+      bytes = bytes.subspan(top_up);
+      FlushAll();
+    }
+    if (bytes.size() >= threshold_) {
+      // Large enough to go out on its own, in one piece: spare the copy and the sends.
+      send_(bytes);
+      return;
+    }
   }
   pending_->Append(bytes);
-  while (threshold_ > 0 && pending_->size() >= threshold_) Flush(threshold_);
 }
 
 void OutputGatherer::FlushAll() {
   if (empty()) return;
-  // Take the bytes out first: a failed send must not leave them to go out again later.
-  std::string all(pending_->view());
+  // Take the bytes out first: a failed send must not leave them to go out again later. The
+  // storage comes back afterwards, so that gathering allocates nothing once it runs.
+  ByteBuffer sending = std::move(*pending_);
   pending_->Clear();
-  send_(all);
+  send_(sending.view());
+  if (pending_->empty()) {
+    sending.Clear();
+    *pending_ = std::move(sending);
+  }
 }
 
 void OutputGatherer::Flush(size_t count) {

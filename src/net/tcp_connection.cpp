@@ -257,6 +257,9 @@ void TcpConnection::WriteBytes(std::span<const char> bytes) {
 
 void TcpConnection::SendNow(std::span<const char> bytes) {
   size_t position = 0;
+  // A socket nearly always has room for a command: the send is tried first and the wait for room
+  // comes only after one that found none, which spares a system call per command.
+  bool blocked = false;
   while (position < bytes.size()) {
     std::span<const char> rest = bytes.subspan(position);
     long sent;
@@ -264,21 +267,20 @@ void TcpConnection::SendNow(std::span<const char> bytes) {
     ConnectionIntercept* intercept = intercept_.active();
     if (intercept != nullptr && intercept->handles_send()) {
       // An intercept that carries the bytes over this socket needs room in it just the same.
-      if (intercept->binding() == &binding_ && !binding_.WaitWritable(write_timeout_)) {
+      if (blocked && intercept->binding() == &binding_ && !binding_.WaitWritable(write_timeout_)) {
         RaiseTimedOut();
       }
       sent = intercept->SendInstead(rest);
       if (sent < 0) system_error = errno;
     } else {
-      if (!binding_.WaitWritable(write_timeout_)) RaiseTimedOut();
+      if (blocked && !binding_.WaitWritable(write_timeout_)) RaiseTimedOut();
       sent = binding_.SendBytes(rest.data(), rest.size(), MSG_DONTWAIT);
       if (sent < 0) system_error = errno;
       GuiPumpBase::IdleHook(IdleOccasion::ioBusy);
     }
-    if (sent < 0) {
-      if (WouldBlock(system_error)) continue;
-      RaiseSocketFailure(system_error);
-    }
+    blocked = sent < 0 && WouldBlock(system_error);
+    if (blocked) continue;
+    if (sent < 0) RaiseSocketFailure(system_error);
     peer_closed_ = sent == 0;
     CheckPeerClosed(OnPeerClosed::pcRaiseWhenDrained);
     ReportWork(WorkMode::wkWrite, sent);

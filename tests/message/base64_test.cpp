@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 
@@ -60,6 +61,19 @@ TEST_F(Base64ReferenceTest, AppendBase64EveryLength) {
   }
 }
 
+TEST_F(Base64ReferenceTest, EveryKernelEveryLength) {
+  for (const Base64Kernel& kernel : Base64Kernels()) {
+    for (std::size_t n = 0; n <= kMaxLength; ++n) {
+      std::string out(4 * ((n + 2) / 3), '\0');
+      const auto* in = reinterpret_cast<const unsigned char*>(data_.data());
+      kernel.encode(in, n, n + n % 5, out.data());  // reading past the end or not
+      std::string padded = out;  // the kernels leave the zero-completed group unpadded
+      std::fill(padded.end() - (3 - n % 3) % 3, padded.end(), '=');
+      ASSERT_EQ(padded, expected_[n]) << kernel.name << " length " << n;
+    }
+  }
+}
+
 TEST_F(Base64ReferenceTest, EveryLengthThroughFeedAndFinishInput) {
   Base64Encoder encoder;
   for (std::size_t n = 0; n <= kMaxLength; n += 7) {
@@ -108,6 +122,26 @@ TEST(Base64Test, AttachmentLinesOf57Bytes) {
   EXPECT_EQ(out.substr(76, 2), "\r\n");
   EXPECT_EQ(out.substr(78 + 2, 4), "==\r\n");
   EXPECT_EQ(out.substr(0, 76) + out.substr(78, 4), EncodeBase64Text(data));
+}
+
+// The attachment writer's way: lines made all at once, the same as one Feed and FinishInput per
+// piece, also for pieces that fill the block and for a short last piece.
+TEST(Base64Test, FeedEachFinishedMatchesPieceByPiece) {
+  const std::string data = test::RandomBytes(57 * 300 + 13, 2);
+  for (std::size_t piece : {1u, 2u, 57u, 4095u, 4096u, 5000u}) {
+    Base64Encoder one_by_one;
+    Base64Encoder at_once;
+    std::string expected;
+    std::string out = "keep";
+    for (Base64Encoder* encoder : {&one_by_one, &at_once}) encoder->set_append_line_break(true);
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+      one_by_one.Feed(std::string_view(data).substr(at, piece), expected);
+      one_by_one.FinishInput(expected);
+    }
+    at_once.FeedEachFinished(data, piece, out);
+    ASSERT_EQ(out, "keep" + expected) << "piece " << piece;
+    EXPECT_EQ(at_once.bytes_emitted(), one_by_one.bytes_emitted());
+  }
 }
 
 TEST(Base64Test, EncodeBase64TextShortInputs) {

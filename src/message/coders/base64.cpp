@@ -6,16 +6,21 @@
 namespace tovrel::message {
 namespace {
 
-// Turns the last one or two characters of a group completed with zero bytes into "=".
-void Pad(std::size_t byte_count, std::string& text) {
+// Turns the last one or two characters of a group completed with zero bytes into "=", in the
+// text that ends before `end`.
+void Pad(std::size_t byte_count, char* end) {
   switch (byte_count % 3) {
     case 1:
-      text[text.size() - 2] = '=';
+      end[-2] = '=';
       [[fallthrough]];
     case 2:
-      text.back() = '=';
+      end[-1] = '=';
   }
 }
+
+void Pad(std::size_t byte_count, std::string& text) { Pad(byte_count, text.data() + text.size()); }
+
+std::size_t GroupChars(std::size_t bytes) { return 4 * ((bytes + 2) / 3); }
 
 }  // namespace
 
@@ -47,6 +52,19 @@ void Base64Encoder::CodeRemainder(Sink& out) {
   const std::uint32_t n = block_fill();
   if (n == 0) return;
   AddBytesCoded(n);
+  if (std::string* direct = out.Text()) {
+    // Straight into the caller's buffer: one attachment line per call on the hot path.
+    const std::size_t line_end = append_line_break() ? 2 : 0;
+    const std::size_t start = direct->size();
+    direct->resize(start + GroupChars(n) + line_end);
+    char* end = direct->data() + start + GroupChars(n);
+    EncodeGroupsInto(held(), block_storage(), end - GroupChars(n));
+    set_block_fill(0);
+    Pad(n, end);
+    if (line_end != 0) std::memcpy(end, "\r\n", 2);
+    AddBytesEmitted(GroupChars(n) + line_end);
+    return;
+  }
   std::string& text = scratch();
   text.clear();
   EncodeFinalGroups(text);
@@ -106,6 +124,33 @@ void Base64Decoder::DecodeHeld(Sink& sink, bool final) {
   if (!out.empty() || final) EmitData(sink, out);
 }
 
+bool Base64Encoder::CodeFinishedPieces(std::string_view text, std::size_t piece, std::string& out) {
+  // A piece that fills the block would be coded as a block of its own, ending a line early.
+  if (piece >= block_size()) return false;
+  // Every piece is one finished input: its groups, padded, and CR LF when lines are asked for.
+  const std::size_t whole = text.size() / piece;
+  const std::size_t rest = text.size() % piece;
+  const std::size_t line_end = append_line_break() ? 2 : 0;
+  const std::size_t line = GroupChars(piece) + line_end;
+  const std::size_t added = whole * line + (rest > 0 ? GroupChars(rest) + line_end : 0);
+  const std::size_t start = out.size();
+  out.resize(start + added);
+  char* o = out.data() + start;
+  for (std::size_t at = 0; at < text.size(); at += piece) {
+    const std::string_view bytes = text.substr(at, piece);
+    EncodeGroupsInto(bytes, text.size() - at, o);
+    o += GroupChars(bytes.size());
+    Pad(bytes.size(), o);
+    if (line_end != 0) {
+      *o++ = '\r';
+      *o++ = '\n';
+    }
+  }
+  AddBytesCoded(text.size());
+  AddBytesEmitted(added);
+  return true;
+}
+
 void Base64Decoder::CodeBlock(Sink& out) { DecodeHeld(out, false); }
 
 void Base64Decoder::CodeRemainder(Sink& out) {
@@ -123,7 +168,10 @@ std::string EncodeBase64Text(std::string_view text) {
 }
 
 void AppendBase64(std::string_view bytes, std::string& out) {
-  Coder3To4::AppendGroups(kBase64Table, bytes, out);
+  const std::size_t start = out.size();
+  out.resize(start + GroupChars(bytes.size()));
+  EncodeBase64Groups(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                     bytes.size(), out.data() + start);
   Pad(bytes.size(), out);
 }
 

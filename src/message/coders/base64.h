@@ -13,12 +13,12 @@
 #include <string>
 #include <string_view>
 
+#include "message/coders/base64_kernels.h"
 #include "message/coders/coder_3to4.h"
 
 namespace tovrel::message {
 
-inline constexpr const char* kBase64Table =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+inline constexpr const char* kBase64Table = kBase64Alphabet.data();
 
 class Base64Encoder : public Coder3To4 {
  public:
@@ -29,6 +29,7 @@ class Base64Encoder : public Coder3To4 {
  protected:
   void CodeBlock(Sink& out) override;
   void CodeRemainder(Sink& out) override;
+  bool CodeFinishedPieces(std::string_view text, std::size_t piece, std::string& out) override;
 };
 
 // Base64 text to bytes. Line breaks are skipped anywhere, a group may span blocks and lines, "="

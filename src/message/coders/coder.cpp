@@ -66,6 +66,7 @@ class Coder::StringSink final : public Coder::Sink {
   void Notice(int number, std::string_view text) override {
     QueueSink(coder_).Notice(number, text);
   }
+  std::string* Text() override { return &out_; }
 
  private:
   Coder& coder_;
@@ -116,6 +117,22 @@ void Coder::FinishInput(std::string& out) {
   StringSink sink(*this, out);
   Finish(sink);
 }
+
+void Coder::FeedEachFinished(std::string_view text, std::size_t piece, std::string& out) {
+  if (piece == 0 || text.empty()) return;
+  if (!entries_.empty()) MoveQueuedDataTo(out);
+  if (block_fill_ == 0 && !auto_finish_ && CodeFinishedPieces(text, piece, out)) {
+    bytes_fed_ += text.size();
+    finishing_ = true;
+    return;
+  }
+  for (std::size_t at = 0; at < text.size(); at += piece) {
+    Feed(text.substr(at, piece), out);
+    FinishInput(out);
+  }
+}
+
+bool Coder::CodeFinishedPieces(std::string_view, std::size_t, std::string&) { return false; }
 
 std::string Coder::Feed(std::string_view text) {
   QueueSink queue(*this);
@@ -181,6 +198,7 @@ void AsciiCoder::SetCodingTable(std::string_view table) {
   for (std::size_t i = coding_table_.size(); i-- > 0;) {
     reverse_[static_cast<unsigned char>(coding_table_[i])] = static_cast<short>(i);
   }
+  TableSet();
 }
 
 std::uint32_t AsciiCoder::IndexInTable(char c) const {

@@ -37,6 +37,10 @@ class Coder : public BaseComponent {
   void Feed(std::string_view text, std::string& out);
   // Declares the input complete and appends the coded rest to `out`.
   void FinishInput(std::string& out);
+  // Feeds `text` in pieces of `piece` bytes (the last may be shorter) and finishes the input
+  // after each: the same output as Feed(piece, out) and FinishInput(out) for each piece, which is
+  // how attachment lines are made, but a coder may make all the pieces in one go.
+  void FeedEachFinished(std::string_view text, std::size_t piece, std::string& out);
 
   // Like Feed(text, out), but the output is queued (or handed to the events with use_events);
   // returns TakeOutput() (with auto_finish, what FinishInput() returns).
@@ -83,6 +87,9 @@ class Coder : public BaseComponent {
     // One data entry: `text`, followed by CR LF when `line_break` is set.
     virtual void Data(std::string_view text, bool line_break) = 0;
     virtual void Notice(int number, std::string_view text) = 0;
+    // The caller's buffer that data entries are appended to, where a coder may write them
+    // itself (with AddBytesEmitted); null when entries are queued or handed to events.
+    virtual std::string* Text() { return nullptr; }
 
    protected:
     ~Sink() = default;
@@ -92,11 +99,16 @@ class Coder : public BaseComponent {
   virtual void CodeBlock(Sink& out);
   // Codes what is held at the end of input. The pass-through coder emits it, even when empty.
   virtual void CodeRemainder(Sink& out);
+  // FeedEachFinished's work straight into `out`, for a coder that holds nothing; false when this
+  // coder leaves it to the piece-by-piece way.
+  virtual bool CodeFinishedPieces(std::string_view text, std::size_t piece, std::string& out);
 
   void EmitData(Sink& out, std::string_view text);
   void EmitNotice(Sink& out, int number, std::string_view text) { out.Notice(number, text); }
 
   char* block_data() { return block_.data(); }
+  // The bytes that block_data() may be read at, the held ones and more.
+  std::size_t block_storage() const { return block_.size(); }
   std::string_view held() const { return std::string_view(block_.data(), block_fill_); }
   void set_block_fill(std::uint32_t fill) { block_fill_ = fill; }
   // Makes the storage hold at least `size` bytes without touching what it holds.
@@ -105,6 +117,7 @@ class Coder : public BaseComponent {
   void set_finishing(bool on) { finishing_ = on; }
   void set_takes_file_name(bool on) { takes_file_name_ = on; }
   void AddBytesCoded(std::uint64_t count) { bytes_coded_ += count; }
+  void AddBytesEmitted(std::uint64_t count) { bytes_emitted_ += count; }
 
  private:
   class QueueSink;
@@ -157,6 +170,8 @@ class AsciiCoder : public Coder {
  protected:
   // Sets the table and the reverse lookup behind IndexInTable.
   void SetCodingTable(std::string_view table);
+  // Called whenever the table was set.
+  virtual void TableSet() {}
 
  private:
   std::uint32_t table_length_;

@@ -1,5 +1,7 @@
 #include "message/coders/coder_3to4.h"
 
+#include "message/coders/base64_kernels.h"
+
 namespace tovrel::message {
 namespace {
 
@@ -13,18 +15,38 @@ inline void PackGroup(const char* t, unsigned b1, unsigned b2, unsigned b3, char
   o[3] = t[v & 63];
 }
 
-}  // namespace
-
-void Coder3To4::AppendGroups(const char* table, std::string_view bytes, std::string& out) {
+void PackGroups(const char* table, std::string_view bytes, char* o) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
-  const std::size_t start = out.size();
-  out.resize(start + 4 * ((n + 2) / 3));
-  char* o = out.data() + start;
   std::size_t i = 0;
   for (; i + 3 <= n; i += 3, o += 4) PackGroup(table, p[i], p[i + 1], p[i + 2], o);
   if (i < n) PackGroup(table, p[i], i + 1 < n ? p[i + 1] : 0, 0, o);
 }
+
+}  // namespace
+
+void Coder3To4::AppendGroups(const char* table, std::string_view bytes, std::string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + 4 * ((bytes.size() + 2) / 3));
+  PackGroups(table, bytes, out.data() + start);
+}
+
+void Coder3To4::EncodeGroups(std::string_view bytes, std::string& out) const {
+  const std::size_t start = out.size();
+  out.resize(start + 4 * ((bytes.size() + 2) / 3));
+  EncodeGroupsInto(bytes, bytes.size(), out.data() + start);
+}
+
+void Coder3To4::EncodeGroupsInto(std::string_view bytes, std::size_t readable, char* out) const {
+  if (base64_alphabet_) {
+    EncodeBase64Groups(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), readable,
+                       out);
+  } else {
+    PackGroups(coding_table().data(), bytes, out);
+  }
+}
+
+void Coder3To4::TableSet() { base64_alphabet_ = coding_table() == kBase64Alphabet; }
 
 void Coder3To4::EncodeGroup(unsigned char b1, unsigned char b2, unsigned char b3,
                             std::string& out) const {

@@ -322,11 +322,7 @@ void RunFile(const MessagePlan::File& file, Output& out) {
       coder->Feed(std::string_view(area.data(), got), coded);
     } else {
       // Every other coder is finished after each piece, which makes one line of it.
-      for (size_t at = 0; at < got; at += kPieceSize) {
-        const size_t length = std::min(kPieceSize, got - at);
-        coder->Feed(std::string_view(area.data() + at, length), coded);
-        coder->FinishInput(coded);
-      }
+      coder->FeedEachFinished(std::string_view(area.data(), got), kPieceSize, coded);
     }
     if (coded.size() >= kCodedBlock) {
       out.Text(coded);

@@ -77,13 +77,15 @@ AttachmentList::AttachmentList(QWidget* parent) : QListWidget(parent) {
 void AttachmentList::AddPath(const std::string& path) {
   // Control characters in a file name are not for the screen.
   const QString shown = FromText(VisibleText(path));
-  auto* item = new QListWidgetItem(shown, this);
+  auto item = std::make_unique<QListWidgetItem>(shown);
   item->setToolTip(shown);
   item->setData(kPathRole, QByteArray(path.data(), static_cast<qsizetype>(path.size())));
   // A file that is not there (yet) counts without a size; the send reports it.
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   item->setData(kSizeRole, error ? qulonglong{0} : qulonglong{size});
+  // Whole before the list announces it, so that whoever counts the sizes sees this one's.
+  addItem(item.release());
 }
 
 std::string AttachmentList::Summary() const {

@@ -276,10 +276,10 @@ TEST_F(SendProgressTest, StatusBarTellsHowTheLastSendEnded) {
   }
   ASSERT_EQ(seen.size(), 1u);
   // The system's line first, then what to check.
-  EXPECT_TRUE(seen[0].text.startsWith("Socket Error # 10061")) << seen[0].text;
+  EXPECT_TRUE(seen[0].text.startsWith("Socket Error # 10061")) << seen[0].text.toStdString();
   EXPECT_TRUE(seen[0].text.endsWith(QString::fromStdString(
       "\nCheck the SMTP server (127.0.0.1) and the port (" + port + ") in Settings.")))
-      << seen[0].text;
+      << seen[0].text.toStdString();
   EXPECT_EQ(Status(window), "The email was not sent.");
 }
 
@@ -314,6 +314,8 @@ TEST_F(SendProgressTest, TheKeyboardSendsCancelsAndQuits) {
   EXPECT_EQ(seen[0].text, "Send cancelled.");
   EXPECT_EQ(body->toPlainText(), "Dear Ann,\nthe figures.");  // no line break typed
   server_.Release();
+  QApplication::setActiveWindow(&window);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
   QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
   EXPECT_FALSE(window.isVisible());
 }

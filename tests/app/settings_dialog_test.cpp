@@ -252,7 +252,11 @@ TEST_F(SettingsDialogTest, EnterAddsFromTheNewAddressBoxesAndIsNoOk) {
     Type(d, "SMTPServerBox", "typed.example.org");
     QTest::keyClick(Find<QLineEdit>(d, "SMTPServerBox"), Qt::Key_Enter);
     EXPECT_TRUE(d->isVisible());
-    EXPECT_EQ(QApplication::focusWidget(), Find<QLineEdit>(d, "PortBox"));  // moved on
+    QWidget* after_enter = QApplication::focusWidget();
+    Find<QLineEdit>(d, "SMTPServerBox")->setFocus();
+    QTest::keyClick(Find<QLineEdit>(d, "SMTPServerBox"), Qt::Key_Tab);
+    EXPECT_EQ(after_enter, QApplication::focusWidget());  // moved on, as Tab does
+    EXPECT_NE(after_enter, Find<QLineEdit>(d, "SMTPServerBox"));
   });                                                                       // Cancel
   EXPECT_EQ(Stored("ident", "numOfIdents"), "2");
   EXPECT_EQ(Stored("ident", "nameId1"), "OtherName,");

@@ -316,7 +316,12 @@ void ComposeWindow::FitToScreen() {
   const QSize frame = isVisible() ? frameGeometry().size() - geometry().size()
                                   : QSize(0, style()->pixelMetric(QStyle::PM_TitleBarHeight));
   const QSize room = screen_area.size() - frame;
-  setMinimumSize(described.boundedTo(room));
+  QSize least = described;
+  // A form that scrolls up and down needs the bar's width beside it, or it scrolls sideways too.
+  if (described.height() > room.height()) {
+    least.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  }
+  setMinimumSize(least.boundedTo(room));
   if (width() > room.width() || height() > room.height()) resize(size().boundedTo(room));
   const QSize outer = size() + frame;
   const QPoint at(

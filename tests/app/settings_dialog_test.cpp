@@ -257,7 +257,7 @@ TEST_F(SettingsDialogTest, EnterAddsFromTheNewAddressBoxesAndIsNoOk) {
     QTest::keyClick(Find<QLineEdit>(d, "SMTPServerBox"), Qt::Key_Tab);
     EXPECT_EQ(after_enter, QApplication::focusWidget());  // moved on, as Tab does
     EXPECT_NE(after_enter, Find<QLineEdit>(d, "SMTPServerBox"));
-  });                                                                       // Cancel
+  });  // Cancel
   EXPECT_EQ(Stored("ident", "numOfIdents"), "2");
   EXPECT_EQ(Stored("ident", "nameId1"), "OtherName,");
   EXPECT_EQ(Stored("ident", "emailId2"), "OtherEmail@example.org");

@@ -1,4 +1,5 @@
-# Quick start: `make run` opens TovrelMail, `make test` builds and runs every test.
+# Quick start: `make run` builds only the program and its windows and opens TovrelMail; `make test`
+# builds everything (tests and benchmarks too) and runs every test.
 JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -13,13 +14,18 @@ all: build
 setup:
 	@scripts/setup
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
-
-build: setup $(BUILD)/CMakeCache.txt
+build: setup
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVREL_WITH_TESTS=ON \
+	  -DTOVREL_WITH_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# A first configure leaves the tests and benchmarks out (no GoogleTest needed); a tree that
+# `make build` or `make test` configured keeps them, but only the program's targets are built.
+run:
+	@scripts/setup run
+	test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTOVREL_WITH_TESTS=OFF -DTOVREL_WITH_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target tovrelmail
 	$(BUILD)/tovrelmail
 
 # Every test of the normal build, then every test again under ASan and UBSan, the windows

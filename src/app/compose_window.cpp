@@ -6,6 +6,8 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QHideEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,9 +15,14 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 #include <limits>
 #include <memory>
@@ -51,6 +58,9 @@ constexpr int kFormHeight = 532;
 constexpr int kStatusHeight = 19;
 constexpr int kLeft = 334;
 constexpr int kTop = 117;
+// What the window gains in height goes to the body, but one part in kAttachShare to the
+// attachment box, so that an enlarged window lists several files.
+constexpr int kAttachShare = 4;
 // A line edit cuts what it is given at 32,767 characters unless told otherwise; a list of a few
 // thousand recipients is longer than that.
 constexpr int kUnlimitedLength = std::numeric_limits<int>::max();
@@ -99,18 +109,34 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
   RunReported([&] { FormCreate(args, line); }, this);
   // Filled only when the window is to stay: a long body costs a text box many times what sending
   // it does, and an unattended send that went through ends the program unseen.
-  if (!termination_requested_) ShowFields(line.fields);
+  if (!termination_requested_) {
+    ShowFields(line.fields);
+    try {
+      const std::string stored = ReadWindowGeometry(registry_);
+      if (!stored.empty())
+        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(stored)));
+    } catch (const std::exception&) {
+      // A place that cannot be read is not worth a message: the window opens where it always did.
+    }
+    FitToScreen();
+  }
 }
 
 ComposeWindow::~ComposeWindow() = default;
 
 void ComposeWindow::BuildControls() {
   setFont(DialogFont());
-  form_ = new QWidget(this);
+  // The described size is the least the form takes; it may grow, and the fields with it. On a
+  // screen too small for it the form scrolls rather than putting Send out of reach.
+  scroll_ = new QScrollArea(this);
+  scroll_->setObjectName(QStringLiteral("FormScroll"));
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setWidgetResizable(true);
+  form_ = new QWidget(scroll_);
   form_->setObjectName(QStringLiteral("form"));
-  // The described size is the least the window takes; it may grow, and the fields with it.
   form_->setMinimumSize(kFormWidth, kFormHeight);
-  setCentralWidget(form_);
+  scroll_->setWidget(form_);
+  setCentralWidget(scroll_);
 
   auto edit = [this](const char* name, int top) {
     auto* box = new QLineEdit(form_);
@@ -149,6 +175,14 @@ void ComposeWindow::BuildControls() {
   attach_box_ = new AttachmentList(form_);
   attach_box_->setObjectName(QStringLiteral("AttachBox"));
   Place(attach_box_, 104, 192, 177, 25);
+  attach_summary_ = new QLabel(form_);
+  attach_summary_->setObjectName(QStringLiteral("AttachSummary"));
+  Place(attach_summary_, 104, 218, 249, 20);
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+    connect(attach_box_->model(), signal, this, &ComposeWindow::ShowAttachmentSummary);
+  }
+  connect(attach_box_->model(), &QAbstractItemModel::modelReset, this,
+          &ComposeWindow::ShowAttachmentSummary);
 
   msg_box_ = new QPlainTextEdit(form_);
   msg_box_->setObjectName(QStringLiteral("MsgBox"));
@@ -195,6 +229,14 @@ void ComposeWindow::BuildControls() {
   send_locked_widgets_ = {from_box_, to_box_,     cc_box_,  bcc_box_,    subject_box_,
                           attach_,   attach_box_, msg_box_, send_button_};
 
+  for (QLineEdit* field : {from_box_->lineEdit(), to_box_, cc_box_, bcc_box_, subject_box_}) {
+    connect(field, &QLineEdit::textEdited, this, &ComposeWindow::ClearSentStatus);
+  }
+  // Filling the body from the command line or clearing it after a send comes before any success
+  // text, so a change of the body is always the user's.
+  connect(msg_box_, &QPlainTextEdit::textChanged, this, &ComposeWindow::ClearSentStatus);
+  connect(from_box_, &QComboBox::activated, this, &ComposeWindow::ClearSentStatus);
+
   ConnectReported(attach_, &QPushButton::clicked, this, &ComposeWindow::AttachClick);
   ConnectReported(send_button_, &QPushButton::clicked, this, &ComposeWindow::SendButtonClick);
   ConnectReported(quit_button_, &QPushButton::clicked, this, &ComposeWindow::QuitButtonClick);
@@ -214,7 +256,9 @@ void ComposeWindow::BuildMenu() {
     return action;
   };
   QMenu* file = menu("File1", texts::kFileMenu);
-  item(file, "Quit1", texts::kQuit, &ComposeWindow::Quit1Click);
+  // Through the window's close, like the title bar's button: whatever a close asks first applies.
+  item(file, "Quit1", texts::kQuit, &ComposeWindow::Quit1Click)
+      ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   QMenu* edit = menu("Edit1", texts::kEditMenu);
   item(edit, "Wordwrap1", texts::kWordWrap, &ComposeWindow::Wordwrap1Click);
   // The settings hold the account the send uses; the update check and the About box would hold
@@ -227,6 +271,17 @@ void ComposeWindow::BuildMenu() {
   send_locked_actions_.push_back(item(help, "Checkforupdates1", texts::kCheckForUpdates,
                                       &ComposeWindow::Checkforupdates1Click));
   send_locked_actions_.push_back(item(help, "About1", texts::kAbout, &ComposeWindow::About1Click));
+
+  // Send from any field; a locked Send button ignores the click while a send runs.
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+    auto* send = new QShortcut(keys, this);
+    send->setObjectName(QStringLiteral("SendShortcut"));
+    connect(send, &QShortcut::activated, send_button_, &QPushButton::click);
+  }
+  auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  cancel->setObjectName(QStringLiteral("CancelShortcut"));
+  connect(cancel, &QShortcut::activated, this, &ComposeWindow::CancelSend);
 }
 
 void ComposeWindow::LayoutLabels() {
@@ -235,10 +290,54 @@ void ComposeWindow::LayoutLabels() {
 
 void ComposeWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  // The window manager's frame is known now.
+  FitToScreen();
   if (shown_once_) return;
   shown_once_ = true;
+  connect(windowHandle(), &QWindow::screenChanged, this, &ComposeWindow::FitToScreen);
   // Let the window appear before the first-run check may open a modal dialog over it.
   QTimer::singleShot(0, this, [this] { RunReported([this] { FormShow(); }, this); });
+}
+
+void ComposeWindow::hideEvent(QHideEvent* event) {
+  QMainWindow::hideEvent(event);
+  if (event->spontaneous()) return;
+  try {
+    WriteWindowGeometry(registry_, saveGeometry().toBase64().toStdString());
+  } catch (const std::exception&) {
+    // On the way out a size that could not be kept is not worth a message.
+  }
+}
+
+void ComposeWindow::FitToScreen() {
+  const QSize described(kFormWidth, menuBar()->sizeHint().height() + kFormHeight + kStatusHeight);
+  const QRect screen_area = screen()->availableGeometry();
+  // Until the window is shown its frame is unknown; a title bar's height is kept free for it.
+  const QSize frame = isVisible() ? frameGeometry().size() - geometry().size()
+                                  : QSize(0, style()->pixelMetric(QStyle::PM_TitleBarHeight));
+  const QSize room = screen_area.size() - frame;
+  QSize least = described;
+  // A form that scrolls up and down needs the bar's width beside it, or it scrolls sideways too.
+  if (described.height() > room.height()) {
+    least.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  }
+  setMinimumSize(least.boundedTo(room));
+  if (width() > room.width() || height() > room.height()) resize(size().boundedTo(room));
+  const QSize outer = size() + frame;
+  const QPoint at(
+      std::clamp(x(), screen_area.left(),
+                 std::max(screen_area.left(), screen_area.right() + 1 - outer.width())),
+      std::clamp(y(), screen_area.top(),
+                 std::max(screen_area.top(), screen_area.bottom() + 1 - outer.height())));
+  if (at != pos()) move(at);
+}
+
+void ComposeWindow::ShowAttachmentSummary() {
+  attach_summary_->setText(FromText(attach_box_->Summary()));
+}
+
+void ComposeWindow::ClearSentStatus() {
+  if (status_panel_->text() == QString::fromLatin1(texts::kSent)) SetStatus("");
 }
 
 void ComposeWindow::SetStatus(const std::string& text) {
@@ -297,13 +396,12 @@ void ComposeWindow::AttachClick() {
   if (open_dialog_ == nullptr) {
     open_dialog_ = new QFileDialog(this);
     open_dialog_->setObjectName(QStringLiteral("OpenDialog1"));
-    open_dialog_->setFileMode(QFileDialog::ExistingFile);
+    open_dialog_->setFileMode(QFileDialog::ExistingFiles);
     open_dialog_->setAcceptMode(QFileDialog::AcceptOpen);
   }
   if (open_dialog_->exec() != QDialog::Accepted) return;
-  const QStringList files = open_dialog_->selectedFiles();
-  if (!files.isEmpty()) {
-    const QByteArray path = QFile::encodeName(files.first());
+  for (const QString& file : open_dialog_->selectedFiles()) {
+    const QByteArray path = QFile::encodeName(file);
     attach_box_->AddPath(std::string(path.constData(), static_cast<std::size_t>(path.size())));
   }
 }
@@ -311,14 +409,12 @@ void ComposeWindow::AttachClick() {
 void ComposeWindow::SendButtonClick() {
   // The window's events are served while it sends; nothing they bring may start another send.
   if (pump_ != nullptr) return;
-  SetStatus(texts::kSending);
   const ComposeFields fields = Fields();
-  if (!CheckRecipient(fields)) {
-    SetStatus("");  // refused before anything was sent
-    return;
-  }
+  if (!CheckRecipient(fields)) return;  // refused before anything was sent
+  SetStatus(texts::kSending);
   bool cancelled = false;
-  {
+  Account account;
+  try {
     SendPump pump;
     SetSending(&pump);
     struct Unlock {
@@ -330,10 +426,18 @@ void ComposeWindow::SendButtonClick() {
       // server answers: the status bar takes its new layout, then the window is painted.
       pump.ServiceApplication();
       repaint();
-      DeliverMail(fields, ReadAccountServing(registry_, pump), *smtp_);
+      account = ReadAccountServing(registry_, pump);
+      DeliverMail(fields, account, *smtp_);
     } catch (const SendCancelled&) {
       cancelled = true;
     }
+  } catch (const std::exception& error) {
+    SetStatus(texts::kSendFailed);
+    ReportSendError(error, account, this);
+    return;
+  } catch (...) {
+    SetStatus(texts::kSendFailed);
+    throw;
   }
   if (cancelled) {
     SetStatus("");
@@ -514,8 +618,10 @@ void ComposeWindow::FitFieldsToForm() {
                          static_cast<QWidget*>(subject_box_)}) {
     field->resize(209 + grow_x, field->height());
   }
-  attach_box_->resize(177 + grow_x, attach_box_->height());
-  msg_box_->resize(345 + grow_x, 241 + grow_y);
+  const int grow_attach = grow_y / kAttachShare;
+  attach_box_->resize(177 + grow_x, 25 + grow_attach);
+  attach_summary_->setGeometry(104, 218 + grow_attach, 249 + grow_x, attach_summary_->height());
+  msg_box_->setGeometry(8, 240 + grow_attach, 345 + grow_x, 241 + grow_y - grow_attach);
   send_button_->move(send_button_->x(), 496 + grow_y);
   quit_button_->move(quit_button_->x(), 496 + grow_y);
   hidden_box_->move(hidden_box_->x(), 496 + grow_y);

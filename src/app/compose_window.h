@@ -21,6 +21,7 @@ class QMenu;
 class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace tovrel::http {
 class HttpClient;
@@ -70,6 +71,8 @@ class ComposeWindow : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // The size and place are stored whenever the window is put away (not when minimised).
+  void hideEvent(QHideEvent* event) override;
   // Closing while a send runs asks whether to cancel it; the window closes once it has stopped.
   void closeEvent(QCloseEvent* event) override;
   // Files dropped anywhere on the window (a file manager's text/uri-list of file:// URLs) are
@@ -95,6 +98,12 @@ class ComposeWindow : public QMainWindow {
 
   void BuildControls();
   void FitFieldsToForm();
+  // The least size is the described one where the screen has room for it, else the screen's; the
+  // fields then scroll.
+  void FitToScreen();
+  void ShowAttachmentSummary();
+  // The success text is for the message just sent; the next one makes it stale.
+  void ClearSentStatus();
   // True when the drop carried local files, which are then attached.
   bool TakeDroppedFiles(QDropEvent* event);
   bool AcceptsDrop(const QMimeData* data) const;
@@ -121,6 +130,7 @@ class ComposeWindow : public QMainWindow {
   SettingsDialog* settings_dialog_ = nullptr;
   AboutBox* about_box_ = nullptr;
 
+  QScrollArea* scroll_ = nullptr;
   QWidget* form_ = nullptr;
   QComboBox* from_box_ = nullptr;
   QLineEdit* to_box_ = nullptr;
@@ -129,6 +139,7 @@ class ComposeWindow : public QMainWindow {
   QLineEdit* subject_box_ = nullptr;
   QPushButton* attach_ = nullptr;
   AttachmentList* attach_box_ = nullptr;
+  QLabel* attach_summary_ = nullptr;
   QPlainTextEdit* msg_box_ = nullptr;
   QPushButton* send_button_ = nullptr;
   QPushButton* quit_button_ = nullptr;

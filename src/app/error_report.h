@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "app/settings_layout.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
 
@@ -17,6 +18,13 @@ namespace tovrel::app {
 // next event.
 void ReportError(const std::exception& error, QWidget* parent = nullptr);
 void ReportError(const std::string& message, QWidget* parent = nullptr);
+
+// The line the report of a failed send adds below the failure's own text: what to check in
+// Settings, naming the account's server and port. Empty for a failure that points at nothing
+// the user can check there.
+std::string SendFailureHint(const std::exception& error, const Account& account);
+// The default error report of a failed send from the window, with that line.
+void ReportSendError(const std::exception& error, const Account& account, QWidget* parent);
 
 // Runs one event handler and hands any failure leaving it to the default error report. Returns
 // false when the handler failed.

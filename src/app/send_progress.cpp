@@ -36,7 +36,8 @@ SendProgress::SendProgress(QWidget* parent) : QWidget(parent) {
   cancel_->setFixedHeight(kControlHeight);
   // Its own size would be a full button's height; the caption still fits in this one.
   cancel_->setMinimumWidth(cancel_->fontMetrics().horizontalAdvance(cancel_->text()) + 16);
-  cancel_->setFocusPolicy(Qt::NoFocus);
+  // Reached with Tab while the fields are locked (Escape cancels from anywhere in the window).
+  cancel_->setFocusPolicy(Qt::StrongFocus);
   row->addWidget(cancel_);
   connect(cancel_, &QPushButton::clicked, this, [this] {
     cancel_->setEnabled(false);  // asked once; the send stops at its next turn

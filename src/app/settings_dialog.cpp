@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -208,6 +209,18 @@ int SettingsDialog::exec() {
 void SettingsDialog::open() {
   opening_ = true;
   QDialog::open();
+}
+
+void SettingsDialog::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  // The boxes of a new address take Enter for Add, and keep the focus for the next address.
+  QWidget* field = focusWidget();
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+      qobject_cast<QLineEdit*>(field) != nullptr && field != other_name_ && field != other_email_) {
+    focusNextChild();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void SettingsDialog::showEvent(QShowEvent* event) {

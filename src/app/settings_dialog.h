@@ -50,6 +50,9 @@ class SettingsDialog : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Enter in a field moves on to the next one, as Tab does (but adds in the boxes of a new
+  // address); it never closes the dialog.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildControls();

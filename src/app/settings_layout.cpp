@@ -346,4 +346,12 @@ std::string UpdateHost(store::RegistryStore& registry) {
   return stored.empty() ? std::string(help_texts::kProductHost) : stored;
 }
 
+std::string ReadWindowGeometry(store::RegistryStore& registry) {
+  return ReadStored(registry, "window", "geometry").value_or("");
+}
+
+void WriteWindowGeometry(store::RegistryStore& registry, std::string_view geometry) {
+  Write(registry, "window", "geometry", geometry);
+}
+
 }  // namespace tovrel::app

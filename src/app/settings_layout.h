@@ -167,4 +167,9 @@ int EmptyIdentitiesWithAddress(store::RegistryStore& registry, std::string_view 
 // ("[::1]:8080").
 std::string UpdateHost(store::RegistryStore& registry);
 
+// The compose window's size and place when it was last closed (section "window", value
+// "geometry": Qt's saved geometry in base64); empty when none was stored.
+std::string ReadWindowGeometry(store::RegistryStore& registry);
+void WriteWindowGeometry(store::RegistryStore& registry, std::string_view geometry);
+
 }  // namespace tovrel::app

@@ -26,19 +26,24 @@ inline constexpr const char* kSubjectLabel = "Subject";
 inline constexpr const char* kAttach = "Attach";
 inline constexpr const char* kSend = "Send";
 inline constexpr const char* kQuit = "Quit";
-inline constexpr const char* kFileMenu = "File";
-inline constexpr const char* kEditMenu = "Edit";
-inline constexpr const char* kHelpMenu = "Help";
+inline constexpr const char* kFileMenu = "&File";
+inline constexpr const char* kEditMenu = "&Edit";
+inline constexpr const char* kHelpMenu = "&Help";
 inline constexpr const char* kWordWrap = "Word wrap";
 inline constexpr const char* kSettings = "Settings";
 inline constexpr const char* kHelp = "Help";
 inline constexpr const char* kFaq = "FAQ";
 inline constexpr const char* kCheckForUpdates = "Check for updates";
 inline constexpr const char* kAbout = "About";
+// The line beside the attachments: their count and total size.
+inline constexpr const char* kOneAttachment = "1 file, %s";
+inline constexpr const char* kAttachments = "%s files, %s";
+inline constexpr const char* kBytes = "%s bytes";
 
 // Send command.
 inline constexpr const char* kSending = "Sending email ...";
 inline constexpr const char* kSent = "Email send!";
+inline constexpr const char* kSendFailed = "The email was not sent.";
 inline constexpr const char* kNoRecipient =
     " No recipient. Please fill in a email address in the To field  ";
 inline constexpr const char* kNoSmtpServer =
@@ -46,6 +51,16 @@ inline constexpr const char* kNoSmtpServer =
 inline constexpr const char* kNoSender =
     "No sender address. Please choose a sender in the From field or set From Email in Settings";
 inline constexpr const char* kTryAgainLater = "The failure may be temporary: try again later.";
+// The line an error box adds after a failed send: what to check, with the server and port.
+inline constexpr const char* kCheckServerAndPort =
+    "Check the SMTP server (%s) and the port (%s) in Settings.";
+inline constexpr const char* kCheckLogin =
+    "Check the user name and password in Settings for %s, port %s.";
+inline constexpr const char* kCheckCertificate =
+    "Check the certificate of %s (port %s); for a certificate of the server's own making set "
+    "\"tlsverify\" to \"0\" in the smtp section of user.reg.";
+inline constexpr const char* kCheckSecurity =
+    "Check Security in Settings: %s answers on port %s only after an SSL/TLS start.";
 inline constexpr const char* kSendCancelled = "Send cancelled.";
 inline constexpr const char* kCancelSendQuestion =
     "The email is still being sent. Cancel the send and close TovrelMail?";

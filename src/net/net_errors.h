@@ -133,6 +133,11 @@ class TlsError : public message::NetError {
  public:
   using message::NetError::NetError;
 };
+// The server's certificate did not pass the check, so the user has something to look at.
+class TlsCertificateRefused : public TlsError {
+ public:
+  using TlsError::TlsError;
+};
 
 // Proxy negotiation failures.
 class SocksError : public message::NetError {

@@ -156,7 +156,8 @@ void TlsIntercept::Handshake(SocketHandle& binding, const std::string& host, Cer
       const long verdict = SSL_get_verify_result(ssl);
       if (check == CertificateCheck::ccVerify && verdict != X509_V_OK) {
         ERR_clear_error();
-        throw fail(texts::kTlsVerifyFailed, X509_verify_cert_error_string(verdict));
+        throw TlsCertificateRefused(message::FormatText(
+            texts::kTlsVerifyFailed, {host, X509_verify_cert_error_string(verdict)}));
       }
       throw fail(texts::kTlsHandshakeFailed, FailureReason(error, system_error));
     }

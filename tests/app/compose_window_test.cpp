@@ -10,11 +10,15 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 #include <QUrl>
 #include <QWheelEvent>
+#include <memory>
+#include <utility>
 
 #include "app/attachment_list.h"
 #include "app/form_style.h"
@@ -101,7 +105,7 @@ TEST_F(ComposeWindowTest, MenusCarryTheirItemsInOrder) {
       items << item->objectName() + "=" + item->text();
     }
   }
-  EXPECT_EQ(menus, (QStringList{"File1=File", "Edit1=Edit", "Help1=Help"}));
+  EXPECT_EQ(menus, (QStringList{"File1=&File", "Edit1=&Edit", "Help1=&Help"}));
   EXPECT_EQ(items,
             (QStringList{"Quit1=Quit", "Wordwrap1=Word wrap", "Settings1=Settings", "Help2=Help",
                          "FAQ1=FAQ", "Checkforupdates1=Check for updates", "About1=About"}));
@@ -275,7 +279,7 @@ TEST_F(ComposeWindowTest, AttachAppendsTheChosenFileEvenTwice) {
 // The one-line attachment list shows each path whole or shortened in the middle, never behind a
 // scroll bar; the keys and the wheel reach every item and Delete removes the selected one.
 // The window grows from its described size, which is also its least: the fields widen, the body
-// widens and deepens, the buttons stay just below the body.
+// and the attachment box widen and deepen, the buttons stay just below the body.
 TEST_F(ComposeWindowTest, FieldsGrowWithTheWindow) {
   StoreAccount("Jane Doe", "jd@example.org");
   ComposeWindow window;
@@ -291,9 +295,11 @@ TEST_F(ComposeWindowTest, FieldsGrowWithTheWindow) {
     QCoreApplication::processEvents();
     EXPECT_EQ(Find<QLineEdit>(&window, "ToBox")->geometry(), QRect(72, 56, 209 + size.grow_x, 21));
     EXPECT_EQ(Find<QLineEdit>(&window, "SubjectBox")->width(), 209 + size.grow_x);
-    EXPECT_EQ(Find<AttachmentList>(&window, "AttachBox")->width(), 177 + size.grow_x);
+    const int attach_grow = size.grow_y / 4;
+    EXPECT_EQ(Find<AttachmentList>(&window, "AttachBox")->size(),
+              QSize(177 + size.grow_x, 25 + attach_grow));
     EXPECT_EQ(Find<QPlainTextEdit>(&window, "MsgBox")->geometry(),
-              QRect(8, 240, 345 + size.grow_x, 241 + size.grow_y));
+              QRect(8, 240 + attach_grow, 345 + size.grow_x, 241 + size.grow_y - attach_grow));
     EXPECT_EQ(Find<QPushButton>(&window, "SendButton")->geometry(),
               QRect(16, 496 + size.grow_y, 75, 25));
   }
@@ -386,6 +392,78 @@ TEST_F(ComposeWindowTest, QuitButtonAndMenuItemCloseTheWindow) {
   other.show();
   Find<QAction>(&other, "Quit1")->trigger();
   EXPECT_FALSE(other.isVisible());
+}
+
+// Attach takes several files at once; the line beside the box counts them with their size; an
+// enlarged window lists them all; the next window opens where this one was closed.
+TEST_F(ComposeWindowTest, SeveralFilesAreAttachedCountedListedAndTheWindowKeepsItsPlace) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  test::TempDir dir;
+  const std::pair<const char*, int> files[] = {{"a.txt", 400}, {"b.pdf", 1500}, {"c.png", 10000}};
+  for (const auto& [name, size] : files) test::WriteFile(dir.File(name), std::string(size, 'x'));
+  auto window = std::make_unique<ComposeWindow>();
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  {
+    ModalAnswerer answer;
+    answer.Then([&](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      dialog->setDirectory(QString::fromStdString(dir.path()));
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      name->setText(QStringLiteral(R"("a.txt" "b.pdf" "c.png")"));
+      QTest::keyClick(name, Qt::Key_Return);
+    });
+    QTest::mouseClick(Find<QPushButton>(window.get(), "Attach"), Qt::LeftButton);
+  }
+  auto* list = Find<AttachmentList>(window.get(), "AttachBox");
+  EXPECT_EQ(list->Paths(),
+            (std::vector<std::string>{dir.File("a.txt"), dir.File("b.pdf"), dir.File("c.png")}));
+  EXPECT_EQ(Find<QLabel>(window.get(), "AttachSummary")->text(), "3 files, 11.9 KB");
+
+  const QSize described = window->size();
+  window->resize(described + QSize(100, 200));
+  QCoreApplication::processEvents();
+  for (int row = 0; row < list->count(); ++row) {
+    EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(row)))) << row;
+  }
+  test::SaveGrab(window.get(), "compose_window_several_attachments");
+  window->resize(described + QSize(100, 0));  // within the screen, which a restored window is
+  window->move(40, 5);
+  QCoreApplication::processEvents();
+  const QRect closed_at = window->geometry();
+  window->close();
+  window.reset();
+  ComposeWindow next;
+  next.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&next));
+  EXPECT_EQ(next.geometry(), closed_at);
+}
+
+// On a screen smaller than the described window (1280 x 800 at twice the scale) the window fits
+// the screen, and the form scrolls so that Send is still within reach.
+TEST_F(ComposeWindowTest, OnASmallScreenTheWindowFitsAndTheFormScrolls) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  QScreen* screen = QGuiApplication::primaryScreen();
+  for (QScreen* each : QGuiApplication::screens()) {
+    if (each->name() == "small") screen = each;
+  }
+  const QRect room = screen->availableGeometry();
+  ComposeWindow window;
+  window.move(room.topLeft());
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  EXPECT_EQ(window.screen(), screen);
+  EXPECT_TRUE(room.contains(window.frameGeometry())) << room.height();
+  window.resize(1, 1);  // as small as the window goes
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(room.contains(window.frameGeometry()));
+  auto* scroll = Find<QScrollArea>(&window, "FormScroll");
+  auto* send = Find<QPushButton>(&window, "SendButton");
+  scroll->ensureWidgetVisible(send);
+  const QRect shown(send->mapTo(scroll->viewport(), QPoint(0, 0)), send->size());
+  EXPECT_TRUE(scroll->viewport()->rect().contains(shown));
+  test::SaveGrab(&window, "compose_window_small_screen");
 }
 
 }  // namespace

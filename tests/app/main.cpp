@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "support/test_support.h"
@@ -21,12 +22,20 @@ void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext&, const QStrin
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const tovrel::test::OwnTempFolder temp_folder("tovrel-app-tests");
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    // Beside the usual screen, one as small as 1280 x 800 at twice the scale, for the windows'
+    // fit on small screens.
+    const std::string screens = std::filesystem::temp_directory_path() / "screens.json";
+    tovrel::test::WriteFile(
+        screens, R"({"screens": [{"name": "main", "x": 0, "y": 0, "width": 800, "height": 600},)"
+                 R"( {"name": "small", "x": 800, "y": 0, "width": 640, "height": 400}]})");
+    setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screens).c_str(), 1);
+  }
   // The keyring of the desktop the tests are started from is never touched: tests that want one
   // start a private bus with a keyring of their own.
   unsetenv("DBUS_SESSION_BUS_ADDRESS");
   qInstallMessageHandler(QuietOffscreenNotes);
-  const tovrel::test::OwnTempFolder temp_folder("tovrel-app-tests");
   QApplication app(argc, argv);
   QApplication::setApplicationName("TovrelMail");
   testing::InitGoogleTest(&argc, argv);

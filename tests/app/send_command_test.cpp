@@ -276,7 +276,7 @@ TEST_F(SendCommandTest, AFailedSendKeepsTheFieldsAndARetrySendsEachFileOnce) {
   const QString error = PressSendExpectingError(window);
   EXPECT_TRUE(error.startsWith("535")) << error.toStdString();
   EXPECT_TRUE(error.endsWith(".")) << error.toStdString();
-  EXPECT_EQ(Status(window), "Sending email ...");
+  EXPECT_EQ(Status(window), "The email was not sent.");
   EXPECT_EQ(Find<QLineEdit>(&window, "ToBox")->text(), "ann@example.org");
   EXPECT_EQ(Find<QLineEdit>(&window, "SubjectBox")->text(), "Retry");
   EXPECT_EQ(Find<QPlainTextEdit>(&window, "MsgBox")->toPlainText(), "body");

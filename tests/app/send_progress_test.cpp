@@ -6,6 +6,8 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTest>
@@ -235,6 +237,87 @@ TEST_F(SendProgressTest, InputDuringASendStartsNoSecondSend) {
   EXPECT_EQ(server_.messages(), 1);
   EXPECT_TRUE(send->isEnabled());
   EXPECT_EQ(Status(window), "Email send!");
+}
+
+// The status bar says how the last send ended: nothing while the "no recipient" box is open,
+// the success only until the next message is begun, the failure after a failed send.
+TEST_F(SendProgressTest, StatusBarTellsHowTheLastSendEnded) {
+  ComposeWindow window;
+  Open(window);
+  auto* to = Find<QLineEdit>(&window, "ToBox");
+  to->clear();
+  QString under_box = "not asked";
+  {
+    test::ModalAnswerer answer;
+    answer.Then([&](QWidget* modal) {
+      under_box = Status(window);
+      test::PressBoxButton(modal, QMessageBox::Ok);
+    });
+    ClickSend(window);
+  }
+  EXPECT_EQ(under_box, "");
+  QTest::keyClicks(to, "ann@example.org");
+  {
+    test::NoModalExpected no_box;
+    ClickSend(window);
+  }
+  EXPECT_EQ(Status(window), "Email send!");
+  QTest::keyClicks(Find<QLineEdit>(&window, "SubjectBox"), "Next");
+  EXPECT_EQ(Status(window), "");
+
+  const std::string port = std::to_string(test::RefusedPort());
+  Store("port", "port", port);
+  QTest::keyClicks(to, "ann@example.org");
+  std::vector<test::SeenBox> seen;
+  {
+    test::ModalAnswerer answer;
+    answer.Then(test::AnswerBox(&seen));
+    ClickSend(window);
+  }
+  ASSERT_EQ(seen.size(), 1u);
+  // The system's line first, then what to check.
+  EXPECT_TRUE(seen[0].text.startsWith("Socket Error # 10061")) << seen[0].text.toStdString();
+  EXPECT_TRUE(seen[0].text.endsWith(QString::fromStdString(
+      "\nCheck the SMTP server (127.0.0.1) and the port (" + port + ") in Settings.")))
+      << seen[0].text.toStdString();
+  EXPECT_EQ(Status(window), "The email was not sent.");
+}
+
+// The keyboard alone: Ctrl+Return sends from the body, Tab reaches the status bar's Cancel while
+// the send runs, Escape cancels it, Ctrl+Q closes the window.
+TEST_F(SendProgressTest, TheKeyboardSendsCancelsAndQuits) {
+  ComposeWindow window;
+  Open(window);
+  QApplication::setActiveWindow(&window);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  auto* body = Find<QPlainTextEdit>(&window, "MsgBox");
+  body->setFocus();
+  QWidget* cancel = Find<QWidget>(&window, "CancelSendButton");
+  bool cancel_reached = false;
+  DuringSend during(Held(window), [&] {
+    for (int i = 0; i < 30 && !cancel_reached; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      cancel_reached = QApplication::focusWidget() == cancel;
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  });
+  server_.Hold();
+  std::vector<test::SeenBox> seen;
+  {
+    test::ModalAnswerer answer;
+    answer.Then(test::AnswerBox(&seen));
+    QTest::keyClick(body, Qt::Key_Return, Qt::ControlModifier);
+  }
+  ASSERT_TRUE(during.ran());
+  EXPECT_TRUE(cancel_reached);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, "Send cancelled.");
+  EXPECT_EQ(body->toPlainText(), "Dear Ann,\nthe figures.");  // no line break typed
+  server_.Release();
+  QApplication::setActiveWindow(&window);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(window.isVisible());
 }
 
 // The send goes on while the question is open: for No the server is let go at once and the

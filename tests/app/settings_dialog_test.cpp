@@ -235,7 +235,7 @@ TEST_F(SettingsDialogTest, ShowingAgainAfterMinimisingKeepsWhatWasTyped) {
 }
 
 // Enter acts on the box it is pressed in: in the boxes of a new address it adds that address,
-// anywhere else it neither stores nor closes anything.
+// anywhere else it moves on to the next box and neither stores nor closes anything.
 TEST_F(SettingsDialogTest, EnterAddsFromTheNewAddressBoxesAndIsNoOk) {
   StoreAccount("Jane", "jane@example.org");
   ComposeWindow window;
@@ -252,6 +252,11 @@ TEST_F(SettingsDialogTest, EnterAddsFromTheNewAddressBoxesAndIsNoOk) {
     Type(d, "SMTPServerBox", "typed.example.org");
     QTest::keyClick(Find<QLineEdit>(d, "SMTPServerBox"), Qt::Key_Enter);
     EXPECT_TRUE(d->isVisible());
+    QWidget* after_enter = QApplication::focusWidget();
+    Find<QLineEdit>(d, "SMTPServerBox")->setFocus();
+    QTest::keyClick(Find<QLineEdit>(d, "SMTPServerBox"), Qt::Key_Tab);
+    EXPECT_EQ(after_enter, QApplication::focusWidget());  // moved on, as Tab does
+    EXPECT_NE(after_enter, Find<QLineEdit>(d, "SMTPServerBox"));
   });  // Cancel
   EXPECT_EQ(Stored("ident", "numOfIdents"), "2");
   EXPECT_EQ(Stored("ident", "nameId1"), "OtherName,");

@@ -4,13 +4,19 @@
 #include <memory>
 #include <ostream>
 
+#include "app/app_errors.h"
 #include "app/command_line.h"
+#include "app/message_file.h"
+#include "app/outbox.h"
 #include "app/password_keyring.h"
 #include "app/qt_text.h"
 #include "app/send_command.h"
+#include "app/sent_copy.h"
 #include "app/settings_layout.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "message/string_helpers.h"
+#include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "store/read_once_backend.h"
 #include "store/reg_file_backend.h"
@@ -46,6 +52,35 @@ std::string MainAccountEntry(store::RegistryStore& registry) {
   return ToText(FromText(ReadIdentities(registry).front().from_entry()));
 }
 
+// What becomes of the message once the send is over: a copy in Sent when the account asks for
+// one, a place in the outbox when it may go out later. Neither changes the send's outcome;
+// `kept` tells whether the message is in the outbox.
+SendOutcome KeepWhatWasWritten(const Account& account, const net::SmtpClient& smtp,
+                               std::ostream& boxes, bool& kept) {
+  return [&account, &smtp, &boxes, &kept](message::Message& mail, const std::exception* failure) {
+    if (failure == nullptr && !account.keep_sent_copy) return;
+    if (failure != nullptr && !net::IsTemporaryFailure(*failure)) return;
+    // Written after the failure is reported, as the reason comes first.
+    Reported(boxes, [&] {
+      if (failure != nullptr) {
+        KeepInOutbox(mail, smtp, failure->what());
+        kept = true;
+        return;
+      }
+      try {
+        std::vector<std::string> blind_copies;
+        for (size_t i = 0; i < mail.bcc_list().count(); ++i) {
+          blind_copies.push_back(mail.bcc_list()[i].address());
+        }
+        StoreSentCopy(blind_copies,
+                      [&](int fd) { WriteMessageFile(mail, smtp, fd, LineEnds::leUnix); });
+      } catch (const std::exception& error) {
+        throw FileError(message::FormatText(texts::kSentCopyFailed, {error.what()}));
+      }
+    });
+  };
+}
+
 }  // namespace
 
 int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes) {
@@ -62,6 +97,7 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
   if (!Reported(boxes, [&] { PrepareStoreOnFirstStart(registry); })) return 1;
 
   int status = kExitNotSent;
+  bool kept = false;
   Reported(boxes, [&] {
     CommandLine line;
     // No window will show the body: a body file goes to the server as the message is written.
@@ -76,13 +112,26 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
     if (!line.fields.body_file.empty()) {
       smtp.OpenBodyFile(line.fields.body_file, smtp.data_block_timeout());
     }
+    const Account account = ReadAccount(registry, ProgramKeyring());
     try {
-      DeliverMail(line.fields, ReadAccount(registry, ProgramKeyring()), smtp);
+      DeliverMail(line.fields, account, smtp, KeepWhatWasWritten(account, smtp, boxes, kept));
     } catch (const std::exception& error) {
       status = FailedSendStatus(error);
       throw;
     }
     status = kExitSent;
+  });
+  if (kept) WriteBox(boxes, texts::kKeptInOutbox);
+  return status;
+}
+
+int RunSendOutbox(std::ostream& boxes) {
+  store::RegistryStore registry(
+      std::make_unique<store::ReadOnceBackend>(std::make_unique<store::RegFileBackend>()));
+  int status = kExitTryLater;
+  Reported(boxes, [&] {
+    net::SmtpClient smtp;
+    status = SendOutbox(ReadAccount(registry, ProgramKeyring()), smtp, boxes);
   });
   return status;
 }

@@ -1,5 +1,6 @@
 #include "app/compose_window.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -24,6 +25,7 @@
 #include "app/app_errors.h"
 #include "app/attachment_list.h"
 #include "app/command_line.h"
+#include "app/drafts_store.h"
 #include "app/error_report.h"
 #include "app/form_style.h"
 #include "app/help_commands.h"
@@ -100,6 +102,7 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
   // Filled only when the window is to stay: a long body costs a text box many times what sending
   // it does, and an unattended send that went through ends the program unseen.
   if (!termination_requested_) ShowFields(line.fields);
+  if (!termination_requested_) SetUpDrafts();
 }
 
 ComposeWindow::~ComposeWindow() = default;
@@ -289,6 +292,7 @@ void ComposeWindow::FormShow() {
     return;
   }
   LoadIdentities();
+  OfferDrafts();
 }
 
 void ComposeWindow::AttachClick() {
@@ -346,6 +350,7 @@ void ComposeWindow::SendButtonClick() {
     return;
   }
   ClearFields();
+  if (draft_) draft_->Remove();
   SetStatus(texts::kSent);
 }
 
@@ -383,6 +388,11 @@ void ComposeWindow::CancelSend() {
 
 void ComposeWindow::closeEvent(QCloseEvent* event) {
   if (pump_ == nullptr) {
+    // A close the send's own question allowed needs no second one.
+    if (!close_after_send_ && !MayDiscard()) {
+      event->ignore();
+      return;
+    }
     QMainWindow::closeEvent(event);
     return;
   }
@@ -439,6 +449,81 @@ void ComposeWindow::ClearFields() {
   subject_box_->clear();
   msg_box_->clear();
   attach_box_->clear();
+}
+
+bool ComposeWindow::HasContent() const {
+  return !to_box_->text().isEmpty() || !cc_box_->text().isEmpty() || !bcc_box_->text().isEmpty() ||
+         !subject_box_->text().isEmpty() || !msg_box_->toPlainText().isEmpty() ||
+         attach_box_->count() > 0;
+}
+
+bool ComposeWindow::MayDiscard() {
+  if (!HasContent()) return true;
+  if (ShowMessageBox(this, texts::kDiscardQuestion, texts::kApplicationTitle, QMessageBox::Question,
+                     QMessageBox::Discard | QMessageBox::Cancel,
+                     QMessageBox::Cancel) != QMessageBox::Discard) {
+    return false;
+  }
+  if (draft_) draft_->Remove();
+  return true;
+}
+
+void ComposeWindow::SetUpDrafts() {
+  draft_ = std::make_unique<DraftStore>();
+  draft_timer_ = new QTimer(this);
+  draft_timer_->setSingleShot(true);
+  // Well within the two seconds a change may wait to reach the disk.
+  draft_timer_->setInterval(1000);
+  connect(draft_timer_, &QTimer::timeout, this, &ComposeWindow::SaveDraft);
+  const auto changed = [this] { draft_timer_->start(); };
+  for (QLineEdit* box : {to_box_, cc_box_, bcc_box_, subject_box_}) {
+    connect(box, &QLineEdit::textChanged, this, changed);
+  }
+  connect(from_box_, &QComboBox::currentTextChanged, this, changed);
+  connect(msg_box_, &QPlainTextEdit::textChanged, this, changed);
+  connect(attach_box_->model(), &QAbstractItemModel::rowsInserted, this, changed);
+  connect(attach_box_->model(), &QAbstractItemModel::rowsRemoved, this, changed);
+  if (auto* wrap = findChild<QAction*>(QStringLiteral("Wordwrap1"))) {
+    connect(wrap, &QAction::triggered, this, changed);
+  }
+  // What a link filled in is kept as well.
+  if (HasContent()) draft_timer_->start();
+}
+
+void ComposeWindow::SaveDraft() {
+  try {
+    if (!HasContent()) {
+      draft_->Remove();
+      return;
+    }
+    draft_->Save({Fields(), msg_box_->lineWrapMode() != QPlainTextEdit::NoWrap});
+  } catch (const std::exception& error) {
+    SetStatus(error.what());
+  }
+}
+
+void ComposeWindow::OfferDrafts() {
+  if (!draft_) return;
+  for (const auto& [path, draft] : DraftStore::LeftBehind()) {
+    const auto answer = ShowMessageBox(this, texts::kRestoreDraftQuestion, texts::kApplicationTitle,
+                                       QMessageBox::Question,
+                                       QMessageBox::Yes | QMessageBox::Discard, QMessageBox::Yes);
+    if (answer == QMessageBox::Yes) {
+      ShowDraft(draft);
+      // Kept under this window's name before the old one goes.
+      SaveDraft();
+    }
+    DraftStore::Drop(path);
+    // One message per window: the others are offered at the next start.
+    if (answer == QMessageBox::Yes) return;
+  }
+}
+
+void ComposeWindow::ShowDraft(const Draft& draft) {
+  ClearFields();
+  ShowFields(draft.fields);
+  if (!draft.fields.from.empty()) from_box_->setEditText(FromText(draft.fields.from));
+  msg_box_->setLineWrapMode(draft.word_wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
 }
 
 void ComposeWindow::QuitButtonClick() { close(); }

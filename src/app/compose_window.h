@@ -21,6 +21,7 @@ class QMenu;
 class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 
 namespace tovrel::http {
 class HttpClient;
@@ -33,6 +34,8 @@ namespace tovrel::app {
 
 class AboutBox;
 class AttachmentList;
+class DraftStore;
+struct Draft;
 class SendProgress;
 class SendPump;
 class SettingsDialog;
@@ -113,6 +116,15 @@ class ComposeWindow : public QMainWindow {
   ComposeFields Fields() const;
   void ShowFields(const ComposeFields& fields);
   void ClearFields();
+  // Drafts and the close guard: whatever the user typed (or a link filled in) outlives a crash,
+  // and leaves only when sent or discarded.
+  bool HasContent() const;
+  void SetUpDrafts();
+  void SaveDraft();
+  void OfferDrafts();
+  void ShowDraft(const Draft& draft);
+  // True when the window may close: nothing to lose, or the user discards it.
+  bool MayDiscard();
 
   store::RegistryStore registry_;
   std::unique_ptr<net::SmtpClient> smtp_;
@@ -140,6 +152,9 @@ class ComposeWindow : public QMainWindow {
   std::vector<QAction*> send_locked_actions_;
   QFileDialog* open_dialog_ = nullptr;
   std::vector<QLabel*> field_labels_;
+
+  std::unique_ptr<DraftStore> draft_;
+  QTimer* draft_timer_ = nullptr;
 
   bool shown_once_ = false;
   // The pump of the send in progress from the window, or nullptr.

@@ -123,6 +123,9 @@ inline constexpr const char* kOutboxKept = "%s: kept in the outbox (attempt %s):
 inline constexpr const char* kOutboxFailed = "%s: refused, moved to outbox/failed: %s";
 inline constexpr const char* kSentCopyFailed = "Sent, but no copy was kept in Sent: %s";
 inline constexpr const char* kCannotWriteCopy = "Cannot write the copy of the message: %s";
+inline constexpr const char* kDraftDamaged = "The draft is damaged";
+inline constexpr const char* kDiscardQuestion = "Discard this message?";
+inline constexpr const char* kRestoreDraftQuestion = "Restore the message you were writing?";
 inline constexpr const char* kKeepSentCopy = "Keep a copy of sent messages";
 inline constexpr const char* kKeepInOutboxQuestion = "Keep it in the outbox and send it later?";
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <QJsonArray>
 #include <QTest>
 #include <algorithm>
@@ -503,6 +505,46 @@ for key, msg in sorted(mailbox.Maildir(sys.argv[1], create=False).items(),
 )PY",
                                     {home_.data_folder() + "/Sent"});
   EXPECT_EQ(sent.out, "First|bob@example.org|S|True\nThird|None|S|True\n") << sent.err;
+}
+
+// A window killed as it stands leaves its message behind: the next start offers it and Yes brings
+// every field back; a file that is no draft is set aside, never deleted, and not asked about.
+TEST_F(ProgramRunTest, DraftsOutliveAKillAndDamagedOnesAreSetAside) {
+  UseServer(test::RefusedPort());
+  const std::string drafts = home_.data_folder() + "/drafts";
+  const auto draft_kept = [&] {
+    std::error_code none;
+    for (const auto& item : std::filesystem::directory_iterator(drafts, none)) {
+      if (item.path().extension() == ".draft") return true;
+    }
+    return false;
+  };
+  {
+    test::ChildProcess program({test::BuildPath("tovrelmail"),
+                                "mailto:ann@example.org?cc=bob@example.org&bcc=eve@example.org"
+                                "&subject=Plans&body=Line%201%0ALine%202"},
+                               {"DISPLAY=:99", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=offscreen"});
+    ASSERT_TRUE(test::WaitFor(draft_kept, 30000));
+    ::kill(program.pid(), SIGKILL);
+    program.Stop();
+  }
+  test::WriteFile(drafts + "/0.draft", "tovrelmail draft 1\nto ann@example.org\n");
+  std::vector<SeenBox> seen;
+  ModalAnswerer answer;
+  answer.Then(AnswerBox(&seen, QMessageBox::Yes));
+  ComposeWindow window;
+  window.show();
+  ASSERT_TRUE(test::WaitFor([&] { return answer.answered() == 1; }));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, "Restore the message you were writing?");
+  const auto field = [&](const char* name) { return Find<QLineEdit>(&window, name)->text(); };
+  EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane Doe, jd@example.org");
+  EXPECT_EQ(field("ToBox"), "ann@example.org");
+  EXPECT_EQ(field("CCBox"), "bob@example.org");
+  EXPECT_EQ(field("BCCBox"), "eve@example.org");
+  EXPECT_EQ(field("SubjectBox"), "Plans");
+  EXPECT_EQ(Find<QPlainTextEdit>(&window, "MsgBox")->toPlainText(), "Line 1\nLine 2");
+  EXPECT_TRUE(std::filesystem::exists(drafts + "/0.draft.damaged"));
 }
 
 // Two runs at once, the server slow to take the message: each message still goes out once.

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <csignal>
-
 #include <QJsonArray>
 #include <QTest>
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <sstream>
 
@@ -538,7 +537,7 @@ TEST_F(ProgramRunTest, DraftsOutliveAKillAndDamagedOnesAreSetAside) {
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].text, "Restore the message you were writing?");
   const auto field = [&](const char* name) { return Find<QLineEdit>(&window, name)->text(); };
-  EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane Doe, jd@example.org");
+  EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane Doe,jd@example.org");
   EXPECT_EQ(field("ToBox"), "ann@example.org");
   EXPECT_EQ(field("CCBox"), "bob@example.org");
   EXPECT_EQ(field("BCCBox"), "eve@example.org");

@@ -388,5 +388,22 @@ TEST_F(ComposeWindowTest, QuitButtonAndMenuItemCloseTheWindow) {
   EXPECT_FALSE(other.isVisible());
 }
 
+// A window holding what the user typed asks before it closes: Cancel keeps it, Discard closes it.
+TEST_F(ComposeWindowTest, ClosingAMessageAsksWhetherToDiscardIt) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  ComposeWindow window;
+  window.show();
+  Find<QLineEdit>(&window, "SubjectBox")->setText("Half written");
+  std::vector<test::SeenBox> seen;
+  for (const auto button : {QMessageBox::Cancel, QMessageBox::Discard}) {
+    test::ModalAnswerer answer;
+    answer.Then(test::AnswerBox(&seen, button));
+    Find<QAction>(&window, "Quit1")->trigger();
+    EXPECT_EQ(window.isVisible(), button == QMessageBox::Cancel);
+  }
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].text, "Discard this message?");
+}
+
 }  // namespace
 }  // namespace tovrel::app

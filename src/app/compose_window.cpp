@@ -30,6 +30,7 @@
 #include "app/form_style.h"
 #include "app/help_commands.h"
 #include "app/message_box.h"
+#include "app/outbox.h"
 #include "app/password_keyring.h"
 #include "app/qt_text.h"
 #include "app/send_command.h"
@@ -41,6 +42,7 @@
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "http/http_client.h"
+#include "net/net_errors.h"
 #include "net/smtp_client.h"
 
 namespace tovrel::app {
@@ -322,6 +324,8 @@ void ComposeWindow::SendButtonClick() {
     return;
   }
   bool cancelled = false;
+  bool asked = false;  // whether to keep the message after a failure that may pass
+  bool kept = false;
   {
     SendPump pump;
     SetSending(&pump);
@@ -334,10 +338,25 @@ void ComposeWindow::SendButtonClick() {
       // server answers: the status bar takes its new layout, then the window is painted.
       pump.ServiceApplication();
       repaint();
-      DeliverMail(fields, ReadAccountServing(registry_, pump), *smtp_);
+      DeliverMail(fields, ReadAccountServing(registry_, pump), *smtp_,
+                  [&](message::Message& mail, const std::exception* failure) {
+                    asked = failure != nullptr && net::IsTemporaryFailure(*failure);
+                    kept = asked && OfferOutbox(mail, *failure);
+                  });
     } catch (const SendCancelled&) {
       cancelled = true;
+    } catch (const std::exception&) {
+      // The question named the failure already.
+      if (!asked) throw;
     }
+  }
+  if (asked) {
+    if (kept) {
+      ClearFields();
+      if (draft_) draft_->Remove();
+    }
+    SetStatus(kept ? texts::kKeptInOutbox : "");
+    return;
   }
   if (cancelled) {
     SetStatus("");
@@ -449,6 +468,23 @@ void ComposeWindow::ClearFields() {
   subject_box_->clear();
   msg_box_->clear();
   attach_box_->clear();
+}
+
+bool ComposeWindow::OfferOutbox(message::Message& mail, const std::exception& failure) {
+  const std::string question =
+      ErrorReportText(failure.what()) + "\n\n" + texts::kKeepInOutboxQuestion;
+  if (ShowMessageBox(this, question, texts::kApplicationTitle, QMessageBox::Warning,
+                     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes) {
+    return false;
+  }
+  try {
+    KeepInOutbox(mail, *smtp_, failure.what());
+  } catch (const std::exception& error) {
+    ShowMessageBox(this, ErrorReportText(error.what()), texts::kApplicationTitle,
+                   QMessageBox::Critical);
+    return false;
+  }
+  return true;
 }
 
 bool ComposeWindow::HasContent() const {

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ class QTimer;
 
 namespace tovrel::http {
 class HttpClient;
+}
+namespace tovrel::message {
+class Message;
 }
 namespace tovrel::net {
 class SmtpClient;
@@ -123,6 +127,9 @@ class ComposeWindow : public QMainWindow {
   void SaveDraft();
   void OfferDrafts();
   void ShowDraft(const Draft& draft);
+  // After a failure that may pass: asks whether to keep the message in the outbox and keeps it;
+  // false when the user says no or it could not be kept (said in a box of its own).
+  bool OfferOutbox(message::Message& mail, const std::exception& failure);
   // True when the window may close: nothing to lose, or the user discards it.
   bool MayDiscard();
 

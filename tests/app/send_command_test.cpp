@@ -283,10 +283,17 @@ TEST_F(SendCommandTest, AFailedSendKeepsTheFieldsAndARetrySendsEachFileOnce) {
   EXPECT_EQ(Find<QListWidget>(&window, "AttachBox")->count(), 2);
   test::SaveGrab(&window, "compose_window_failed");
 
-  // Nothing reachable at all: the connect fails, the fields still stay.
+  // Nothing reachable at all: the connect fails, the outbox is offered; No keeps the fields.
   UseServer(test::RefusedPort(), "jane", "right");
-  const QString refused = PressSendExpectingError(window);
-  EXPECT_TRUE(refused.startsWith("Socket Error # 10061")) << refused.toStdString();
+  std::vector<SeenBox> seen;
+  {
+    ModalAnswerer answer;
+    answer.Then(AnswerBox(&seen, QMessageBox::No));
+    PressSend(window);
+  }
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(seen[0].text.startsWith("Socket Error # 10061")) << seen[0].text.toStdString();
+  EXPECT_TRUE(seen[0].text.endsWith("Keep it in the outbox and send it later?"));
   EXPECT_EQ(Find<QListWidget>(&window, "AttachBox")->count(), 2);
 
   UseServer(server.port(), "jane", "right");

@@ -1,5 +1,6 @@
 #include "app/message_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,10 +77,24 @@ class FileSink : public net::MessageClient {
   std::string out_;
 };
 
+// A pipe gave its bytes to the send; writing the message again would find it empty.
+void CheckReadableAgain(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    throw FileError(message::FormatText(texts::kNotReadableAgain, {path}));
+  }
+}
+
 }  // namespace
 
 void WriteMessageFile(const message::Message& message, const net::SmtpClient& smtp, int fd,
                       LineEnds line_ends) {
+  if (!message.body_file().empty()) CheckReadableAgain(message.body_file());
+  for (size_t i = 0; i < message.parts().count(); ++i) {
+    if (auto* attachment = dynamic_cast<const message::Attachment*>(&message.parts()[i])) {
+      CheckReadableAgain(attachment->file_name());
+    }
+  }
   FileSink sink(fd, line_ends);
   sink.set_locale(smtp.locale());
   sink.set_eight_bit_allowed(smtp.eight_bit_allowed());

@@ -15,7 +15,9 @@ enum class LineEnds {
   leUnix,  // LF, as Maildir files have them
 };
 
-// Writes `message` as `smtp` (its locale, 8-bit setting and mail agent) would send it.
+// Writes `message` as `smtp` (its locale, 8-bit setting and mail agent) would send it. Raises
+// FileError when its body file or an attachment is no regular file (a pipe, read once by the
+// send), or when the descriptor cannot be written.
 void WriteMessageFile(const message::Message& message, const net::SmtpClient& smtp, int fd,
                       LineEnds line_ends);
 

@@ -127,6 +127,8 @@ inline constexpr const char* kDraftDamaged = "The draft is damaged";
 inline constexpr const char* kDiscardQuestion = "Discard this message?";
 inline constexpr const char* kRestoreDraftQuestion = "Restore the message you were writing?";
 inline constexpr const char* kKeepSentCopy = "Keep a copy of sent messages";
+inline constexpr const char* kNotReadableAgain =
+    "The message cannot be written again: %s is no regular file";
 inline constexpr const char* kKeepInOutboxQuestion = "Keep it in the outbox and send it later?";
 
 // Start-up without a display.

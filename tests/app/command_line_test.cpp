@@ -464,7 +464,7 @@ TEST_F(ProgramRunTest, OutboxDeliversLaterAndSentKeepsACopy) {
   UseServer(test::RefusedPort());
   Store("smtp", "sentcopy", "1");
   const std::string outbox = home_.data_folder() + "/outbox";
-  EXPECT_EQ(Run({"mailto:ann@example.org?bcc=bob@example.org", "First", "b", "send"}).exit_status,
+  EXPECT_EQ(Run({"mailto:ann@example.org?bcc=bob@example.org", "First", ".b", "send"}).exit_status,
             75);
   EXPECT_EQ(Run({"mailto:unknown@example.org", "Second", "b", "send"}).exit_status, 75);
   Store("port", "port", std::to_string(server.port()));

@@ -36,6 +36,7 @@
 #include "app/send_command.h"
 #include "app/send_progress.h"
 #include "app/send_pump.h"
+#include "app/sent_copy.h"
 #include "app/settings_dialog.h"
 #include "app/settings_layout.h"
 #include "app/text_file.h"
@@ -326,6 +327,7 @@ void ComposeWindow::SendButtonClick() {
   bool cancelled = false;
   bool asked = false;  // whether to keep the message after a failure that may pass
   bool kept = false;
+  std::string copy_failure;
   {
     SendPump pump;
     SetSending(&pump);
@@ -338,9 +340,14 @@ void ComposeWindow::SendButtonClick() {
       // server answers: the status bar takes its new layout, then the window is painted.
       pump.ServiceApplication();
       repaint();
-      DeliverMail(fields, ReadAccountServing(registry_, pump), *smtp_,
+      const Account account = ReadAccountServing(registry_, pump);
+      DeliverMail(fields, account, *smtp_,
                   [&](message::Message& mail, const std::exception* failure) {
-                    asked = failure != nullptr && net::IsTemporaryFailure(*failure);
+                    if (failure == nullptr) {
+                      if (account.keep_sent_copy) copy_failure = KeepSentCopy(mail);
+                      return;
+                    }
+                    asked = net::IsTemporaryFailure(*failure);
                     kept = asked && OfferOutbox(mail, *failure);
                   });
     } catch (const SendCancelled&) {
@@ -370,7 +377,8 @@ void ComposeWindow::SendButtonClick() {
   }
   ClearFields();
   if (draft_) draft_->Remove();
-  SetStatus(texts::kSent);
+  // The send went through all the same; the status bar says what became of the copy.
+  SetStatus(copy_failure.empty() ? texts::kSent : copy_failure);
 }
 
 bool ComposeWindow::CheckRecipient(const ComposeFields& fields) {
@@ -485,6 +493,15 @@ bool ComposeWindow::OfferOutbox(message::Message& mail, const std::exception& fa
     return false;
   }
   return true;
+}
+
+std::string ComposeWindow::KeepSentCopy(const message::Message& mail) {
+  try {
+    StoreSentCopyOf(mail, *smtp_);
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return {};
 }
 
 bool ComposeWindow::HasContent() const {

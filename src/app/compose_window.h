@@ -130,6 +130,8 @@ class ComposeWindow : public QMainWindow {
   // After a failure that may pass: asks whether to keep the message in the outbox and keeps it;
   // false when the user says no or it could not be kept (said in a box of its own).
   bool OfferOutbox(message::Message& mail, const std::exception& failure);
+  // The copy in Sent of a message that went out; the failure's text when it could not be kept.
+  std::string KeepSentCopy(const message::Message& mail);
   // True when the window may close: nothing to lose, or the user discards it.
   bool MayDiscard();
 

@@ -6,7 +6,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/app_errors.h"
+#include "app/message_file.h"
 #include "app/spool_files.h"
+#include "app/texts.h"
+#include "message/string_helpers.h"
 
 namespace tovrel::app {
 
@@ -46,6 +50,19 @@ void StoreSentCopy(const std::vector<std::string>& blind_copies,
   }
   write_text(file.fd());
   file.Commit(folder + "/cur/" + MaildirName());
+}
+
+void StoreSentCopyOf(const message::Message& message, const net::SmtpClient& smtp) {
+  try {
+    std::vector<std::string> blind_copies;
+    for (size_t i = 0; i < message.bcc_list().count(); ++i) {
+      blind_copies.push_back(message.bcc_list()[i].address());
+    }
+    StoreSentCopy(blind_copies,
+                  [&](int fd) { WriteMessageFile(message, smtp, fd, LineEnds::leUnix); });
+  } catch (const std::exception& error) {
+    throw FileError(message::FormatText(texts::kSentCopyFailed, {error.what()}));
+  }
 }
 
 }  // namespace tovrel::app

@@ -4,9 +4,7 @@
 #include <memory>
 #include <ostream>
 
-#include "app/app_errors.h"
 #include "app/command_line.h"
-#include "app/message_file.h"
 #include "app/outbox.h"
 #include "app/password_keyring.h"
 #include "app/qt_text.h"
@@ -15,7 +13,6 @@
 #include "app/settings_layout.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
-#include "message/string_helpers.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "store/read_once_backend.h"
@@ -60,23 +57,15 @@ SendOutcome KeepWhatWasWritten(const Account& account, const net::SmtpClient& sm
   return [&account, &smtp, &boxes, &kept](message::Message& mail, const std::exception* failure) {
     if (failure == nullptr && !account.keep_sent_copy) return;
     if (failure != nullptr && !net::IsTemporaryFailure(*failure)) return;
-    // Written after the failure is reported, as the reason comes first.
+    // A copy or a place in the outbox that cannot be had is a line of its own; the send's
+    // status stays as it is.
     Reported(boxes, [&] {
       if (failure != nullptr) {
         KeepInOutbox(mail, smtp, failure->what());
         kept = true;
         return;
       }
-      try {
-        std::vector<std::string> blind_copies;
-        for (size_t i = 0; i < mail.bcc_list().count(); ++i) {
-          blind_copies.push_back(mail.bcc_list()[i].address());
-        }
-        StoreSentCopy(blind_copies,
-                      [&](int fd) { WriteMessageFile(mail, smtp, fd, LineEnds::leUnix); });
-      } catch (const std::exception& error) {
-        throw FileError(message::FormatText(texts::kSentCopyFailed, {error.what()}));
-      }
+      StoreSentCopyOf(mail, smtp);
     });
   };
 }

@@ -17,6 +17,7 @@
 #include <QWheelEvent>
 
 #include "app/attachment_list.h"
+#include "app/drafts_store.h"
 #include "app/form_style.h"
 #include "app/settings_layout.h"
 #include "app_fixture.h"
@@ -386,6 +387,22 @@ TEST_F(ComposeWindowTest, QuitButtonAndMenuItemCloseTheWindow) {
   other.show();
   Find<QAction>(&other, "Quit1")->trigger();
   EXPECT_FALSE(other.isVisible());
+}
+
+// Every field of a draft reads back as it was, line breaks and backslashes in names included.
+TEST(DraftTextTest, EveryFieldReadsBack) {
+  const Draft draft{.fields = {.from = "Jane,jd@example.org",
+                               .to = "a@b.c",
+                               .cc = "c@d.e",
+                               .bcc = "f@g.h",
+                               .subject = "S\\n",
+                               .body = {"one", "", "\\two"},
+                               .attachments = {"/tmp/x\ny", "/tmp/z"}},
+                    .word_wrap = false};
+  const Draft back = ParseDraft(DraftText(draft));
+  EXPECT_EQ(DraftText(back), DraftText(draft));
+  EXPECT_EQ(back.fields.attachments, draft.fields.attachments);
+  EXPECT_FALSE(back.word_wrap);
 }
 
 // A window holding what the user typed asks before it closes: Cancel keeps it, Discard closes it.

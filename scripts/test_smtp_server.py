@@ -13,6 +13,8 @@ everything but EHLO, NOOP, QUIT and STARTTLS until it is done; --tls implicit ha
 after the connect. With --log, the verb of every AUTH, MAIL, RCPT and DATA command received is
 appended to that file, one per line, so a test can tell that none reached the server.
 --size announces that SIZE limit (none by default); --smtputf8 offers SMTPUTF8.
+With --greylist-once, greylisted@... is answered 450 only the first time it is named.
+--data-delay holds the answer to each message's end that many seconds, as a slow server does.
 """
 import argparse
 import asyncio
@@ -25,13 +27,18 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 class Store:
-    def __init__(self, folder):
+    def __init__(self, folder, greylist_once=False, data_delay=0.0):
         self.folder = folder
         self.count = 0
+        self.greylist_once = greylist_once
+        self.greylisted = set()
+        self.data_delay = data_delay
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         # Recipients named for a refusal get it, so that a test can meet one of each kind.
-        if address.startswith('greylisted@'):
+        if address.startswith('greylisted@') and address not in self.greylisted:
+            if self.greylist_once:
+                self.greylisted.add(address)
             return '450 4.2.0 Greylisted, try again later'
         if address.startswith('unknown@'):
             return '550 5.1.1 No such user'
@@ -39,6 +46,8 @@ class Store:
         return '250 OK'
 
     async def handle_DATA(self, server, session, envelope):
+        if self.data_delay:
+            await asyncio.sleep(self.data_delay)
         self.count += 1
         base = os.path.join(self.folder, '%06d' % self.count)
         with open(base + '.eml', 'wb') as f:
@@ -97,6 +106,8 @@ def main():
     parser.add_argument('--only', choices=['LOGIN', 'PLAIN'], default=None)
     parser.add_argument('--size', type=int, default=None)
     parser.add_argument('--smtputf8', action='store_true')
+    parser.add_argument('--greylist-once', action='store_true')
+    parser.add_argument('--data-delay', type=float, default=0.0)
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     # Plain-text AUTH is what the tests exercise; loopback only.
@@ -110,7 +121,7 @@ def main():
         # when the authenticator says it handled the failure).
         return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
-    handler = Store(args.dir)
+    handler = Store(args.dir, args.greylist_once, args.data_delay)
     options = dict(hostname='tovrel-test', decode_data=False, data_size_limit=args.size,
                    enable_SMTPUTF8=args.smtputf8)
     if args.user:

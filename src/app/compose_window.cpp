@@ -1,5 +1,6 @@
 #include "app/compose_window.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -31,21 +32,25 @@
 #include "app/app_errors.h"
 #include "app/attachment_list.h"
 #include "app/command_line.h"
+#include "app/drafts_store.h"
 #include "app/error_report.h"
 #include "app/form_style.h"
 #include "app/help_commands.h"
 #include "app/message_box.h"
+#include "app/outbox.h"
 #include "app/password_keyring.h"
 #include "app/qt_text.h"
 #include "app/send_command.h"
 #include "app/send_progress.h"
 #include "app/send_pump.h"
+#include "app/sent_copy.h"
 #include "app/settings_dialog.h"
 #include "app/settings_layout.h"
 #include "app/text_file.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "http/http_client.h"
+#include "net/net_errors.h"
 #include "net/smtp_client.h"
 
 namespace tovrel::app {
@@ -119,6 +124,7 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
       // A place that cannot be read is not worth a message: the window opens where it always did.
     }
     FitToScreen();
+    SetUpDrafts();
   }
 }
 
@@ -388,6 +394,7 @@ void ComposeWindow::FormShow() {
     return;
   }
   LoadIdentities();
+  OfferDrafts();
 }
 
 void ComposeWindow::AttachClick() {
@@ -413,6 +420,9 @@ void ComposeWindow::SendButtonClick() {
   if (!CheckRecipient(fields)) return;  // refused before anything was sent
   SetStatus(texts::kSending);
   bool cancelled = false;
+  bool asked = false;  // whether to keep the message after a failure that may pass
+  bool kept = false;
+  std::string copy_failure;
   Account account;
   try {
     SendPump pump;
@@ -427,13 +437,27 @@ void ComposeWindow::SendButtonClick() {
       pump.ServiceApplication();
       repaint();
       account = ReadAccountServing(registry_, pump);
-      DeliverMail(fields, account, *smtp_);
+      DeliverMail(fields, account, *smtp_,
+                  [&](message::Message& mail, const std::exception* failure) {
+                    if (failure == nullptr) {
+                      if (account.keep_sent_copy) copy_failure = KeepSentCopy(mail);
+                      return;
+                    }
+                    asked = net::IsTemporaryFailure(*failure);
+                    kept = asked && OfferOutbox(mail, *failure, account);
+                  });
     } catch (const SendCancelled&) {
       cancelled = true;
     }
   } catch (const std::exception& error) {
     SetStatus(texts::kSendFailed);
-    ReportSendError(error, account, this);
+    // The outbox question named the failure already.
+    if (!asked) ReportSendError(error, account, this);
+    if (kept) {
+      ClearFields();
+      if (draft_) draft_->Remove();
+      SetStatus(texts::kKeptInOutbox);
+    }
     return;
   } catch (...) {
     SetStatus(texts::kSendFailed);
@@ -450,7 +474,9 @@ void ComposeWindow::SendButtonClick() {
     return;
   }
   ClearFields();
-  SetStatus(texts::kSent);
+  if (draft_) draft_->Remove();
+  // The send went through all the same; the status bar says what became of the copy.
+  SetStatus(copy_failure.empty() ? texts::kSent : copy_failure);
 }
 
 bool ComposeWindow::CheckRecipient(const ComposeFields& fields) {
@@ -487,6 +513,11 @@ void ComposeWindow::CancelSend() {
 
 void ComposeWindow::closeEvent(QCloseEvent* event) {
   if (pump_ == nullptr) {
+    // A close the send's own question allowed needs no second one.
+    if (!close_after_send_ && !MayDiscard()) {
+      event->ignore();
+      return;
+    }
     QMainWindow::closeEvent(event);
     return;
   }
@@ -543,6 +574,109 @@ void ComposeWindow::ClearFields() {
   subject_box_->clear();
   msg_box_->clear();
   attach_box_->clear();
+}
+
+bool ComposeWindow::OfferOutbox(message::Message& mail, const std::exception& failure,
+                                const Account& account) {
+  const std::string question =
+      SendErrorText(failure, account) + "\n\n" + texts::kKeepInOutboxQuestion;
+  if (ShowMessageBox(this, question, texts::kApplicationTitle, QMessageBox::Warning,
+                     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes) {
+    return false;
+  }
+  try {
+    KeepInOutbox(mail, *smtp_, failure.what());
+  } catch (const std::exception& error) {
+    ShowMessageBox(this, ErrorReportText(error.what()), texts::kApplicationTitle,
+                   QMessageBox::Critical);
+    return false;
+  }
+  return true;
+}
+
+std::string ComposeWindow::KeepSentCopy(const message::Message& mail) {
+  try {
+    StoreSentCopyOf(mail, *smtp_);
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return {};
+}
+
+bool ComposeWindow::HasContent() const {
+  return !to_box_->text().isEmpty() || !cc_box_->text().isEmpty() || !bcc_box_->text().isEmpty() ||
+         !subject_box_->text().isEmpty() || !msg_box_->toPlainText().isEmpty() ||
+         attach_box_->count() > 0;
+}
+
+bool ComposeWindow::MayDiscard() {
+  if (!HasContent()) return true;
+  if (ShowMessageBox(this, texts::kDiscardQuestion, texts::kApplicationTitle, QMessageBox::Question,
+                     QMessageBox::Discard | QMessageBox::Cancel,
+                     QMessageBox::Cancel) != QMessageBox::Discard) {
+    return false;
+  }
+  if (draft_) draft_->Remove();
+  return true;
+}
+
+void ComposeWindow::SetUpDrafts() {
+  draft_ = std::make_unique<DraftStore>();
+  draft_timer_ = new QTimer(this);
+  draft_timer_->setSingleShot(true);
+  // Well within the two seconds a change may wait to reach the disk.
+  draft_timer_->setInterval(1000);
+  connect(draft_timer_, &QTimer::timeout, this, &ComposeWindow::SaveDraft);
+  const auto changed = [this] { draft_timer_->start(); };
+  for (QLineEdit* box : {to_box_, cc_box_, bcc_box_, subject_box_}) {
+    connect(box, &QLineEdit::textChanged, this, changed);
+  }
+  connect(from_box_, &QComboBox::currentTextChanged, this, changed);
+  connect(msg_box_, &QPlainTextEdit::textChanged, this, changed);
+  connect(attach_box_->model(), &QAbstractItemModel::rowsInserted, this, changed);
+  connect(attach_box_->model(), &QAbstractItemModel::rowsRemoved, this, changed);
+  if (auto* wrap = findChild<QAction*>(QStringLiteral("Wordwrap1"))) {
+    connect(wrap, &QAction::triggered, this, changed);
+  }
+  // What a link filled in is kept as well.
+  if (HasContent()) draft_timer_->start();
+}
+
+void ComposeWindow::SaveDraft() {
+  try {
+    if (!HasContent()) {
+      draft_->Remove();
+      return;
+    }
+    draft_->Save({Fields(), msg_box_->lineWrapMode() != QPlainTextEdit::NoWrap});
+  } catch (const std::exception& error) {
+    SetStatus(error.what());
+  }
+}
+
+void ComposeWindow::OfferDrafts() {
+  if (!draft_) return;
+  for (const auto& [path, draft] : DraftStore::LeftBehind()) {
+    const ButtonCaption restore[] = {{QMessageBox::Yes, texts::kRestoreDraftButton}};
+    const auto answer = ShowMessageBox(
+        this, texts::kRestoreDraftQuestion, texts::kApplicationTitle, QMessageBox::Question,
+        QMessageBox::Yes | QMessageBox::Discard, QMessageBox::Yes, restore);
+    if (answer == QMessageBox::Yes) {
+      ShowDraft(draft);
+      // Kept under this window's name before the old one goes.
+      SaveDraft();
+    }
+    DraftStore::Drop(path);
+    // One message per window: the others are offered at the next start.
+    if (answer == QMessageBox::Yes) return;
+  }
+}
+
+void ComposeWindow::ShowDraft(const Draft& draft) {
+  ClearFields();
+  ShowFields(draft.fields);
+  if (!draft.fields.from.empty()) from_box_->setEditText(FromText(draft.fields.from));
+  msg_box_->setLineWrapMode(draft.word_wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
 }
 
 void ComposeWindow::QuitButtonClick() { close(); }

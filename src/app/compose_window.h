@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,9 +23,13 @@ class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
+class QTimer;
 
 namespace tovrel::http {
 class HttpClient;
+}
+namespace tovrel::message {
+class Message;
 }
 namespace tovrel::net {
 class SmtpClient;
@@ -34,7 +39,10 @@ namespace tovrel::app {
 
 class AboutBox;
 class AttachmentList;
+class DraftStore;
+struct Draft;
 class SendProgress;
+struct Account;
 class SendPump;
 class SettingsDialog;
 struct CommandLine;
@@ -122,6 +130,20 @@ class ComposeWindow : public QMainWindow {
   ComposeFields Fields() const;
   void ShowFields(const ComposeFields& fields);
   void ClearFields();
+  // Drafts and the close guard: whatever the user typed (or a link filled in) outlives a crash,
+  // and leaves only when sent or discarded.
+  bool HasContent() const;
+  void SetUpDrafts();
+  void SaveDraft();
+  void OfferDrafts();
+  void ShowDraft(const Draft& draft);
+  // After a failure that may pass: asks whether to keep the message in the outbox and keeps it;
+  // false when the user says no or it could not be kept (said in a box of its own).
+  bool OfferOutbox(message::Message& mail, const std::exception& failure, const Account& account);
+  // The copy in Sent of a message that went out; the failure's text when it could not be kept.
+  std::string KeepSentCopy(const message::Message& mail);
+  // True when the window may close: nothing to lose, or the user discards it.
+  bool MayDiscard();
 
   store::RegistryStore registry_;
   std::unique_ptr<net::SmtpClient> smtp_;
@@ -151,6 +173,9 @@ class ComposeWindow : public QMainWindow {
   std::vector<QAction*> send_locked_actions_;
   QFileDialog* open_dialog_ = nullptr;
   std::vector<QLabel*> field_labels_;
+
+  std::unique_ptr<DraftStore> draft_;
+  QTimer* draft_timer_ = nullptr;
 
   bool shown_once_ = false;
   // The pump of the send in progress from the window, or nullptr.

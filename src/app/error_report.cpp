@@ -61,13 +61,17 @@ std::string SendFailureHint(const std::exception& error, const Account& account)
   return {};
 }
 
-void ReportSendError(const std::exception& error, const Account& account, QWidget* parent) {
+std::string SendErrorText(const std::exception& error, const Account& account) {
   std::string text = ReportText(error);
   // The failure's own text stays first: it is the line a script reads on standard error.
   if (const std::string hint = SendFailureHint(error, account); !hint.empty()) {
     text.append("\n").append(VisibleText(hint));
   }
-  ShowReport(text, parent);
+  return text;
+}
+
+void ReportSendError(const std::exception& error, const Account& account, QWidget* parent) {
+  ShowReport(SendErrorText(error, account), parent);
 }
 
 void ReportError(const std::string& message, QWidget* parent) {

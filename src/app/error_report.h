@@ -23,6 +23,8 @@ void ReportError(const std::string& message, QWidget* parent = nullptr);
 // Settings, naming the account's server and port. Empty for a failure that points at nothing
 // the user can check there.
 std::string SendFailureHint(const std::exception& error, const Account& account);
+// The report's text of a failed send from the window: the failure's own text, then that line.
+std::string SendErrorText(const std::exception& error, const Account& account);
 // The default error report of a failed send from the window, with that line.
 void ReportSendError(const std::exception& error, const Account& account, QWidget* parent);
 

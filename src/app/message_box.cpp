@@ -1,5 +1,6 @@
 #include "app/message_box.h"
 
+#include <QAbstractButton>
 #include <QGuiApplication>
 #include <QString>
 #include <iostream>
@@ -63,7 +64,8 @@ void SetHeadlessMessageStream(std::ostream* stream) { g_stream = stream; }
 QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const std::string& text,
                                            const std::string& title, QMessageBox::Icon icon,
                                            QMessageBox::StandardButtons buttons,
-                                           QMessageBox::StandardButton default_button) {
+                                           QMessageBox::StandardButton default_button,
+                                           std::span<const ButtonCaption> captions) {
   const auto fallback = DefaultButton(buttons, default_button);
   if (MessageBoxesAreHeadless()) {
     std::ostream& out = g_stream ? *g_stream : std::cerr;
@@ -74,6 +76,11 @@ QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const std::string& t
   QMessageBox box(icon, QString::fromLocal8Bit(title.data(), qsizetype(title.size())),
                   QString::fromLocal8Bit(shown.data(), qsizetype(shown.size())), buttons, parent);
   box.setDefaultButton(fallback);
+  for (const ButtonCaption& caption : captions) {
+    if (QAbstractButton* button = box.button(caption.button)) {
+      button->setText(QString::fromUtf8(caption.caption));
+    }
+  }
   const int result = box.exec();
   const auto pressed = static_cast<QMessageBox::StandardButton>(result);
   return buttons.testFlag(pressed) ? pressed : fallback;

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <functional>
 #include <iosfwd>
+#include <span>
 #include <string>
 
 #include "app/text_rules.h"
@@ -31,10 +32,16 @@ void SetHeadlessMessageStream(std::ostream* stream);
 // locale's encoding. An empty title leaves the window system's default caption. Returns the
 // button the user pressed (or the default button when headless, or when the box was closed
 // without a choice).
+// `captions` names buttons whose standard caption does not say what they do.
+struct ButtonCaption {
+  QMessageBox::StandardButton button;
+  const char* caption;
+};
 QMessageBox::StandardButton ShowMessageBox(
     QWidget* parent, const std::string& text, const std::string& title, QMessageBox::Icon icon,
     QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-    QMessageBox::StandardButton default_button = QMessageBox::NoButton);
+    QMessageBox::StandardButton default_button = QMessageBox::NoButton,
+    std::span<const ButtonCaption> captions = {});
 
 // The same box without waiting for it: the caller's work goes on while the box is shown, and
 // `answered` runs with the button pressed once the user has answered (at once when headless).

@@ -90,6 +90,12 @@ int StartProgram(int argc, char** argv) {
     return 0;
   }
   SettleSessionBus();
+  // A run of its own, from a timer or a script: never a window.
+  if (args.size() == 1 && args[0] == "--send-outbox") {
+    std::setlocale(LC_ALL, "");
+    qInstallMessageHandler(KeepQtNotesOffStandardError);
+    return RunSendOutbox(std::cerr);
+  }
   // A display that does not answer is no display: the toolkit would end the program at its start.
   if (HasDisplay() && DisplayAnswers()) return RunWindowModule(argc, argv);
   if (!AsksToSend(args)) {

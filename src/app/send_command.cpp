@@ -161,31 +161,13 @@ void FillMessage(message::Message& message, const ComposeFields& fields) {
                                                       : fields.message_id);
 }
 
-}  // namespace
-
-message::EmailAddress SenderOf(std::string_view from_text) {
-  using message::TrimControl;
-  const std::size_t comma = from_text.rfind(',');
-  if (comma == std::string_view::npos) return {std::string(TrimControl(from_text)), {}};
-  std::string_view name = TrimControl(from_text.substr(0, comma));
-  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
-    name = name.substr(1, name.size() - 2);
-  }
-  return {std::string(TrimControl(from_text.substr(comma + 1))), std::string(name)};
-}
-
-void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp) {
-  SetUpClient(smtp, account);
-  message::Message message;
-  FillMessage(message, fields);
-  // A server would take "MAIL FROM:<>" as a bounce and the message would have no From field.
-  if (message.from().address().empty()) throw SendSetupError(texts::kNoSender);
-  CheckSenderAddress(fields.from);
-  // A device or a folder is refused before the server hears from us at all.
-  for (const std::string& path : fields.attachments) message::CheckInputFile(path);
+// One connection for one message, `send` between Connect and Disconnect; a failure leaves the
+// client disconnected.
+template <typename SendStep>
+void Transact(net::SmtpClient& smtp, const Account& account, SendStep&& send) {
   try {
     smtp.Connect();
-    smtp.Send(message);
+    send();
     smtp.Disconnect();
   } catch (const net::ProtocolReplyError& error) {
     try {
@@ -212,6 +194,49 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
     }
     throw;
   }
+}
+
+}  // namespace
+
+message::EmailAddress SenderOf(std::string_view from_text) {
+  using message::TrimControl;
+  const std::size_t comma = from_text.rfind(',');
+  if (comma == std::string_view::npos) return {std::string(TrimControl(from_text)), {}};
+  std::string_view name = TrimControl(from_text.substr(0, comma));
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+    name = name.substr(1, name.size() - 2);
+  }
+  return {std::string(TrimControl(from_text.substr(comma + 1))), std::string(name)};
+}
+
+void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp) {
+  DeliverMail(fields, account, smtp, nullptr);
+}
+
+void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp,
+                 const SendOutcome& outcome) {
+  SetUpClient(smtp, account);
+  message::Message message;
+  FillMessage(message, fields);
+  // A server would take "MAIL FROM:<>" as a bounce and the message would have no From field.
+  if (message.from().address().empty()) throw SendSetupError(texts::kNoSender);
+  CheckSenderAddress(fields.from);
+  // A device or a folder is refused before the server hears from us at all.
+  for (const std::string& path : fields.attachments) message::CheckInputFile(path);
+  if (outcome) message.set_use_now_for_date(false);
+  try {
+    Transact(smtp, account, [&] { smtp.Send(message); });
+  } catch (const std::exception& error) {
+    if (outcome) outcome(message, &error);
+    throw;
+  }
+  if (outcome) outcome(message, nullptr);
+}
+
+void DeliverStored(const net::SmtpClient::Envelope& envelope, const std::string& path,
+                   const Account& account, net::SmtpClient& smtp) {
+  SetUpClient(smtp, account);
+  Transact(smtp, account, [&] { smtp.SendRaw(envelope, path); });
 }
 
 int FailedSendStatus(const std::exception& error) {

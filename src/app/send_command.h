@@ -4,16 +4,15 @@
 // one message delivered through SMTP.
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "app/compose_fields.h"
 #include "app/settings_layout.h"
 #include "message/email_address.h"
-
-namespace tovrel::net {
-class SmtpClient;
-}
+#include "message/message.h"
+#include "net/smtp_client.h"
 
 namespace tovrel::app {
 
@@ -30,6 +29,16 @@ message::EmailAddress SenderOf(std::string_view from_text);
 // before any lookup or connection. After a failure the client is disconnected; a send cancelled
 // with SendCancelled is cut off without the "Quit".
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp);
+// Told of the message as sent, or as it was to be sent, once the send is over: `failure` is null
+// when the server accepted it. It must not raise.
+using SendOutcome = std::function<void(message::Message& message, const std::exception* failure)>;
+// The same, telling `outcome`; the message's date is fixed before it is written, so that what
+// `outcome` keeps of it carries the date the server got.
+void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp,
+                 const SendOutcome& outcome);
+// Delivers a message kept as written (see SmtpClient::SendRaw) as DeliverMail does.
+void DeliverStored(const net::SmtpClient::Envelope& envelope, const std::string& path,
+                   const Account& account, net::SmtpClient& smtp);
 
 // The process status of a send asked for on the command line: sent, not sent, or not sent for a
 // reason that may pass (EX_TEMPFAIL of sysexits.h), so that a script knows to try again later.

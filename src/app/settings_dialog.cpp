@@ -168,6 +168,7 @@ void SettingsDialog::BuildControls() {
   for (std::size_t i = 1; i < std::size(tab_order); ++i) {
     setTabOrder(tab_order[i - 1], tab_order[i]);
   }
+  AddSentCopyBox();
 
   ConnectReported(button1_, &QPushButton::clicked, this, &SettingsDialog::Button1Click);
   ConnectReported(button2_, &QPushButton::clicked, this, &SettingsDialog::Button2Click);
@@ -184,6 +185,14 @@ void SettingsDialog::BuildControls() {
   // Only the user's choice moves the port; filling the dialog from the store does not.
   ConnectReported(security_combo_, &QComboBox::activated, this,
                   &SettingsDialog::SecurityComboSelect);
+}
+
+void SettingsDialog::AddSentCopyBox() {
+  // The dialog keeps its size: the strip under the buttons is the one row left free.
+  sent_copy_box_ = new QCheckBox(QString::fromLatin1(texts::kKeepSentCopy), this);
+  sent_copy_box_->setObjectName(QStringLiteral("SentCopyBox"));
+  sent_copy_box_->setGeometry(16, 330, 457, 16);
+  setTabOrder(security_combo_, sent_copy_box_);
 }
 
 void SettingsDialog::LayoutLabels() {
@@ -243,6 +252,7 @@ void SettingsDialog::FormShow() {
   smtp_server_box_->setText(FromText(account.smtp_server));
   port_box_->setText(FromText(account.port));
   security_combo_->setCurrentIndex(SecurityIndex(account.security));
+  sent_copy_box_->setChecked(account.keep_sent_copy);
   user_name_box_->setText(FromText(account.user_name));
   const StoredIdentity main_account = ReadIdentity(registry_, 0);
   from_name_box_->setText(FromText(main_account.name()));
@@ -308,7 +318,8 @@ void SettingsDialog::Button1Click() {
                         .port = ToText(port_box_->text()),
                         .user_name = ToText(user_name_box_->text()),
                         .password = ToText(password_box_->text()),
-                        .security = SecurityAt(security_combo_->currentIndex())};
+                        .security = SecurityAt(security_combo_->currentIndex()),
+                        .keep_sent_copy = sent_copy_box_->isChecked()};
   const PasswordChange change = PlanPasswordChange(registry_, account);
   WriteAccountValues(registry_, account);
   WriteIdentity(registry_, 0, ToText(from_name_box_->text()), ToText(from_email_box_->text()));

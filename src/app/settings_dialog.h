@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QDialog>
 #include <vector>
 
@@ -57,6 +58,7 @@ class SettingsDialog : public QDialog {
  private:
   void BuildControls();
   void LayoutLabels();
+  void AddSentCopyBox();
   // Fills the password box (when asked to) from the keyring, off the window's thread.
   void AskKeyring(Account account, bool show_password);
   void ShowPassword(const Account& account, bool show_password);
@@ -91,6 +93,7 @@ class SettingsDialog : public QDialog {
   QLabel* label9_ = nullptr;
   QLabel* password_place_label_ = nullptr;
   QComboBox* security_combo_ = nullptr;
+  QCheckBox* sent_copy_box_ = nullptr;
   std::vector<QLabel*> field_labels_;
   PasswordPlace shown_place_ = PasswordPlace::ppSettingsFile;
   const char* keyring_busy_ = nullptr;

@@ -23,6 +23,7 @@ constexpr const char* kCertificateCheckValue = "tlsverify";
 constexpr std::string_view kStartTlsText = "starttls";
 constexpr std::string_view kImplicitTlsText = "tls";
 constexpr std::string_view kNoCertificateCheckText = "0";
+constexpr const char* kSentCopyValue = "sentcopy";
 
 void Select(store::RegistryStore& registry, std::string_view section, std::string_view name) {
   registry.set_base_key(kBaseKey);
@@ -155,6 +156,7 @@ Account ReadStoredAccount(store::RegistryStore& registry) {
   if (Read(registry, kSmtpSection, kCertificateCheckValue) == kNoCertificateCheckText) {
     account.certificate_check = net::CertificateCheck::ccNone;
   }
+  account.keep_sent_copy = Read(registry, kSmtpSection, kSentCopyValue) == "1";
   return account;
 }
 
@@ -243,6 +245,7 @@ void WriteAccountValues(store::RegistryStore& registry, const Account& account) 
   WriteAccountValue(registry, "port", account.port);
   WriteAccountValue(registry, "username", account.user_name);
   Write(registry, kSmtpSection, kSecurityValue, SecurityText(account.security));
+  Write(registry, kSmtpSection, kSentCopyValue, account.keep_sent_copy ? "1" : "0");
 }
 
 void WriteAccount(store::RegistryStore& registry, PasswordKeyring& keyring,

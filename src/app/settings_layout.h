@@ -64,6 +64,8 @@ struct Account {
   // Stored as "0" to take any certificate (a server with one of its own making); only ever set
   // by hand in the store, so WriteAccount leaves it as it is.
   net::CertificateCheck certificate_check = net::CertificateCheck::ccVerify;
+  // Stored as "smtp"/"sentcopy" "1": every sent message is copied into the Sent Maildir.
+  bool keep_sent_copy = false;
 
   // A login whose password was stored in a keyring that is not reachable now.
   bool password_unavailable() const {

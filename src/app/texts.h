@@ -110,6 +110,7 @@ inline constexpr const char* kPortNeedsPlainStart =
 inline constexpr const char* kVersionLine = "TovrelMail 3.3";
 inline constexpr const char* kUsage =
     "Usage: tovrelmail [LINK [SUBJECT [BODY [send [FILE...]]]]]\n"
+    "       tovrelmail --send-outbox\n"
     "       tovrelmail --help | -h | --version\n"
     "\n"
     "Writes and sends one e-mail through the SMTP server set in Settings.\n"
@@ -124,8 +125,27 @@ inline constexpr const char* kUsage =
     "\n"
     "Exit status: 0 sent (or the window was closed), 1 not sent (the reason is one line on\n"
     "standard error), 75 not sent for a reason that may pass (try again later), 2 no display\n"
-    "and not asked to send.\n"
+    "and not asked to send. A send that fails for a reason that may pass keeps the message in\n"
+    "${XDG_DATA_HOME:-~/.local/share}/tovrelmail/outbox; --send-outbox sends what is kept there\n"
+    "(0 when the outbox is empty after it, 75 when some wait still, 1 when some were refused).\n"
     "Settings: ${XDG_CONFIG_HOME:-~/.config}/tovrelmail/user.reg\n";
+
+// Outbox and sent copy.
+inline constexpr const char* kKeptInOutbox =
+    "Kept in the outbox; it goes out with tovrelmail --send-outbox";
+// The entry's name, the attempts so far and the reason.
+inline constexpr const char* kOutboxKept = "%s: kept in the outbox (attempt %s): %s";
+inline constexpr const char* kOutboxFailed = "%s: refused, moved to outbox/failed: %s";
+inline constexpr const char* kSentCopyFailed = "Sent, but no copy was kept in Sent: %s";
+inline constexpr const char* kCannotWriteCopy = "Cannot write the copy of the message: %s";
+inline constexpr const char* kDraftDamaged = "The draft is damaged";
+inline constexpr const char* kDiscardQuestion = "Discard this message?";
+inline constexpr const char* kRestoreDraftQuestion = "Restore the message you were writing?";
+inline constexpr const char* kRestoreDraftButton = "Restore";
+inline constexpr const char* kKeepSentCopy = "Keep a copy of sent messages";
+inline constexpr const char* kNotReadableAgain =
+    "The message cannot be written again: %s is no regular file";
+inline constexpr const char* kKeepInOutboxQuestion = "Keep it in the outbox and send it later?";
 
 // Start-up without a display.
 inline constexpr const char* kNeedsDisplay =

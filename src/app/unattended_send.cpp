@@ -5,12 +5,15 @@
 #include <ostream>
 
 #include "app/command_line.h"
+#include "app/outbox.h"
 #include "app/password_keyring.h"
 #include "app/qt_text.h"
 #include "app/send_command.h"
+#include "app/sent_copy.h"
 #include "app/settings_layout.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "store/read_once_backend.h"
 #include "store/reg_file_backend.h"
@@ -46,6 +49,27 @@ std::string MainAccountEntry(store::RegistryStore& registry) {
   return ToText(FromText(ReadIdentities(registry).front().from_entry()));
 }
 
+// What becomes of the message once the send is over: a copy in Sent when the account asks for
+// one, a place in the outbox when it may go out later. Neither changes the send's outcome;
+// `kept` tells whether the message is in the outbox.
+SendOutcome KeepWhatWasWritten(const Account& account, const net::SmtpClient& smtp,
+                               std::ostream& boxes, bool& kept) {
+  return [&account, &smtp, &boxes, &kept](message::Message& mail, const std::exception* failure) {
+    if (failure == nullptr && !account.keep_sent_copy) return;
+    if (failure != nullptr && !net::IsTemporaryFailure(*failure)) return;
+    // A copy or a place in the outbox that cannot be had is a line of its own; the send's
+    // status stays as it is.
+    Reported(boxes, [&] {
+      if (failure != nullptr) {
+        KeepInOutbox(mail, smtp, failure->what());
+        kept = true;
+        return;
+      }
+      StoreSentCopyOf(mail, smtp);
+    });
+  };
+}
+
 }  // namespace
 
 int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes) {
@@ -62,6 +86,7 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
   if (!Reported(boxes, [&] { PrepareStoreOnFirstStart(registry); })) return 1;
 
   int status = kExitNotSent;
+  bool kept = false;
   Reported(boxes, [&] {
     CommandLine line;
     // No window will show the body: a body file goes to the server as the message is written.
@@ -76,13 +101,26 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
     if (!line.fields.body_file.empty()) {
       smtp.OpenBodyFile(line.fields.body_file, smtp.data_block_timeout());
     }
+    const Account account = ReadAccount(registry, ProgramKeyring());
     try {
-      DeliverMail(line.fields, ReadAccount(registry, ProgramKeyring()), smtp);
+      DeliverMail(line.fields, account, smtp, KeepWhatWasWritten(account, smtp, boxes, kept));
     } catch (const std::exception& error) {
       status = FailedSendStatus(error);
       throw;
     }
     status = kExitSent;
+  });
+  if (kept) WriteBox(boxes, texts::kKeptInOutbox);
+  return status;
+}
+
+int RunSendOutbox(std::ostream& boxes) {
+  store::RegistryStore registry(
+      std::make_unique<store::ReadOnceBackend>(std::make_unique<store::RegFileBackend>()));
+  int status = kExitTryLater;
+  Reported(boxes, [&] {
+    net::SmtpClient smtp;
+    status = SendOutbox(ReadAccount(registry, ProgramKeyring()), smtp, boxes);
   });
   return status;
 }

@@ -21,4 +21,8 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes)
 int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
                       net::SmtpClient& smtp);
 
+// "tovrelmail --send-outbox": sends what the outbox holds through the stored account, a line on
+// `boxes` for each message that did not go out; returns the status SendOutbox gives.
+int RunSendOutbox(std::ostream& boxes);
+
 }  // namespace tovrel::app

@@ -1,7 +1,13 @@
 #include "net/smtp_client.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <exception>
 #include <unordered_set>
 
@@ -486,6 +492,118 @@ void SmtpClient::Disconnect() {
   DropTls();
   authenticated_ = false;
   if (failure) std::rethrow_exception(failure);
+}
+
+namespace {
+
+// A descriptor that closes itself.
+class OpenFile {
+ public:
+  explicit OpenFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd_ < 0) Fail(path);
+  }
+  ~OpenFile() { ::close(fd_); }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  int fd() const { return fd_; }
+  [[noreturn]] static void Fail(const std::string& path) {
+    throw message::FileError(
+        message::FormatText(texts::kStoredMessageUnreadable, {path, std::strerror(errno)}));
+  }
+
+ private:
+  int fd_;
+};
+
+constexpr size_t kRawBlock = 65536;
+
+// Whether the file holds a byte beyond ASCII; reads it once and returns to its start.
+bool HoldsEightBit(int fd, const std::string& path) {
+  std::vector<char> block(kRawBlock);
+  bool found = false;
+  for (;;) {
+    const ssize_t got = ::read(fd, block.data(), block.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) OpenFile::Fail(path);
+    if (got == 0 || found) break;
+    found = !IsAscii(std::string_view(block.data(), static_cast<size_t>(got)));
+  }
+  if (::lseek(fd, 0, SEEK_SET) != 0) OpenFile::Fail(path);
+  return found;
+}
+
+}  // namespace
+
+void SmtpClient::SendRaw(const Envelope& envelope, const std::string& path) {
+  set_read_timeout(command_timeout_);
+  set_write_timeout(data_block_timeout_);
+  const OpenFile file(path);
+  struct stat status {};
+  if (::fstat(file.fd(), &status) != 0) OpenFile::Fail(path);
+  const int64_t size = status.st_size;
+  const bool utf8_addresses =
+      !IsAscii(envelope.sender) ||
+      std::any_of(envelope.recipients.begin(), envelope.recipients.end(),
+                  [](const std::string& address) { return !IsAscii(address); });
+  if (utf8_addresses && !smtp_utf8_) {
+    throw ServerCapabilityError(
+        message::FormatText(texts::kAddressNeedsSmtpUtf8, {Printable(envelope.sender)}));
+  }
+  std::string parameters;
+  if (utf8_addresses || HoldsEightBit(file.fd(), path)) {
+    if (!eight_bit_allowed()) throw ServerCapabilityError(texts::kNeedsEightBitMime);
+    parameters = kEightBitParameter;
+  }
+  if (utf8_addresses) parameters.append(" ").append(kSmtpUtf8);
+  for (const std::string& address : envelope.recipients) {
+    CheckEnvelopeAddress(kRcptCommand, address);
+  }
+  if (size_limit_ >= 0) parameters.append(" SIZE=").append(std::to_string(size));
+  CheckEnvelopeAddress(kMailCommand, envelope.sender, parameters);
+  if (size_limit_ > 0 && size > size_limit_) {
+    throw ServerCapabilityError(message::FormatText(
+        texts::kMessageTooLarge, {Megabytes(size, true), Megabytes(size_limit_, false)}));
+  }
+  std::vector<const std::string*> recipients;
+  for (const std::string& address : envelope.recipients) recipients.push_back(&address);
+  SendCommand("Rset", kAnyReplyCode);
+  if (NeedsAuthentication()) PerformAuthentication();
+  size_t next = 0;
+  do {
+    SendCommand(std::string(kMailCommand) + envelope.sender + ">" + parameters, 250);
+    next = SendRecipients(recipients, next);
+    if (::lseek(file.fd(), 0, SEEK_SET) != 0) OpenFile::Fail(path);
+    SendRawText(file.fd(), size);
+  } while (next < recipients.size());
+}
+
+void SmtpClient::SendRawText(int fd, int64_t size) {
+  set_read_timeout(data_init_timeout_);
+  SendCommand("Data", 354);
+  try {
+    WorkPhase work(*this, WorkMode::wkWrite, size);
+    DotStuffer stuffer;
+    std::vector<char> block(kRawBlock);
+    char last = '\n';
+    for (;;) {
+      const ssize_t got = ::read(fd, block.data(), block.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) OpenFile::Fail("");
+      if (got == 0) break;
+      WriteText(stuffer.Stuff(std::string_view(block.data(), static_cast<size_t>(got))));
+      last = block[static_cast<size_t>(got) - 1];
+    }
+    // The final "." must stand on a line of its own.
+    if (last != '\n') WriteText("\r\n");
+    FlushPendingOutput();
+  } catch (...) {
+    // As for a message being written: a partial text must never be taken for a whole one.
+    CloseConnection();
+    throw;
+  }
+  set_read_timeout(data_termination_timeout_);
+  SendCommand(".", 250);
+  set_read_timeout(command_timeout_);
 }
 
 }  // namespace tovrel::net

@@ -103,6 +103,16 @@ class SmtpClient : public MessageClient {
   // Addresses beyond ASCII go out as they stand, announced with SMTPUTF8 and BODY=8BITMIME.
   // A RCPT refused raises ProtocolReplyError naming the address.
   virtual void Send(const message::Message& message);
+  // Sends a message written before (by WriteMessage into a file, without dot-stuffing) as it
+  // stands, on the same MAIL, RCPT and DATA path as Send: the envelope is checked the same way,
+  // 8-bit bytes are announced with BODY=8BITMIME (ServerCapabilityError when the server does not
+  // offer it), and the text is dot-stuffed on the way out. Raises FileError when the file cannot
+  // be read.
+  struct Envelope {
+    std::string sender;
+    std::vector<std::string> recipients;
+  };
+  void SendRaw(const Envelope& envelope, const std::string& path);
   // Writes "Quit" when still connected (without awaiting the answer) and closes in every case.
   void Disconnect() override;
 
@@ -118,6 +128,7 @@ class SmtpClient : public MessageClient {
   // (the count when all were accepted).
   size_t SendRecipients(const std::vector<const std::string*>& recipients, size_t first);
   void SendMessageText(const MessagePlan& plan, int64_t size);
+  void SendRawText(int fd, int64_t size);
   // Says hello, EHLO first and HELO when the server does not know it, and takes the extensions
   // from the reply.
   void Greet();

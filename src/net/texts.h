@@ -85,6 +85,10 @@ inline constexpr char kNoCommonLoginMethod[] =
     "The server offers no login method TovrelMail supports (offered: %s)";
 inline constexpr char kAddressNeedsSmtpUtf8[] =
     "The server does not accept the address %s (it needs SMTPUTF8)";
+inline constexpr char kNeedsEightBitMime[] =
+    "The server does not accept 8-bit text (no 8BITMIME) for the stored message";
+// The path and the system's reason.
+inline constexpr char kStoredMessageUnreadable[] = "Cannot read the stored message %s: %s";
 // Added to a failure while waiting for the greeting on the port of implicit TLS.
 inline constexpr char kMayExpectImplicitTls[] =
     "The server may expect SSL/TLS (Security in Settings)";

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QTest>
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <sstream>
 
@@ -26,6 +27,8 @@ using test::ModalAnswerer;
 using test::SeenBox;
 
 using Lines = std::vector<std::string>;
+
+const std::string kKeptLine = "Kept in the outbox; it goes out with tovrelmail --send-outbox\n";
 
 // The command line inside the test process: what the arguments fill, and the compose window made
 // with them.
@@ -408,7 +411,7 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithItsStatusAndOneLine) {
     Store("port", "port", std::to_string(test::RefusedPort()));
     const auto result = Run({"mailto:ann@example.org", "S", "b", "send"});
     EXPECT_EQ(result.exit_status, 75);  // a refused connection may pass
-    EXPECT_EQ(OneErrorLine(result), "Socket Error # 10061 Connection refused.");
+    EXPECT_EQ(result.err, "Socket Error # 10061 Connection refused.\n" + kKeptLine);
   }
   Store("port", "port", std::to_string(server.port()));
   {
@@ -448,9 +451,114 @@ TEST_F(ProgramRunTest, TemporaryFailuresEndWithStatus75) {
   for (const auto& c : cases) {
     const auto result = Run({c.to, "S", "b", "send"});
     EXPECT_EQ(result.exit_status, c.status) << c.to;
-    EXPECT_EQ(OneErrorLine(result), c.line);
+    EXPECT_EQ(result.err, c.line + std::string("\n") + (c.status == 75 ? kKeptLine : ""));
   }
   EXPECT_TRUE(server.Messages().empty());
+}
+
+// Sends that may go out later wait in the outbox, each with its text as it would have gone on
+// the wire; --send-outbox delivers each once, moves a refusal to failed/, and keeps a copy of
+// what went out in Sent, the blind copies named there only.
+TEST_F(ProgramRunTest, OutboxDeliversLaterAndSentKeepsACopy) {
+  test::AiosmtpdServer server(test::AiosmtpdServer::Options{.greylist_once = true});
+  UseServer(test::RefusedPort());
+  Store("smtp", "sentcopy", "1");
+  const std::string outbox = home_.data_folder() + "/outbox";
+  EXPECT_EQ(Run({"mailto:ann@example.org?bcc=bob@example.org", "First", ".b", "send"}).exit_status,
+            75);
+  EXPECT_EQ(Run({"mailto:unknown@example.org", "Second", "b", "send"}).exit_status, 75);
+  Store("port", "port", std::to_string(server.port()));
+  const auto greylisted = Run({"mailto:greylisted@example.org", "Third", "b", "send"});
+  EXPECT_EQ(greylisted.exit_status, 75);
+  EXPECT_TRUE(greylisted.err.ends_with(kKeptLine)) << greylisted.err;
+  std::vector<std::string> kept;
+  for (const auto& item : std::filesystem::directory_iterator(outbox)) {
+    if (item.path().extension() == ".msg") kept.push_back(item.path());
+  }
+  std::sort(kept.begin(), kept.end());
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(std::filesystem::status(kept[0]).permissions(), std::filesystem::perms(0600));
+  const std::string first_text = test::ReadFile(kept[0]);
+
+  const auto run = Run({"--send-outbox"});
+  EXPECT_EQ(run.exit_status, 1);  // the refused one
+  EXPECT_NE(OneErrorLine(run).find("refused, moved to outbox/failed: The server refused the "
+                                   "recipient unknown@example.org: 550"),
+            std::string::npos);
+  const auto mails = server.Messages();
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_EQ(mails[0].data, first_text);  // the Message-ID and Date as first written
+  EXPECT_EQ(mails[0].rcpt_tos, (Lines{"ann@example.org", "bob@example.org"}));
+  EXPECT_EQ(mails[1].rcpt_tos, Lines{"greylisted@example.org"});
+  EXPECT_EQ(mails[0].data.find("Bcc"), std::string::npos);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outbox + "/failed"), {}), 2);
+  const auto again = Run({"--send-outbox"});
+  EXPECT_EQ(again.exit_status, 0) << again.err;
+  EXPECT_EQ(server.Messages().size(), 2u);
+
+  const auto sent = test::RunPython(R"PY(
+import mailbox, sys
+for key, msg in sorted(mailbox.Maildir(sys.argv[1], create=False).items(),
+                       key=lambda item: item[1]['Subject']):
+    print(msg['Subject'], msg['Bcc'], msg.get_flags(), msg['Message-ID'] is not None, sep='|')
+)PY",
+                                    {home_.data_folder() + "/Sent"});
+  EXPECT_EQ(sent.out, "First|bob@example.org|S|True\nThird|None|S|True\n") << sent.err;
+}
+
+// A window killed as it stands leaves its message behind: the next start offers it and Yes brings
+// every field back; a file that is no draft is set aside, never deleted, and not asked about.
+TEST_F(ProgramRunTest, DraftsOutliveAKillAndDamagedOnesAreSetAside) {
+  UseServer(test::RefusedPort());
+  const std::string drafts = home_.data_folder() + "/drafts";
+  const auto draft_kept = [&] {
+    std::error_code none;
+    for (const auto& item : std::filesystem::directory_iterator(drafts, none)) {
+      if (item.path().extension() == ".draft") return true;
+    }
+    return false;
+  };
+  {
+    test::ChildProcess program({test::BuildPath("tovrelmail"),
+                                "mailto:ann@example.org?cc=bob@example.org&bcc=eve@example.org"
+                                "&subject=Plans&body=Line%201%0ALine%202"},
+                               {"DISPLAY=:99", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=offscreen"});
+    ASSERT_TRUE(test::WaitFor(draft_kept, 30000));
+    ::kill(program.pid(), SIGKILL);
+    program.Stop();
+  }
+  test::WriteFile(drafts + "/0.draft", "tovrelmail draft 1\nto ann@example.org\n");
+  std::vector<SeenBox> seen;
+  ModalAnswerer answer;
+  answer.Then(AnswerBox(&seen, QMessageBox::Yes));
+  ComposeWindow window;
+  window.show();
+  ASSERT_TRUE(test::WaitFor([&] { return answer.answered() == 1; }));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, "Restore the message you were writing?");
+  const auto field = [&](const char* name) { return Find<QLineEdit>(&window, name)->text(); };
+  EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane Doe,jd@example.org");
+  EXPECT_EQ(field("ToBox"), "ann@example.org");
+  EXPECT_EQ(field("CCBox"), "bob@example.org");
+  EXPECT_EQ(field("BCCBox"), "eve@example.org");
+  EXPECT_EQ(field("SubjectBox"), "Plans");
+  EXPECT_EQ(Find<QPlainTextEdit>(&window, "MsgBox")->toPlainText(), "Line 1\nLine 2");
+  EXPECT_TRUE(std::filesystem::exists(drafts + "/0.draft.damaged"));
+}
+
+// Two runs at once, the server slow to take the message: each message still goes out once.
+TEST_F(ProgramRunTest, OutboxRunsAtOnceSendEachMessageOnce) {
+  test::AiosmtpdServer server(test::AiosmtpdServer::Options{.data_delay_seconds = 1});
+  UseServer(test::RefusedPort());
+  EXPECT_EQ(Run({"mailto:ann@example.org", "S", "b", "send"}).exit_status, 75);
+  Store("port", "port", std::to_string(server.port()));
+  const auto result =
+      test::RunProcess({"/bin/sh", "-c", "\"$0\" --send-outbox & \"$0\" --send-outbox; wait",
+                        test::BuildPath("tovrelmail")},
+                       {}, {"DISPLAY=", "WAYLAND_DISPLAY="}, std::chrono::seconds(60));
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(Run({"--send-outbox"}).exit_status, 0);
+  EXPECT_EQ(server.Messages().size(), 1u);
 }
 
 // With a display, Qt takes its own options out of the arguments before they are read.

@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "app/attachment_list.h"
+#include "app/drafts_store.h"
 #include "app/form_style.h"
 #include "app/settings_layout.h"
 #include "app_fixture.h"
@@ -432,7 +433,11 @@ TEST_F(ComposeWindowTest, SeveralFilesAreAttachedCountedListedAndTheWindowKeepsI
   window->move(40, 5);
   QCoreApplication::processEvents();
   const QRect closed_at = window->geometry();
-  window->close();
+  {
+    test::ModalAnswerer answer;
+    answer.Then(test::AnswerBox(nullptr, QMessageBox::Discard));
+    window->close();
+  }
   window.reset();
   ComposeWindow next;
   next.show();
@@ -464,6 +469,39 @@ TEST_F(ComposeWindowTest, OnASmallScreenTheWindowFitsAndTheFormScrolls) {
   const QRect shown(send->mapTo(scroll->viewport(), QPoint(0, 0)), send->size());
   EXPECT_TRUE(scroll->viewport()->rect().contains(shown));
   test::SaveGrab(&window, "compose_window_small_screen");
+}
+
+// Every field of a draft reads back as it was, line breaks and backslashes in names included.
+TEST(DraftTextTest, EveryFieldReadsBack) {
+  const Draft draft{.fields = {.from = "Jane,jd@example.org",
+                               .to = "a@b.c",
+                               .cc = "c@d.e",
+                               .bcc = "f@g.h",
+                               .subject = "S\\n",
+                               .body = {"one", "", "\\two"},
+                               .attachments = {"/tmp/x\ny", "/tmp/z"}},
+                    .word_wrap = false};
+  const Draft back = ParseDraft(DraftText(draft));
+  EXPECT_EQ(DraftText(back), DraftText(draft));
+  EXPECT_EQ(back.fields.attachments, draft.fields.attachments);
+  EXPECT_FALSE(back.word_wrap);
+}
+
+// A window holding what the user typed asks before it closes: Cancel keeps it, Discard closes it.
+TEST_F(ComposeWindowTest, ClosingAMessageAsksWhetherToDiscardIt) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  ComposeWindow window;
+  window.show();
+  Find<QLineEdit>(&window, "SubjectBox")->setText("Half written");
+  std::vector<test::SeenBox> seen;
+  for (const auto button : {QMessageBox::Cancel, QMessageBox::Discard}) {
+    test::ModalAnswerer answer;
+    answer.Then(test::AnswerBox(&seen, button));
+    Find<QAction>(&window, "Quit1")->trigger();
+    EXPECT_EQ(window.isVisible(), button == QMessageBox::Cancel);
+  }
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].text, "Discard this message?");
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ void PressBoxButton(QWidget* modal, QMessageBox::StandardButton button) {
 
 ModalAnswerer::Action AnswerBox(std::vector<SeenBox>* into, QMessageBox::StandardButton button) {
   return [into, button](QWidget* modal) {
-    into->push_back(ReadBox(modal));
+    if (into != nullptr) into->push_back(ReadBox(modal));
     PressBoxButton(modal, button);
   };
 }

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTest>
+#include <filesystem>
 #include <set>
 
 #include "app/app_errors.h"
@@ -283,17 +284,27 @@ TEST_F(SendCommandTest, AFailedSendKeepsTheFieldsAndARetrySendsEachFileOnce) {
   EXPECT_EQ(Find<QListWidget>(&window, "AttachBox")->count(), 2);
   test::SaveGrab(&window, "compose_window_failed");
 
-  // Nothing reachable at all: the connect fails, the fields still stay.
+  // Nothing reachable at all: the connect fails, the outbox is offered; No keeps the fields.
   UseServer(test::RefusedPort(), "jane", "right");
-  const QString refused = PressSendExpectingError(window);
-  EXPECT_TRUE(refused.startsWith("Socket Error # 10061")) << refused.toStdString();
+  std::vector<SeenBox> seen;
+  {
+    ModalAnswerer answer;
+    answer.Then(AnswerBox(&seen, QMessageBox::No));
+    PressSend(window);
+  }
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(seen[0].text.startsWith("Socket Error # 10061")) << seen[0].text.toStdString();
+  EXPECT_TRUE(seen[0].text.endsWith("Keep it in the outbox and send it later?"));
   EXPECT_EQ(Find<QListWidget>(&window, "AttachBox")->count(), 2);
 
   UseServer(server.port(), "jane", "right");
+  Store("smtp", "sentcopy", "1");  // the window's sends keep their copy too
   PressSend(window);
   const auto mails = server.WaitForMessages(1);
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(mails[0].auth_user, "jane");
+  const std::filesystem::directory_iterator copies(home_.data_folder() + "/Sent/cur");
+  EXPECT_EQ(std::distance(copies, {}), 1);
   const QJsonObject mail = JudgeMail(mails[0].data_path);
   EXPECT_EQ(mail["defects"].toInt(), 0);
   const QJsonArray attachments = mail["attachments"].toArray();

@@ -391,7 +391,8 @@ TEST_F(SettingsDialogTest, OkStoresTheSixValuesAndReloadsTheSenderList) {
 }
 
 // Each opening shows the stored security; the user's choice moves a usual port to the usual one
-// of the choice and leaves any other; OK stores the choice and keeps the certificate check.
+// of the choice and leaves any other; OK stores the choice and keeps the certificate check. The
+// sent copy box, clicked at each opening, shows and stores its state in turn.
 TEST_F(SettingsDialogTest, SecurityChoiceShowsMovesUsualPortsAndIsStoredByOk) {
   StoreAccount("Jane", "jane@example.org");
   Store("smtp", "tlsverify", "0");
@@ -414,6 +415,7 @@ TEST_F(SettingsDialogTest, SecurityChoiceShowsMovesUsualPortsAndIsStoredByOk) {
       {"TLS", "2525", "None", Qt::Key_End, "2525", "tls"},
       {"tls", "2525", "SSL/TLS", Qt::Key_Home, "2525", ""},
   };
+  bool sent_copy = false;
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.stored ? c.stored : "(none)") + " port " + c.port);
     if (c.stored != nullptr) Store("smtp", "security", c.stored);
@@ -427,8 +429,13 @@ TEST_F(SettingsDialogTest, SecurityChoiceShowsMovesUsualPortsAndIsStoredByOk) {
           QTest::keyClick(security, c.choose);
           EXPECT_EQ(Find<QLineEdit>(d, "PortBox")->text(), c.port_after);
           if (security->currentText() == "STARTTLS") test::SaveGrab(d, "settings_dialog_starttls");
+          auto* copy_box = Find<QCheckBox>(d, "SentCopyBox");
+          EXPECT_EQ(copy_box->isChecked(), sent_copy);
+          copy_box->click();
         },
         "Button1");
+    sent_copy = !sent_copy;
+    EXPECT_EQ(Stored("smtp", "sentcopy"), sent_copy ? "1" : "0");
     EXPECT_EQ(Stored("smtp", "security"), c.written);
     EXPECT_EQ(Stored("port", "port"), c.port_after);
     EXPECT_EQ(Stored("smtp", "tlsverify"), "0");

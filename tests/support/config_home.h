@@ -1,7 +1,8 @@
 #pragma once
 
 // Points the settings store at a fresh folder for one test: XDG_CONFIG_HOME is set to a temporary
-// folder and restored afterwards.
+// folder and restored afterwards; so is XDG_DATA_HOME (drafts, the outbox, sent copies), so that
+// no test (nor a program it runs) writes into the user's own data.
 
 #include <cstdlib>
 #include <optional>
@@ -16,13 +17,12 @@ class ScopedConfigHome {
   ScopedConfigHome() {
     if (const char* old = std::getenv("XDG_CONFIG_HOME")) old_ = old;
     setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+    if (const char* old = std::getenv("XDG_DATA_HOME")) old_data_ = old;
+    setenv("XDG_DATA_HOME", data_home().c_str(), 1);
   }
   ~ScopedConfigHome() {
-    if (old_) {
-      setenv("XDG_CONFIG_HOME", old_->c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
+    Restore("XDG_CONFIG_HOME", old_);
+    Restore("XDG_DATA_HOME", old_data_);
   }
   ScopedConfigHome(const ScopedConfigHome&) = delete;
   ScopedConfigHome& operator=(const ScopedConfigHome&) = delete;
@@ -32,10 +32,22 @@ class ScopedConfigHome {
   std::string store_file() const { return folder() + "/user.reg"; }
   // For child processes: the environment entry that points them here.
   std::string env() const { return "XDG_CONFIG_HOME=" + dir_.path(); }
+  // The program's data folder below XDG_DATA_HOME.
+  std::string data_home() const { return dir_.path() + "/data"; }
+  std::string data_folder() const { return data_home() + "/tovrelmail"; }
 
  private:
+  static void Restore(const char* name, const std::optional<std::string>& old) {
+    if (old) {
+      setenv(name, old->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+
   TempDir dir_;
   std::optional<std::string> old_;
+  std::optional<std::string> old_data_;
 };
 
 }  // namespace tovrel::test

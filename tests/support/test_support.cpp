@@ -380,6 +380,10 @@ AiosmtpdServer::AiosmtpdServer(Options options) {
   if (options.size_limit > 0)
     argv.insert(argv.end(), {"--size", std::to_string(options.size_limit)});
   if (options.smtputf8) argv.push_back("--smtputf8");
+  if (options.greylist_once) argv.push_back("--greylist-once");
+  if (options.data_delay_seconds > 0) {
+    argv.insert(argv.end(), {"--data-delay", std::to_string(options.data_delay_seconds)});
+  }
   argv.insert(argv.end(), {"--host", options.host, "--log", dir_.File("commands.log")});
   process_ = std::make_unique<ChildProcess>(argv);
   port_ = std::stoi(process_->ReadLine());

@@ -149,6 +149,9 @@ class AiosmtpdServer {
     // The SIZE limit announced (0: none), and whether SMTPUTF8 is offered.
     long size_limit = 0;
     bool smtputf8 = false;
+    // greylisted@... refused (450) only the first time; the end of each message answered late.
+    bool greylist_once = false;
+    double data_delay_seconds = 0;
   };
   AiosmtpdServer();
   explicit AiosmtpdServer(Options options);

@@ -1,0 +1,210 @@
+#include "app/outbox.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <sstream>
+#include <vector>
+
+#include "app/app_errors.h"
+#include "app/message_file.h"
+#include "app/send_command.h"
+#include "app/sent_copy.h"
+#include "app/spool_files.h"
+#include "app/text_rules.h"
+#include "app/texts.h"
+#include "message/string_helpers.h"
+#include "net/net_errors.h"
+
+namespace tovrel::app {
+
+namespace {
+
+constexpr std::string_view kMessageSuffix = ".msg";
+constexpr std::string_view kEnvelopeSuffix = ".env";
+
+// What NAME.env holds.
+struct Entry {
+  net::SmtpClient::Envelope envelope;
+  std::vector<std::string> blind_copies;
+  int attempts = 0;
+  std::string reply;
+};
+
+std::string EnvelopeText(const Entry& entry) {
+  std::string text = "from " + entry.envelope.sender + "\n";
+  for (const std::string& address : entry.envelope.recipients) {
+    const bool blind = std::find(entry.blind_copies.begin(), entry.blind_copies.end(), address) !=
+                       entry.blind_copies.end();
+    text.append(blind ? "bcc " : "to ").append(address).append("\n");
+  }
+  text.append("attempts ").append(std::to_string(entry.attempts)).append("\n");
+  // One line, whatever the server sent.
+  text.append("reply ").append(VisibleText(OneLine(entry.reply))).append("\n");
+  return text;
+}
+
+Entry ParseEnvelope(const std::string& text) {
+  Entry entry;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t blank = line.find(' ');
+    const std::string key = line.substr(0, blank);
+    const std::string value = blank == std::string::npos ? "" : line.substr(blank + 1);
+    if (key == "from") {
+      entry.envelope.sender = value;
+    } else if (key == "to" || key == "bcc") {
+      entry.envelope.recipients.push_back(value);
+      if (key == "bcc") entry.blind_copies.push_back(value);
+    } else if (key == "attempts") {
+      entry.attempts = std::atoi(value.c_str());
+    } else if (key == "reply") {
+      entry.reply = value;
+    }
+  }
+  return entry;
+}
+
+// The names of the finished entries, oldest first.
+std::vector<std::string> EntryNames(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return names;
+  while (const dirent* item = ::readdir(listing)) {
+    const std::string_view name = item->d_name;
+    if (name.starts_with('.') || !name.ends_with(kEnvelopeSuffix)) continue;
+    names.emplace_back(name.substr(0, name.size() - kEnvelopeSuffix.size()));
+  }
+  ::closedir(listing);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The entry's envelope file held under an exclusive lock for as long as this lives, so that two
+// runs never send one message twice; held() is false when another run has it, or had it and is
+// done with it (the file this opened is no longer the one under its name).
+class EntryLock {
+ public:
+  explicit EntryLock(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) != 0) return;
+    struct stat opened {};
+    struct stat named {};
+    held_ = ::fstat(fd_, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+            opened.st_ino == named.st_ino && opened.st_dev == named.st_dev;
+  }
+  ~EntryLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  EntryLock(const EntryLock&) = delete;
+  EntryLock& operator=(const EntryLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
+// Copies a stored text to `fd` with LF line ends.
+void CopyWithUnixLineEnds(const std::string& path, int fd) {
+  std::string text = ReadWholeFile(path);
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
+  }
+  for (std::string_view rest = out; !rest.empty();) {
+    const ssize_t written = ::write(fd, rest.data(), rest.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) throw FileError(message::FormatText(texts::kCannotWriteCopy, {path}));
+    rest.remove_prefix(static_cast<size_t>(written));
+  }
+}
+
+void Report(std::ostream& boxes, const std::string& text) {
+  boxes << VisibleText(OneLine(text)) << '\n' << std::flush;
+}
+
+}  // namespace
+
+std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
+                         const std::string& reason) {
+  const std::string folder = DataFolder("outbox");
+  const std::string name = TimeOrderedName();
+  message.set_use_now_for_date(false);
+  Entry entry{EnvelopeOf(message), {}, 1, reason};
+  for (size_t i = 0; i < message.bcc_list().count(); ++i) {
+    entry.blind_copies.push_back(message.bcc_list()[i].address());
+  }
+  SpoolFile text(folder);
+  WriteMessageFile(message, smtp, text.fd(), LineEnds::leWire);
+  text.Commit(folder + "/" + name + std::string(kMessageSuffix));
+  // The envelope comes last: only with it is the entry there at all.
+  WriteFileAtomically(folder + "/" + name + std::string(kEnvelopeSuffix), EnvelopeText(entry));
+  return name;
+}
+
+int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxes) {
+  const std::string folder = DataFolder("outbox");
+  int remaining = 0;
+  bool refused = false;
+  for (const std::string& name : EntryNames(folder)) {
+    const std::string base = folder + "/" + name;
+    const std::string envelope_path = base + std::string(kEnvelopeSuffix);
+    const std::string text_path = base + std::string(kMessageSuffix);
+    const EntryLock lock(envelope_path);
+    if (!lock.held()) {
+      // Another run has it now; when it was done with it, the entry is gone or renewed.
+      if (::access(envelope_path.c_str(), F_OK) == 0) ++remaining;
+      continue;
+    }
+    Entry entry;
+    try {
+      entry = ParseEnvelope(ReadWholeFile(envelope_path));
+      DeliverStored(entry.envelope, text_path, account, smtp);
+    } catch (const std::exception& error) {
+      entry.reply = error.what();
+      ++entry.attempts;
+      try {
+        if (net::IsTemporaryFailure(error)) {
+          ++remaining;
+          WriteFileAtomically(envelope_path, EnvelopeText(entry));
+          Report(boxes, message::FormatText(texts::kOutboxKept,
+                                            {name, std::to_string(entry.attempts), error.what()}));
+        } else {
+          refused = true;
+          const std::string failed = folder + "/failed";
+          MakeFolder(failed);
+          WriteFileAtomically(failed + "/" + name + std::string(kEnvelopeSuffix),
+                              EnvelopeText(entry));
+          ::rename(text_path.c_str(), (failed + "/" + name + std::string(kMessageSuffix)).c_str());
+          ::unlink(envelope_path.c_str());
+          Report(boxes, message::FormatText(texts::kOutboxFailed, {name, error.what()}));
+        }
+      } catch (const std::exception& keeping) {
+        ++remaining;
+        Report(boxes, keeping.what());
+      }
+      continue;
+    }
+    // The envelope goes first: a text without one is no entry, an envelope without text would be.
+    ::unlink(envelope_path.c_str());
+    if (account.keep_sent_copy) {
+      try {
+        StoreSentCopy(entry.blind_copies, [&](int fd) { CopyWithUnixLineEnds(text_path, fd); });
+      } catch (const std::exception& error) {
+        Report(boxes, message::FormatText(texts::kSentCopyFailed, {error.what()}));
+      }
+    }
+    ::unlink(text_path.c_str());
+  }
+  if (remaining > 0) return kExitTryLater;
+  return refused ? kExitNotSent : kExitSent;
+}
+
+}  // namespace tovrel::app

@@ -1,0 +1,30 @@
+#pragma once
+
+// The outbox: messages an unattended send could not deliver for a reason that may pass, kept as
+// written (the text, its envelope) under $XDG_DATA_HOME/tovrelmail/outbox until a later run of
+// "tovrelmail --send-outbox" delivers them. Each entry is NAME.msg, the text with CR LF line
+// ends as it goes on the wire but for the dot-stuffing, and NAME.env, lines of "from ADDRESS",
+// "to ADDRESS" (To and CC), "bcc ADDRESS", "attempts N" and "reply TEXT"; the names sort in the
+// order the messages were kept. Messages the server refused for good go to outbox/failed.
+
+#include <ostream>
+#include <string>
+
+#include "app/settings_layout.h"
+#include "message/message.h"
+#include "net/smtp_client.h"
+
+namespace tovrel::app {
+
+// Keeps `message` as `smtp` writes it, with `reason` as its last reply; its date is fixed now
+// when it had none. Returns the entry's name. Raises FileError when it cannot be written.
+std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
+                         const std::string& reason);
+
+// Sends every entry in order through `smtp` set up from `account`, one line on `boxes` for each
+// that did not go out, a copy of each sent one in Sent when `account` asks for it. Returns
+// kExitSent when the outbox is empty at the end, kExitNotSent when it is empty only because
+// messages were refused for good, else kExitTryLater. An entry another run holds is left to it.
+int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxes);
+
+}  // namespace tovrel::app

@@ -1,0 +1,124 @@
+#include "app/spool_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app_errors.h"
+#include "app/texts.h"
+#include "message/string_helpers.h"
+
+namespace tovrel::app {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& path) {
+  throw FileError(message::FormatText(texts::kCannotOpenFile, {path, std::strerror(errno)}));
+}
+
+}  // namespace
+
+void MakeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) Fail(path);
+}
+
+std::string DataFolder(std::string_view name) {
+  const char* data_home = std::getenv("XDG_DATA_HOME");
+  std::string folder;
+  // The base directory specification: a relative path there is to be ignored.
+  if (data_home != nullptr && data_home[0] == '/') {
+    folder = data_home;
+  } else {
+    const char* home = std::getenv("HOME");
+    folder = std::string(home != nullptr ? home : "") + "/.local";
+    MakeFolder(folder);
+    folder += "/share";
+  }
+  MakeFolder(folder);
+  folder += "/tovrelmail";
+  MakeFolder(folder);
+  folder.append("/").append(name);
+  MakeFolder(folder);
+  return folder;
+}
+
+SpoolFile::SpoolFile(const std::string& folder) {
+  // A leading dot keeps the file out of every listing of finished entries.
+  temporary_ = folder + "/.tmp-" + TimeOrderedName();
+  fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd_ < 0) Fail(temporary_);
+}
+
+SpoolFile::~SpoolFile() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(temporary_.c_str());
+  }
+}
+
+void SpoolFile::Write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) Fail(temporary_);
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+}
+
+void SpoolFile::Commit(const std::string& path) {
+  if (::fsync(fd_) != 0) Fail(temporary_);
+  if (::rename(temporary_.c_str(), path.c_str()) != 0) Fail(path);
+  ::close(fd_);
+  fd_ = -1;
+  // The new name itself lasts only once the folder is on the disk too.
+  const std::string folder = path.substr(0, path.rfind('/'));
+  const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder_fd >= 0) {
+    ::fsync(folder_fd);
+    ::close(folder_fd);
+  }
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view content) {
+  SpoolFile file(path.substr(0, path.rfind('/')));
+  file.Write(content);
+  file.Commit(path);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail(path);
+  std::string content;
+  char block[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      if (got < 0) Fail(path);
+      return content;
+    }
+    content.append(block, static_cast<size_t>(got));
+  }
+}
+
+std::string TimeOrderedName() {
+  static unsigned sequence = 0;
+  const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  char name[64];
+  std::snprintf(name, sizeof name, "%016llx-%d-%u",
+                static_cast<unsigned long long>(microseconds.count()), static_cast<int>(::getpid()),
+                sequence++);
+  return name;
+}
+
+}  // namespace tovrel::app

@@ -39,6 +39,8 @@
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "http/http_client.h"
+#include "net/net_errors.h"
+#include "net/send_observer.h"
 #include "net/smtp_client.h"
 
 namespace tovrel::app {
@@ -62,14 +64,14 @@ QString JoinLines(const std::vector<std::string>& lines) {
 }
 
 // The account for a send from the window: the keyring is asked off the window's thread while
-// the window is served (and the send may be cancelled).
-Account ReadAccountServing(store::RegistryStore& registry, SendPump& pump) {
+// the send's observer has its turns (and the send may be cancelled).
+Account ReadAccountServing(store::RegistryStore& registry) {
   Account account = ReadStoredAccount(registry);
   if (const std::optional<KeyringAccount> entry = KeyringEntryToAsk(account)) {
     auto lookup = std::make_shared<KeyringLookup>();
     AwaitKeyring(
         [lookup, &keyring = ProgramKeyring(), asked = *entry] { *lookup = keyring.Find(asked); },
-        [&pump] { pump.ServiceApplication(); });
+        [] { net::GuiPumpBase::IdleHook(net::IdleOccasion::ioForced); });
     TakeKeyringLookup(account, *lookup);
   }
   return account;
@@ -88,13 +90,6 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
   ShrinkUntilCaptionsFit(this, [this] { LayoutLabels(); });
   resize(kFormWidth, menuBar()->sizeHint().height() + kFormHeight + kStatusHeight);
   move(kLeft, kTop);
-  // Progress of a send from the window only: an unattended send shows none.
-  smtp_->set_on_work_begin([this](net::NetComponent&, net::WorkMode mode, int64_t maximum) {
-    if (mode == net::WorkMode::wkWrite && pump_ != nullptr) send_progress_->SetTotal(maximum);
-  });
-  smtp_->set_on_work([this](net::NetComponent&, net::WorkMode mode, int64_t count) {
-    if (mode == net::WorkMode::wkWrite && pump_ != nullptr) send_progress_->SetDone(count);
-  });
   CommandLine line;
   RunReported([&] { FormCreate(args, line); }, this);
   // Filled only when the window is to stay: a long body costs a text box many times what sending
@@ -319,19 +314,20 @@ void ComposeWindow::SendButtonClick() {
   }
   bool cancelled = false;
   {
-    SendPump pump;
+    SendPump pump(*send_progress_);
     SetSending(&pump);
     struct Unlock {
       ComposeWindow* window;
       ~Unlock() { window->SetSending(nullptr); }
     } unlock{this};
     try {
+      net::ObservedSend observed(*smtp_, pump);
       // "Sending email ..." is on the screen before the first byte goes out, however fast the
       // server answers: the status bar takes its new layout, then the window is painted.
-      pump.ServiceApplication();
+      pump.Yield();
       repaint();
-      DeliverMail(fields, ReadAccountServing(registry_, pump), *smtp_);
-    } catch (const SendCancelled&) {
+      DeliverMail(fields, ReadAccountServing(registry_), *smtp_);
+    } catch (const net::SendCancelled&) {
       cancelled = true;
     }
   }

@@ -461,6 +461,7 @@ void SmtpClient::SendMessageText(const message::Message& message, const BodyLayo
     WorkPhase work(*this, WorkMode::wkWrite, size);
     WriteMessage(message, mail_agent_, layout);
     FlushPendingOutput();
+    AwaitWritten();
   } catch (...) {
     // The server has part of a message: any further line, "Quit" included, would join it, and a
     // "." would deliver it. Closing with nothing more makes the server drop it.

@@ -65,13 +65,13 @@ QString JoinLines(const std::vector<std::string>& lines) {
 
 // The account for a send from the window: the keyring is asked off the window's thread while
 // the send's observer has its turns (and the send may be cancelled).
-Account ReadAccountServing(store::RegistryStore& registry) {
+Account ReadAccountServing(store::RegistryStore& registry, net::ObservedSend& observed) {
   Account account = ReadStoredAccount(registry);
   if (const std::optional<KeyringAccount> entry = KeyringEntryToAsk(account)) {
     auto lookup = std::make_shared<KeyringLookup>();
     AwaitKeyring(
         [lookup, &keyring = ProgramKeyring(), asked = *entry] { *lookup = keyring.Find(asked); },
-        [] { net::GuiPumpBase::IdleHook(net::IdleOccasion::ioForced); });
+        [&observed] { observed.TakeTurn(); });
     TakeKeyringLookup(account, *lookup);
   }
   return account;
@@ -326,7 +326,7 @@ void ComposeWindow::SendButtonClick() {
       // server answers: the status bar takes its new layout, then the window is painted.
       pump.Yield();
       repaint();
-      DeliverMail(fields, ReadAccountServing(registry_), *smtp_);
+      DeliverMail(fields, ReadAccountServing(registry_, observed), *smtp_);
     } catch (const net::SendCancelled&) {
       cancelled = true;
     }

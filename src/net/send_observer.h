@@ -41,6 +41,10 @@ class ObservedSend {
   ObservedSend(const ObservedSend&) = delete;
   ObservedSend& operator=(const ObservedSend&) = delete;
 
+  // A turn in a wait of the caller's own, outside the transport (the keyring's, say), heeded
+  // as the transport's are.
+  void TakeTurn() { turns_.ServiceApplication(); }
+
  private:
   class Turns : public GuiPumpBase {
    public:

@@ -22,8 +22,8 @@ class SendProgress : public QWidget {
   void Start();
   // The size of the message text, known once it begins to go out.
   void SetTotal(int64_t total);
-  // The bytes of it the server has taken so far; more than the total (the size is counted before dots are
-  // stuffed) shows a full bar.
+  // The bytes of it the server has taken so far; more than the total (the size is counted before
+  // dots are stuffed) shows a full bar.
   void SetDone(int64_t done);
   void Finish();
 

@@ -10,7 +10,7 @@
 
 #include "fuzz_check.h"
 #include "message/header_generation.h"
-#include "message/string_helpers.h"
+#include "message/utf8_text.h"
 
 namespace tovrel::fuzz {
 namespace {

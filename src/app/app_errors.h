@@ -36,11 +36,4 @@ class SendSetupError : public AppError {
   using AppError::AppError;
 };
 
-// The user stopped a send from the window. Raised from inside the transport's wait, so that the
-// send unwinds as from a failure; the window tells the user with a box of its own.
-class SendCancelled : public AppError {
- public:
-  using AppError::AppError;
-};
-
 }  // namespace tovrel::app

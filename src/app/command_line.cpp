@@ -6,6 +6,7 @@
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "message/string_helpers.h"
+#include "message/utf8_text.h"
 
 namespace tovrel::app {
 

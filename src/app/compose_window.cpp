@@ -51,6 +51,7 @@
 #include "app/texts.h"
 #include "http/http_client.h"
 #include "net/net_errors.h"
+#include "net/send_observer.h"
 #include "net/smtp_client.h"
 
 namespace tovrel::app {
@@ -77,14 +78,14 @@ QString JoinLines(const std::vector<std::string>& lines) {
 }
 
 // The account for a send from the window: the keyring is asked off the window's thread while
-// the window is served (and the send may be cancelled).
-Account ReadAccountServing(store::RegistryStore& registry, SendPump& pump) {
+// the send's observer has its turns (and the send may be cancelled).
+Account ReadAccountServing(store::RegistryStore& registry, net::ObservedSend& observed) {
   Account account = ReadStoredAccount(registry);
   if (const std::optional<KeyringAccount> entry = KeyringEntryToAsk(account)) {
     auto lookup = std::make_shared<KeyringLookup>();
     AwaitKeyring(
         [lookup, &keyring = ProgramKeyring(), asked = *entry] { *lookup = keyring.Find(asked); },
-        [&pump] { pump.ServiceApplication(); });
+        [&observed] { observed.TakeTurn(); });
     TakeKeyringLookup(account, *lookup);
   }
   return account;
@@ -103,13 +104,6 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
   ShrinkUntilCaptionsFit(this, [this] { LayoutLabels(); });
   resize(kFormWidth, menuBar()->sizeHint().height() + kFormHeight + kStatusHeight);
   move(kLeft, kTop);
-  // Progress of a send from the window only: an unattended send shows none.
-  smtp_->set_on_work_begin([this](net::NetComponent&, net::WorkMode mode, int64_t maximum) {
-    if (mode == net::WorkMode::wkWrite && pump_ != nullptr) send_progress_->SetTotal(maximum);
-  });
-  smtp_->set_on_work([this](net::NetComponent&, net::WorkMode mode, int64_t count) {
-    if (mode == net::WorkMode::wkWrite && pump_ != nullptr) send_progress_->SetDone(count);
-  });
   CommandLine line;
   RunReported([&] { FormCreate(args, line); }, this);
   // Filled only when the window is to stay: a long body costs a text box many times what sending
@@ -425,18 +419,19 @@ void ComposeWindow::SendButtonClick() {
   std::string copy_failure;
   Account account;
   try {
-    SendPump pump;
+    SendPump pump(*send_progress_);
     SetSending(&pump);
     struct Unlock {
       ComposeWindow* window;
       ~Unlock() { window->SetSending(nullptr); }
     } unlock{this};
     try {
+      net::ObservedSend observed(*smtp_, pump);
       // "Sending email ..." is on the screen before the first byte goes out, however fast the
       // server answers: the status bar takes its new layout, then the window is painted.
-      pump.ServiceApplication();
+      pump.Yield();
       repaint();
-      account = ReadAccountServing(registry_, pump);
+      account = ReadAccountServing(registry_, observed);
       DeliverMail(fields, account, *smtp_,
                   [&](message::Message& mail, const std::exception* failure) {
                     if (failure == nullptr) {
@@ -446,7 +441,7 @@ void ComposeWindow::SendButtonClick() {
                     asked = net::IsTemporaryFailure(*failure);
                     kept = asked && OfferOutbox(mail, *failure, account);
                   });
-    } catch (const SendCancelled&) {
+    } catch (const net::SendCancelled&) {
       cancelled = true;
     }
   } catch (const std::exception& error) {

@@ -179,7 +179,7 @@ void Transact(net::SmtpClient& smtp, const Account& account, SendStep&& send) {
       throw SendSetupError(texts::kPasswordKeyringUnreachable);
     }
     throw;
-  } catch (const SendCancelled&) {
+  } catch (const net::SendCancelled&) {
     // Cut off where it stands, without the "Quit" of a disconnect: in the middle of the message
     // it would be text, and a server that reads slowly (the reason to cancel) would keep it
     // waiting to be written.

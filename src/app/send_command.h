@@ -26,8 +26,8 @@ message::EmailAddress SenderOf(std::string_view from_text);
 // Send, Disconnect. The caller keeps the client from one send to the next, so an empty stored
 // login name or password leaves the one of an earlier send in place. Failures are raised; a
 // missing server, a port that is not a number from 1 to 65535 and an empty sender address fail
-// before any lookup or connection. After a failure the client is disconnected; a send cancelled
-// with SendCancelled is cut off without the "Quit".
+// before any lookup or connection. After a failure the client is disconnected; a send its observer
+// stopped (net::SendCancelled) is cut off without the "Quit".
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp);
 // Told of the message as sent, or as it was to be sent, once the send is over: `failure` is null
 // when the server accepted it. It must not raise.

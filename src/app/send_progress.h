@@ -1,7 +1,8 @@
 #pragma once
 
-// The status bar's part in a send from the window: a bar of the bytes written against the size of
-// the message text, and Cancel. Hidden while no send runs.
+// The status bar's part in a send from the window: a bar of the bytes the server has taken against
+// the size of the message text, and Cancel. Hidden while no send runs; the window's send observer
+// (SendPump) drives it.
 
 #include <QWidget>
 #include <cstdint>
@@ -21,8 +22,8 @@ class SendProgress : public QWidget {
   void Start();
   // The size of the message text, known once it begins to go out.
   void SetTotal(int64_t total);
-  // The bytes of it written so far; more than the total (the size is counted before dots are
-  // stuffed) shows a full bar.
+  // The bytes of it the server has taken so far; more than the total (the size is counted before
+  // dots are stuffed) shows a full bar.
   void SetDone(int64_t done);
   void Finish();
 

@@ -2,8 +2,7 @@
 
 #include <QCoreApplication>
 
-#include "app/app_errors.h"
-#include "app/texts.h"
+#include "app/send_progress.h"
 
 namespace tovrel::app {
 
@@ -17,21 +16,18 @@ constexpr qint64 kServiceIntervalMs = 15;
 
 }  // namespace
 
-SendPump::SendPump() {
-  set_idle_timeout(kWaitSliceMs);
-  // Turns after writes too: a server that takes everything at once never leaves a wait idle.
-  set_only_when_idle(false);
-}
+void SendPump::Total(int64_t total) { progress_.SetTotal(total); }
 
-void SendPump::ServiceApplication() {
+void SendPump::Progress(int64_t done) { progress_.SetDone(done); }
+
+net::SendTurn SendPump::Yield() {
   if (!since_service_.isValid() || since_service_.elapsed() >= kServiceIntervalMs) {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     since_service_.start();
   }
-  if (cancel_requested_ && !cancel_raised_) {
-    cancel_raised_ = true;
-    throw SendCancelled(texts::kSendCancelled);
-  }
+  return cancel_requested_ ? net::SendTurn::kStop : net::SendTurn::kGoOn;
 }
+
+int SendPump::turn_interval() const { return kWaitSliceMs; }
 
 }  // namespace tovrel::app

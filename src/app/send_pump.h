@@ -1,33 +1,37 @@
 #pragma once
 
-// While the compose window sends, the transport's waits and writes hand the window its turns
-// here: its events are served, so it paints, shows the progress and takes a click on Cancel. A
-// cancel request ends the send from inside the next turn by raising SendCancelled, which the
-// transport unwinds like any failure. One exists only for the length of a send from the window;
-// an unattended send has none and never yields.
+// The compose window as the observer of a send it starts: the status bar's bar follows the
+// message text, and in the send's turns the window's events are served, so it paints and takes a
+// click on Cancel. A cancel asked for stops the send at its next turn. One exists only for the
+// length of a send from the window.
 
 #include <QElapsedTimer>
+#include <cstdint>
 
-#include "net/gui_pump.h"
+#include "net/send_observer.h"
 
 namespace tovrel::app {
 
-class SendPump : public net::GuiPumpBase {
+class SendProgress;
+
+class SendPump : public net::SendObserver {
  public:
-  SendPump();
+  explicit SendPump(SendProgress& progress) : progress_(progress) {}
 
   // Asks the send to stop at the next turn.
   void RequestCancel() { cancel_requested_ = true; }
   bool cancel_requested() const { return cancel_requested_; }
 
-  // Serves the window's pending events, then raises SendCancelled when a cancel was asked for.
-  // It raises once: what the send does to clean up afterwards is not cut short again.
-  void ServiceApplication() override;
+  void Total(int64_t total) override;
+  void Progress(int64_t done) override;
+  // Serves the window's pending events; kStop once a cancel was asked for.
+  net::SendTurn Yield() override;
+  int turn_interval() const override;
 
  private:
+  SendProgress& progress_;
   QElapsedTimer since_service_;
   bool cancel_requested_ = false;
-  bool cancel_raised_ = false;
 };
 
 }  // namespace tovrel::app

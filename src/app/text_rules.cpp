@@ -5,6 +5,7 @@
 #include "app/app_errors.h"
 #include "app/texts.h"
 #include "message/string_helpers.h"
+#include "message/utf8_text.h"
 #include "store/stored_integer.h"
 
 namespace tovrel::app {

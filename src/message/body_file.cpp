@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include "message/message_error.h"
+#include "message/spool_file.h"
 #include "message/string_helpers.h"
+#include "message/utf8_text.h"
 #include "message/texts.h"
 
 namespace tovrel::message {

@@ -3,6 +3,7 @@
 #include "message/coders/base64.h"
 #include "message/coders/quoted_printable.h"
 #include "message/internet_date.h"
+#include "message/shift_jis.h"
 #include "message/string_helpers.h"
 
 namespace tovrel::message {

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "message/string_helpers.h"
+#include "message/spool_file.h"
 
 namespace tovrel::net {
 

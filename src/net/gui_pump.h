@@ -45,4 +45,8 @@ class GuiPumpBase : public message::BaseComponent {
 // The pump in force, or nullptr.
 GuiPumpBase* CurrentGuiPump();
 
+// True on the thread that started the program (the one that ran static initialisation): the
+// only thread whose waits the pump may serve.
+bool OnGuiThread();
+
 }  // namespace tovrel::net

@@ -18,7 +18,9 @@
 #include "message/coders/uu_xx.h"
 #include "message/input_file.h"
 #include "message/message_error.h"
+#include "message/shift_jis.h"
 #include "message/string_helpers.h"
+#include "message/utf8_text.h"
 #include "net/byte_stream.h"
 #include "net/texts.h"
 

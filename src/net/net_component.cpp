@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "message/string_helpers.h"
+#include "net/send_observer.h"
 #include "net/socket_stack.h"
 #include "net/texts.h"
 
@@ -58,6 +59,7 @@ void NetComponent::StartWork(WorkMode mode, int64_t maximum) {
     state.maximum = maximum;
     state.total = 0;
     if (on_work_begin_) on_work_begin_(*this, mode, maximum);
+    if (mode == WorkMode::wkWrite && send_observer_ != nullptr) send_observer_->Total(maximum);
   }
 }
 
@@ -66,6 +68,7 @@ void NetComponent::ReportWork(WorkMode mode, int64_t count) {
   if (state.depth <= 0) return;
   state.total += count;
   if (on_work_) on_work_(*this, mode, state.total);
+  if (mode == WorkMode::wkWrite && send_observer_ != nullptr) send_observer_->Progress(state.total);
 }
 
 void NetComponent::FinishWork(WorkMode mode) {

@@ -3,6 +3,7 @@
 // Common base of the network components: keeps the process-wide socket stack alive, turns
 // connection states into status texts for an optional handler, and counts transferred bytes in
 // nested work phases per direction for optional progress handlers (WorkPhase scopes a phase).
+// The outermost write phase is also what a send's observer sees as its total and progress.
 
 #include <array>
 #include <cstdint>
@@ -26,6 +27,7 @@ enum class ConnectionStatus {
 enum class WorkMode { wkRead = 0, wkWrite = 1 };
 
 class NetComponent;
+class SendObserver;
 
 using StatusEvent = std::function<void(NetComponent& sender, ConnectionStatus status,
                                        const std::string& status_text)>;
@@ -43,6 +45,9 @@ class NetComponent : public message::BaseComponent {
   void set_on_work(WorkEvent handler) { on_work_ = std::move(handler); }
   void set_on_work_begin(WorkBeginEvent handler) { on_work_begin_ = std::move(handler); }
   void set_on_work_end(WorkEndEvent handler) { on_work_end_ = std::move(handler); }
+  // Set for the length of a send by ObservedSend.
+  void set_send_observer(SendObserver* observer) { send_observer_ = observer; }
+  SendObserver* send_observer() const { return send_observer_; }
 
   // Formats the status text only when a handler wants it.
   void ReportStatus(ConnectionStatus status, std::string_view argument = {});
@@ -52,6 +57,9 @@ class NetComponent : public message::BaseComponent {
   virtual void FinishWork(WorkMode mode);
 
   std::string LocalHostName();
+
+ protected:
+  bool InWork(WorkMode mode) const { return work_[static_cast<int>(mode)].depth > 0; }
 
  private:
   struct WorkState {
@@ -64,6 +72,7 @@ class NetComponent : public message::BaseComponent {
   WorkEvent on_work_;
   WorkBeginEvent on_work_begin_;
   WorkEndEvent on_work_end_;
+  SendObserver* send_observer_ = nullptr;
   std::array<WorkState, 2> work_{};
 };
 

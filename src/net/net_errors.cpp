@@ -18,6 +18,7 @@ LineTooLong::LineTooLong() : TcpConnectionError(texts::kLineTooLong) {}
 ReplyTooLong::ReplyTooLong() : TcpConnectionError(texts::kReplyTooLong) {}
 InterceptPropIsNil::InterceptPropIsNil() : message::NetError(texts::kInterceptPropIsNil) {}
 MoreThanOneGuiPump::MoreThanOneGuiPump() : message::NetError(texts::kMoreThanOneGuiPump) {}
+SendCancelled::SendCancelled() : message::NetError(texts::kStoppedByObserver) {}
 AlreadyConnected::AlreadyConnected() : message::NetError(texts::kAlreadyConnected) {}
 InvalidSocket::InvalidSocket() : message::NetError(texts::kCannotAllocateSocket) {}
 

@@ -73,6 +73,13 @@ class MoreThanOneGuiPump : public message::NetError {
   MoreThanOneGuiPump();
 };
 
+// The observer of a send asked it to stop (ObservedSend). Raised from inside a wait or a write,
+// so that the send unwinds as from a failure; the caller knows it for what it is.
+class SendCancelled : public message::NetError {
+ public:
+  SendCancelled();
+};
+
 // A reply whose code the caller did not accept; the message shows the server's reply (the SMTP
 // client shows all of its lines, see ReplyReader::Shown).
 class ProtocolReplyError : public message::NetError {

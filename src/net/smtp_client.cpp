@@ -467,6 +467,7 @@ void SmtpClient::SendMessageText(const MessagePlan& plan, int64_t size) {
     WorkPhase work(*this, WorkMode::wkWrite, size);
     WriteMessage(plan);
     FlushPendingOutput();
+    AwaitWritten();
   } catch (...) {
     // The server has part of a message: any further line, "Quit" included, would join it, and a
     // "." would deliver it. Closing with nothing more makes the server drop it.

@@ -3,8 +3,10 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -200,6 +202,12 @@ bool SocketHandle::WaitFor(short events, WaitLimit limit) {
 bool SocketHandle::WaitReadable(WaitLimit limit) { return WaitFor(POLLIN, limit); }
 
 bool SocketHandle::WaitWritable(WaitLimit limit) { return WaitFor(POLLOUT, limit); }
+
+int64_t SocketHandle::QueuedBytes() const {
+  int queued = 0;
+  if (!has_handle_ || ::ioctl(handle_, SIOCOUTQ, &queued) != 0) return 0;
+  return queued;
+}
 
 ssize_t SocketHandle::ReceiveBytes(void* area, size_t length, int flags) {
   ssize_t n;

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 #include "net/wait_limit.h"
@@ -50,6 +51,9 @@ class SocketHandle {
   bool WaitReadable(WaitLimit limit);
   // True when at least one byte can be sent within `limit`.
   bool WaitWritable(WaitLimit limit);
+  // The bytes sent that have not left this machine yet (the peer has not acknowledged them);
+  // 0 where the system cannot tell.
+  int64_t QueuedBytes() const;
 
   // Raw calls; sends never raise SIGPIPE.
   ssize_t ReceiveBytes(void* area, size_t length, int flags);

@@ -73,6 +73,8 @@ struct ErrnoMap {
   int number;
 };
 
+// The same rows as the update check's table (http/socket_error_table.cpp), which may not use this
+// layer; a test of the program checks that they agree.
 constexpr ErrnoMap kErrnoMap[] = {
     {EINTR, 10004},           {EBADF, 10009},        {EACCES, 10013},
     {EPERM, 10013},           {EFAULT, 10014},       {EINVAL, 10022},
@@ -88,7 +90,8 @@ constexpr ErrnoMap kErrnoMap[] = {
     {EPIPE, 10058},           {ESHUTDOWN, 10058},    {ETOOMANYREFS, 10059},
     {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061}, {ELOOP, 10062},
     {ENAMETOOLONG, 10063},    {EHOSTDOWN, 10064},    {EHOSTUNREACH, 10065},
-    {ENOTEMPTY, 10066},
+    {ENOTEMPTY, 10066},       {EUSERS, 10068},       {EDQUOT, 10069},
+    {ESTALE, 10070},          {EREMOTE, 10071},
 };
 
 // Reads a piece of a dotted quad: decimal digits only, value 0 to 255.

@@ -283,11 +283,46 @@ void TcpConnection::SendNow(std::span<const char> bytes) {
     if (sent < 0) RaiseSocketFailure(system_error);
     peer_closed_ = sent == 0;
     CheckPeerClosed(OnPeerClosed::pcRaiseWhenDrained);
-    ReportWork(WorkMode::wkWrite, sent);
+    if (InWork(WorkMode::wkWrite)) {
+      uncounted_ += sent;
+      ReportLeftQueue();
+    }
     if (ConnectionIntercept* watcher = intercept_.active()) {
       watcher->AfterSend(rest.first(static_cast<size_t>(sent)));
     }
     position += static_cast<size_t>(sent);
+  }
+}
+
+void TcpConnection::ReportLeftQueue() {
+  if (!binding_.has_handle()) return;  // what was queued is lost with the socket
+  // Under TLS the queue holds records, a little longer than the text they carry: counting them
+  // as text holds the count back a little, never ahead of the peer.
+  const int64_t queued = std::min(binding_.QueuedBytes(), uncounted_);
+  const int64_t left = uncounted_ - queued;
+  if (left <= 0) return;
+  uncounted_ = queued;
+  ReportWork(WorkMode::wkWrite, left);
+}
+
+void TcpConnection::StartWork(WorkMode mode, int64_t maximum) {
+  if (mode == WorkMode::wkWrite && !InWork(mode)) uncounted_ = 0;
+  NetComponent::StartWork(mode, maximum);
+}
+
+void TcpConnection::AwaitWritten() {
+  // No wait ends when the queue empties: it is looked at again after this long.
+  constexpr int kQueueLookMs = 10;
+  const Deadline deadline(write_timeout_);
+  for (;;) {
+    ReportLeftQueue();
+    if (uncounted_ == 0 || !binding_.has_handle() || peer_closed_ || !input_.empty()) return;
+    const WaitLimit left = deadline.Remaining();
+    if (left == WaitLimit(0)) return;
+    if (binding_.WaitReadable(Shorter(left, kQueueLookMs))) {
+      ReportLeftQueue();
+      return;
+    }
   }
 }
 
@@ -302,6 +337,7 @@ void TcpConnection::WriteStreamContents(ByteStream& stream, StreamPart part, Len
   if (part == StreamPart::spWhole) stream.Seek(0);
   const int64_t length = stream.Size() - stream.Position();
   if (prefix == LengthPrefix::lpInt32) WriteInt32(static_cast<uint32_t>(length));
+  const bool outermost = !InWork(WorkMode::wkWrite);
   WorkPhase phase(*this, WorkMode::wkWrite, length);
   stream_area_.resize(static_cast<size_t>(send_buffer_size_));
   int64_t remaining = length;
@@ -312,6 +348,7 @@ void TcpConnection::WriteStreamContents(ByteStream& stream, StreamPart part, Len
     WriteBytes(std::span<const char>(stream_area_.data(), got));
     remaining -= static_cast<int64_t>(got);
   }
+  if (outermost) AwaitWritten();
 }
 
 int64_t TcpConnection::WriteFileContents(const std::string& path) {

@@ -121,6 +121,12 @@ class TcpConnection : public NetComponent {
   // Sends the first `count` pending bytes, or all when fewer are pending.
   void FlushPendingOutput(size_t count) { output_.Flush(count); }
   void DiscardPendingOutput() { output_.Discard(); }
+  // The bytes written in a write phase count as done only once they have left this machine's
+  // send queue, so that a bar of them follows the peer, not the queue. This waits for the rest
+  // of the open phase to leave it; it gives up, leaving the rest uncounted, when the peer has
+  // something to say (it then takes no more) or the write limit has passed.
+  void AwaitWritten();
+  void StartWork(WorkMode mode, int64_t maximum) override;
 
   // Command and reply exchange. An empty allowed set accepts any code.
   virtual int16_t SendCommand(std::string_view text, std::span<const int16_t> allowed);
@@ -152,6 +158,8 @@ class TcpConnection : public NetComponent {
   std::string ReadLineBefore(std::string_view terminator, const Deadline& deadline);
   std::string ReadNonEmptyLineBefore(const Deadline& deadline);
   void SendNow(std::span<const char> bytes);
+  // Counts as done what of the phase's sent bytes has left the send queue since the last call.
+  void ReportLeftQueue();
 
   bool ascii_filter_ = false;
   SocketHandle binding_;
@@ -167,6 +175,8 @@ class TcpConnection : public NetComponent {
   OutputGatherer output_{[this](std::span<const char> bytes) { SendNow(bytes); }};
   WaitLimit read_timeout_ = kWaitForever;
   WaitLimit write_timeout_ = kWaitForever;
+  // Bytes of the open write phase handed to the socket and not yet counted as done.
+  int64_t uncounted_ = 0;
 };
 
 }  // namespace tovrel::net

@@ -46,6 +46,7 @@ inline constexpr char kTlsPeerClosed[] = "connection closed by the server";
 inline constexpr char kInterceptPropIsNil[] =
     "InterceptEnabled cannot be set to true when Intercept is nil.";
 inline constexpr char kMoreThanOneGuiPump[] = "Only one GuiPump can exist per application.";
+inline constexpr char kStoppedByObserver[] = "The send was stopped by its observer.";
 
 // TCP client.
 inline constexpr char kAlreadyConnected[] = "Already connected.";

@@ -11,10 +11,13 @@
 #include "app/text_file.h"
 #include "app/texts.h"
 #include "http/http_error.h"
+#include "http/socket_error_table.h"
 #include "message/message_error.h"
+#include "message/spool_file.h"
 #include "message/string_helpers.h"
 #include "message/texts.h"
 #include "net/net_errors.h"
+#include "net/socket_stack.h"
 #include "store/registry_store.h"
 #include "store/store_error.h"
 #include "support/config_home.h"
@@ -70,6 +73,17 @@ TEST(LayerErrorsTest, EachLayersFailureIsCaughtByItsOwnBase) {
             Caught::kRegistryError);
   EXPECT_EQ(CatchOf([] { throw net::SocketError(10061, "refused"); }), Caught::kNetError);
   EXPECT_EQ(CatchOf([] { throw http::SockError("lookup"); }), Caught::kHttpError);
+}
+
+// The update check keeps a copy of the transport's errno table, as it may not use that layer: a
+// system failure must read as the same number in both.
+TEST(LayerErrorsTest, BothErrnoTablesGiveTheSameNumbers) {
+  constexpr int kHttpUnmapped = 20000;
+  for (int system_errno = 1; system_errno < 200; ++system_errno) {
+    const int from_http = http::SocketErrorFromErrno(system_errno);
+    const int from_net = net::SystemStack::TranslateErrno(system_errno);
+    EXPECT_EQ(from_net, from_http < kHttpUnmapped ? from_http : system_errno) << system_errno;
+  }
 }
 
 }  // namespace

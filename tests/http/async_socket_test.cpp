@@ -51,7 +51,7 @@ TEST(SocketErrorText, SystemErrorsMapOntoTheirTableRows) {
     EXPECT_EQ(SocketErrorFromErrno(system_errno), number) << "errno " << system_errno;
   }
   // An errno without a row must still count as an error (above 10000) and not pose as another.
-  const int unmapped = SocketErrorFromErrno(ENOMEM);
+  const int unmapped = SocketErrorFromErrno(ENOENT);
   EXPECT_GT(unmapped, 10000);
   EXPECT_EQ(SocketErrorText(unmapped).rfind("Unknown Error No. ", 0), 0u);
 }

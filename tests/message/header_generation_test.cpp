@@ -16,6 +16,7 @@
 
 #include "message/message.h"
 #include "message/string_helpers.h"
+#include "message/utf8_text.h"
 #include "support/test_support.h"
 
 namespace tovrel::message {

@@ -15,6 +15,7 @@
 #include "message/header_list.h"
 #include "message/locale_info.h"
 #include "message/message_error.h"
+#include "message/shift_jis.h"
 #include "message/string_helpers.h"
 
 namespace tovrel::message {

@@ -13,6 +13,8 @@
 
 #include "message/locale_info.h"
 #include "message/message_error.h"
+#include "message/shift_jis.h"
+#include "message/spool_file.h"
 #include "support/test_support.h"
 
 namespace tovrel::message {
@@ -106,13 +108,6 @@ TEST(SpoolFileTest, CreatesUniqueEmptyPrivateFiles) {
 
 TEST(SpoolFileTest, UnwritableDirectoryThrows) {
   EXPECT_THROW(NewSpoolFileName("/nonexistent-dir-for-tovrel"), NetError);
-}
-
-TEST(OnGuiThreadTest, OnlyTheStartingThread) {
-  EXPECT_TRUE(OnGuiThread());
-  bool other = true;
-  std::thread([&] { other = OnGuiThread(); }).join();
-  EXPECT_FALSE(other);
 }
 
 TEST(ShiftJisToJisTest, AsciiPassesUnchanged) {

@@ -10,12 +10,11 @@
 #include <chrono>
 #include <future>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "net/gui_pump.h"
 #include "net/net_errors.h"
+#include "net/send_observer.h"
 #include "net/socket_stack.h"
 #include "net/tcp_client.h"
 #include "support/test_support.h"
@@ -23,12 +22,13 @@
 namespace tovrel::net {
 namespace {
 
-// Raises on its third turn, as the window's pump does when the user presses Cancel.
-class CancellingPump : public GuiPumpBase {
+// Asks to stop on its third turn, as the window does when the user presses Cancel.
+class CancellingObserver : public SendObserver {
  public:
-  void ServiceApplication() override {
-    if (++turns == 3) throw std::runtime_error("cancelled");
-  }
+  void Total(int64_t) override {}
+  void Progress(int64_t) override {}
+  SendTurn Yield() override { return ++turns == 3 ? SendTurn::kStop : SendTurn::kGoOn; }
+  int turn_interval() const override { return 20; }
   int turns = 0;
 };
 
@@ -51,15 +51,10 @@ TEST(ConnectPhase, ALookupThatHangsEndsWithTheLimitOrACancel) {
       return std::vector<std::string>{"127.0.0.1"};
     });
     if (with_pump) {
-      CancellingPump pump;
-      pump.set_idle_timeout(20);
-      EXPECT_THROW(
-          try { client.Connect(); } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), "cancelled");
-            throw;
-          },
-          std::runtime_error);
-      EXPECT_EQ(pump.turns, 3);
+      CancellingObserver observer;
+      ObservedSend observed(client, observer);
+      EXPECT_THROW(client.Connect(), SendCancelled);
+      EXPECT_EQ(observer.turns, 3);
     } else {
       client.set_connect_phase_timeout(200);
       try {

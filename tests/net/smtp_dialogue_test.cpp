@@ -706,7 +706,7 @@ SocketError FailingAttachmentSend(const std::vector<std::string>& script, size_t
   return failure;
 }
 
-TEST(SmtpDialogue, StalledWriteTimesOutAndRemovesTheSpool) {
+TEST(SmtpDialogue, StalledWriteTimesOutAndLeavesNoFileBehind) {
   const SocketError error = FailingAttachmentSend(
       {"220 hi", kEhloOk, "250 r", "250 s", "250 t", "354 go", "<stall>"}, 24 * 1024 * 1024, 200);
   EXPECT_EQ(error.error_number(), 10060);

@@ -137,6 +137,13 @@ TEST(Notifications, StackLivesWithTheComponents) {
   }
 }
 
+TEST(Notifications, OnGuiThreadIsOnlyTheStartingThread) {
+  EXPECT_TRUE(OnGuiThread());
+  bool other = true;
+  std::thread([&] { other = OnGuiThread(); }).join();
+  EXPECT_FALSE(other);
+}
+
 class CountingPump : public GuiPumpBase {
  public:
   void ServiceApplication() override { ++calls; }

@@ -6,11 +6,14 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 
 #include "net/loopback_server.h"
 #include "net/net_errors.h"
+#include "net/send_observer.h"
 #include "net/tcp_client.h"
 #include "support/test_support.h"
 
@@ -285,6 +288,63 @@ TEST(Writing, StreamGoesOutInSendBufferPiecesInOneWorkPhase) {
   EXPECT_EQ(intercept.offered, (std::vector<size_t>{32768, 32768, 4464}));
   EXPECT_EQ(events, (std::vector<std::string>{"begin 1 70000", "end 1"}));
   EXPECT_EQ(last_total, 70000);
+  server.Join();
+}
+
+// Bytes the peer has not taken are not written yet, though the socket took them: while the peer
+// reads nothing the count stays below what was handed over, and it ends at the whole once the peer
+// has read it all.
+TEST(Writing, ProgressCountsOnlyWhatLeftTheSendQueue) {
+  const std::string payload = test::RandomBytes(16 * 1024 * 1024, 17);
+  std::promise<void> read;
+  LoopbackServer server({[&](Peer& peer) {
+    read.get_future().wait();
+    EXPECT_TRUE(peer.ReadExactly(payload.size()) == payload);
+  }});
+  // Records what the socket took, without blocking in a send: a full queue is waited for.
+  struct : RecordingIntercept {
+    long SendInstead(std::span<const char> bytes) override {
+      return binding()->SendBytes(bytes.data(), bytes.size(), MSG_DONTWAIT);
+    }
+  } handed;
+  // A turn that finds nothing more handed over than the one before came after a wait that the
+  // full send queue kept from ending: the peer has stopped taking bytes.
+  struct Watch : SendObserver {
+    explicit Watch(const std::string& sent) : sent(sent) {}
+    void Total(int64_t) override {}
+    void Progress(int64_t count) override { done = count; }
+    SendTurn Yield() override {
+      if (!stalled && !sent.empty() && sent.size() == handed_before) {
+        stalled = true;
+        done_at_stall = done;
+        handed_at_stall = static_cast<int64_t>(sent.size());
+        release();
+      }
+      handed_before = sent.size();
+      return SendTurn::kGoOn;
+    }
+    int turn_interval() const override { return 10; }
+    const std::string& sent;
+    std::function<void()> release;
+    size_t handed_before = 0;
+    bool stalled = false;
+    int64_t done = 0, done_at_stall = 0, handed_at_stall = 0;
+  } watch(handed.sent);
+  watch.release = [&read] { read.set_value(); };
+  TcpClient client;
+  client.set_intercept(&handed);
+  client.set_intercept_enabled(true);
+  client.set_host("127.0.0.1");
+  client.set_port(server.port());
+  client.Connect();
+  {
+    ObservedSend observed(client, watch);
+    MemoryStream stream(payload);
+    client.WriteStreamContents(stream);
+  }
+  ASSERT_TRUE(watch.stalled);
+  EXPECT_LT(watch.done_at_stall, watch.handed_at_stall);
+  EXPECT_EQ(watch.done, static_cast<int64_t>(payload.size()));
   server.Join();
 }
 

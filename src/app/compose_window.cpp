@@ -65,12 +65,12 @@ QString JoinLines(const std::vector<std::string>& lines) {
 // the window is served (and the send may be cancelled).
 Account ReadAccountServing(store::RegistryStore& registry, SendPump& pump) {
   Account account = ReadStoredAccount(registry);
-  if (const std::optional<KeyringAccount> entry = KeyringEntryToAsk(account)) {
+  if (const std::optional<KeyringAccount> entry = KeyringEntryToAsk(account, KeyringUse::kuSend)) {
     auto lookup = std::make_shared<KeyringLookup>();
     AwaitKeyring(
         [lookup, &keyring = ProgramKeyring(), asked = *entry] { *lookup = keyring.Find(asked); },
         [&pump] { pump.ServiceApplication(); });
-    TakeKeyringLookup(account, *lookup);
+    TakeKeyringLookup(account, *lookup, KeyringUse::kuSend);
   }
   return account;
 }
@@ -330,7 +330,19 @@ void ComposeWindow::SendButtonClick() {
       // server answers: the status bar takes its new layout, then the window is painted.
       pump.ServiceApplication();
       repaint();
-      DeliverMail(fields, ReadAccountServing(registry_, pump), *smtp_);
+      const Account account = ReadAccountServing(registry_, pump);
+      DeliverMail(fields, account, *smtp_,
+                  [this, entry = RefreshTokenEntry(account)](const std::string& token) {
+                    // The provider may already have dropped the old token: the new one is kept even
+                    // when the send fails later.
+                    auto answer = std::make_shared<KeyringAnswer>();
+                    CallKeyringThen(
+                        this,
+                        [answer, entry, token, &keyring = ProgramKeyring()] {
+                          *answer = ChangeKeyringRefreshToken(keyring, entry, token);
+                        },
+                        [this, answer, token] { RecordRefreshToken(registry_, token, *answer); });
+                  });
     } catch (const SendCancelled&) {
       cancelled = true;
     }

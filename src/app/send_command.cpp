@@ -14,6 +14,7 @@
 #include <random>
 
 #include "app/app_errors.h"
+#include "app/oauth_token.h"
 #include "app/program_locale.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
@@ -65,7 +66,9 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   smtp.set_locale(ProgramLocale());
   smtp.set_host(account.smtp_server);
   smtp.set_port(PortNumber(account.port));
-  if (!account.user_name.empty()) {
+  if (account.oauth.enabled) {
+    smtp.set_authentication_type(net::AuthenticationType::atOAuth2);
+  } else if (!account.user_name.empty()) {
     smtp.set_user_id(account.user_name);
     smtp.set_authentication_type(net::AuthenticationType::atLogin);
   } else {
@@ -174,7 +177,8 @@ message::EmailAddress SenderOf(std::string_view from_text) {
   return {std::string(TrimControl(from_text.substr(comma + 1))), std::string(name)};
 }
 
-void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp) {
+void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp,
+                 const RefreshTokenKeeper& keep_refresh_token) {
   SetUpClient(smtp, account);
   message::Message message;
   FillMessage(message, fields);
@@ -183,6 +187,16 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
   CheckSenderAddress(fields.from);
   // A device or a folder is refused before the server hears from us at all.
   for (const std::string& path : fields.attachments) message::CheckInputFile(path);
+  if (account.oauth.enabled) {
+    // The provider knows the account by its address when no login name was stored.
+    smtp.set_user_id(account.user_name.empty() ? message.from().address() : account.user_name);
+    const TokenGrant grant = ObtainAccessToken(account.oauth, account.refresh_token);
+    smtp.set_access_token(grant.access_token);
+    if (!grant.refresh_token.empty() && grant.refresh_token != account.refresh_token &&
+        keep_refresh_token) {
+      keep_refresh_token(grant.refresh_token);
+    }
+  }
   try {
     smtp.Connect();
     smtp.Send(message);

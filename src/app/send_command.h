@@ -4,6 +4,7 @@
 // one message delivered through SMTP.
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,11 @@ message::EmailAddress SenderOf(std::string_view from_text);
 // missing server, a port that is not a number from 1 to 65535 and an empty sender address fail
 // before any lookup or connection. After a failure the client is disconnected; a send cancelled
 // with SendCancelled is cut off without the "Quit".
-void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp);
+// An account that signs in with OAuth 2.0 gets its access token first (TokenError when there is
+// none to be had); a refresh token the provider rotated goes to `keep_refresh_token`.
+using RefreshTokenKeeper = std::function<void(const std::string&)>;
+void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp,
+                 const RefreshTokenKeeper& keep_refresh_token = {});
 
 // The process status of a send asked for on the command line: sent, not sent, or not sent for a
 // reason that may pass (EX_TEMPFAIL of sysexits.h), so that a script knows to try again later.

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/settings_layout.h"
@@ -47,6 +49,8 @@ class SettingsDialog : public QDialog {
   // The user chose a security: a port box holding the usual port of another choice takes the
   // usual one of this; a port of the user's own stays.
   void SecurityComboSelect();
+  // Opens the sign-in dialog; what it was left with is stored with OK.
+  void SignInButtonClick();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -88,6 +92,9 @@ class SettingsDialog : public QDialog {
   QLabel* label9_ = nullptr;
   QLabel* password_place_label_ = nullptr;
   QComboBox* security_combo_ = nullptr;
+  QPushButton* sign_in_button_ = nullptr;
+  std::optional<OAuthSettings> oauth_change_;
+  std::optional<std::string> refresh_change_;
   std::vector<QLabel*> field_labels_;
   PasswordPlace shown_place_ = PasswordPlace::ppSettingsFile;
   const char* keyring_busy_ = nullptr;

@@ -77,7 +77,12 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
       smtp.OpenBodyFile(line.fields.body_file, smtp.data_block_timeout());
     }
     try {
-      DeliverMail(line.fields, ReadAccount(registry, ProgramKeyring()), smtp);
+      const Account account = ReadAccount(registry, ProgramKeyring());
+      DeliverMail(line.fields, account, smtp, [&](const std::string& token) {
+        RecordRefreshToken(
+            registry, token,
+            ChangeKeyringRefreshToken(ProgramKeyring(), RefreshTokenEntry(account), token));
+      });
     } catch (const std::exception& error) {
       status = FailedSendStatus(error);
       throw;

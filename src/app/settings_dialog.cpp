@@ -136,8 +136,8 @@ void SettingsDialog::BuildControls() {
   password_box_->setEchoMode(QLineEdit::Password);
   field_label(group_box3_, texts::kUsername, user_name_box_);
   field_label(group_box3_, texts::kPassword, password_box_);
-  // Under the password box, where the hint leaves room at its right end.
-  sign_in_button_ = button(group_box3_, "SignInButton", texts::kSignInButton, 102, 90);
+  // The hint fills the login box; the one free place near it is under it, left of OK.
+  sign_in_button_ = button(this, "SignInButton", texts::kSignInButton, 16, 304);
   label9_ = new QLabel(QString::fromLatin1(texts::kLoginHint), group_box3_);
   label9_->setObjectName(QStringLiteral("Label9"));
   label9_->setWordWrap(true);
@@ -197,12 +197,11 @@ void SettingsDialog::LayoutLabels() {
     PlaceLabel(label, label->buddy(), top_level ? 16 : 8, top_level ? 2 : 4);
   }
   password_place_label_->setGeometry(16, 290, 457, 14);
-  // Beside the sign-in button: the hint keeps the lines left of it.
-  label9_->setGeometry(8, 72, 90, 39);
+  label9_->setGeometry(8, 72, 169, 39);
   // A wider substitute font may need more lines than the design's; grow downwards within the
   // group box rather than cut the text.
-  const int needed = label9_->heightForWidth(90);
-  if (needed > 39) label9_->setGeometry(8, 72, 90, std::min(needed, group_box3_->height() - 74));
+  const int needed = label9_->heightForWidth(169);
+  if (needed > 39) label9_->setGeometry(8, 72, 169, std::min(needed, group_box3_->height() - 74));
 }
 
 int SettingsDialog::exec() {

@@ -97,14 +97,16 @@ SignInDialog::SignInDialog(QWidget* parent, const OAuthSettings& settings, const
   connect(token_command_box_, &QLineEdit::textChanged, this, &SignInDialog::ShowState);
   ProviderChanged();
   // Whether the keyring keeps a sign-in is asked off the window's thread.
-  if (!signed_in_) {
+  {
     busy_ = texts::kAskingKeyringSignIn;
     auto lookup = std::make_shared<KeyringLookup>();
     CallKeyringThen(
         this, [lookup, entry, &keyring = ProgramKeyring()] { *lookup = keyring.Find(entry); },
         [this, lookup] {
           busy_ = nullptr;
-          if (!refresh_change_) signed_in_ = lookup->password && !lookup->password->empty();
+          in_settings_file_ = !lookup->answered;
+          const bool in_keyring = lookup->password && !lookup->password->empty();
+          if (!refresh_change_) signed_in_ = signed_in_ || in_keyring;
           ShowState();
         });
   }
@@ -162,6 +164,7 @@ void SignInDialog::ShowState() {
     text = message::FormatText(texts::kSignInFailed, {failure_});
   } else if (signed_in_) {
     text = message::FormatText(texts::kSignedInAs, {who_});
+    if (in_settings_file_) text.append(" ").append(texts::kRefreshInSettingsFile);
   } else {
     text = texts::kNotSignedInYet;
   }

@@ -55,6 +55,7 @@ class SignInDialog : public QDialog {
   std::unique_ptr<OAuthSignIn> sign_in_;
   std::optional<std::string> refresh_change_;
   bool signed_in_ = false;
+  bool in_settings_file_ = false;  // no keyring answered: the sign-in stays in user.reg
   const char* busy_ = nullptr;
   std::string failure_;
 };

@@ -81,12 +81,12 @@ QString JoinLines(const std::vector<std::string>& lines) {
 // the send's observer has its turns (and the send may be cancelled).
 Account ReadAccountServing(store::RegistryStore& registry, net::ObservedSend& observed) {
   Account account = ReadStoredAccount(registry);
-  if (const std::optional<KeyringAccount> entry = KeyringEntryToAsk(account)) {
+  if (const std::optional<KeyringAccount> entry = KeyringEntryToAsk(account, KeyringUse::kuSend)) {
     auto lookup = std::make_shared<KeyringLookup>();
     AwaitKeyring(
         [lookup, &keyring = ProgramKeyring(), asked = *entry] { *lookup = keyring.Find(asked); },
         [&observed] { observed.TakeTurn(); });
-    TakeKeyringLookup(account, *lookup);
+    TakeKeyringLookup(account, *lookup, KeyringUse::kuSend);
   }
   return account;
 }
@@ -432,15 +432,27 @@ void ComposeWindow::SendButtonClick() {
       pump.Yield();
       repaint();
       account = ReadAccountServing(registry_, observed);
-      DeliverMail(fields, account, *smtp_,
-                  [&](message::Message& mail, const std::exception* failure) {
-                    if (failure == nullptr) {
-                      if (account.keep_sent_copy) copy_failure = KeepSentCopy(mail);
-                      return;
-                    }
-                    asked = net::IsTemporaryFailure(*failure);
-                    kept = asked && OfferOutbox(mail, *failure, account);
-                  });
+      DeliverMail(
+          fields, account, *smtp_,
+          [&](message::Message& mail, const std::exception* failure) {
+            if (failure == nullptr) {
+              if (account.keep_sent_copy) copy_failure = KeepSentCopy(mail);
+              return;
+            }
+            asked = net::IsTemporaryFailure(*failure);
+            kept = asked && OfferOutbox(mail, *failure, account);
+          },
+          [this, entry = RefreshTokenEntry(account)](const std::string& token) {
+            // The provider may already have dropped the old token: the new one is kept even
+            // when the send fails later.
+            auto answer = std::make_shared<KeyringAnswer>();
+            CallKeyringThen(
+                this,
+                [answer, entry, token, &keyring = ProgramKeyring()] {
+                  *answer = ChangeKeyringRefreshToken(keyring, entry, token);
+                },
+                [this, answer, token] { RecordRefreshToken(registry_, token, *answer); });
+          });
     } catch (const net::SendCancelled&) {
       cancelled = true;
     }

@@ -149,8 +149,15 @@ std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
   return name;
 }
 
-int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxes) {
+int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxes,
+               const RefreshTokenKeeper& keep_refresh_token) {
   const std::string folder = DataFolder("outbox");
+  // A provider that rotates refresh tokens refuses the old one for the next message.
+  Account current = account;
+  const RefreshTokenKeeper keep = [&](const std::string& token) {
+    current.refresh_token = token;
+    if (keep_refresh_token) keep_refresh_token(token);
+  };
   int remaining = 0;
   bool refused = false;
   for (const std::string& name : EntryNames(folder)) {
@@ -166,7 +173,7 @@ int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxe
     Entry entry;
     try {
       entry = ParseEnvelope(ReadWholeFile(envelope_path));
-      DeliverStored(entry.envelope, text_path, account, smtp);
+      DeliverStored(entry.envelope, text_path, current, smtp, keep);
     } catch (const std::exception& error) {
       entry.reply = error.what();
       ++entry.attempts;

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "app/send_command.h"
 #include "app/settings_layout.h"
 #include "message/message.h"
 #include "net/smtp_client.h"
@@ -25,6 +26,8 @@ std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
 // that did not go out, a copy of each sent one in Sent when `account` asks for it. Returns
 // kExitSent when the outbox is empty at the end, kExitNotSent when it is empty only because
 // messages were refused for good, else kExitTryLater. An entry another run holds is left to it.
-int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxes);
+// A refresh token the provider rotated on the way goes to `keep_refresh_token`.
+int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxes,
+               const RefreshTokenKeeper& keep_refresh_token = {});
 
 }  // namespace tovrel::app

@@ -14,6 +14,7 @@
 #include <random>
 
 #include "app/app_errors.h"
+#include "app/oauth_token.h"
 #include "app/program_locale.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
@@ -65,7 +66,9 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   smtp.set_locale(ProgramLocale());
   smtp.set_host(account.smtp_server);
   smtp.set_port(PortNumber(account.port));
-  if (!account.user_name.empty()) {
+  if (account.oauth.enabled) {
+    smtp.set_authentication_type(net::AuthenticationType::atOAuth2);
+  } else if (!account.user_name.empty()) {
     smtp.set_user_id(account.user_name);
     smtp.set_authentication_type(net::AuthenticationType::atLogin);
   } else {
@@ -161,6 +164,20 @@ void FillMessage(message::Message& message, const ComposeFields& fields) {
                                                       : fields.message_id);
 }
 
+// An account that signs in with OAuth 2.0 gets its access token before the connection; the
+// provider knows the account by its address when no login name was stored.
+void UseAccessToken(net::SmtpClient& smtp, const Account& account, const std::string& sender,
+                    const RefreshTokenKeeper& keep_refresh_token) {
+  if (!account.oauth.enabled) return;
+  smtp.set_user_id(account.user_name.empty() ? sender : account.user_name);
+  const TokenGrant grant = ObtainAccessToken(account.oauth, account.refresh_token);
+  smtp.set_access_token(grant.access_token);
+  if (!grant.refresh_token.empty() && grant.refresh_token != account.refresh_token &&
+      keep_refresh_token) {
+    keep_refresh_token(grant.refresh_token);
+  }
+}
+
 // One connection for one message, `send` between Connect and Disconnect; a failure leaves the
 // client disconnected.
 template <typename SendStep>
@@ -214,7 +231,7 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
 }
 
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp,
-                 const SendOutcome& outcome) {
+                 const SendOutcome& outcome, const RefreshTokenKeeper& keep_refresh_token) {
   SetUpClient(smtp, account);
   message::Message message;
   FillMessage(message, fields);
@@ -223,6 +240,7 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
   CheckSenderAddress(fields.from);
   // A device or a folder is refused before the server hears from us at all.
   for (const std::string& path : fields.attachments) message::CheckInputFile(path);
+  UseAccessToken(smtp, account, message.from().address(), keep_refresh_token);
   if (outcome) message.set_use_now_for_date(false);
   try {
     Transact(smtp, account, [&] { smtp.Send(message); });
@@ -234,8 +252,10 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
 }
 
 void DeliverStored(const net::SmtpClient::Envelope& envelope, const std::string& path,
-                   const Account& account, net::SmtpClient& smtp) {
+                   const Account& account, net::SmtpClient& smtp,
+                   const RefreshTokenKeeper& keep_refresh_token) {
   SetUpClient(smtp, account);
+  UseAccessToken(smtp, account, envelope.sender, keep_refresh_token);
   Transact(smtp, account, [&] { smtp.SendRaw(envelope, path); });
 }
 

@@ -32,13 +32,17 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
 // Told of the message as sent, or as it was to be sent, once the send is over: `failure` is null
 // when the server accepted it. It must not raise.
 using SendOutcome = std::function<void(message::Message& message, const std::exception* failure)>;
+// An account that signs in with OAuth 2.0 gets its access token first (TokenError when there is
+// none to be had); a refresh token the provider rotated goes to the keeper.
+using RefreshTokenKeeper = std::function<void(const std::string&)>;
 // The same, telling `outcome`; the message's date is fixed before it is written, so that what
 // `outcome` keeps of it carries the date the server got.
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp,
-                 const SendOutcome& outcome);
+                 const SendOutcome& outcome, const RefreshTokenKeeper& keep_refresh_token = {});
 // Delivers a message kept as written (see SmtpClient::SendRaw) as DeliverMail does.
 void DeliverStored(const net::SmtpClient::Envelope& envelope, const std::string& path,
-                   const Account& account, net::SmtpClient& smtp);
+                   const Account& account, net::SmtpClient& smtp,
+                   const RefreshTokenKeeper& keep_refresh_token = {});
 
 // The process status of a send asked for on the command line: sent, not sent, or not sent for a
 // reason that may pass (EX_TEMPFAIL of sysexits.h), so that a script knows to try again later.

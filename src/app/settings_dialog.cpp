@@ -17,6 +17,7 @@
 #include "app/help_commands.h"
 #include "app/qt_text.h"
 #include "app/settings_layout.h"
+#include "app/sign_in_dialog.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "message/string_helpers.h"
@@ -136,6 +137,8 @@ void SettingsDialog::BuildControls() {
   password_box_->setEchoMode(QLineEdit::Password);
   field_label(group_box3_, texts::kUsername, user_name_box_);
   field_label(group_box3_, texts::kPassword, password_box_);
+  // The hint fills the login box; the one free place near it is under it, left of OK.
+  sign_in_button_ = button(this, "SignInButton", texts::kSignInButton, 16, 304);
   label9_ = new QLabel(QString::fromLatin1(texts::kLoginHint), group_box3_);
   label9_->setObjectName(QStringLiteral("Label9"));
   label9_->setWordWrap(true);
@@ -164,7 +167,7 @@ void SettingsDialog::BuildControls() {
   QWidget* tab_order[] = {from_name_box_, from_email_box_, smtp_server_box_, button1_,
                           button2_,       port_box_,       other_name_,      other_email_,
                           add_button_,    remove_combo_,   remove_button_,   user_name_box_,
-                          password_box_,  button3_,        security_combo_};
+                          password_box_,  sign_in_button_, button3_,         security_combo_};
   for (std::size_t i = 1; i < std::size(tab_order); ++i) {
     setTabOrder(tab_order[i - 1], tab_order[i]);
   }
@@ -178,6 +181,7 @@ void SettingsDialog::BuildControls() {
   ConnectReported(other_name_, &QLineEdit::returnPressed, this, &SettingsDialog::AddButtonClick);
   ConnectReported(other_email_, &QLineEdit::returnPressed, this, &SettingsDialog::AddButtonClick);
   ConnectReported(remove_button_, &QPushButton::clicked, this, &SettingsDialog::RemoveButtonClick);
+  ConnectReported(sign_in_button_, &QPushButton::clicked, this, &SettingsDialog::SignInButtonClick);
   // A port that does not go with the security is pointed out as it is typed or chosen.
   connect(port_box_, &QLineEdit::textChanged, this, &SettingsDialog::ShowNotice);
   connect(security_combo_, &QComboBox::currentIndexChanged, this, &SettingsDialog::ShowNotice);
@@ -241,6 +245,8 @@ void SettingsDialog::showEvent(QShowEvent* event) {
 }
 
 void SettingsDialog::FormShow() {
+  oauth_change_.reset();
+  refresh_change_.reset();
   if (ReadFirstRunMarker(registry_) == kFirstRunDialogOpened) {
     WriteFirstRunMarker(registry_, kFirstRunDone);
     port_box_->setText(FromText(ReadPort(registry_)));
@@ -322,28 +328,53 @@ void SettingsDialog::Button1Click() {
                         .keep_sent_copy = sent_copy_box_->isChecked()};
   const PasswordChange change = PlanPasswordChange(registry_, account);
   WriteAccountValues(registry_, account);
+  if (oauth_change_) WriteOAuthSettings(registry_, *oauth_change_);
+  const std::optional<std::string> refresh = refresh_change_;
+  const KeyringAccount refresh_entry = RefreshTokenEntry(account);
   WriteIdentity(registry_, 0, ToText(from_name_box_->text()), ToText(from_email_box_->text()));
   compose_->LoadIdentities();
   // A keyring that could not be asked showed no password; left untouched, it keeps its own.
   const bool keep = shown_place_ == PasswordPlace::ppUnreachableKeyring && !password_edited_ &&
                     change.previous == change.entry;
-  if (keep) {
+  if (keep && !refresh) {
     accept();
     return;
   }
   SetKeyringBusy(texts::kStoringInKeyring);
   auto answer = std::make_shared<KeyringAnswer>(KeyringAnswer::kaNoKeyring);
+  auto refresh_answer = std::make_shared<KeyringAnswer>(KeyringAnswer::kaNoKeyring);
   CallKeyringThen(
       this,
-      [answer, change, &keyring = ProgramKeyring()] {
-        *answer = ChangeKeyringPassword(keyring, change);
+      [answer, refresh_answer, change, keep, refresh, refresh_entry, &keyring = ProgramKeyring()] {
+        if (!keep) *answer = ChangeKeyringPassword(keyring, change);
+        if (refresh) *refresh_answer = ChangeKeyringRefreshToken(keyring, refresh_entry, *refresh);
       },
-      [this, answer, change, serial = ++keyring_serial_] {
-        RunReported([&] { RecordPasswordChange(registry_, change, *answer); }, this);
+      [this, answer, refresh_answer, change, keep, refresh, serial = ++keyring_serial_] {
+        RunReported(
+            [&] {
+              if (!keep) RecordPasswordChange(registry_, change, *answer);
+              if (refresh) RecordRefreshToken(registry_, *refresh, *refresh_answer);
+            },
+            this);
         if (serial != keyring_serial_) return;
         SetKeyringBusy(nullptr);
         accept();
       });
+}
+
+void SettingsDialog::SignInButtonClick() {
+  Account account;
+  account.smtp_server = ToText(smtp_server_box_->text());
+  account.user_name = ToText(user_name_box_->text());
+  const OAuthSettings settings = oauth_change_.value_or(ReadOAuthSettings(registry_));
+  const std::string who =
+      account.user_name.empty() ? ToText(from_email_box_->text()) : account.user_name;
+  const bool in_store =
+      refresh_change_ ? !refresh_change_->empty() : !ReadStoredRefreshToken(registry_).empty();
+  SignInDialog dialog(this, settings, who, RefreshTokenEntry(account), in_store);
+  if (dialog.exec() != QDialog::Accepted) return;
+  oauth_change_ = dialog.settings();
+  if (dialog.refresh_token_change()) refresh_change_ = dialog.refresh_token_change();
 }
 
 void SettingsDialog::ShowNotice() {

@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QDialog>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/settings_layout.h"
@@ -48,6 +50,8 @@ class SettingsDialog : public QDialog {
   // The user chose a security: a port box holding the usual port of another choice takes the
   // usual one of this; a port of the user's own stays.
   void SecurityComboSelect();
+  // Opens the sign-in dialog; what it was left with is stored with OK.
+  void SignInButtonClick();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -94,6 +98,9 @@ class SettingsDialog : public QDialog {
   QLabel* password_place_label_ = nullptr;
   QComboBox* security_combo_ = nullptr;
   QCheckBox* sent_copy_box_ = nullptr;
+  QPushButton* sign_in_button_ = nullptr;
+  std::optional<OAuthSettings> oauth_change_;
+  std::optional<std::string> refresh_change_;
   std::vector<QLabel*> field_labels_;
   PasswordPlace shown_place_ = PasswordPlace::ppSettingsFile;
   const char* keyring_busy_ = nullptr;

@@ -24,6 +24,11 @@ constexpr std::string_view kStartTlsText = "starttls";
 constexpr std::string_view kImplicitTlsText = "tls";
 constexpr std::string_view kNoCertificateCheckText = "0";
 constexpr const char* kSentCopyValue = "sentcopy";
+constexpr std::string_view kAuthValue = "auth";
+constexpr std::string_view kOAuth2Text = "oauth2";
+constexpr std::string_view kRefreshTokenValue = "oauth2refresh";
+// Beside the password's entry of the same server.
+constexpr std::string_view kRefreshEntryPrefix = "oauth2:";
 
 void Select(store::RegistryStore& registry, std::string_view section, std::string_view name) {
   registry.set_base_key(kBaseKey);
@@ -157,17 +162,74 @@ Account ReadStoredAccount(store::RegistryStore& registry) {
     account.certificate_check = net::CertificateCheck::ccNone;
   }
   account.keep_sent_copy = Read(registry, kSmtpSection, kSentCopyValue) == "1";
+  account.oauth = ReadOAuthSettings(registry);
+  if (account.oauth.enabled) {
+    account.refresh_token = ReadStoredRefreshToken(registry);
+  }
   return account;
 }
 
-std::optional<KeyringAccount> KeyringEntryToAsk(const Account& account) {
+std::string ReadStoredRefreshToken(store::RegistryStore& registry) {
+  return ReadStored(registry, kSmtpSection, kRefreshTokenValue).value_or("");
+}
+
+OAuthSettings ReadOAuthSettings(store::RegistryStore& registry) {
+  const auto value = [&registry](std::string_view name) {
+    return ReadStored(registry, kSmtpSection, name).value_or("");
+  };
+  OAuthSettings settings;
+  settings.enabled = value(kAuthValue) == kOAuth2Text;
+  settings.provider = value("oauth2provider");
+  settings.client_id = value("oauth2clientid");
+  settings.client_secret = value("oauth2clientsecret");
+  settings.custom = {value("oauth2authurl"), value("oauth2tokenurl"), value("oauth2scope")};
+  settings.token_command = value("tokencommand");
+  return settings;
+}
+
+void WriteOAuthSettings(store::RegistryStore& registry, const OAuthSettings& settings) {
+  Write(registry, kSmtpSection, kAuthValue, settings.enabled ? kOAuth2Text : "password");
+  Write(registry, kSmtpSection, "oauth2provider", settings.provider);
+  Write(registry, kSmtpSection, "oauth2clientid", settings.client_id);
+  Write(registry, kSmtpSection, "oauth2clientsecret", settings.client_secret);
+  Write(registry, kSmtpSection, "oauth2authurl", settings.custom.auth_url);
+  Write(registry, kSmtpSection, "oauth2tokenurl", settings.custom.token_url);
+  Write(registry, kSmtpSection, "oauth2scope", settings.custom.scope);
+  Write(registry, kSmtpSection, "tokencommand", settings.token_command);
+}
+
+KeyringAccount RefreshTokenEntry(const Account& account) {
+  return KeyringEntry(account.smtp_server, std::string(kRefreshEntryPrefix) + account.user_name);
+}
+
+KeyringAnswer ChangeKeyringRefreshToken(PasswordKeyring& keyring, const KeyringAccount& entry,
+                                        const std::string& token) {
+  return token.empty() ? keyring.Remove(entry) : keyring.Store(entry, token);
+}
+
+void RecordRefreshToken(store::RegistryStore& registry, const std::string& token,
+                        KeyringAnswer answer) {
+  Write(registry, kSmtpSection, kRefreshTokenValue,
+        answer == KeyringAnswer::kaDone ? std::string() : token);
+}
+
+std::optional<KeyringAccount> KeyringEntryToAsk(const Account& account, KeyringUse use) {
+  if (use == KeyringUse::kuSend && account.oauth.enabled) {
+    if (!account.oauth.token_command.empty()) return std::nullopt;
+    return RefreshTokenEntry(account);
+  }
   const bool noted_file =
       account.place_noted && account.password_place == PasswordPlace::ppSettingsFile;
   if (noted_file || (!account.place_noted && account.user_name.empty())) return std::nullopt;
   return KeyringEntry(account.smtp_server, account.user_name);
 }
 
-void TakeKeyringLookup(Account& account, const KeyringLookup& lookup) {
+void TakeKeyringLookup(Account& account, const KeyringLookup& lookup, KeyringUse use) {
+  if (use == KeyringUse::kuSend && account.oauth.enabled) {
+    // The store's copy is there only for a keyring that did not take it.
+    if (lookup.password && !lookup.password->empty()) account.refresh_token = *lookup.password;
+    return;
+  }
   const bool noted_keyring =
       account.place_noted && account.password_place == PasswordPlace::ppKeyring;
   const bool noted_file = account.place_noted && !noted_keyring;
@@ -188,8 +250,8 @@ void TakeKeyringLookup(Account& account, const KeyringLookup& lookup) {
 
 Account ReadAccount(store::RegistryStore& registry, PasswordKeyring& keyring) {
   Account account = ReadStoredAccount(registry);
-  if (const auto entry = KeyringEntryToAsk(account)) {
-    TakeKeyringLookup(account, keyring.Find(*entry));
+  if (const auto entry = KeyringEntryToAsk(account, KeyringUse::kuSend)) {
+    TakeKeyringLookup(account, keyring.Find(*entry), KeyringUse::kuSend);
   }
   return account;
 }

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/oauth_settings.h"
 #include "app/password_keyring.h"
 #include "net/smtp_client.h"
 
@@ -66,6 +67,9 @@ struct Account {
   net::CertificateCheck certificate_check = net::CertificateCheck::ccVerify;
   // Stored as "smtp"/"sentcopy" "1": every sent message is copied into the Sent Maildir.
   bool keep_sent_copy = false;
+  OAuthSettings oauth{};
+  // The OAuth 2.0 refresh token: from the keyring when it holds one, else from the store.
+  std::string refresh_token{};
 
   // A login whose password was stored in a keyring that is not reachable now.
   bool password_unavailable() const {
@@ -77,11 +81,28 @@ struct Account {
 // can be asked off the window's thread in between: the store, then the keyring when the store
 // says it holds the password (or, in a store written before the store said so, may hold it).
 Account ReadStoredAccount(store::RegistryStore& registry);
+// What the keyring is asked for: the password for the Settings dialog; for a send, the refresh
+// token instead when the account signs in with OAuth 2.0 (and has no token command).
+enum class KeyringUse { kuPassword, kuSend };
 // The keyring entry of the account, or nothing when the keyring need not be asked.
-std::optional<KeyringAccount> KeyringEntryToAsk(const Account& account);
+std::optional<KeyringAccount> KeyringEntryToAsk(const Account& account,
+                                                KeyringUse use = KeyringUse::kuPassword);
 // Where the keyring's answer leaves the password; with no password anywhere, the place is where
 // the next one would go.
-void TakeKeyringLookup(Account& account, const KeyringLookup& lookup);
+void TakeKeyringLookup(Account& account, const KeyringLookup& lookup,
+                       KeyringUse use = KeyringUse::kuPassword);
+// The refresh token's keyring entry: the server's, under an own name beside the password's.
+KeyringAccount RefreshTokenEntry(const Account& account);
+// Stores the refresh token in the keyring (removes it when empty), off the window's thread.
+KeyringAnswer ChangeKeyringRefreshToken(PasswordKeyring& keyring, const KeyringAccount& entry,
+                                        const std::string& token);
+// The store keeps the token only when the keyring did not take it; otherwise it is emptied.
+void RecordRefreshToken(store::RegistryStore& registry, const std::string& token,
+                        KeyringAnswer answer);
+// The refresh token the store keeps for a keyring that did not take it (empty: none).
+std::string ReadStoredRefreshToken(store::RegistryStore& registry);
+OAuthSettings ReadOAuthSettings(store::RegistryStore& registry);
+void WriteOAuthSettings(store::RegistryStore& registry, const OAuthSettings& settings);
 // Both steps at once, for callers without a window.
 Account ReadAccount(store::RegistryStore& registry, PasswordKeyring& keyring);
 std::string ReadPort(store::RegistryStore& registry);

@@ -156,6 +156,52 @@ inline constexpr const char* kNoWindowModule = "TovrelMail cannot load its windo
 // A failure that carries no text of its own.
 inline constexpr const char* kUnknownFailure = "Unknown failure";
 
+// OAuth 2.0 sign-in (the token command, the token endpoint, the sign-in dialog).
+inline constexpr const char* kTokenCommandNotStarted = "The token command could not be started: %s";
+// The seconds waited and the command's first line of error output.
+inline constexpr const char* kTokenCommandTimedOut =
+    "The token command did not finish within %s s: %s";
+// Its exit status and first line of error output.
+inline constexpr const char* kTokenCommandFailed = "The token command failed (exit status %s): %s";
+inline constexpr const char* kTokenCommandKilled = "killed";
+inline constexpr const char* kTokenCommandSilent =
+    "The token command printed no token (exit status %s): %s";
+inline constexpr const char* kNotSignedIn =
+    "Not signed in with OAuth 2.0: press Sign-in... in Settings, or set a token command";
+inline constexpr const char* kSignInAgain =
+    "Sign in again in Settings (the provider refused the saved sign-in)";
+inline constexpr const char* kTokenRefused = "The provider refused the token request: %s";
+// The token endpoint's host and the reason.
+inline constexpr const char* kTokenRequestFailed = "The token request to %s failed: %s";
+inline constexpr const char* kTokenMissing = "the answer holds no access token";
+inline constexpr const char* kSignInButton = "Sign-in...";
+inline constexpr const char* kSignInCaption = "Sign-in";
+inline constexpr const char* kAuthenticationLabel = "Authentication:";
+inline constexpr const char* kAuthPassword = "Password";
+inline constexpr const char* kAuthOAuth2 = "OAuth 2.0";
+inline constexpr const char* kProviderLabel = "Provider:";
+inline constexpr const char* kProviderGoogleName = "Google";
+inline constexpr const char* kProviderMicrosoftName = "Microsoft";
+inline constexpr const char* kProviderCustomName = "Custom";
+inline constexpr const char* kClientIdLabel = "Client ID:";
+inline constexpr const char* kClientSecretLabel = "Client secret:";
+inline constexpr const char* kAuthUrlLabel = "Authorization URL:";
+inline constexpr const char* kTokenUrlLabel = "Token URL:";
+inline constexpr const char* kScopeLabel = "Scope:";
+inline constexpr const char* kTokenCommandLabel = "Token command:";
+inline constexpr const char* kSignIn = "Sign in";
+inline constexpr const char* kSignOut = "Sign out";
+inline constexpr const char* kSignedInAs = "Signed in as %s.";
+inline constexpr const char* kAskingKeyringSignIn = "Asking the keyring for the sign-in ...";
+inline constexpr const char* kNotSignedInYet = "Not signed in.";
+inline constexpr const char* kSigningIn = "Waiting for the browser ...";
+inline constexpr const char* kSignInFailed = "Sign-in failed: %s";
+inline constexpr const char* kNoRefreshToken = "the provider gave no refresh token";
+inline constexpr const char* kSignInBrowserDone =
+    "TovrelMail is signed in. You may close this page.";
+inline constexpr const char* kRefreshInSettingsFile =
+    "No keyring is available: the sign-in is kept in the settings file.";
+
 }  // namespace tovrel::app::texts
 
 namespace tovrel::app {

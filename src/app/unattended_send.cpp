@@ -103,7 +103,12 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
     }
     const Account account = ReadAccount(registry, ProgramKeyring());
     try {
-      DeliverMail(line.fields, account, smtp, KeepWhatWasWritten(account, smtp, boxes, kept));
+      DeliverMail(line.fields, account, smtp, KeepWhatWasWritten(account, smtp, boxes, kept),
+                  [&](const std::string& token) {
+                    RecordRefreshToken(registry, token,
+                                       ChangeKeyringRefreshToken(
+                                           ProgramKeyring(), RefreshTokenEntry(account), token));
+                  });
     } catch (const std::exception& error) {
       status = FailedSendStatus(error);
       throw;
@@ -120,7 +125,12 @@ int RunSendOutbox(std::ostream& boxes) {
   int status = kExitTryLater;
   Reported(boxes, [&] {
     net::SmtpClient smtp;
-    status = SendOutbox(ReadAccount(registry, ProgramKeyring()), smtp, boxes);
+    const Account account = ReadAccount(registry, ProgramKeyring());
+    status = SendOutbox(account, smtp, boxes, [&](const std::string& token) {
+      RecordRefreshToken(
+          registry, token,
+          ChangeKeyringRefreshToken(ProgramKeyring(), RefreshTokenEntry(account), token));
+    });
   });
   return status;
 }

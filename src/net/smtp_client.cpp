@@ -127,6 +127,38 @@ std::string Megabytes(int64_t bytes, bool round_up) {
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
+// The text after "334 " decoded; undecodable text stays as it is.
+std::string DecodedChallenge(std::string_view line) {
+  if (line.size() < 4) return {};
+  message::Base64Decoder decoder;
+  std::string text = decoder.Feed(line.substr(4));
+  text += decoder.FinishInput();
+  return text;
+}
+
+// The string value of `key` at the top of a small JSON document such as
+// {"status":"401","schemes":"bearer","scope":"https://mail.google.com/"}: enough to show what a
+// provider said, without taking a JSON parser into the transport.
+std::string JsonText(std::string_view document, std::string_view key) {
+  const std::string quoted = "\"" + std::string(key) + "\"";
+  size_t at = document.find(quoted);
+  if (at == std::string_view::npos) return {};
+  at = document.find(':', at + quoted.size());
+  if (at == std::string_view::npos) return {};
+  at = document.find_first_not_of(" \t\r\n", at + 1);
+  if (at == std::string_view::npos) return {};
+  if (document[at] != '"') {
+    const size_t end = document.find_first_of(",} \t\r\n", at);
+    return std::string(document.substr(at, end == std::string_view::npos ? end : end - at));
+  }
+  std::string value;
+  for (size_t i = at + 1; i < document.size() && document[i] != '"'; ++i) {
+    if (document[i] == '\\' && i + 1 < document.size()) ++i;
+    value.push_back(document[i]);
+  }
+  return value;
+}
+
 }  // namespace
 
 std::string HelloName(std::string_view host_name, std::string_view local_ip) {
@@ -159,6 +191,7 @@ void SmtpClient::Assign(const SmtpClient& source) {
   set_host(source.host());
   mail_agent_ = source.mail_agent_;
   password_ = source.password_;
+  access_token_ = source.access_token_;
   set_port(source.port());
   user_id_ = source.user_id_;
   tls_mode_ = source.tls_mode_;
@@ -330,6 +363,7 @@ std::optional<std::string> SmtpClient::ExtensionParameters(std::string_view keyw
 }
 
 bool SmtpClient::MechanismOffered(AuthenticationType type) {
+  if (type == AuthenticationType::atOAuth2) return Offers("OAUTHBEARER") || Offers("XOAUTH2");
   if (type != AuthenticationType::atLogin) return false;
   return Offers("LOGIN") || Offers("PLAIN");
 }
@@ -344,14 +378,19 @@ bool SmtpClient::Offers(std::string_view mechanism) const {
 bool SmtpClient::NeedsAuthentication() {
   // A login name without a password has no password to give: the send goes without a login,
   // and a server that insists says so in its answer to MAIL.
-  const bool no_password_available = !user_id_.empty() && password_.empty();
+  const bool no_password_available = authentication_type_ == AuthenticationType::atOAuth2
+                                         ? access_token_.empty()
+                                         : !user_id_.empty() && password_.empty();
   return authentication_type_ != AuthenticationType::atNone && !no_password_available &&
          MechanismOffered(authentication_type_) && !authenticated_;
 }
 
 bool SmtpClient::PerformAuthentication() {
   bool performed = false;
-  if (authentication_type_ == AuthenticationType::atLogin && Offers("LOGIN")) {
+  if (authentication_type_ == AuthenticationType::atOAuth2) {
+    AuthenticateWithToken();
+    performed = true;
+  } else if (authentication_type_ == AuthenticationType::atLogin && Offers("LOGIN")) {
     SendCommand("auth LOGIN", 334);
     SendCommand(message::EncodeBase64Text(user_id_), 334);
     SendCommand(message::EncodeBase64Text(password_), 235);
@@ -370,7 +409,34 @@ bool SmtpClient::PerformAuthentication() {
   return performed;
 }
 
+void SmtpClient::AuthenticateWithToken() {
+  const bool bearer = Offers("OAUTHBEARER");
+  // RFC 7628 section 3.1: the GS2 header naming the user, then key=value pairs each ended by ^A
+  // and one more ^A; XOAUTH2 is the same pairs without the header.
+  const std::string pairs = "auth=Bearer " + access_token_ + "\x01\x01";
+  const std::string response =
+      bearer ? "n,a=" + user_id_ + ",\x01" + pairs : "user=" + user_id_ + "\x01" + pairs;
+  const int16_t code = SendCommand(std::string(bearer ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ") +
+                                       message::EncodeBase64Text(response),
+                                   kAnyReplyCode);
+  if (code == 235) return;
+  if (code != 334) RaiseReplyError();
+  // The challenge is the provider's error document; the exchange must still be ended with the
+  // empty response each mechanism asks for before the server gives its final answer.
+  const std::string document = DecodedChallenge(reply_lines().empty() ? "" : reply_lines().back());
+  SendCommand(bearer ? "AQ==" : "", kAnyReplyCode);
+  throw ProtocolReplyError(
+      reply_code(),
+      message::FormatText(texts::kOAuthRefused, {ReplyReader::Shown(reply_lines()),
+                                                 Printable(JsonText(document, "status")),
+                                                 Printable(JsonText(document, "scope"))}));
+}
+
 void SmtpClient::CheckServerOffer(const message::Message& message, int64_t size) {
+  // A bearer token on the wire in the clear would let anyone on the way send as the user.
+  if (authentication_type_ == AuthenticationType::atOAuth2 && tls_mode_ == TlsMode::tmNone) {
+    throw TlsError(texts::kOAuthNeedsTls);
+  }
   if (const std::string* address = FirstAddressBeyondAscii(message); address && !smtp_utf8_) {
     throw ServerCapabilityError(
         message::FormatText(texts::kAddressNeedsSmtpUtf8, {Printable(*address)}));

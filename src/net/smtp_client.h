@@ -23,7 +23,9 @@
 
 namespace tovrel::net {
 
-enum class AuthenticationType { atNone, atLogin };
+// atOAuth2 signs in with an OAuth 2.0 access token (SASL OAUTHBEARER, else XOAUTH2), and only
+// inside TLS: the token is as good as a password for as long as it lasts.
+enum class AuthenticationType { atNone, atLogin, atOAuth2 };
 // How the connection is secured: not at all, by STARTTLS after the greeting and EHLO (port 587),
 // or with TLS from the first byte (port 465).
 enum class TlsMode { tmNone, tmStartTls, tmImplicit };
@@ -53,6 +55,9 @@ class SmtpClient : public MessageClient {
   const std::string& password() const { return password_; }
   void set_password(const std::string& password) { password_ = password; }
   const std::string& user_id() const { return user_id_; }
+  // The bearer token of atOAuth2, obtained by the caller before Connect.
+  const std::string& access_token() const { return access_token_; }
+  void set_access_token(const std::string& token) { access_token_ = token; }
   TlsMode tls_mode() const { return tls_mode_; }
   void set_tls_mode(TlsMode mode) { tls_mode_ = mode; }
   // Whether the server's certificate is checked; off only for a server the user knows to have
@@ -143,11 +148,15 @@ class SmtpClient : public MessageClient {
   void StartTls();
   void DropTls();
   bool NeedsAuthentication();
+  // Sends AUTH with the bearer token as its initial response; a refusal raises
+  // ProtocolReplyError with the provider's "status" and "scope".
+  void AuthenticateWithToken();
 
   AuthenticationType authentication_type_ = AuthenticationType::atNone;
   std::string mail_agent_;
   std::string password_;
   std::string user_id_;
+  std::string access_token_;
   TlsMode tls_mode_ = TlsMode::tmNone;
   CertificateCheck certificate_check_ = CertificateCheck::ccVerify;
   TlsIntercept tls_;

@@ -90,6 +90,12 @@ inline constexpr char kNeedsEightBitMime[] =
     "The server does not accept 8-bit text (no 8BITMIME) for the stored message";
 // The path and the system's reason.
 inline constexpr char kStoredMessageUnreadable[] = "Cannot read the stored message %s: %s";
+// OAuth 2.0 sign-in.
+inline constexpr char kOAuthNeedsTls[] =
+    "Signing in with OAuth 2.0 needs TLS: set Security to STARTTLS or SSL/TLS; nothing was sent";
+// The server's final reply, then the status and the scope from its error document.
+inline constexpr char kOAuthRefused[] =
+    "The server refused the OAuth 2.0 sign-in: %s (status %s, scope %s)";
 // Added to a failure while waiting for the greeting on the port of implicit TLS.
 inline constexpr char kMayExpectImplicitTls[] =
     "The server may expect SSL/TLS (Security in Settings)";

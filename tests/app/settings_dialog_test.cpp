@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QShowEvent>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include "app/compose_window.h"
@@ -89,6 +90,7 @@ TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
       {"RemoveCombo", {8, 24, 209, 21}},     {"RemoveButton", {8, 56, 75, 25}},
       {"GroupBox3", {16, 168, 185, 121}},    {"UserNameBox", {64, 16, 113, 21}},
       {"PasswordBox", {64, 48, 113, 21}},    {"SecurityCombo", {137, 136, 88, 21}},
+      {"SignInButton", {16, 304, 75, 25}},
   };
   for (const auto& control : controls) {
     QWidget* w = Find<QWidget>(&dialog, control.name);
@@ -131,7 +133,7 @@ TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
     QApplication::setActiveWindow(&dialog);
     Find<QWidget>(&dialog, "FromNameBox")->setFocus();
     QStringList order;
-    for (int i = 0; i < 15; ++i) {
+    for (int i = 0; i < 16; ++i) {
       QWidget* focus = QApplication::focusWidget();
       ASSERT_NE(focus, nullptr);
       order << (qobject_cast<QComboBox*>(focus->parentWidget())
@@ -142,7 +144,7 @@ TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
     EXPECT_EQ(order, (QStringList{"FromNameBox", "FromEmailBox", "SMTPServerBox", "Button1",
                                   "Button2", "PortBox", "OtherName", "OtherEmail", "AddButton",
                                   "RemoveCombo", "RemoveButton", "UserNameBox", "PasswordBox",
-                                  "Button3", "SecurityCombo"}));
+                                  "SignInButton", "Button3", "SecurityCombo"}));
     dialog.reject();
   });
   dialog.exec();
@@ -558,6 +560,47 @@ TEST_F(SettingsDialogTest, HelpOpensTheUserGuideFromTheCurrentFolder) {
   SetUrlOpener({});
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(folder.File("manual.htm"))));
+}
+
+}  // namespace
+}  // namespace tovrel::app
+
+namespace tovrel::app {
+namespace {
+
+// The sign-in dialog's values wait for the Settings dialog's OK, which stores them as named.
+TEST_F(SettingsDialogTest, SignInValuesAreStoredWithSettingsOk) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  ProgramWindows windows({});
+  QWidget* settings_dialog = nullptr;
+  ModalAnswerer answer;
+  // The sign-in dialog is modal in its turn: each click comes after the answer that opened it.
+  answer
+      .Then([&](QWidget* settings) {
+        settings_dialog = settings;
+        test::SaveGrab(settings, "settings_dialog_sign_in_button");
+        QTimer::singleShot(0, [settings] { Click(settings, "SignInButton"); });
+      })
+      .Then([&](QWidget* sign_in) {
+        Find<QComboBox>(sign_in, "AuthCombo")->setCurrentIndex(1);
+        Find<QComboBox>(sign_in, "ProviderCombo")->setCurrentIndex(1);
+        Type(sign_in, "ClientIdBox", QStringLiteral("my-app"));
+        Type(sign_in, "TokenCommandBox", QStringLiteral("pass show mail-token"));
+        EXPECT_TRUE(test::WaitFor(
+            [&] { return !Find<QLabel>(sign_in, "SignInState")->text().endsWith("..."); }));
+        test::SaveGrab(sign_in, "sign_in_dialog");
+        static_cast<QDialog*>(sign_in)->accept();
+        QTimer::singleShot(0, [&] {
+          EXPECT_EQ(Stored("smtp", "auth"), "None");  // not before OK
+          Click(settings_dialog, "Button1");
+        });
+      });
+  Find<QAction>(&windows.compose, "Settings1")->trigger();
+  ASSERT_TRUE(test::WaitFor([&] { return !windows.settings.isVisible(); }));
+  EXPECT_EQ(Stored("smtp", "auth"), "oauth2");
+  EXPECT_EQ(Stored("smtp", "oauth2provider"), "microsoft");
+  EXPECT_EQ(Stored("smtp", "oauth2clientid"), "my-app");
+  EXPECT_EQ(Stored("smtp", "tokencommand"), "pass show mail-token");
 }
 
 }  // namespace

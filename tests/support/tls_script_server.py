@@ -5,6 +5,7 @@
 #   tls_script_server.py CERT KEY STEP...
 #     send:TEXT   send TEXT and CR LF (in the session once it is up); "\r\n" in TEXT ends lines
 #     line        read one line
+#     show        read one line and print it
 #     tls         hand-shake as the server; prints "handshake failed" and ends when it fails
 #     cut:N:TEXT  encrypt TEXT and CR LF, send only the first N bytes of the record
 #     hold:S      wait up to S seconds for the client to close
@@ -72,6 +73,8 @@ for step in steps:
             flush()
     elif verb == 'line':
         read_line()
+    elif verb == 'show':
+        print(read_line().rstrip(b'\r').decode('latin-1'), flush=True)
     elif verb == 'tls':
         session = context.wrap_bio(incoming, outgoing, server_side=True)
         while True:

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <unordered_set>
 
 #include "message/coders/base64.h"
@@ -525,13 +526,17 @@ size_t SmtpClient::SendRecipients(const std::vector<const std::string*>& recipie
 }
 
 void SmtpClient::SendMessageText(const MessagePlan& plan, int64_t size) {
+  SendData(size, [&] { WriteMessage(plan); });
+}
+
+void SmtpClient::SendData(int64_t size, const std::function<void()>& write_text) {
   set_read_timeout(data_init_timeout_);
   SendCommand("Data", 354);
   try {
     // One phase over the whole message text, its size known from the start; the gathered tail
     // goes out inside it, so that its end is the end of the text.
     WorkPhase work(*this, WorkMode::wkWrite, size);
-    WriteMessage(plan);
+    write_text();
     FlushPendingOutput();
     AwaitWritten();
   } catch (...) {
@@ -645,10 +650,7 @@ void SmtpClient::SendRaw(const Envelope& envelope, const std::string& path) {
 }
 
 void SmtpClient::SendRawText(int fd, int64_t size) {
-  set_read_timeout(data_init_timeout_);
-  SendCommand("Data", 354);
-  try {
-    WorkPhase work(*this, WorkMode::wkWrite, size);
+  SendData(size, [&] {
     DotStuffer stuffer;
     std::vector<char> block(kRawBlock);
     char last = '\n';
@@ -662,15 +664,7 @@ void SmtpClient::SendRawText(int fd, int64_t size) {
     }
     // The final "." must stand on a line of its own.
     if (last != '\n') WriteText("\r\n");
-    FlushPendingOutput();
-  } catch (...) {
-    // As for a message being written: a partial text must never be taken for a whole one.
-    CloseConnection();
-    throw;
-  }
-  set_read_timeout(data_termination_timeout_);
-  SendCommand(".", 250);
-  set_read_timeout(command_timeout_);
+  });
 }
 
 }  // namespace tovrel::net

@@ -12,6 +12,7 @@
 // needed); Disconnect().
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -134,6 +135,9 @@ class SmtpClient : public MessageClient {
   size_t SendRecipients(const std::vector<const std::string*>& recipients, size_t first);
   void SendMessageText(const MessagePlan& plan, int64_t size);
   void SendRawText(int fd, int64_t size);
+  // "Data", the text `write_text` writes, then the final "."; a failure half-way closes the
+  // connection so that the server never takes a part for the whole.
+  void SendData(int64_t size, const std::function<void()>& write_text);
   // Says hello, EHLO first and HELO when the server does not know it, and takes the extensions
   // from the reply.
   void Greet();

@@ -21,8 +21,6 @@ namespace {
 
 constexpr int kReadPatienceMs = 30000;
 
-const OwnTempFolder kOwnTempFolder("tovrel-net-tests");
-
 }  // namespace
 
 Peer::~Peer() {

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/test_support.h"
+
 namespace tovrel::test {
 
 namespace {
@@ -96,20 +98,7 @@ std::string Verb(const std::string& line) {
 }  // namespace
 
 HeldSmtpServer::HeldSmtpServer() {
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int buffer = kReceiveBuffer;
-  ::setsockopt(listen_fd_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listen_fd_, 4) != 0) {
-    ::close(listen_fd_);
-    throw std::runtime_error("cannot listen on loopback");
-  }
-  socklen_t length = sizeof address;
-  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  listen_fd_ = test::LoopbackSocket(port_, 4, AF_INET, kReceiveBuffer);
   thread_ = std::thread(&HeldSmtpServer::Run, this);
 }
 

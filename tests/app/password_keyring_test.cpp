@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -259,13 +258,7 @@ TEST_F(PasswordPlaceTest, WithoutABusAddressNoBusIsStarted) {
 TEST_F(PasswordPlaceTest, ABusThatNeverAnswersIsGivenUpAndTheUnattendedSendGoesOn) {
   test::TempDir dir;
   const std::string path = dir.File("bus");
-  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 8), 0);
+  const int listener = test::UnixSocket(path, 8);
   test::AiosmtpdServer server({.user = "jane", .password = "pw"});
   UseServer(server.port(), "jane", "pw");
   const test::ProcessResult run = test::RunProcess(

@@ -57,16 +57,6 @@ inline int BoundSocket(const std::string& address, int port) {
   return fd;
 }
 
-// Whether the machine has the IPv6 loopback address; containers often go without it.
-inline bool HasIpv6Loopback() {
-  try {
-    Fd fd(BoundSocket("::1", 0));
-    return true;
-  } catch (const std::runtime_error&) {
-    return false;
-  }
-}
-
 // Holds a port on one address without listening there: a connect to it is refused, and no other
 // program can start listening on it meanwhile.
 class ClosedPort {

@@ -191,14 +191,6 @@ std::string Blanks(std::string_view text) {
   return out;
 }
 
-std::string FromHex(std::string_view hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-  }
-  return bytes;
-}
-
 TEST(EncodeHeaderTextTest, FuzzCorpusDecodesBackWithPython) {
   std::map<std::string, std::vector<std::string>> texts;  // by charset
   std::map<std::string, std::vector<std::string>> encoded;
@@ -220,7 +212,7 @@ TEST(EncodeHeaderTextTest, FuzzCorpusDecodesBackWithPython) {
     for (std::size_t i = 0; i < values.size(); ++i) {
       std::string hex;
       std::getline(lines, hex);
-      EXPECT_EQ(Blanks(FromHex(hex)), Blanks(texts[charset][i])) << values[i];
+      EXPECT_EQ(Blanks(test::FromHex(hex)), Blanks(texts[charset][i])) << values[i];
     }
   }
 }

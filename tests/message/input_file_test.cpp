@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,11 +55,7 @@ TEST(InputFileTest, OnlyRegularFilesAndPipesAreAccepted) {
   EXPECT_EQ(ReadAll(file), "regular bytes");
 
   const std::string socket_path = dir.File("s.sock");
-  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int listener = test::UnixSocket(socket_path, -1);
 
   for (const std::string& refused : {std::string("/dev/zero"), dir.path(), socket_path}) {
     EXPECT_EQ(FailureOf(refused),

@@ -27,14 +27,6 @@ class CodeSetGuard {
   ~CodeSetGuard() { ApplyCodeSet(LocaleInfo{"C", "ANSI_X3.4-1968"}); }
 };
 
-std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
-
 TEST(CutTokenTest, CutsAtDelimiterAndRemovesIt) {
   std::string text = "0;abc";
   EXPECT_EQ(CutToken(text, ";"), "0");
@@ -184,8 +176,8 @@ for s in cases:
   std::string expected_hex;
   int checked = 0;
   while (lines >> input_hex >> expected_hex) {
-    const std::string input = FromHex(input_hex.substr(1));
-    EXPECT_EQ(ShiftJisToJis(input), FromHex(expected_hex.substr(1))) << "input " << input_hex;
+    const std::string input = test::FromHex(input_hex.substr(1));
+    EXPECT_EQ(ShiftJisToJis(input), test::FromHex(expected_hex.substr(1))) << "input " << input_hex;
     ++checked;
   }
   EXPECT_GT(checked, 500);

@@ -97,20 +97,12 @@ TEST(ConnectPhase, AZoneOnAnIpv6LiteralIsKept) {
   EXPECT_EQ(SystemStack::Ipv6Literal("[fe80::1%lo]"), "fe80::1%lo");
   EXPECT_EQ(SystemStack::Ipv6Literal("fe80::1%1"), "fe80::1%1");
   EXPECT_EQ(SystemStack::Ipv6Literal("fe80::1%no-such-interface"), "");
-  const int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_addr = in6addr_loopback;
-  socklen_t length = sizeof address;
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(listener);
-    GTEST_SKIP() << "this machine has no IPv6 loopback";
-  }
-  ::listen(listener, 1);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  if (!test::HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback";
+  int port = 0;
+  const int listener = test::LoopbackSocket(port, 1, AF_INET6);
   TcpClient client;
   client.set_host("[::1%lo]");
-  client.set_port(ntohs(address.sin6_port));
+  client.set_port(port);
   EXPECT_NO_THROW(client.Connect());
   EXPECT_TRUE(client.IsConnected());
   client.Disconnect();

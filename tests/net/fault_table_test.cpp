@@ -15,9 +15,9 @@
 
 #include "message/message.h"
 #include "message/message_error.h"
-#include "net/loopback_server.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)

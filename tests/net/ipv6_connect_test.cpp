@@ -11,25 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "loopback_server.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "net/socket_stack.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::net {
 namespace {
-
-bool HasIpv6Loopback() {
-  const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_addr = in6addr_loopback;
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return bound;
-}
 
 void SendNote(SmtpClient& client) {
   message::Message message;
@@ -42,7 +31,7 @@ void SendNote(SmtpClient& client) {
 }
 
 TEST(Ipv6Connect, LiteralAddressesWithAndWithoutBrackets) {
-  if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback";
+  if (!test::HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback";
   EXPECT_EQ(SystemStack::Ipv6Literal("[::1]"), "::1");
   EXPECT_EQ(SystemStack::Ipv6Literal("2001:db8::25"), "2001:db8::25");
   EXPECT_EQ(SystemStack::Ipv6Literal("127.0.0.1"), "");
@@ -68,7 +57,7 @@ TEST(Ipv6Connect, LiteralAddressesWithAndWithoutBrackets) {
 // The name's IPv6 address refuses, its IPv4 one answers: the send still goes through. When
 // every address refuses, the last refusal is what the user reads, as with one address.
 TEST(Ipv6Connect, EveryAddressIsTriedInTurn) {
-  if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback";
+  if (!test::HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback";
   test::AiosmtpdServer server;  // 127.0.0.1 only: ::1 on its port refuses
   std::vector<std::string> asked;
   SmtpClient client;

@@ -14,8 +14,8 @@
 #include "message/coders/quoted_printable.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
-#include "net/loopback_server.h"
 #include "net/message_client.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::net {

@@ -14,10 +14,10 @@
 #include "message/locale_info.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
-#include "net/loopback_server.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
 #include "net/socket_stack.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::net {
@@ -720,20 +720,6 @@ TEST(SmtpDialogue, ResetInTheMiddleOfTheMessage) {
   EXPECT_STREQ(error.what(), "Socket Error # 10054\r\nConnection reset by peer.");
 }
 
-// A socket bound to a free loopback port, listening with `backlog` unless that is negative.
-int BoundLoopbackSocket(int& port, int backlog) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  if (backlog >= 0) listen(fd, backlog);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  port = ntohs(address.sin_port);
-  return fd;
-}
-
 TEST(SmtpDialogue, ConnectFailures) {
   SmtpClient client;
   client.set_host("127.0.0.1");
@@ -772,7 +758,7 @@ TEST(SmtpDialogue, ConnectFailures) {
 TEST(SmtpDialogue, ConnectThatNobodyAnswersTimesOut) {
   // A listener that never accepts: once its queue is full, further connects get no answer.
   int port = 0;
-  const int listener = BoundLoopbackSocket(port, 0);
+  const int listener = test::LoopbackSocket(port, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -6,10 +6,10 @@
 #include <functional>
 #include <sstream>
 
-#include "net/loopback_server.h"
 #include "net/net_errors.h"
 #include "net/reply_reader.h"
 #include "net/smtp_client.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::net {

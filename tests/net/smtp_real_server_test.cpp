@@ -64,14 +64,6 @@ std::vector<std::string> Split(const std::string& line, char separator) {
   return fields;
 }
 
-std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
-
 Judgement Judge(const test::ReceivedMail& mail, const std::vector<std::string>& files) {
   std::vector<std::string> args = {mail.data_path};
   args.insert(args.end(), files.begin(), files.end());
@@ -86,7 +78,7 @@ Judgement Judge(const test::ReceivedMail& mail, const std::vector<std::string>& 
     if (f[0] == "headers") judgement.header_count = std::stoi(f[1]);
     if (f[0] == "defects") judgement.defects = std::stoi(f[1]);
     if (f[0] == "multipart") judgement.multipart = f[1] == "1";
-    if (f[0] == "text") judgement.text = {f[1], FromHex(f.size() > 2 ? f[2] : "")};
+    if (f[0] == "text") judgement.text = {f[1], test::FromHex(f.size() > 2 ? f[2] : "")};
     if (f[0] == "attachment") judgement.attachments.push_back({f.begin() + 1, f.end()});
   }
   return judgement;

@@ -9,9 +9,9 @@
 #include <netinet/tcp.h>
 
 #include "net/gui_pump.h"
-#include "net/loopback_server.h"
 #include "net/net_errors.h"
 #include "net/socket_stack.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::net {

@@ -11,10 +11,10 @@
 #include <memory>
 #include <thread>
 
-#include "net/loopback_server.h"
 #include "net/net_errors.h"
 #include "net/send_observer.h"
 #include "net/tcp_client.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::net {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "loopback_server.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
+#include "support/loopback_server.h"
 #include "support/tls_test_server.h"
 
 namespace tovrel::net {

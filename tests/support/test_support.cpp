@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -154,34 +155,79 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
-int RefusedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int LoopbackSocket(int& port, int backlog, int family, int receive_buffer) {
+  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) Fail("socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int on = 1;
+  // A fixed port may still be held by the closed connections of an earlier run. A free one needs
+  // no reuse, and must not be shared with a socket that asks for it.
+  if (port != 0) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (receive_buffer > 0) {
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  }
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-  ::close(fd);
-  if (!ok) throw std::runtime_error("no free loopback port");
-  return ntohs(address.sin_port);
+  if (family == AF_INET6) {
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_addr = in6addr_loopback;
+    v6.sin6_port = htons(static_cast<uint16_t>(port));
+    length = sizeof v6;
+  } else {
+    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+    v4.sin_family = AF_INET;
+    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    v4.sin_port = htons(static_cast<uint16_t>(port));
+    length = sizeof v4;
+  }
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      (backlog >= 0 && ::listen(fd, backlog) != 0) ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    throw std::runtime_error("cannot bind on loopback port " + std::to_string(port));
+  }
+  port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+                                  : reinterpret_cast<sockaddr_in&>(address).sin_port);
+  return fd;
+}
+
+int UnixSocket(const std::string& path, int backlog) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) Fail("socket");
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      (backlog >= 0 && ::listen(fd, backlog) != 0)) {
+    ::close(fd);
+    throw std::runtime_error("cannot bind " + path);
+  }
+  return fd;
+}
+
+bool HasIpv6Loopback() {
+  try {
+    int port = 0;
+    ::close(LoopbackSocket(port, -1, AF_INET6));
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
+int RefusedPort() {
+  int port = 0;
+  ::close(LoopbackSocket(port, -1));
+  return port;
 }
 
 UnansweredPort::UnansweredPort() {
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener < 0) Fail("socket");
-  descriptors_.push_back(listener);
+  descriptors_.push_back(LoopbackSocket(port_, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener, 0) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    throw std::runtime_error("cannot listen on loopback");
-  }
-  port_ = ntohs(address.sin_port);
+  address.sin_port = htons(static_cast<uint16_t>(port_));
   // Connects that complete fill the queue; the first that does not shows it is full.
   for (int i = 0; i < 8; ++i) {
     const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -206,6 +252,14 @@ std::string ToHex(std::string_view bytes) {
     hex += kDigits[c & 15];
   }
   return hex;
+}
+
+std::string FromHex(std::string_view hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+  }
+  return bytes;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -3,6 +3,7 @@
 // Shared helpers of the test programs: temporary folders, files, child processes stopped by
 // process id, and a real SMTP server (aiosmtpd) on a free loopback port.
 
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -66,6 +67,18 @@ std::string ReadFile(const std::string& path);  // throws std::runtime_error whe
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string RandomBytes(std::size_t count, std::uint32_t seed);  // same seed, same bytes
 std::string ToHex(std::string_view bytes);  // lower-case, as Python's bytes.hex() prints
+std::string FromHex(std::string_view hex);  // the bytes of pairs of hex digits
+
+// A stream socket bound to the loopback address of `family` (127.0.0.1 or ::1, IPv6 only) and
+// `port` (0: a free one, which `port` then receives), listening with `backlog` unless that is
+// negative. A receive buffer set here is what the connections it accepts start with. Throws
+// std::runtime_error when the address cannot be bound.
+int LoopbackSocket(int& port, int backlog, int family = AF_INET, int receive_buffer = 0);
+// A stream socket bound to the file system name `path`, listening with `backlog` unless that is
+// negative.
+int UnixSocket(const std::string& path, int backlog);
+// Whether the machine has the IPv6 loopback address; containers often go without it.
+bool HasIpv6Loopback();
 
 // The writer of a FIFO: a thread of its own writes `bytes` `repeat` times into the FIFO at `path`
 // once a reader has opened it (it gives up after ten seconds without one), and stops early when

@@ -1,4 +1,4 @@
-#include "net/loopback_server.h"
+#include "support/loopback_server.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -20,8 +20,6 @@ namespace tovrel::test {
 namespace {
 
 constexpr int kReadPatienceMs = 30000;
-
-const OwnTempFolder kOwnTempFolder("tovrel-net-tests");
 
 }  // namespace
 
@@ -121,22 +119,8 @@ void Peer::SetReceiveBuffer(int bytes) {
 }
 
 LoopbackServer::LoopbackServer(std::vector<Session> sessions, int port) {
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  // A fixed port may still be held by the closed connections of an earlier run.
-  const int on = 1;
-  ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listen_fd_, 8) != 0) {
-    ::close(listen_fd_);
-    throw std::runtime_error("cannot listen on loopback");
-  }
-  socklen_t length = sizeof address;
-  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  listen_fd_ = test::LoopbackSocket(port, 8);
+  port_ = port;
   received_.resize(sessions.size());
   errors_.resize(sessions.size());
   thread_ = std::thread(&LoopbackServer::Run, this, std::move(sessions));

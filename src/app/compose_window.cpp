@@ -122,7 +122,11 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
   }
 }
 
-ComposeWindow::~ComposeWindow() = default;
+ComposeWindow::~ComposeWindow() {
+  // The attachment box outlives this part of the window: its model is cleared while the base
+  // class takes the children down, and nothing of a window already gone may hear of it.
+  if (attach_box_ != nullptr) attach_box_->model()->disconnect(this);
+}
 
 void ComposeWindow::BuildControls() {
   setFont(DialogFont());

@@ -6,8 +6,8 @@
 #include "message/message_error.h"
 #include "message/spool_file.h"
 #include "message/string_helpers.h"
-#include "message/utf8_text.h"
 #include "message/texts.h"
+#include "message/utf8_text.h"
 
 namespace tovrel::message {
 

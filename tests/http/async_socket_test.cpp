@@ -12,8 +12,8 @@
 #include "failure_text.h"
 #include "http/http_error.h"
 #include "http/socket_error_table.h"
-#include "support/scripted_http_server.h"
 #include "socket_helpers.h"
+#include "support/scripted_http_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::http {

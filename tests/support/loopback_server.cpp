@@ -20,6 +20,10 @@ namespace tovrel::test {
 namespace {
 
 constexpr int kReadPatienceMs = 30000;
+// How often a server that serves until stopped looks at its stop flag.
+constexpr int kPollMs = 20;
+// A hold that nobody releases ends after this.
+constexpr auto kLongestHold = std::chrono::seconds(20);
 
 }  // namespace
 
@@ -29,13 +33,35 @@ Peer::~Peer() {
 
 bool Peer::Fill() {
   pollfd entry{fd_, POLLIN, 0};
-  int ready = ::poll(&entry, 1, kReadPatienceMs);
-  if (ready <= 0) throw std::runtime_error("client sent nothing in time");
+  if (control_ == nullptr) {
+    if (::poll(&entry, 1, kReadPatienceMs) <= 0) {
+      throw std::runtime_error("client sent nothing in time");
+    }
+  } else {
+    if (in_message_) {
+      const auto hold_ends = ServerControl::Clock::now() + kLongestHold;
+      while (control_->held && !control_->stop) {
+        control_->holding = true;
+        if (ServerControl::Clock::now() > hold_ends) control_->held = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+      }
+      control_->holding = false;
+    }
+    while (::poll(&entry, 1, kPollMs) <= 0) {
+      if (control_->stop) throw std::runtime_error("server stopped");
+    }
+  }
   char area[65536];
   ssize_t n = ::recv(fd_, area, sizeof area, 0);
   if (n < 0 && errno == ECONNRESET) return false;
   if (n < 0) throw std::runtime_error("receive failed");
   if (n == 0) return false;
+  if (control_ != nullptr) {
+    std::lock_guard lock(control_->mutex);
+    if (control_->first_byte_at == ServerControl::Clock::time_point{}) {
+      control_->first_byte_at = ServerControl::Clock::now();
+    }
+  }
   received_.append(area, static_cast<size_t>(n));
   pending_.append(area, static_cast<size_t>(n));
   return true;
@@ -67,6 +93,18 @@ std::string Peer::ReadExactly(size_t count) {
   std::string bytes = pending_.substr(0, count);
   pending_.erase(0, count);
   return bytes;
+}
+
+void Peer::ReadMessage() {
+  pending_.insert(0, "\r\n");  // the text starts at the beginning of a line
+  in_message_ = true;
+  try {
+    ReadUntil("\r\n.\r\n");
+  } catch (...) {
+    in_message_ = false;
+    throw;
+  }
+  in_message_ = false;
 }
 
 std::string Peer::ReadAll() {
@@ -126,6 +164,11 @@ LoopbackServer::LoopbackServer(std::vector<Session> sessions, int port) {
   thread_ = std::thread(&LoopbackServer::Run, this, std::move(sessions));
 }
 
+LoopbackServer::LoopbackServer(Session session, UntilStopped options) {
+  listen_fd_ = test::LoopbackSocket(port_, 4, AF_INET, options.receive_buffer);
+  thread_ = std::thread(&LoopbackServer::RunUntilStopped, this, std::move(session));
+}
+
 LoopbackServer::~LoopbackServer() {
   if (!joined_) Join();
 }
@@ -147,8 +190,32 @@ void LoopbackServer::Run(std::vector<Session> sessions) {
   }
 }
 
+void LoopbackServer::RunUntilStopped(Session session) {
+  while (!control_.stop) {
+    pollfd entry{listen_fd_, POLLIN, 0};
+    if (::poll(&entry, 1, kPollMs) <= 0) continue;
+    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    ++connections_;
+    {
+      Peer peer(fd, &control_);
+      try {
+        session(peer);
+      } catch (const std::exception&) {
+      }
+    }
+    ++ended_;
+  }
+}
+
+ServerControl::Clock::time_point LoopbackServer::first_byte_at() {
+  std::lock_guard lock(control_.mutex);
+  return control_.first_byte_at;
+}
+
 std::vector<std::string> LoopbackServer::Join() {
   if (!joined_) {
+    control_.stop = true;
     thread_.join();
     ::close(listen_fd_);
     joined_ = true;

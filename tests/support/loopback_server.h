@@ -2,11 +2,15 @@
 
 // A server of our own on 127.0.0.1 for the transport tests: it accepts one connection per
 // session handler, in order, runs each handler on a thread, and records every byte it reads.
-// Reads give up after a while so that a broken client never hangs the test run.
+// Reads give up after a while so that a broken client never hangs the test run. Made to serve
+// until stopped instead, it serves every connection with one handler until it is destroyed, its
+// reads wait as long as it runs, and a test can hold the reading of a message in the middle.
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -14,9 +18,19 @@
 
 namespace tovrel::test {
 
+// What a server that serves until stopped shares with its peers.
+struct ServerControl {
+  using Clock = std::chrono::steady_clock;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> held{false};
+  std::atomic<bool> holding{false};
+  std::mutex mutex;
+  Clock::time_point first_byte_at{};
+};
+
 class Peer {
  public:
-  explicit Peer(int fd) : fd_(fd) {}
+  explicit Peer(int fd, ServerControl* control = nullptr) : fd_(fd), control_(control) {}
   ~Peer();
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
@@ -26,6 +40,9 @@ class Peer {
   // Everything up to and including `marker`.
   std::string ReadUntil(std::string_view marker);
   std::string ReadExactly(size_t count);
+  // The message text up to the line "." (not returned); while the server is held it reads no
+  // more of it. Throws when the client closes first.
+  void ReadMessage();
   // Everything until the client closes.
   std::string ReadAll();
   // True when the client closed without sending anything more within `wait`.
@@ -45,6 +62,8 @@ class Peer {
   bool Fill();
 
   int fd_;
+  ServerControl* control_;
+  bool in_message_ = false;
   std::string received_;
   std::string pending_;
 };
@@ -54,16 +73,36 @@ class LoopbackServer {
   using Session = std::function<void(Peer&)>;
   // `port` 0 takes a free one; any other throws std::runtime_error when it cannot be had.
   explicit LoopbackServer(std::vector<Session> sessions, int port = 0);
+  struct UntilStopped {
+    int receive_buffer = 0;  // of every connection; 0 keeps the system's
+  };
+  // Serves one connection after another with `session` until destroyed; what a session throws
+  // ends only that connection.
+  LoopbackServer(Session session, UntilStopped options);
   ~LoopbackServer();
 
   int port() const { return port_; }
+  // While held, ReadMessage reads nothing until Release (or a long while, so that a test that
+  // never releases fails instead of hanging).
+  void Hold() { control_.held = true; }
+  void Release() { control_.held = false; }
+  // True while a session waits at the hold point.
+  bool holding() const { return control_.holding; }
+  int connections() const { return connections_; }
+  int ended() const { return ended_; }  // connections whose session has returned
+  // When the first byte from any client arrived; the epoch of the clock when none has.
+  ServerControl::Clock::time_point first_byte_at();
   // Waits for every session to end and returns what each one read; a session that threw is
-  // reported as a test failure.
+  // reported as a test failure. One that serves until stopped stops instead.
   std::vector<std::string> Join();
 
  private:
   void Run(std::vector<Session> sessions);
+  void RunUntilStopped(Session session);
 
+  ServerControl control_;
+  std::atomic<int> connections_{0};
+  std::atomic<int> ended_{0};
   int listen_fd_ = -1;
   int port_ = 0;
   std::thread thread_;

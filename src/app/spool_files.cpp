@@ -31,7 +31,7 @@ void MakeFolder(const std::string& path) {
 std::string DataFolder(std::string_view name) {
   const char* data_home = std::getenv("XDG_DATA_HOME");
   std::string folder;
-  // The base directory specification: a relative path there is to be ignored.
+  // XDG_DATA_HOME counts only as an absolute path; a relative one is ignored, as desktop tools do.
   if (data_home != nullptr && data_home[0] == '/') {
     folder = data_home;
   } else {

@@ -91,7 +91,7 @@ void WriteMessageFile(const message::Message& message, const net::SmtpClient& sm
                       LineEnds line_ends) {
   if (!message.body_file().empty()) CheckReadableAgain(message.body_file());
   for (size_t i = 0; i < message.parts().count(); ++i) {
-    if (auto* attachment = dynamic_cast<const message::Attachment*>(&message.parts()[i])) {
+    if (const message::Attachment* attachment = message.parts()[i].AsAttachment()) {
       CheckReadableAgain(attachment->file_name());
     }
   }

@@ -48,6 +48,8 @@ class NetComponent : public message::BaseComponent {
   // Set for the length of a send by ObservedSend.
   void set_send_observer(SendObserver* observer) { send_observer_ = observer; }
   SendObserver* send_observer() const { return send_observer_; }
+  // Whether anyone follows the progress: only then is it worth asking the socket what left it.
+  bool work_watched() const { return send_observer_ != nullptr || static_cast<bool>(on_work_); }
 
   // Formats the status text only when a handler wants it.
   void ReportStatus(ConnectionStatus status, std::string_view argument = {});

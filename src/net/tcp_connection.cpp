@@ -284,8 +284,14 @@ void TcpConnection::SendNow(std::span<const char> bytes) {
     peer_closed_ = sent == 0;
     CheckPeerClosed(OnPeerClosed::pcRaiseWhenDrained);
     if (InWork(WorkMode::wkWrite)) {
-      uncounted_ += sent;
-      ReportLeftQueue();
+      // Unwatched, the count is only a total: no look at the send queue per piece, and no wait
+      // for it to drain before the end of the message.
+      if (work_watched()) {
+        uncounted_ += sent;
+        ReportLeftQueue();
+      } else {
+        ReportWork(WorkMode::wkWrite, sent);
+      }
     }
     if (ConnectionIntercept* watcher = intercept_.active()) {
       watcher->AfterSend(rest.first(static_cast<size_t>(sent)));

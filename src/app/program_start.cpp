@@ -38,6 +38,14 @@ void KeepQtNotesOffStandardError(QtMsgType type, const QMessageLogContext&, cons
   }
 }
 
+// The user's locale as far as a run without windows reads it: the character set, and system
+// error texts (a file that cannot be read) in the user's language. Nothing it does reads the
+// other categories (numbers, dates and collation are its own), and each costs files to open.
+void TakeUserLocale() {
+  std::setlocale(LC_CTYPE, "");
+  std::setlocale(LC_MESSAGES, "");
+}
+
 int RunWindowModule(int argc, char** argv) {
   std::string failure;
   using Entry = int (*)(int, char**);
@@ -65,7 +73,7 @@ int StartProgram(int argc, char** argv) {
   SettleSessionBus();
   // A run of its own, from a timer or a script: never a window.
   if (args.size() == 1 && args[0] == "--send-outbox") {
-    std::setlocale(LC_ALL, "");
+    TakeUserLocale();
     qInstallMessageHandler(KeepQtNotesOffStandardError);
     return RunSendOutbox(std::cerr);
   }
@@ -75,9 +83,7 @@ int StartProgram(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", texts::kNeedsDisplay);
     return 2;
   }
-  // The user's locale in full, as the window toolkit would have set it: system error texts
-  // (a file that cannot be read) come in the user's language.
-  std::setlocale(LC_ALL, "");
+  TakeUserLocale();
   qInstallMessageHandler(KeepQtNotesOffStandardError);
   return RunUnattendedSend(args, std::cerr);
 }

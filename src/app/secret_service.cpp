@@ -1,3 +1,4 @@
+// The Secret Service through libsecret, one of the services of linked_services.h.
 #include <libsecret/secret.h>
 
 #include <condition_variable>

@@ -1,3 +1,5 @@
+// The token endpoint request through Qt's network module, one of the services of
+// linked_services.h.
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonDocument>

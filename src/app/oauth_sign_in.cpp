@@ -10,6 +10,7 @@
 #include <QOAuthHttpServerReplyHandler>
 #include <QRandomGenerator>
 
+#include "app/linked_services.h"
 #include "app/oauth_token.h"
 #include "app/text_rules.h"
 #include "app/texts.h"

@@ -1,19 +1,8 @@
 #include "app/oauth_token.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QProcess>
-#include <QSslConfiguration>
-#include <QTimer>
-#include <QUrlQuery>
-#include <memory>
-#include <optional>
 
+#include "app/service_calls.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "message/string_helpers.h"
@@ -29,29 +18,7 @@ std::string FirstLine(const QByteArray& bytes) {
   return line;
 }
 
-// The token request needs an event loop; a send without a window has no application object
-// until this makes one for the time of the request.
-void MakeApplicationForLoop(std::optional<QCoreApplication>& application) {
-  static int argc = 1;
-  static char name[] = "tovrelmail";
-  static char* argv[] = {name, nullptr};
-  if (QCoreApplication::instance() == nullptr) application.emplace(argc, argv);
-}
-
-// OpenSSL's programs trust the CA file of SSL_CERT_FILE; Qt reads the system folders only.
-QSslConfiguration TlsConfiguration() {
-  QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-  if (const QByteArray file = qgetenv("SSL_CERT_FILE"); !file.isEmpty()) {
-    configuration.addCaCertificates(QString::fromLocal8Bit(file));
-  }
-  return configuration;
-}
-
 }  // namespace
-
-void TrustCertificateFileOfEnvironment() {
-  QSslConfiguration::setDefaultConfiguration(TlsConfiguration());
-}
 
 OAuthEndpoints OAuthSettings::endpoints() const {
   if (provider == kProviderGoogle) {
@@ -97,45 +64,19 @@ std::string RunTokenCommand(const std::string& command, std::chrono::millisecond
 TokenGrant RequestToken(const std::string& token_url,
                         const std::multimap<std::string, std::string>& form,
                         std::chrono::milliseconds limit) {
-  std::optional<QCoreApplication> application;
-  MakeApplicationForLoop(application);
-  QUrlQuery query;
-  for (const auto& [name, value] : form) {
-    query.addQueryItem(QString::fromStdString(name), QString::fromStdString(value));
+  std::string failure;
+  const ServiceCalls* calls = Services(failure);
+  if (calls == nullptr) throw TokenError(message::FormatText(texts::kNoServicesModule, {failure}));
+  TokenReply reply = calls->request_token(token_url, form, limit);
+  switch (reply.outcome) {
+    case TokenReply::Outcome::kGranted:
+      break;
+    case TokenReply::Outcome::kSignInAgain:
+      throw SignInRefused(reply.failure);
+    case TokenReply::Outcome::kFailed:
+      throw TokenError(reply.failure);
   }
-  const QUrl url(QString::fromStdString(token_url));
-  QNetworkRequest request(url);
-  request.setHeader(QNetworkRequest::ContentTypeHeader,
-                    QStringLiteral("application/x-www-form-urlencoded"));
-  request.setSslConfiguration(TlsConfiguration());
-  request.setTransferTimeout(static_cast<int>(limit.count()));
-  QNetworkAccessManager manager;
-  std::unique_ptr<QNetworkReply> reply(
-      manager.post(request, query.query(QUrl::FullyEncoded).toUtf8()));
-  QEventLoop loop;
-  QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-  loop.exec();
-  const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
-  const std::string error = answer.value(QStringLiteral("error")).toString().toStdString();
-  if (error == "invalid_grant") throw SignInRefused(texts::kSignInAgain);
-  if (!error.empty()) {
-    const std::string description =
-        answer.value(QStringLiteral("error_description")).toString().toStdString();
-    throw TokenError(message::FormatText(
-        texts::kTokenRefused,
-        {VisibleText(OneLine(error + (description.empty() ? "" : ": ") + description))}));
-  }
-  TokenGrant grant{answer.value(QStringLiteral("access_token")).toString().toStdString(),
-                   answer.value(QStringLiteral("refresh_token")).toString().toStdString()};
-  if (reply->error() != QNetworkReply::NoError || grant.access_token.empty()) {
-    throw TokenError(
-        message::FormatText(texts::kTokenRequestFailed,
-                            {VisibleText(url.host().toStdString()),
-                             VisibleText(OneLine(reply->error() != QNetworkReply::NoError
-                                                     ? reply->errorString().toStdString()
-                                                     : std::string(texts::kTokenMissing)))}));
-  }
-  return grant;
+  return {std::move(reply.access_token), std::move(reply.refresh_token)};
 }
 
 TokenGrant ObtainAccessToken(const OAuthSettings& settings, const std::string& refresh_token) {

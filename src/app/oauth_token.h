@@ -40,14 +40,11 @@ std::string RunTokenCommand(const std::string& command,
 
 // POSTs `form` to the token endpoint over HTTPS with verified certificates (a CA file named in
 // SSL_CERT_FILE is trusted as well, as OpenSSL's own programs do) and reads the JSON answer.
-// The answer's "error" raises TokenError, SignInRefused for invalid_grant.
+// The answer's "error" raises TokenError, SignInRefused for invalid_grant. The request is made
+// by the services module; one that cannot be loaded raises TokenError as well.
 TokenGrant RequestToken(const std::string& token_url,
                         const std::multimap<std::string, std::string>& form,
                         std::chrono::milliseconds limit = kTokenRequestLimit);
-
-// Trusts a CA file named in SSL_CERT_FILE as well as the system's (OpenSSL's own programs do);
-// for the whole program, so that the sign-in flow's own requests follow the same rule.
-void TrustCertificateFileOfEnvironment();
 
 // A fresh access token for the settings and the refresh token kept for them.
 TokenGrant ObtainAccessToken(const OAuthSettings& settings, const std::string& refresh_token);

@@ -1,132 +1,17 @@
 #include "app/password_keyring.h"
 
-#include <libsecret/secret.h>
-
 #include <QDeadlineTimer>
 #include <QPointer>
 #include <QThread>
-#include <condition_variable>
 #include <cstdlib>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <thread>
+#include <string>
+
+#include "app/service_calls.h"
 
 namespace tovrel::app {
 
 namespace {
-
-// Every entry carries the program's name, so that it can be found (and told apart from other
-// programs' entries) with the desktop's keyring tools as well.
-constexpr const char* kSchemaName = "org.tovrel.tovrelmail";
-constexpr const char* kServiceName = "tovrelmail";
-
-struct GObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
-
-struct SchemaUnref {
-  void operator()(SecretSchema* schema) const { secret_schema_unref(schema); }
-};
-
-const SecretSchema* Schema() {
-  static const std::unique_ptr<SecretSchema, SchemaUnref> schema(secret_schema_new(
-      kSchemaName, SECRET_SCHEMA_NONE, "service", SECRET_SCHEMA_ATTRIBUTE_STRING, "server",
-      SECRET_SCHEMA_ATTRIBUTE_STRING, "user", SECRET_SCHEMA_ATTRIBUTE_STRING, nullptr));
-  return schema.get();
-}
-
-// Cancels a blocking call that has not come back when `wait` has passed. The calls themselves
-// wait for the bus's own time-out, far longer than a person waits for OK, or for ever when
-// something takes the connection but never answers on it.
-class Deadline {
- public:
-  Deadline(GCancellable* cancellable, std::chrono::milliseconds wait)
-      : watcher_([this, cancellable, wait] {
-          std::unique_lock lock(mutex_);
-          if (!ended_.wait_for(lock, wait, [this] { return done_; })) {
-            g_cancellable_cancel(cancellable);
-          }
-        }) {}
-  ~Deadline() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    ended_.notify_one();
-    watcher_.join();
-  }
-  Deadline(const Deadline&) = delete;
-  Deadline& operator=(const Deadline&) = delete;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable ended_;
-  bool done_ = false;
-  std::thread watcher_;  // last: it starts once the members it uses exist
-};
-
-// The bus carries attribute values and labels as UTF-8 text without NULs; the store may hold
-// other bytes, and such an account simply has no place in the keyring.
-bool Utf8(std::string_view text) {
-  return g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr);
-}
-bool Utf8(const KeyringAccount& account) { return Utf8(account.server) && Utf8(account.user); }
-
-struct HashTableUnref {
-  void operator()(GHashTable* table) const { g_hash_table_unref(table); }
-};
-struct ValueUnref {
-  void operator()(SecretValue* value) const { secret_value_unref(value); }
-};
-
-// The attributes an entry is filed under. The table borrows the account's texts.
-std::unique_ptr<GHashTable, HashTableUnref> Attributes(const KeyringAccount& account) {
-  std::unique_ptr<GHashTable, HashTableUnref> table(g_hash_table_new(g_str_hash, g_str_equal));
-  g_hash_table_insert(table.get(), const_cast<char*>("service"), const_cast<char*>(kServiceName));
-  g_hash_table_insert(table.get(), const_cast<char*>("server"),
-                      const_cast<char*>(account.server.c_str()));
-  g_hash_table_insert(table.get(), const_cast<char*>("user"),
-                      const_cast<char*>(account.user.c_str()));
-  return table;
-}
-
-// Connects to the Secret Service and, when it answers, runs `operation` with it and the
-// cancellable of the operation's own deadline. False when no service answered in time.
-bool Converse(std::chrono::milliseconds answer_wait, std::chrono::milliseconds prompt_wait,
-              const std::function<void(SecretService*, GCancellable*)>& operation) {
-  // Without an address GLib would go looking for a bus of its own (and might start one); a
-  // desktop session always sets it, an unattended send from a plain shell does not.
-  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address == nullptr || *address == '\0') return false;
-
-  GObjectPtr<GDBusConnection> bus;
-  GObjectPtr<SecretService> service;
-  {
-    GObjectPtr<GCancellable> cancellable(g_cancellable_new());
-    const Deadline deadline(cancellable.get(), answer_wait);
-    bus.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, cancellable.get(), nullptr));
-    if (!bus) return false;
-    // GLib ends the whole process when the session bus closes; a keyring that goes away must
-    // not take the program (or a send in progress) with it.
-    g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
-    // Opening the session is the service's first answer.
-    service.reset(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, cancellable.get(), nullptr));
-  }
-  if (service) {
-    GObjectPtr<GCancellable> cancellable(g_cancellable_new());
-    const Deadline deadline(cancellable.get(), prompt_wait);
-    operation(service.get(), cancellable.get());
-  }
-  const bool answered = service != nullptr;
-  // The next operation opens the service again, so that a keyring restarted in between is
-  // found rather than a session it no longer knows.
-  service.reset();
-  secret_service_disconnect();
-  return answered;
-}
 
 PasswordKeyring* replacement = nullptr;
 
@@ -140,6 +25,17 @@ QThread* KeyringThread(std::function<void()> work) {
   return thread;
 }
 
+// The services module, when a keyring can be asked at all. Without a bus address GLib would go
+// looking for a bus of its own (and might start one); a desktop session always sets it, an
+// unattended send from a plain shell does not, and then the module is not even loaded. Without
+// the module no keyring can be asked either: as if none answered.
+const ServiceCalls* KeyringServices() {
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (address == nullptr || *address == '\0') return nullptr;
+  std::string failure;
+  return Services(failure);
+}
+
 }  // namespace
 
 SecretServiceKeyring::SecretServiceKeyring(std::chrono::milliseconds answer_wait,
@@ -147,69 +43,22 @@ SecretServiceKeyring::SecretServiceKeyring(std::chrono::milliseconds answer_wait
     : answer_wait_(answer_wait), prompt_wait_(prompt_wait) {}
 
 KeyringLookup SecretServiceKeyring::Find(const KeyringAccount& account) {
-  if (!Utf8(account)) return {};
-  KeyringLookup lookup;
-  const auto attributes = Attributes(account);
-  const bool answered =
-      Converse(answer_wait_, prompt_wait_, [&](SecretService* service, GCancellable* cancellable) {
-        GError* error = nullptr;
-        const std::unique_ptr<SecretValue, ValueUnref> value(
-            secret_service_lookup_sync(service, Schema(), attributes.get(), cancellable, &error));
-        if (error != nullptr) {
-          // Locked, and the user did not unlock it: read the settings file as if there were none.
-          g_error_free(error);
-          return;
-        }
-        lookup.answered = true;
-        if (value) {
-          gsize length = 0;
-          const gchar* bytes = secret_value_get(value.get(), &length);
-          lookup.password = std::string(bytes, length);
-        }
-      });
-  if (!answered) return {};
-  return lookup;
+  const ServiceCalls* calls = KeyringServices();
+  return calls != nullptr ? calls->find_password(account, answer_wait_, prompt_wait_)
+                          : KeyringLookup{};
 }
 
 KeyringAnswer SecretServiceKeyring::Store(const KeyringAccount& account,
                                           std::string_view password) {
-  if (!Utf8(account)) return KeyringAnswer::kaNoKeyring;
-  const std::string label = "TovrelMail: " + account.user + " on " + account.server;
-  const auto attributes = Attributes(account);
-  const std::unique_ptr<SecretValue, ValueUnref> value(
-      secret_value_new(password.data(), static_cast<gssize>(password.size()), "text/plain"));
-  bool stored = false;
-  const bool answered =
-      Converse(answer_wait_, prompt_wait_, [&](SecretService* service, GCancellable* cancellable) {
-        GError* error = nullptr;
-        stored = secret_service_store_sync(service, Schema(), attributes.get(),
-                                           SECRET_COLLECTION_DEFAULT, label.c_str(), value.get(),
-                                           cancellable, &error);
-        if (error != nullptr) {
-          stored = false;
-          g_error_free(error);
-        }
-      });
-  if (!answered) return KeyringAnswer::kaNoKeyring;
-  return stored ? KeyringAnswer::kaDone : KeyringAnswer::kaRefused;
+  const ServiceCalls* calls = KeyringServices();
+  return calls != nullptr ? calls->store_password(account, password, answer_wait_, prompt_wait_)
+                          : KeyringAnswer::kaNoKeyring;
 }
 
 KeyringAnswer SecretServiceKeyring::Remove(const KeyringAccount& account) {
-  if (!Utf8(account)) return KeyringAnswer::kaNoKeyring;
-  const auto attributes = Attributes(account);
-  bool failed = false;
-  const bool answered =
-      Converse(answer_wait_, prompt_wait_, [&](SecretService* service, GCancellable* cancellable) {
-        GError* error = nullptr;
-        // False without an error: there was no entry, which is as good as removed.
-        secret_service_clear_sync(service, Schema(), attributes.get(), cancellable, &error);
-        if (error != nullptr) {
-          failed = true;
-          g_error_free(error);
-        }
-      });
-  if (!answered) return KeyringAnswer::kaNoKeyring;
-  return failed ? KeyringAnswer::kaRefused : KeyringAnswer::kaDone;
+  const ServiceCalls* calls = KeyringServices();
+  return calls != nullptr ? calls->remove_password(account, answer_wait_, prompt_wait_)
+                          : KeyringAnswer::kaNoKeyring;
 }
 
 PasswordKeyring& ProgramKeyring() {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/error_report.h"
+#include "app/linked_services.h"
 #include "app/message_box.h"
 #include "app/send_command.h"
 #include "app/settings_layout.h"
@@ -33,6 +34,8 @@ int CommandLineSendStatus(const ComposeWindow& compose, int status) {
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
+  // The windows link the keyring and the token request in; they need no module of their own.
+  UseLinkedServices(&LinkedServices());
   QApplication app(argc, argv);
   // Read after the application took its own options ("-stylesheet x.qss") out of argv.
   const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);

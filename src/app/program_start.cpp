@@ -1,8 +1,5 @@
 #include "app/program_start.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <QString>
 #include <QtGlobal>
 #include <algorithm>
@@ -15,6 +12,7 @@
 
 #include "app/command_line.h"
 #include "app/desktop_session.h"
+#include "app/program_modules.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "app/unattended_send.h"
@@ -40,38 +38,21 @@ void KeepQtNotesOffStandardError(QtMsgType type, const QMessageLogContext&, cons
   }
 }
 
-// The folder the running program was started from.
-std::string ProgramFolder() {
-  std::string path(4096, '\0');
-  const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-  if (length <= 0) return ".";
-  path.resize(static_cast<std::size_t>(length));
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+// The user's locale as far as a run without windows reads it: the character set, and system
+// error texts (a file that cannot be read) in the user's language. Nothing it does reads the
+// other categories (numbers, dates and collation are its own), and each costs files to open.
+void TakeUserLocale() {
+  std::setlocale(LC_CTYPE, "");
+  std::setlocale(LC_MESSAGES, "");
 }
 
-// Beside the program (the build tree), then where an installation puts it.
 int RunWindowModule(int argc, char** argv) {
-  const std::string folder = ProgramFolder();
   std::string failure;
-  for (const std::string& candidate :
-       {folder + "/" + kWindowModuleName,
-        folder + "/" + TOVREL_WINDOW_MODULE_DIR + "/" + kWindowModuleName}) {
-    if (::access(candidate.c_str(), F_OK) != 0) continue;
-    // Kept loaded to the end: Qt's own clean-up at exit runs code of the module's libraries.
-    void* module = ::dlopen(candidate.c_str(), RTLD_LAZY | RTLD_LOCAL);
-    if (module == nullptr) {
-      failure = ::dlerror();
-      break;
-    }
-    using Entry = int (*)(int, char**);
-    if (auto entry = reinterpret_cast<Entry>(::dlsym(module, kWindowEntryName))) {
-      return entry(argc, argv);
-    }
-    failure = ::dlerror();
-    break;
+  using Entry = int (*)(int, char**);
+  if (auto entry =
+          reinterpret_cast<Entry>(ModuleEntry(kWindowModuleName, kWindowEntryName, failure))) {
+    return entry(argc, argv);
   }
-  if (failure.empty()) failure = folder + "/" + kWindowModuleName;
   std::fprintf(stderr, "%s\n", message::FormatText(texts::kNoWindowModule, {failure}).c_str());
   return 1;
 }
@@ -92,7 +73,7 @@ int StartProgram(int argc, char** argv) {
   SettleSessionBus();
   // A run of its own, from a timer or a script: never a window.
   if (args.size() == 1 && args[0] == "--send-outbox") {
-    std::setlocale(LC_ALL, "");
+    TakeUserLocale();
     qInstallMessageHandler(KeepQtNotesOffStandardError);
     return RunSendOutbox(std::cerr);
   }
@@ -102,9 +83,7 @@ int StartProgram(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", texts::kNeedsDisplay);
     return 2;
   }
-  // The user's locale in full, as the window toolkit would have set it: system error texts
-  // (a file that cannot be read) come in the user's language.
-  std::setlocale(LC_ALL, "");
+  TakeUserLocale();
   qInstallMessageHandler(KeepQtNotesOffStandardError);
   return RunUnattendedSend(args, std::cerr);
 }

@@ -152,6 +152,10 @@ inline constexpr const char* kNeedsDisplay =
     "TovrelMail needs a display unless it is asked to send";
 // Start-up with one: the windows live in a module of their own beside the program.
 inline constexpr const char* kNoWindowModule = "TovrelMail cannot load its windows: %s";
+// The module with the token request (and the keyring, which then counts as absent). printf-style:
+// the loader's message.
+inline constexpr const char* kNoServicesModule =
+    "TovrelMail cannot load its network services for the token request: %s";
 
 // A failure that carries no text of its own.
 inline constexpr const char* kUnknownFailure = "Unknown failure";

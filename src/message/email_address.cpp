@@ -1,8 +1,10 @@
 #include "message/email_address.h"
 
+#include <dlfcn.h>
 #include <idn2.h>
 
 #include <memory>
+#include <mutex>
 
 #include "message/message_error.h"
 #include "message/string_helpers.h"
@@ -14,6 +16,37 @@ bool WrappedIn(std::string_view text, char quote) {
   return text.size() > 1 && text.front() == quote && text.back() == quote;
 }
 
+// libidn2 is opened only for the first domain beyond ASCII: most sends never meet one, and a
+// program start pays for every library linked in. Kept open for the rest of the run.
+struct DomainConverter {
+  decltype(&idn2_to_ascii_8z) to_ascii = nullptr;
+  decltype(&idn2_free) free = nullptr;
+  decltype(&idn2_strerror) strerror = nullptr;
+  std::string failure;  // the loader's message when the functions are not there
+};
+
+const DomainConverter& LoadedDomainConverter() {
+  static DomainConverter converter;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    void* library = ::dlopen("libidn2.so.0", RTLD_LAZY | RTLD_LOCAL);
+    if (library != nullptr) {
+      converter.to_ascii =
+          reinterpret_cast<decltype(converter.to_ascii)>(::dlsym(library, "idn2_to_ascii_8z"));
+      converter.free = reinterpret_cast<decltype(converter.free)>(::dlsym(library, "idn2_free"));
+      converter.strerror =
+          reinterpret_cast<decltype(converter.strerror)>(::dlsym(library, "idn2_strerror"));
+    }
+    if (converter.to_ascii == nullptr || converter.free == nullptr ||
+        converter.strerror == nullptr) {
+      const char* reason = ::dlerror();
+      converter.failure = reason != nullptr ? reason : "libidn2.so.0";
+      converter.to_ascii = nullptr;
+    }
+  });
+  return converter;
+}
+
 }  // namespace
 
 std::string AsciiDomainAddress(std::string_view address) {
@@ -23,10 +56,14 @@ std::string AsciiDomainAddress(std::string_view address) {
   bool ascii = true;
   for (const char c : domain) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
   if (ascii) return std::string(address);
+  const DomainConverter& converter = LoadedDomainConverter();
+  if (converter.to_ascii == nullptr) {
+    throw DomainConverterMissing(std::string(address), converter.failure);
+  }
   char* converted = nullptr;
-  const int result = idn2_to_ascii_8z(domain.c_str(), &converted, IDN2_NONTRANSITIONAL);
-  const std::unique_ptr<char, decltype(&idn2_free)> owned(converted, &idn2_free);
-  if (result != IDN2_OK) throw InvalidDomain(std::string(address), idn2_strerror(result));
+  const int result = converter.to_ascii(domain.c_str(), &converted, IDN2_NONTRANSITIONAL);
+  const std::unique_ptr<char, decltype(converter.free)> owned(converted, converter.free);
+  if (result != IDN2_OK) throw InvalidDomain(std::string(address), converter.strerror(result));
   return std::string(address.substr(0, at + 1)) + owned.get();
 }
 

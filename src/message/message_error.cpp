@@ -10,4 +10,8 @@ AssignError::AssignError(const std::string& source_class, const std::string& tar
 InvalidDomain::InvalidDomain(const std::string& address, const std::string& reason)
     : MessageError(FormatText(texts::kInvalidDomain, {address, reason})) {}
 
+DomainConverterMissing::DomainConverterMissing(const std::string& address,
+                                               const std::string& loader_message)
+    : InvalidDomain(FormatText(texts::kDomainConverterMissing, {address, loader_message})) {}
+
 }  // namespace tovrel::message

@@ -48,6 +48,16 @@ class TableNotFound : public NetError {
 class InvalidDomain : public MessageError {
  public:
   InvalidDomain(const std::string& address, const std::string& reason);
+
+ protected:
+  explicit InvalidDomain(const std::string& text) : MessageError(text) {}
+};
+
+// The library that converts international domains could not be loaded, so the address has no
+// ASCII form to send.
+class DomainConverterMissing : public InvalidDomain {
+ public:
+  DomainConverterMissing(const std::string& address, const std::string& loader_message);
 };
 
 // A file the message layer needed (a spool file) could not be created or opened.

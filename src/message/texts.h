@@ -17,6 +17,10 @@ inline constexpr const char* kCannotAssign = "Cannot assign a %s to a %s";
 // printf-style: the address and the reason the library gives.
 inline constexpr const char* kInvalidDomain =
     "The domain of %s is not a valid international domain name: %s";
+// printf-style: the address and the system's reason the library could not be loaded.
+inline constexpr const char* kDomainConverterMissing =
+    "The domain of %s cannot be sent: the library for international domain names (libidn2) "
+    "cannot be loaded: %s";
 // printf-style: the path.
 inline constexpr const char* kCannotCreateFile = "Cannot create file %s";
 inline constexpr const char* kCannotOpenFile = "Cannot open file %s";

@@ -43,6 +43,8 @@ inline constexpr char kTlsDataBeforeTls[] =
     "TLS: handshake not started with %s: The server sent data before TLS started";
 inline constexpr char kTlsTimedOut[] = "timed out";
 inline constexpr char kTlsPeerClosed[] = "connection closed by the server";
+// printf-style: the library's file name and the loader's message.
+inline constexpr char kTlsLibraryMissing[] = "TLS: cannot load %s: %s";
 inline constexpr char kInterceptPropIsNil[] =
     "InterceptEnabled cannot be set to true when Intercept is nil.";
 inline constexpr char kMoreThanOneGuiPump[] = "Only one GuiPump can exist per application.";

@@ -661,8 +661,10 @@ TEST_F(ProgramRunTest, WithoutADisplayOnlyASendRunsAndSendInCapitalsIsNoSend) {
   EXPECT_EQ(server.Messages().size(), displays.size());
 }
 
-// A send without a display maps nothing of the window toolkit; with a display (the offscreen
-// platform here) the same send runs in the window module, found beside the program.
+// A plain send without a display maps nothing of the window toolkit, nor what it does not use:
+// the keyring, the network module, OpenSSL, the converter of international domains. With a
+// display (the offscreen platform here) the same send runs in the window module, found beside
+// the program.
 TEST_F(ProgramRunTest, OnlyARunWithADisplayLoadsTheWindows) {
   test::AiosmtpdServer server;
   UseServer(server.port());
@@ -683,7 +685,9 @@ TEST_F(ProgramRunTest, OnlyARunWithADisplayLoadsTheWindows) {
   };
   const std::string headless = loaded_objects({"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
   EXPECT_NE(headless.find("libQt6Core"), std::string::npos) << headless;
-  for (const char* window_part : {"libQt6Gui", "libQt6Widgets", "tovrelmail_window"}) {
+  for (const char* window_part :
+       {"libQt6Gui", "libQt6Widgets", "tovrelmail_window", "libsecret", "libQt6Network", "libidn2",
+        "tovrelmail_services", "libssl", "libcrypto"}) {
     EXPECT_EQ(headless.find(window_part), std::string::npos) << window_part;
   }
   const std::string windowed =

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/linked_services.h"
 #include "support/test_support.h"
 
 namespace {
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
   // start a private bus with a keyring of their own.
   unsetenv("DBUS_SESSION_BUS_ADDRESS");
   qInstallMessageHandler(QuietOffscreenNotes);
+  // The test program is no installed program: it links the services instead of loading them.
+  tovrel::app::UseLinkedServices(&tovrel::app::LinkedServices());
   QApplication app(argc, argv);
   QApplication::setApplicationName("TovrelMail");
   testing::InitGoogleTest(&argc, argv);

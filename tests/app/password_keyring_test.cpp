@@ -17,6 +17,8 @@
 
 #include "app/compose_window.h"
 #include "app/desktop_session.h"
+#include "app/linked_services.h"
+#include "app/oauth_token.h"
 #include "app/send_command.h"
 #include "app/settings_dialog.h"
 #include "app/settings_layout.h"
@@ -303,6 +305,25 @@ TEST_F(SecretServiceTest, EntriesAreKeptPerServerAndUserName) {
   EXPECT_EQ(keyring.Remove(jane), KeyringAnswer::kaDone);  // nothing left is no refusal
   EXPECT_EQ(daemon_.Lookup("mail.example.org", "jane"), std::nullopt);
   EXPECT_EQ(keyring.Find(jane).password, std::nullopt);
+}
+
+// The test program has no services module beside it: without the linked calls a keyring that
+// is there counts as none, and a token request says what could not be loaded.
+TEST_F(SecretServiceTest, WithoutTheServicesModuleNoKeyringAnswersAndNoTokenIsRequested) {
+  UseLinkedServices(nullptr);
+  SecretServiceKeyring keyring;
+  const KeyringAccount jane{.server = "mail.example.org", .user = "jane"};
+  EXPECT_FALSE(keyring.Find(jane).answered);
+  EXPECT_EQ(keyring.Store(jane, "pw"), KeyringAnswer::kaNoKeyring);
+  EXPECT_EQ(daemon_.Lookup("mail.example.org", "jane"), std::nullopt);
+  try {
+    RequestToken("https://localhost:1/token", {{"grant_type", "refresh_token"}});
+    ADD_FAILURE() << "no TokenError";
+  } catch (const TokenError& error) {
+    EXPECT_NE(std::string(error.what()).find(kServicesModuleName), std::string::npos)
+        << error.what();
+  }
+  UseLinkedServices(&LinkedServices());
 }
 
 TEST_F(SecretServiceTest, OkMovesThePasswordIntoTheKeyringAndEverySendLogsInWithIt) {

@@ -15,6 +15,7 @@ appended to that file, one per line, so a test can tell that none reached the se
 --size announces that SIZE limit (none by default); --smtputf8 offers SMTPUTF8.
 With --greylist-once, greylisted@... is answered 450 only the first time it is named.
 --data-delay holds the answer to each message's end that many seconds, as a slow server does.
+--pipelining lists PIPELINING in the EHLO reply (the server reads commands in order either way).
 """
 import argparse
 import asyncio
@@ -27,12 +28,19 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 class Store:
-    def __init__(self, folder, greylist_once=False, data_delay=0.0):
+    def __init__(self, folder, greylist_once=False, data_delay=0.0, pipelining=False):
         self.folder = folder
+        self.pipelining = pipelining
         self.count = 0
         self.greylist_once = greylist_once
         self.greylisted = set()
         self.data_delay = data_delay
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(len(responses) - 1, '250-PIPELINING')
+        return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         # Recipients named for a refusal get it, so that a test can meet one of each kind.
@@ -108,6 +116,7 @@ def main():
     parser.add_argument('--smtputf8', action='store_true')
     parser.add_argument('--greylist-once', action='store_true')
     parser.add_argument('--data-delay', type=float, default=0.0)
+    parser.add_argument('--pipelining', action='store_true')
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     # Plain-text AUTH is what the tests exercise; loopback only.
@@ -121,7 +130,7 @@ def main():
         # when the authenticator says it handled the failure).
         return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
-    handler = Store(args.dir, args.greylist_once, args.data_delay)
+    handler = Store(args.dir, args.greylist_once, args.data_delay, args.pipelining)
     options = dict(hostname='tovrel-test', decode_data=False, data_size_limit=args.size,
                    enable_SMTPUTF8=args.smtputf8)
     if args.user:

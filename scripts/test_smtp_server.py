@@ -15,6 +15,7 @@ appended to that file, one per line, so a test can tell that none reached the se
 --size announces that SIZE limit (none by default); --smtputf8 offers SMTPUTF8.
 With --greylist-once, greylisted@... is answered 450 only the first time it is named.
 --data-delay holds the answer to each message's end that many seconds, as a slow server does.
+--pipelining lists PIPELINING in the EHLO reply (the server reads commands in order either way).
 """
 import argparse
 import asyncio
@@ -64,6 +65,14 @@ class Store:
         return '250 Message accepted for delivery'
 
 
+class PipeliningStore(Store):
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        # A hook of EHLO takes over noting the client's name, without which MAIL is refused.
+        session.host_name = hostname
+        responses.insert(len(responses) - 1, '250-PIPELINING')
+        return responses
+
+
 def logging_server(log_path):
     """An SMTP class that notes the commands a test must be able to see."""
     if not log_path:
@@ -108,6 +117,7 @@ def main():
     parser.add_argument('--smtputf8', action='store_true')
     parser.add_argument('--greylist-once', action='store_true')
     parser.add_argument('--data-delay', type=float, default=0.0)
+    parser.add_argument('--pipelining', action='store_true')
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     # Plain-text AUTH is what the tests exercise; loopback only.
@@ -121,7 +131,8 @@ def main():
         # when the authenticator says it handled the failure).
         return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
-    handler = Store(args.dir, args.greylist_once, args.data_delay)
+    handler = (PipeliningStore if args.pipelining else Store)(args.dir, args.greylist_once,
+                                                              args.data_delay)
     options = dict(hostname='tovrel-test', decode_data=False, data_size_limit=args.size,
                    enable_SMTPUTF8=args.smtputf8)
     if args.user:

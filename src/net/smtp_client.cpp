@@ -283,6 +283,7 @@ void SmtpClient::StartTls() {
   set_eight_bit_allowed(false);
   smtp_utf8_ = false;
   size_limit_ = -1;
+  pipelining_ = false;
 }
 
 void SmtpClient::DropTls() {
@@ -296,6 +297,7 @@ void SmtpClient::Greet() {
     CollectAuthMechanisms();
     set_eight_bit_allowed(OffersExtension(kEightBitMime));
     smtp_utf8_ = OffersExtension(kSmtpUtf8);
+    pipelining_ = OffersExtension("PIPELINING");
     // RFC 1870: "SIZE" alone or "SIZE 0" declares no limit; an unreadable one counts as none.
     size_limit_ = -1;
     if (const auto size = ExtensionParameters("SIZE")) {
@@ -307,6 +309,7 @@ void SmtpClient::Greet() {
     SendCommand("Helo " + hello_name_, 250);
     set_eight_bit_allowed(false);
     smtp_utf8_ = false;
+    pipelining_ = false;
     size_limit_ = -1;
   }
 }
@@ -488,26 +491,47 @@ void SmtpClient::Send(const message::Message& message) {
   CheckEnvelopeAddress(kMailCommand, message.from().address(), parameters);
   CheckServerOffer(message, size);
 
-  std::vector<const std::string*> recipients;
+  Recipients recipients;
   for (const message::EmailAddressList* list :
        {&message.recipients(), &message.cc_list(), &message.bcc_list()}) {
     for (size_t i = 0; i < list->count(); ++i) recipients.push_back(&(*list)[i].address());
   }
-  SendCommand("Rset", kAnyReplyCode);
-  if (NeedsAuthentication()) PerformAuthentication();
-  // Recipients the server defers for this transaction go in the next one; each transaction
-  // carries the same text, so every recipient gets the message once.
-  size_t next = 0;
-  do {
-    SendCommand(std::string(kMailCommand) + message.from().address() + ">" + parameters, 250);
-    next = SendRecipients(recipients, next);
-    SendMessageText(plan, size);
-  } while (next < recipients.size());
+  Transact(std::string(kMailCommand) + message.from().address() + ">" + parameters,
+           std::move(recipients), size, [&] { WriteMessage(plan); });
 }
 
-size_t SmtpClient::SendRecipients(const std::vector<const std::string*>& recipients, size_t first) {
+void SmtpClient::Transact(const std::string& mail_command, Recipients recipients, int64_t size,
+                          const std::function<void()>& write_text) {
+  if (!pipelining_) {
+    SendCommand("Rset", kAnyReplyCode);
+    if (NeedsAuthentication()) PerformAuthentication();
+    do {
+      recipients = SendTransaction(mail_command, recipients, size, write_text);
+    } while (!recipients.empty());
+    return;
+  }
+  // The login decides whether anything after it is taken, so it goes alone, before the
+  // commands that can go together.
+  if (NeedsAuthentication()) PerformAuthentication();
+  bool reset = true;
+  do {
+    recipients = SendPipelined(reset, mail_command, recipients, size, write_text);
+    reset = false;
+  } while (!recipients.empty());
+}
+
+SmtpClient::Recipients SmtpClient::SendTransaction(const std::string& mail_command,
+                                                   const Recipients& recipients, int64_t size,
+                                                   const std::function<void()>& write_text) {
+  SendCommand(mail_command, 250);
+  Recipients deferred = SendRecipients(recipients);
+  SendData(size, write_text);
+  return deferred;
+}
+
+SmtpClient::Recipients SmtpClient::SendRecipients(const Recipients& recipients) {
   size_t accepted = 0;
-  for (size_t i = first; i < recipients.size(); ++i) {
+  for (size_t i = 0; i < recipients.size(); ++i) {
     const int16_t code =
         SendCommand(std::string(kRcptCommand) + *recipients[i] + ">", kAnyReplyCode);
     // RFC 5321 section 3.4: 251 forwards the mail, which is as good as taking it.
@@ -517,21 +541,82 @@ size_t SmtpClient::SendRecipients(const std::vector<const std::string*>& recipie
     }
     // RFC 5321 section 4.5.3.1.10: "too many recipients" asks for the rest in a new transaction;
     // a transaction that took none has nothing to send.
-    if (code == 452 && accepted > 0) return i;
-    throw ProtocolReplyError(
-        code, message::FormatText(texts::kRecipientRefused,
-                                  {Printable(*recipients[i]), ReplyReader::Shown(reply_lines())}));
+    if (code == 452 && accepted > 0) return Recipients(recipients.begin() + i, recipients.end());
+    throw RecipientRefused(*recipients[i]);
   }
-  return recipients.size();
+  return {};
 }
 
-void SmtpClient::SendMessageText(const MessagePlan& plan, int64_t size) {
-  SendData(size, [&] { WriteMessage(plan); });
+ProtocolReplyError SmtpClient::RecipientRefused(const std::string& address) const {
+  return ProtocolReplyError(
+      reply_code(), message::FormatText(texts::kRecipientRefused,
+                                        {Printable(address), ReplyReader::Shown(reply_lines())}));
+}
+
+SmtpClient::Recipients SmtpClient::SendPipelined(bool reset, const std::string& mail_command,
+                                                 const Recipients& recipients, int64_t size,
+                                                 const std::function<void()>& write_text) {
+  // Gathered, the lines leave in one write as the first reply is awaited.
+  if (reset) WriteLine("Rset");
+  WriteLine(mail_command);
+  for (const std::string* address : recipients) {
+    WriteLine(std::string(kRcptCommand) + *address + ">");
+  }
+  WriteLine("Data");
+  // The failure to report once every reply is in; the replies after it are read all the same,
+  // so that the next command meets the reply meant for it.
+  std::optional<ProtocolReplyError> failure;
+  std::optional<ProtocolReplyError> first_deferral;
+  Recipients deferred;
+  size_t accepted = 0;
+  int16_t data_code = 0;
+  try {
+    if (reset) SendCommand(kNoCommand, kAnyReplyCode);
+    if (SendCommand(kNoCommand, kAnyReplyCode) != 250) {
+      failure.emplace(reply_code(), ReplyReader::Shown(reply_lines()));
+    }
+    for (const std::string* address : recipients) {
+      const int16_t code = SendCommand(kNoCommand, kAnyReplyCode);
+      if (failure) continue;
+      if (code == 250 || code == 251) {
+        ++accepted;
+      } else if (code == 452) {
+        // Deferred: the next transaction takes it, unless this one took nobody.
+        if (!first_deferral) first_deferral = RecipientRefused(*address);
+        deferred.push_back(address);
+      } else {
+        failure = RecipientRefused(*address);
+      }
+    }
+    if (!failure && accepted == 0 && first_deferral) failure = first_deferral;
+    set_read_timeout(data_init_timeout_);
+    data_code = SendCommand(kNoCommand, kAnyReplyCode);
+    set_read_timeout(command_timeout_);
+  } catch (...) {
+    // Without every reply the dialogue cannot go on in step, and DATA may yet be answered 354,
+    // after which "Quit" would be taken for message text.
+    CloseConnection();
+    if (failure) throw *failure;
+    throw;
+  }
+  if (failure) {
+    // Whatever came next would be message text, and a "." would deliver it to the recipients
+    // taken; closing drops the transaction instead.
+    if (data_code == 354) CloseConnection();
+    throw *failure;
+  }
+  if (data_code != 354) RaiseReplyError();
+  SendText(size, write_text);
+  return deferred;
 }
 
 void SmtpClient::SendData(int64_t size, const std::function<void()>& write_text) {
   set_read_timeout(data_init_timeout_);
   SendCommand("Data", 354);
+  SendText(size, write_text);
+}
+
+void SmtpClient::SendText(int64_t size, const std::function<void()>& write_text) {
   try {
     // One phase over the whole message text, its size known from the start; the gathered tail
     // goes out inside it, so that its end is the end of the text.
@@ -636,35 +721,29 @@ void SmtpClient::SendRaw(const Envelope& envelope, const std::string& path) {
     throw ServerCapabilityError(message::FormatText(
         texts::kMessageTooLarge, {Megabytes(size, true), Megabytes(size_limit_, false)}));
   }
-  std::vector<const std::string*> recipients;
+  Recipients recipients;
   for (const std::string& address : envelope.recipients) recipients.push_back(&address);
-  SendCommand("Rset", kAnyReplyCode);
-  if (NeedsAuthentication()) PerformAuthentication();
-  size_t next = 0;
-  do {
-    SendCommand(std::string(kMailCommand) + envelope.sender + ">" + parameters, 250);
-    next = SendRecipients(recipients, next);
-    if (::lseek(file.fd(), 0, SEEK_SET) != 0) OpenFile::Fail(path);
-    SendRawText(file.fd(), size);
-  } while (next < recipients.size());
+  Transact(std::string(kMailCommand) + envelope.sender + ">" + parameters, std::move(recipients),
+           size, [&] {
+             if (::lseek(file.fd(), 0, SEEK_SET) != 0) OpenFile::Fail(path);
+             WriteRawText(file.fd());
+           });
 }
 
-void SmtpClient::SendRawText(int fd, int64_t size) {
-  SendData(size, [&] {
-    DotStuffer stuffer;
-    std::vector<char> block(kRawBlock);
-    char last = '\n';
-    for (;;) {
-      const ssize_t got = ::read(fd, block.data(), block.size());
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) OpenFile::Fail("");
-      if (got == 0) break;
-      WriteText(stuffer.Stuff(std::string_view(block.data(), static_cast<size_t>(got))));
-      last = block[static_cast<size_t>(got) - 1];
-    }
-    // The final "." must stand on a line of its own.
-    if (last != '\n') WriteText("\r\n");
-  });
+void SmtpClient::WriteRawText(int fd) {
+  DotStuffer stuffer;
+  std::vector<char> block(kRawBlock);
+  char last = '\n';
+  for (;;) {
+    const ssize_t got = ::read(fd, block.data(), block.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) OpenFile::Fail("");
+    if (got == 0) break;
+    WriteText(stuffer.Stuff(std::string_view(block.data(), static_cast<size_t>(got))));
+    last = block[static_cast<size_t>(got) - 1];
+  }
+  // The final "." must stand on a line of its own.
+  if (last != '\n') WriteText("\r\n");
 }
 
 }  // namespace tovrel::net

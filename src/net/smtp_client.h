@@ -3,10 +3,13 @@
 // The SMTP client: one connection to one server, the greeting and EHLO/HELO, optional AUTH LOGIN,
 // and per message RSET, MAIL, one RCPT per To, CC and BCC address, DATA, the message text and
 // the final ".". A server that takes fewer recipients at a time (452 to a RCPT) gets the rest in
-// further transactions on the same connection. Every reply is awaited at most as long as the
-// matching limit below (defaults after RFC 5321 section 4.5.3.2); a connect at most
-// connect_timeout(). A refusal raises ProtocolReplyError with the reply's code and all of its
-// lines (ReplyReader::Shown).
+// further transactions on the same connection. A server that offers PIPELINING gets RSET, MAIL,
+// the RCPTs and DATA in one write (after the login, which goes alone) and its replies are read in
+// order after; the message text follows only a 354, and a transaction with a recipient refused
+// ends with the connection closed when the server answered DATA with 354 all the same.
+// Every reply is awaited at most as long as the matching limit below (defaults after RFC 5321
+// section 4.5.3.2); a connect at most connect_timeout(). A refusal raises ProtocolReplyError
+// with the reply's code and all of its lines (ReplyReader::Shown).
 //
 // Typical use: set host, port, user id and password; Connect(); Send(message) (as often as
 // needed); Disconnect().
@@ -20,6 +23,7 @@
 
 #include "message/message.h"
 #include "net/message_client.h"
+#include "net/net_errors.h"
 #include "net/tls_intercept.h"
 
 namespace tovrel::net {
@@ -130,14 +134,29 @@ class SmtpClient : public MessageClient {
   [[noreturn]] void RaiseReplyError() override;
   // Raises ServerCapabilityError when the server's offer rules the message out.
   void CheckServerOffer(const message::Message& message, int64_t size);
-  // Sends RCPT for the recipients from `first` on, until one is deferred; returns its index
-  // (the count when all were accepted).
-  size_t SendRecipients(const std::vector<const std::string*>& recipients, size_t first);
-  void SendMessageText(const MessagePlan& plan, int64_t size);
-  void SendRawText(int fd, int64_t size);
-  // "Data", the text `write_text` writes, then the final "."; a failure half-way closes the
-  // connection so that the server never takes a part for the whole.
+  using Recipients = std::vector<const std::string*>;
+  // RSET and the login when due, then one transaction after another with the same text, each
+  // with the recipients the one before had deferred, so that every recipient gets it once.
+  void Transact(const std::string& mail_command, Recipients recipients, int64_t size,
+                const std::function<void()>& write_text);
+  // One transaction, each command awaiting its reply; returns the recipients deferred.
+  Recipients SendTransaction(const std::string& mail_command, const Recipients& recipients,
+                             int64_t size, const std::function<void()>& write_text);
+  // The same with RSET (when `reset`), MAIL, every RCPT and DATA written at once (RFC 2920),
+  // and their replies read in order after.
+  Recipients SendPipelined(bool reset, const std::string& mail_command,
+                           const Recipients& recipients, int64_t size,
+                           const std::function<void()>& write_text);
+  // Sends RCPT for the recipients in turn until one is deferred; returns it and those after it.
+  Recipients SendRecipients(const Recipients& recipients);
+  ProtocolReplyError RecipientRefused(const std::string& address) const;
+  // The stored text from the descriptor's position, dot-stuffed.
+  void WriteRawText(int fd);
+  // "Data", then SendText.
   void SendData(int64_t size, const std::function<void()>& write_text);
+  // The text `write_text` writes after a 354, then the final "."; a failure half-way closes the
+  // connection so that the server never takes a part for the whole.
+  void SendText(int64_t size, const std::function<void()>& write_text);
   // Says hello, EHLO first and HELO when the server does not know it, and takes the extensions
   // from the reply.
   void Greet();
@@ -175,6 +194,7 @@ class SmtpClient : public MessageClient {
   // From the EHLO reply: the SIZE limit (0: listed without one; -1: not listed), and SMTPUTF8.
   int64_t size_limit_ = -1;
   bool smtp_utf8_ = false;
+  bool pipelining_ = false;
 };
 
 }  // namespace tovrel::net

@@ -32,7 +32,9 @@ std::vector<std::string> CommandLines(const std::string& wire) {
   std::vector<std::string> lines;
   for (size_t at = 0, end; (end = wire.find("\r\n", at)) != std::string::npos; at = end + 2) {
     lines.push_back(wire.substr(at, end - at));
-    if (lines.back() == "Data") end = wire.find("\r\n.\r\n", end);
+    // A text never ended shows as the lines sent after "Data", if any.
+    const size_t text_end = lines.back() == "Data" ? wire.find("\r\n.\r\n", end) : wire.npos;
+    if (text_end != wire.npos) end = text_end;
   }
   return lines;
 }
@@ -50,6 +52,7 @@ TEST(SmtpOffer, DialogueFollowsTheOfferAndTheReplies) {
   const std::string rest = "250 r|250 s|250 t|354 go|250 ok";
   const std::string mail = "Rset|Mail from:<a@b.c>";
   const std::string sent = "RCPT to:<d@e.f>|Data|.|Quit";
+  const std::string grouped = "<group>250 r\r\n250 s\r\n250 t\r\n";
   struct Row {
     std::string script;  // after the greeting
     std::string lines;   // after the EHLO; "SIZE=n" is the message's size
@@ -74,6 +77,25 @@ TEST(SmtpOffer, DialogueFollowsTheOfferAndTheReplies) {
        }},
       {"250 OK|250 r|250 s|452 4.5.3 too many", mail + "|RCPT to:<d@e.f>|Quit",
        [](message::Message&) {}, "The server refused the recipient d@e.f: 452 4.5.3 too many", 452},
+      // With PIPELINING the login goes alone, then RSET to DATA in one group.
+      {"250-mx\r\n250-AUTH LOGIN\r\n250 PIPELINING|334 VXNlcg==|334 UGFzcw==|235 in|" + grouped +
+           "354 go|250 ok",
+       "auth LOGIN|||" + mail + "|" + sent},
+      {"250-mx\r\n250 PIPELINING|<group>250 r\r\n550 refused\r\n503 no MAIL\r\n503 no MAIL",
+       mail + "|RCPT to:<d@e.f>|Data|Quit", [](message::Message&) {}, "550 refused", 550},
+      // DATA taken after a recipient was refused: closed without a byte of the text.
+      {"250-mx\r\n250 PIPELINING|" + grouped + "550 no such user\r\n354 go",
+       mail + "|RCPT to:<d@e.f>|RCPT to:<e@e.f>|Data",
+       [](message::Message& m) { m.recipients().AddItem().set_address("e@e.f"); },
+       "The server refused the recipient e@e.f: 550 no such user", 550},
+      {"250-mx\r\n250 PIPELINING|" + grouped + "250 u\r\n452 too many\r\n354 go|250 ok|" +
+           "<group>250 s\r\n250 t\r\n354 go|250 ok",
+       mail + "|RCPT to:<d@e.f>|RCPT to:<e@e.f>|RCPT to:<f@e.f>|Data|.|Mail from:<a@b.c>|RCPT "
+              "to:<f@e.f>|Data|.|Quit",
+       [](message::Message& m) {
+         m.recipients().AddItem().set_address("e@e.f");
+         m.cc_list().AddItem().set_address("f@e.f");
+       }},
       {"250-mx\r\n250 AUTH CRAM-MD5", "Quit", [](message::Message&) {},
        "The server offers no login method TovrelMail supports (offered: CRAM-MD5)"},
       {"250-mx\r\n250 SMTPUTF8|" + rest,
@@ -120,6 +142,31 @@ TEST(SmtpOffer, DialogueFollowsTheOfferAndTheReplies) {
   for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(CommandLines(wires[i]), Split(expected[i]));
   // The Bcc address only ever in its RCPT.
   EXPECT_EQ(wires[3].find("g@e.f"), wires[3].rfind("g@e.f"));
+}
+
+TEST(SmtpOffer, RealServerWithPipeliningDeliversNothingWhenARecipientIsRefused) {
+  test::AiosmtpdServer server({.pipelining = true});
+  for (const std::string second : {"unknown@example.org", "carol@example.org"}) {
+    SmtpClient client;
+    client.set_host("127.0.0.1");
+    client.set_port(server.port());
+    client.Connect();
+    message::Message message;
+    message.from().set_address("alice@example.org");
+    message.recipients().AddItem().set_address("bob@example.org");
+    message.recipients().AddItem().set_address(second);
+    try {
+      client.Send(message);
+      EXPECT_EQ(second, "carol@example.org");
+    } catch (const ProtocolReplyError& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "The server refused the recipient unknown@example.org: 550 5.1.1 No such user");
+    }
+    client.Disconnect();
+  }
+  const auto mails = server.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].rcpt_tos, (std::vector<std::string>{"bob@example.org", "carol@example.org"}));
 }
 
 // A server that expects TLS from the first byte says nothing to a plain connect.

@@ -231,6 +231,7 @@ LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pie
     bool data_follows = false;
     for (size_t i = 0; i < replies.size(); ++i) {
       const std::string& reply = replies[i];
+      const bool group = reply.rfind("<group>", 0) == 0;
       if (i > 0) {
         if (data_follows && reply == "<stall>") {
           // Read nothing more once the message has begun: the client's writes back up until it
@@ -249,10 +250,10 @@ LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pie
           while (peer.ReadLine() != ".") {
           }
         } else {
-          peer.ReadLine();
+          group ? peer.ReadUntil("Data\r\n") : peer.ReadLine();
         }
       }
-      data_follows = reply.rfind("354", 0) == 0;
+      data_follows = reply.rfind("354", 0) == 0 || (group && reply.find("\n354") != reply.npos);
       if (reply == "<close>") {
         peer.Close();
         return;
@@ -265,7 +266,9 @@ LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pie
         peer.ReadAll();
         return;
       }
-      std::string bytes = reply.rfind("<raw>", 0) == 0 ? reply.substr(5) : reply + "\r\n";
+      std::string bytes = reply.rfind("<raw>", 0) == 0 ? reply.substr(5)
+                          : group                      ? reply.substr(7) + "\r\n"
+                                                       : reply + "\r\n";
       if (in_pieces) {
         peer.SendInPieces(bytes);
       } else {

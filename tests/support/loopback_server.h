@@ -117,7 +117,9 @@ class LoopbackServer {
 // lines). Special replies: "<close>" closes, "<reset>" resets (after a "354" it resets as soon as
 // the first message bytes arrive), "<silent>" stays silent until the client closes, "<stall>"
 // after a "354" reads nothing more for two seconds from the first message byte, "<raw>x"
-// sends x without CR LF. When the script ends the session reads until the client closes.
+// sends x without CR LF, "<group>x" sends x (one reply per line) only once the lines up to "Data"
+// are in, as the replies to a pipelined group whose last line (the reply to DATA) counts as the
+// reply. When the script ends the session reads until the client closes.
 LoopbackServer::Session SmtpScript(std::vector<std::string> replies, bool in_pieces = false);
 
 }  // namespace tovrel::test

@@ -435,6 +435,7 @@ AiosmtpdServer::AiosmtpdServer(Options options) {
     argv.insert(argv.end(), {"--size", std::to_string(options.size_limit)});
   if (options.smtputf8) argv.push_back("--smtputf8");
   if (options.greylist_once) argv.push_back("--greylist-once");
+  if (options.pipelining) argv.push_back("--pipelining");
   if (options.data_delay_seconds > 0) {
     argv.insert(argv.end(), {"--data-delay", std::to_string(options.data_delay_seconds)});
   }

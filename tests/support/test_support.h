@@ -165,6 +165,7 @@ class AiosmtpdServer {
     // greylisted@... refused (450) only the first time; the end of each message answered late.
     bool greylist_once = false;
     double data_delay_seconds = 0;
+    bool pipelining = false;  // listed in the EHLO reply
   };
   AiosmtpdServer();
   explicit AiosmtpdServer(Options options);

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QMimeDatabase>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include <random>
 
 #include "app/app_errors.h"
+#include "app/attachment_types.h"
 #include "app/oauth_token.h"
 #include "app/program_locale.h"
 #include "app/text_rules.h"
@@ -116,22 +116,6 @@ std::string NewMessageId(std::string_view sender_address) {
   return id;
 }
 
-// The type the desktop's MIME database gives the file by its name and, for a regular file, its
-// first bytes (a pipe would lose them): readers pick a viewer by it, and filters judge by it.
-std::string AttachmentType(const std::string& path) {
-  static constexpr const char* kUnknownType = "application/octet-stream";
-  const QString name = QFile::decodeName(path.c_str());
-  const QMimeDatabase database;
-  const QMimeType type = database.mimeTypeForFile(
-      name, QFileInfo(name).isFile() ? QMimeDatabase::MatchDefault : QMimeDatabase::MatchExtension);
-  // An empty file or a device says nothing of what the reader should make of it.
-  if (!type.isValid() || type.isDefault() || type.name().startsWith(QLatin1String("inode/")) ||
-      type.name() == QLatin1String("application/x-zerosize")) {
-    return kUnknownType;
-  }
-  return type.name().toStdString();
-}
-
 void UseAsciiDomain(message::EmailAddress& address) {
   address.set_address(message::AsciiDomainAddress(address.address()));
 }
@@ -151,8 +135,10 @@ void FillMessage(message::Message& message, const ComposeFields& fields) {
     message.set_body_file(fields.body_file);
   }
   message.set_subject(fields.subject);
+  AttachmentTypes types;
   for (const std::string& path : fields.attachments) {
-    message.parts().AddAttachment(path).set_content_type(AttachmentType(path));
+    message.parts().AddAttachment(path).set_content_type(
+        types.TypeOf(path, QFileInfo(QFile::decodeName(path.c_str())).isFile()));
   }
   // Servers refuse raw UTF-8 in the envelope; the header fields carry the same form.
   UseAsciiDomain(message.from());

@@ -6,6 +6,7 @@
 #include <QString>
 #include <algorithm>
 #include <fstream>
+#include <optional>
 
 namespace tovrel::app {
 
@@ -68,6 +69,13 @@ std::string LooseForm(std::string_view pattern) {
 
 // Whether a lower-case ASCII name may match a pattern in its loose form.
 bool MayMatch(std::string_view pattern, std::string_view name) {
+  // The end of the name must meet whatever follows the pattern's last run: most patterns fail
+  // there at once.
+  while (!pattern.empty() && pattern.back() != kAnyRun) {
+    if (name.empty() || (pattern.back() != kAnyOne && pattern.back() != name.back())) return false;
+    pattern.remove_suffix(1);
+    name.remove_suffix(1);
+  }
   std::size_t p = 0;
   std::size_t n = 0;
   std::size_t after_run = std::string_view::npos;
@@ -124,33 +132,40 @@ std::optional<std::vector<std::string>> WiderPatterns() {
 
 }  // namespace
 
-QList<QMimeType> AttachmentTypes::TypesByName(const std::string& base_name) {
-  const QString name = QFile::decodeName(base_name.c_str());
+QList<QMimeType> AttachmentTypes::TypesByName(std::string_view base_name) {
+  auto ask = [&] {
+    return database_.mimeTypesForFileName(
+        QFile::decodeName(QByteArray(base_name.data(), static_cast<qsizetype>(base_name.size()))));
+  };
   if (++lookups_ == 2) {
-    wider_patterns_ = WiderPatterns();
-    extensions_decide_ = wider_patterns_.has_value();
+    const std::optional<std::vector<std::string>> wider = WiderPatterns();
+    extensions_decide_ = wider.has_value();
+    // Filed by their last character, which the name's last one must meet.
+    for (const std::string& pattern : wider.value_or(std::vector<std::string>())) {
+      wider_by_end_[static_cast<unsigned char>(pattern.back()) & 0x7f].push_back(pattern);
+    }
   }
   // A name of one extension that no wider pattern can match gets what the patterns of that
   // extension give, which depends on the extension alone, letter case included.
   const std::string_view extension = ExtensionOf(base_name);
-  if (!extensions_decide_ || extension.empty() || !IsAscii(base_name)) {
-    return database_.mimeTypesForFileName(name);
-  }
-  std::string lower(base_name);
-  std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
-  for (const std::string& pattern : *wider_patterns_) {
-    if (MayMatch(pattern, lower)) return database_.mimeTypesForFileName(name);
+  if (!extensions_decide_ || extension.empty() || !IsAscii(base_name)) return ask();
+  lower_name_.assign(base_name);
+  std::transform(lower_name_.begin(), lower_name_.end(), lower_name_.begin(), LowerAscii);
+  for (const char end : {kAnyRun, kAnyOne, lower_name_.back()}) {
+    for (const std::string& pattern : wider_by_end_[static_cast<unsigned char>(end)]) {
+      if (MayMatch(pattern, lower_name_)) return ask();
+    }
   }
   auto known = by_extension_.find(extension);
-  if (known == by_extension_.end()) {
-    known = by_extension_.emplace(extension, database_.mimeTypesForFileName(name)).first;
-  }
+  if (known == by_extension_.end()) known = by_extension_.emplace(extension, ask()).first;
   return known->second;
 }
 
 std::string AttachmentTypes::TypeOf(const std::string& path, bool regular) {
   const std::size_t slash = path.rfind('/');
-  const std::string base_name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string_view base_name = slash == std::string::npos
+                                         ? std::string_view(path)
+                                         : std::string_view(path).substr(slash + 1);
   const QList<QMimeType> by_name = TypesByName(base_name);
   QMimeType type;
   if (by_name.size() == 1 || (!by_name.empty() && !regular)) {

@@ -11,8 +11,8 @@
 #include <QList>
 #include <QMimeDatabase>
 #include <QMimeType>
+#include <array>
 #include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,16 +28,16 @@ class AttachmentTypes {
   std::string TypeOf(const std::string& path, bool regular);
 
  private:
-  QList<QMimeType> TypesByName(const std::string& base_name);
+  QList<QMimeType> TypesByName(std::string_view base_name);
 
   QMimeDatabase database_;
   int lookups_ = 0;
-  // The database's patterns that may reach beyond a single extension, lower-cased, for names
-  // with one extension; loaded with the second lookup, empty when the database's patterns are
-  // not known in full.
-  std::optional<std::vector<std::string>> wider_patterns_;
+  // Whether the database's patterns are known in full, and those of them that may reach beyond a
+  // single extension, lower-cased, by their last character; loaded with the second lookup.
   bool extensions_decide_ = false;
+  std::array<std::vector<std::string>, 128> wider_by_end_;
   std::map<std::string, QList<QMimeType>, std::less<>> by_extension_;
+  std::string lower_name_;  // kept for its room
 };
 
 }  // namespace tovrel::app

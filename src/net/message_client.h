@@ -166,6 +166,8 @@ class MessageClient : public TcpClient {
   // Reused for every part so that long messages do not allocate per piece.
   std::string coded_;
   std::vector<char> file_area_;
+  // Output held back to join what follows it (see the writer's Output).
+  std::string held_;
 };
 
 // The file name as it may stand between the double quotes of a part header: the last path

@@ -156,15 +156,17 @@ struct CoderChoice {
   bool whole_file;  // UU and XX
 };
 
-CoderChoice ChooseCoder(std::string_view type, std::string_view encoding) {
-  const message::CoderItem* row =
-      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
+CoderChoice ChoiceOf(const message::CoderItem* row) {
   const std::unique_ptr<message::Coder> made = row->CreateCoder();
   const message::Coder& coder = *made;
   return {row, typeid(coder) == typeid(message::Coder),
           dynamic_cast<const message::QuotedPrintableEncoder*>(&coder) != nullptr,
           dynamic_cast<const message::Base64Encoder*>(&coder) != nullptr,
           dynamic_cast<const message::UUEncoder*>(&coder) != nullptr};
+}
+
+CoderChoice ChooseCoder(std::string_view type, std::string_view encoding) {
+  return ChoiceOf(message::FindCoder(type, encoding, message::CoderDirection::kEncoder));
 }
 
 // `name` as it may stand between double quotes.
@@ -376,6 +378,9 @@ void RunFile(const MessagePlan::File& file, Output& out) {
   std::vector<char>& area = out.file_area;
   std::string& held = out.held();
   area.resize(kFileBlock);
+  // Room for a full block of held text and the coded form of one more read, which is all it
+  // ever holds: it grows once, not by doubling.
+  held.reserve(kCodedBlock + 2 * kFileBlock);
   bool at_end = false;
   while (!at_end) {
     // Fill the block completely so that every piece but the file's last is a whole one.
@@ -585,12 +590,15 @@ std::vector<MessagePlan::Step> MessageClient::PlanBody(const message::Message& m
       line("");
       text_parts(layout.Boundary(message::kAlternativeBoundary));
     }
+    size_t previous = 0;  // the step of the last attachment, if not 0
     for (size_t i = 0; i < message.parts().count(); ++i) {
       if (const message::Attachment* attachment = message.parts()[i].AsAttachment()) {
         line("");
         line(boundary);
         steps.emplace_back(MessagePlan::Status{texts::kEncodingAttachment});
-        steps.emplace_back(PlanAttachment(*attachment));
+        steps.push_back(PlanAttachment(
+            *attachment, previous == 0 ? nullptr : &std::get<MessagePlan::File>(steps[previous])));
+        previous = steps.size() - 1;
       }
     }
     line(boundary + "--");
@@ -635,14 +643,21 @@ void MessageClient::PlanTextPart(const message::TextPart& part, bool to_jis,
   steps.emplace_back(MessagePlan::Line{""});
 }
 
-MessagePlan::File MessageClient::PlanAttachment(const message::Attachment& part) const {
+MessagePlan::File MessageClient::PlanAttachment(const message::Attachment& part,
+                                                const MessagePlan::File* previous) const {
   const std::string encoding =
       part.content_transfer().empty() ? kDefaultAttachmentTransfer : part.content_transfer();
   const std::string disposition =
       part.content_disposition().empty() ? kDefaultDisposition : part.content_disposition();
-  // The lookup sees the content type as the caller left it, before the default below.
-  const CoderChoice coder = ChooseCoder(part.content_type(), encoding);
   std::string type = part.content_type();
+  // The lookup sees the content type as the caller left it, before the default below. What a
+  // row's coder is takes making one to find out; the attachments of a message mostly share one.
+  const message::CoderItem* row =
+      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
+  const CoderChoice coder =
+      previous != nullptr && previous->coder == row
+          ? CoderChoice{row, false, false, previous->base64, previous->whole_file}
+          : ChoiceOf(row);
   if (encoding == kDefaultAttachmentTransfer && type.empty()) type = kDefaultAttachmentType;
   const std::string& path = part.file_name();
   // Made once for both parameters that carry it.

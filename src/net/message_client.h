@@ -151,7 +151,9 @@ class MessageClient : public TcpClient {
                                           const BodyLayout& layout) const;
   void PlanTextPart(const message::TextPart& part, bool to_jis,
                     std::vector<MessagePlan::Step>& steps) const;
-  MessagePlan::File PlanAttachment(const message::Attachment& part) const;
+  // `previous`, when given, is the step of the attachment before.
+  MessagePlan::File PlanAttachment(const message::Attachment& part,
+                                   const MessagePlan::File* previous) const;
   void WriteBody(const std::vector<MessagePlan::Step>& steps);
   // How long a file to be sent may keep its next bytes waiting.
   int InputWaitLimit() const;

@@ -177,11 +177,12 @@ std::string AttachmentTypes::TypeOf(const std::string& path, bool regular) {
         QFile::decodeName(path.c_str()),
         by_name.empty() ? QMimeDatabase::MatchContent : QMimeDatabase::MatchDefault);
   }
-  if (!type.isValid() || type.isDefault() || type.name().startsWith(QLatin1String("inode/")) ||
-      type.name() == QLatin1String("application/x-zerosize")) {
+  const QString name = type.isValid() && !type.isDefault() ? type.name() : QString();
+  if (name.isEmpty() || name.startsWith(QLatin1String("inode/")) ||
+      name == QLatin1String("application/x-zerosize")) {
     return kUnknownType;
   }
-  return type.name().toStdString();
+  return name.toStdString();
 }
 
 }  // namespace tovrel::app

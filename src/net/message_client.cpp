@@ -645,10 +645,10 @@ void MessageClient::PlanTextPart(const message::TextPart& part, bool to_jis,
 
 MessagePlan::File MessageClient::PlanAttachment(const message::Attachment& part,
                                                 const MessagePlan::File* previous) const {
-  const std::string encoding =
-      part.content_transfer().empty() ? kDefaultAttachmentTransfer : part.content_transfer();
-  const std::string disposition =
-      part.content_disposition().empty() ? kDefaultDisposition : part.content_disposition();
+  std::string encoding = part.content_transfer();
+  if (encoding.empty()) encoding = kDefaultAttachmentTransfer;
+  std::string disposition = part.content_disposition();
+  if (disposition.empty()) disposition = kDefaultDisposition;
   std::string type = part.content_type();
   // The lookup sees the content type as the caller left it, before the default below. What a
   // row's coder is takes making one to find out; the attachments of a message mostly share one.

@@ -123,7 +123,8 @@ std::optional<std::vector<std::string>> WiderPatterns() {
       const std::size_t flags = rest.find(':');
       if (flags != std::string_view::npos && rest.substr(flags) != ":cs") return std::nullopt;
       const std::string_view pattern = rest.substr(0, flags);
-      if (!IsOneExtension(pattern)) wider.push_back(LooseForm(pattern));
+      // An empty pattern matches no name with an extension.
+      if (!pattern.empty() && !IsOneExtension(pattern)) wider.push_back(LooseForm(pattern));
     }
   }
   if (!has_base) return std::nullopt;

@@ -3,9 +3,6 @@
 #include <sys/random.h>
 #include <unistd.h>
 
-#include <QFile>
-#include <QFileInfo>
-#include <QMimeDatabase>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -14,6 +11,7 @@
 #include <random>
 
 #include "app/app_errors.h"
+#include "app/attachment_types.h"
 #include "app/oauth_token.h"
 #include "app/program_locale.h"
 #include "app/text_rules.h"
@@ -116,22 +114,6 @@ std::string NewMessageId(std::string_view sender_address) {
   return id;
 }
 
-// The type the desktop's MIME database gives the file by its name and, for a regular file, its
-// first bytes (a pipe would lose them): readers pick a viewer by it, and filters judge by it.
-std::string AttachmentType(const std::string& path) {
-  static constexpr const char* kUnknownType = "application/octet-stream";
-  const QString name = QFile::decodeName(path.c_str());
-  const QMimeDatabase database;
-  const QMimeType type = database.mimeTypeForFile(
-      name, QFileInfo(name).isFile() ? QMimeDatabase::MatchDefault : QMimeDatabase::MatchExtension);
-  // An empty file or a device says nothing of what the reader should make of it.
-  if (!type.isValid() || type.isDefault() || type.name().startsWith(QLatin1String("inode/")) ||
-      type.name() == QLatin1String("application/x-zerosize")) {
-    return kUnknownType;
-  }
-  return type.name().toStdString();
-}
-
 void UseAsciiDomain(message::EmailAddress& address) {
   address.set_address(message::AsciiDomainAddress(address.address()));
 }
@@ -140,7 +122,9 @@ void UseAsciiDomains(message::EmailAddressList& list) {
   for (std::size_t i = 0; i < list.count(); ++i) UseAsciiDomain(list[i]);
 }
 
-void FillMessage(message::Message& message, const ComposeFields& fields) {
+// `looks` holds what was found at each attachment's path.
+void FillMessage(message::Message& message, const ComposeFields& fields,
+                 const std::vector<message::PathLook>& looks) {
   message.from() = SenderOf(fields.from);
   message.recipients().LoadFromText(fields.to);
   if (!fields.cc.empty()) message.cc_list().LoadFromText(fields.cc);
@@ -151,8 +135,10 @@ void FillMessage(message::Message& message, const ComposeFields& fields) {
     message.set_body_file(fields.body_file);
   }
   message.set_subject(fields.subject);
-  for (const std::string& path : fields.attachments) {
-    message.parts().AddAttachment(path).set_content_type(AttachmentType(path));
+  AttachmentTypes types;
+  for (std::size_t i = 0; i < fields.attachments.size(); ++i) {
+    const std::string& path = fields.attachments[i];
+    message.parts().AddAttachment(path).set_content_type(types.TypeOf(path, looks[i].regular));
   }
   // Servers refuse raw UTF-8 in the envelope; the header fields carry the same form.
   UseAsciiDomain(message.from());
@@ -233,13 +219,19 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp,
                  const SendOutcome& outcome, const RefreshTokenKeeper& keep_refresh_token) {
   SetUpClient(smtp, account);
+  // One look at each file serves its type and its check.
+  std::vector<message::PathLook> looks;
+  looks.reserve(fields.attachments.size());
+  for (const std::string& path : fields.attachments) looks.push_back(message::LookAtPath(path));
   message::Message message;
-  FillMessage(message, fields);
+  FillMessage(message, fields, looks);
   // A server would take "MAIL FROM:<>" as a bounce and the message would have no From field.
   if (message.from().address().empty()) throw SendSetupError(texts::kNoSender);
   CheckSenderAddress(fields.from);
   // A device or a folder is refused before the server hears from us at all.
-  for (const std::string& path : fields.attachments) message::CheckInputFile(path);
+  for (std::size_t i = 0; i < looks.size(); ++i) {
+    message::CheckInputFile(fields.attachments[i], looks[i]);
+  }
   UseAccessToken(smtp, account, message.from().address(), keep_refresh_token);
   if (outcome) message.set_use_now_for_date(false);
   try {

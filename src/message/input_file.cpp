@@ -33,10 +33,21 @@ long long Nanoseconds(const struct timespec& time) {
 }  // namespace
 
 InputFileKind CheckInputFile(const std::string& path) {
+  return CheckInputFile(path, LookAtPath(path));
+}
+
+PathLook LookAtPath(const std::string& path) {
   struct stat info {};
   // stat() follows links and never opens: a FIFO without a writer cannot hold the check up.
-  if (::stat(path.c_str(), &info) != 0) Fail(texts::kCannotOpenFile, path);
-  return KindOf(info, path);
+  if (::stat(path.c_str(), &info) != 0) return {};
+  return {true, S_ISREG(info.st_mode), S_ISFIFO(info.st_mode)};
+}
+
+InputFileKind CheckInputFile(const std::string& path, const PathLook& look) {
+  if (!look.found) Fail(texts::kCannotOpenFile, path);
+  if (look.regular) return InputFileKind::ifRegular;
+  if (look.pipe) return InputFileKind::ifPipe;
+  Fail(texts::kNotAnInputFile, path);
 }
 
 InputFile::InputFile(const std::string& path, int wait_limit_ms)
@@ -54,9 +65,9 @@ InputFile::InputFile(const std::string& path, int wait_limit_ms)
     throw;
   }
   if (kind_ == InputFileKind::ifRegular) {
-    // Reads of a regular file never wait anyway; blocking mode keeps them whole.
-    const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    // Reads of a regular file never wait anyway; blocking mode keeps them whole. Of the flags
+    // F_SETFL sets, the open above gave only O_NONBLOCK, so none is what is left.
+    ::fcntl(fd_, F_SETFL, 0);
     size_ = info.st_size;
     modified_ns_ = Nanoseconds(info.st_mtim);
     changed_ns_ = Nanoseconds(info.st_ctim);

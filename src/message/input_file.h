@@ -18,6 +18,18 @@ enum class InputFileKind { ifRegular, ifPipe };
 // kind.
 InputFileKind CheckInputFile(const std::string& path);
 
+// What one look at a path found, so that a caller that must know more of a file before it checks
+// it asks the system once.
+struct PathLook {
+  bool found = false;  // it could be examined
+  bool regular = false;
+  bool pipe = false;
+};
+// Never raises.
+PathLook LookAtPath(const std::string& path);
+// Raises as CheckInputFile(path) does when `look` is what LookAtPath(path) found.
+InputFileKind CheckInputFile(const std::string& path, const PathLook& look);
+
 class InputFile {
  public:
   // Opens without blocking. `wait_limit_ms` bounds each wait for a pipe's next bytes (a negative

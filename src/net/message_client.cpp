@@ -156,9 +156,7 @@ struct CoderChoice {
   bool whole_file;  // UU and XX
 };
 
-CoderChoice ChooseCoder(std::string_view type, std::string_view encoding) {
-  const message::CoderItem* row =
-      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
+CoderChoice ChoiceOf(const message::CoderItem* row) {
   const std::unique_ptr<message::Coder> made = row->CreateCoder();
   const message::Coder& coder = *made;
   return {row, typeid(coder) == typeid(message::Coder),
@@ -167,27 +165,33 @@ CoderChoice ChooseCoder(std::string_view type, std::string_view encoding) {
           dynamic_cast<const message::UUEncoder*>(&coder) != nullptr};
 }
 
-}  // namespace
+CoderChoice ChooseCoder(std::string_view type, std::string_view encoding) {
+  return ChoiceOf(message::FindCoder(type, encoding, message::CoderDirection::kEncoder));
+}
 
-std::string AttachmentHeaderName(const std::string& path) {
-  const std::string name = SafeBaseName(path);
-  std::string out;
-  out.reserve(name.size());
-  for (char c : name) {
+// `name` as it may stand between double quotes.
+void AppendQuotable(std::string_view name, std::string& out) {
+  for (const char c : name) {
     if (c == '\\' || c == '"') out.push_back('\\');
     out.push_back(c);
   }
-  return out;
 }
 
-std::string FileNameParameter(std::string_view attribute, const std::string& path) {
+// What follows the attribute of a file name parameter: ="name", or the RFC 2231 form.
+std::string FileNameValue(const std::string& path) {
   const std::string name = SafeBaseName(path);
   const bool plain = name.find("=?") == std::string::npos &&
                      std::all_of(name.begin(), name.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 128; });
-  if (plain) return std::string(attribute) + "=\"" + AttachmentHeaderName(path) + "\"";
-  std::string out(attribute);
-  out += message::IsValidUtf8(name) ? "*=UTF-8''" : "*=ISO-8859-1''";
+  std::string out;
+  if (plain) {
+    out.reserve(name.size() + 3);
+    out.append("=\"");
+    AppendQuotable(name, out);
+    out.push_back('"');
+    return out;
+  }
+  out = message::IsValidUtf8(name) ? "*=UTF-8''" : "*=ISO-8859-1''";
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     if (IsAttributeChar(byte)) {
@@ -199,6 +203,20 @@ std::string FileNameParameter(std::string_view attribute, const std::string& pat
   return out;
 }
 
+}  // namespace
+
+std::string AttachmentHeaderName(const std::string& path) {
+  const std::string name = SafeBaseName(path);
+  std::string out;
+  out.reserve(name.size());
+  AppendQuotable(name, out);
+  return out;
+}
+
+std::string FileNameParameter(std::string_view attribute, const std::string& path) {
+  return std::string(attribute) + FileNameValue(path);
+}
+
 namespace {
 
 // Where the text of a plan goes: the connection, or only a count. Either way it passes the
@@ -206,25 +224,37 @@ namespace {
 class Output {
  public:
   Output(DotStuffer& stuffer, MessageClient* connection, std::string& coded,
-         std::vector<char>& file_area)
-      : coded(coded), file_area(file_area), stuffer_(stuffer), connection_(connection) {}
+         std::vector<char>& file_area, std::string& held)
+      : coded(coded),
+        file_area(file_area),
+        held_(held),
+        stuffer_(stuffer),
+        connection_(connection) {
+    held_.clear();  // what a failed write left
+  }
 
   void Text(std::string_view text) {
     text = stuffer_.Stuff(text);
-    if (connection_ != nullptr) {
-      connection_->WriteText(text);
-    } else {
-      bytes_ += static_cast<int64_t>(text.size());
+    if (Joins(text.size())) {
+      held_.append(text);
+      return;
     }
+    Release();
+    Send(text);
   }
   void Line(std::string_view line) {
     line = stuffer_.Stuff(line);
+    stuffer_.EndLine();
+    if (Joins(line.size() + 2)) {
+      held_.append(line).append("\r\n");
+      return;
+    }
+    Release();
     if (connection_ != nullptr) {
       connection_->WriteLine(line);
     } else {
       bytes_ += static_cast<int64_t>(line.size()) + 2;
     }
-    stuffer_.EndLine();
   }
   void Status(const char* text) {
     if (connection_ != nullptr) connection_->ReportStatus(ConnectionStatus::stText, text);
@@ -236,11 +266,49 @@ class Output {
   void Add(int64_t bytes) { bytes_ += bytes; }
   int64_t bytes() const { return bytes_; }
 
+  // Text held back to go out with what follows, so that the parts of many small files reach
+  // the connection in blocks as large as those of one large file, and a coder writes into it
+  // directly. Lines and text that follow held text join it.
+  std::string& held() { return held_; }
+  void HoldLine(std::string_view line) {
+    const size_t start = held_.size();
+    held_.append(line);
+    StuffHeld(start);
+    held_.append("\r\n");
+    stuffer_.EndLine();
+  }
+  // What was added to the held text from `start` on passes the stuffer.
+  void StuffHeld(size_t start) {
+    const std::string_view added = std::string_view(held_).substr(start);
+    const std::string_view stuffed = stuffer_.Stuff(added);
+    if (stuffed.data() == added.data()) return;
+    held_.resize(start);
+    held_.append(stuffed);
+  }
+  void ReleaseIfFull() {
+    if (held_.size() >= kCodedBlock) Release();
+  }
+  void Release() {
+    if (held_.empty()) return;
+    Send(held_);
+    held_.clear();
+  }
+
   // Reused for every part so that long messages do not allocate per piece.
   std::string& coded;
   std::vector<char>& file_area;
 
  private:
+  bool Joins(size_t size) const { return !held_.empty() && held_.size() + size < kCodedBlock; }
+  void Send(std::string_view text) {
+    if (connection_ != nullptr) {
+      connection_->WriteText(text);
+    } else {
+      bytes_ += static_cast<int64_t>(text.size());
+    }
+  }
+
+  std::string& held_;
   DotStuffer& stuffer_;
   MessageClient* connection_;
   int64_t bytes_ = 0;
@@ -303,38 +371,70 @@ void RunFile(const MessagePlan::File& file, Output& out) {
   coder->set_append_line_break(true);
   if (file.whole_file) coder->set_file_name(UuFileName(file.path));
   message::InputFile source(file.path, file.wait_limit_ms);
-  for (const std::string& line : file.header) out.Line(line);
+  for (const std::string& line : file.header) out.HoldLine(line);
 
   // The encoded text goes straight to the connection: a file that fails half-way ends the send
   // with the connection closed and no final ".", so the server never takes the part for whole.
   std::vector<char>& area = out.file_area;
-  std::string& coded = out.coded;
+  std::string& held = out.held();
   area.resize(kFileBlock);
-  coded.clear();
-  for (;;) {
+  // Room for a full block of held text and the coded form of one more read, which is all it
+  // ever holds: it grows once, not by doubling.
+  held.reserve(kCodedBlock + 2 * kFileBlock);
+  bool at_end = false;
+  while (!at_end) {
     // Fill the block completely so that every piece but the file's last is a whole one.
     size_t got = 0;
     while (got < kFileBlock) {
       const size_t n = source.Read(std::span<char>(area.data() + got, kFileBlock - got));
-      if (n == 0) break;
+      // The end is not asked for twice: a file is read once.
+      at_end = n == 0;
+      if (at_end) break;
       got += n;
     }
     if (got == 0) break;
+    const size_t start = held.size();
     if (file.whole_file) {
-      coder->Feed(std::string_view(area.data(), got), coded);
+      coder->Feed(std::string_view(area.data(), got), held);
     } else {
       // Every other coder is finished after each piece, which makes one line of it.
-      coder->FeedEachFinished(std::string_view(area.data(), got), kPieceSize, coded);
+      coder->FeedEachFinished(std::string_view(area.data(), got), kPieceSize, held);
     }
-    if (coded.size() >= kCodedBlock) {
-      out.Text(coded);
-      coded.clear();
-    }
+    out.StuffHeld(start);
+    out.ReleaseIfFull();
   }
-  if (file.whole_file) coder->FinishInput(coded);
-  out.Text(coded);
-  coded.clear();
-  out.Line("");
+  if (file.whole_file) {
+    const size_t start = held.size();
+    coder->FinishInput(held);
+    out.StuffHeld(start);
+  }
+  out.HoldLine("");
+}
+
+void RunBody(const std::vector<MessagePlan::Step>& steps, Output& out) {
+  try {
+    for (const MessagePlan::Step& step : steps) {
+      if (const auto* line = std::get_if<MessagePlan::Line>(&step)) {
+        out.Line(line->text);
+      } else if (const auto* status = std::get_if<MessagePlan::Status>(&step)) {
+        out.Status(status->text);
+      } else if (const auto* text = std::get_if<MessagePlan::Text>(&step)) {
+        RunText(*text, out);
+      } else if (const auto* coded = std::get_if<MessagePlan::CodedText>(&step)) {
+        RunCodedText(*coded, out);
+      } else {
+        RunFile(std::get<MessagePlan::File>(step), out);
+      }
+    }
+  } catch (const message::FileError&) {
+    // What came before a file that failed goes out, as it would have without holding.
+    try {
+      out.Release();
+    } catch (...) {  // the file's failure is the one to report
+    }
+    throw;
+  }
+  out.Release();
 }
 
 }  // namespace
@@ -490,12 +590,15 @@ std::vector<MessagePlan::Step> MessageClient::PlanBody(const message::Message& m
       line("");
       text_parts(layout.Boundary(message::kAlternativeBoundary));
     }
+    size_t previous = 0;  // the step of the last attachment, if not 0
     for (size_t i = 0; i < message.parts().count(); ++i) {
       if (const message::Attachment* attachment = message.parts()[i].AsAttachment()) {
         line("");
         line(boundary);
         steps.emplace_back(MessagePlan::Status{texts::kEncodingAttachment});
-        steps.emplace_back(PlanAttachment(*attachment));
+        steps.push_back(PlanAttachment(
+            *attachment, previous == 0 ? nullptr : &std::get<MessagePlan::File>(steps[previous])));
+        previous = steps.size() - 1;
       }
     }
     line(boundary + "--");
@@ -540,22 +643,34 @@ void MessageClient::PlanTextPart(const message::TextPart& part, bool to_jis,
   steps.emplace_back(MessagePlan::Line{""});
 }
 
-MessagePlan::File MessageClient::PlanAttachment(const message::Attachment& part) const {
-  const std::string encoding =
-      part.content_transfer().empty() ? kDefaultAttachmentTransfer : part.content_transfer();
-  const std::string disposition =
-      part.content_disposition().empty() ? kDefaultDisposition : part.content_disposition();
-  // The lookup sees the content type as the caller left it, before the default below.
-  const CoderChoice coder = ChooseCoder(part.content_type(), encoding);
+MessagePlan::File MessageClient::PlanAttachment(const message::Attachment& part,
+                                                const MessagePlan::File* previous) const {
+  std::string encoding = part.content_transfer();
+  if (encoding.empty()) encoding = kDefaultAttachmentTransfer;
+  std::string disposition = part.content_disposition();
+  if (disposition.empty()) disposition = kDefaultDisposition;
   std::string type = part.content_type();
+  // The lookup sees the content type as the caller left it, before the default below. What a
+  // row's coder is takes making one to find out; the attachments of a message mostly share one.
+  const message::CoderItem* row =
+      message::FindCoder(type, encoding, message::CoderDirection::kEncoder);
+  const CoderChoice coder =
+      previous != nullptr && previous->coder == row
+          ? CoderChoice{row, false, false, previous->base64, previous->whole_file}
+          : ChoiceOf(row);
   if (encoding == kDefaultAttachmentTransfer && type.empty()) type = kDefaultAttachmentType;
   const std::string& path = part.file_name();
-  message::StringList header = {
-      "Content-Type: " + type + ";",
-      std::string(kParameterIndent) + FileNameParameter("name", path),
-      "Content-Transfer-Encoding: " + encoding, "Content-Disposition: " + disposition + ";",
-      std::string(kParameterIndent) + FileNameParameter("filename", path)};
-  header.insert(header.end(), part.extra_headers().begin(), part.extra_headers().end());
+  // Made once for both parameters that carry it.
+  const std::string name = FileNameValue(path);
+  const message::HeaderList& extra = part.extra_headers();
+  message::StringList header;
+  header.reserve(6 + extra.count());
+  header.push_back("Content-Type: " + type + ";");
+  header.push_back(kParameterIndent + ("name" + name));
+  header.push_back("Content-Transfer-Encoding: " + encoding);
+  header.push_back("Content-Disposition: " + disposition + ";");
+  header.push_back(kParameterIndent + ("filename" + name));
+  header.insert(header.end(), extra.begin(), extra.end());
   header.emplace_back();
   return {path, std::move(header), coder.row, coder.base64, coder.whole_file, InputWaitLimit()};
 }
@@ -566,22 +681,6 @@ namespace {
 void RunHeader(const message::StringList& header, Output& out) {
   out.StartAfresh();
   for (const std::string& line : header) out.Line(line);
-}
-
-void RunBody(const std::vector<MessagePlan::Step>& steps, Output& out) {
-  for (const MessagePlan::Step& step : steps) {
-    if (const auto* line = std::get_if<MessagePlan::Line>(&step)) {
-      out.Line(line->text);
-    } else if (const auto* status = std::get_if<MessagePlan::Status>(&step)) {
-      out.Status(status->text);
-    } else if (const auto* text = std::get_if<MessagePlan::Text>(&step)) {
-      RunText(*text, out);
-    } else if (const auto* coded = std::get_if<MessagePlan::CodedText>(&step)) {
-      RunCodedText(*coded, out);
-    } else {
-      RunFile(std::get<MessagePlan::File>(step), out);
-    }
-  }
 }
 
 }  // namespace
@@ -598,7 +697,7 @@ void MessageClient::WriteMessage(const message::Message& message,
 }
 
 void MessageClient::WriteMessage(const MessagePlan& plan) {
-  Output out(stuffer_, this, coded_, file_area_);
+  Output out(stuffer_, this, coded_, file_area_, held_);
   RunHeader(plan.header_, out);
   if (plan.layout_.text_count == 1) throw message::TextInvalidCount();
   out.Line("");
@@ -608,7 +707,7 @@ void MessageClient::WriteMessage(const MessagePlan& plan) {
 void MessageClient::WriteHeaderSection(const message::Message& message,
                                        const std::optional<std::string>& mail_agent,
                                        const BodyLayout& layout) {
-  Output out(stuffer_, this, coded_, file_area_);
+  Output out(stuffer_, this, coded_, file_area_, held_);
   RunHeader(PlanHeader(message, mail_agent, layout), out);
 }
 
@@ -618,7 +717,7 @@ void MessageClient::WriteBodySection(const message::Message& message, const Body
 
 void MessageClient::WriteBody(const std::vector<MessagePlan::Step>& steps) {
   WorkPhase work(*this, WorkMode::wkWrite);
-  Output out(stuffer_, this, coded_, file_area_);
+  Output out(stuffer_, this, coded_, file_area_, held_);
   RunBody(steps, out);
 }
 
@@ -626,7 +725,8 @@ int64_t MessageClient::MessageSize(const MessagePlan& plan) const {
   DotStuffer stuffer;
   std::string coded;
   std::vector<char> file_area;
-  Output out(stuffer, nullptr, coded, file_area);
+  std::string held;
+  Output out(stuffer, nullptr, coded, file_area, held);
   RunHeader(plan.header_, out);
   out.Line("");
   RunBody(plan.body_, out);

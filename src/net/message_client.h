@@ -151,7 +151,9 @@ class MessageClient : public TcpClient {
                                           const BodyLayout& layout) const;
   void PlanTextPart(const message::TextPart& part, bool to_jis,
                     std::vector<MessagePlan::Step>& steps) const;
-  MessagePlan::File PlanAttachment(const message::Attachment& part) const;
+  // `previous`, when given, is the step of the attachment before.
+  MessagePlan::File PlanAttachment(const message::Attachment& part,
+                                   const MessagePlan::File* previous) const;
   void WriteBody(const std::vector<MessagePlan::Step>& steps);
   // How long a file to be sent may keep its next bytes waiting.
   int InputWaitLimit() const;
@@ -166,6 +168,8 @@ class MessageClient : public TcpClient {
   // Reused for every part so that long messages do not allocate per piece.
   std::string coded_;
   std::vector<char> file_area_;
+  // Output held back to join what follows it (see the writer's Output).
+  std::string held_;
 };
 
 // The file name as it may stand between the double quotes of a part header: the last path

@@ -628,6 +628,10 @@ TEST(MessageWriter, SizeIsTheBytesWrittenForEveryShape) {
       writer.WriteMessage(plan);
       EXPECT_EQ(size, static_cast<int64_t>(writer.text_.size())) << shape.label << " " << locale;
       EXPECT_NE(writer.text_.find("\r\n.."), std::string::npos) << shape.label;
+      // An encoder's output joins the text held around it, stuffed all the same.
+      if (std::string_view(shape.label) == "alternatives with attachments") {
+        EXPECT_NE(writer.text_.find("\r\n..9F]U<G1E96X@8GET97,"), std::string::npos);
+      }
     }
   }
 }

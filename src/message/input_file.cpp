@@ -40,7 +40,8 @@ PathLook LookAtPath(const std::string& path) {
   struct stat info {};
   // stat() follows links and never opens: a FIFO without a writer cannot hold the check up.
   if (::stat(path.c_str(), &info) != 0) return {};
-  return {true, S_ISREG(info.st_mode), S_ISFIFO(info.st_mode)};
+  return {true, S_ISREG(info.st_mode), S_ISFIFO(info.st_mode),
+          static_cast<long long>(info.st_size)};
 }
 
 InputFileKind CheckInputFile(const std::string& path, const PathLook& look) {
@@ -65,9 +66,7 @@ InputFile::InputFile(const std::string& path, int wait_limit_ms)
     throw;
   }
   if (kind_ == InputFileKind::ifRegular) {
-    // Reads of a regular file never wait anyway; blocking mode keeps them whole. Of the flags
-    // F_SETFL sets, the open above gave only O_NONBLOCK, so none is what is left.
-    ::fcntl(fd_, F_SETFL, 0);
+    // O_NONBLOCK stays: reads of a regular file never wait, with or without it.
     size_ = info.st_size;
     modified_ns_ = Nanoseconds(info.st_mtim);
     changed_ns_ = Nanoseconds(info.st_ctim);
@@ -100,7 +99,10 @@ std::size_t InputFile::Read(std::span<char> area) {
       if (ready == 0) Fail(texts::kInputTimedOut, path_);
     }
     const ssize_t n = ::read(fd_, area.data(), area.size());
-    if (n >= 0) return static_cast<std::size_t>(n);
+    if (n >= 0) {
+      read_ += n;
+      return static_cast<std::size_t>(n);
+    }
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
     Fail(texts::kInputReadError, path_);
   }
@@ -109,6 +111,7 @@ std::size_t InputFile::Read(std::span<char> area) {
 void InputFile::Rewind() {
   CheckUnchanged();
   if (::lseek(fd_, 0, SEEK_SET) != 0) Fail(texts::kInputReadError, path_);
+  read_ = 0;
 }
 
 void InputFile::CheckUnchanged() const {

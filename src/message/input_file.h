@@ -24,6 +24,7 @@ struct PathLook {
   bool found = false;  // it could be examined
   bool regular = false;
   bool pipe = false;
+  long long size = 0;  // of a regular file
 };
 // Never raises.
 PathLook LookAtPath(const std::string& path);
@@ -54,6 +55,10 @@ class InputFile {
   // on opening, that is, when someone wrote to it meanwhile. A second pass relies on reading
   // what the first one read.
   void CheckUnchanged() const;
+  // A regular file whose bytes, as many as it held on opening, have all been read: its end needs
+  // no read of its own. Bytes written after the opening are not part of what is sent (see
+  // CheckUnchanged).
+  bool AllRead() const { return kind_ == InputFileKind::ifRegular && read_ >= size_; }
 
  private:
   std::string path_;
@@ -62,6 +67,7 @@ class InputFile {
   int wait_limit_ms_ = -1;
   // What fstat() said on opening: the size and the data and status change times.
   long long size_ = 0;
+  long long read_ = 0;
   long long modified_ns_ = 0;
   long long changed_ns_ = 0;
 };

@@ -1,6 +1,5 @@
 #include "net/message_client.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -134,17 +133,6 @@ void EncodeQuotedPrintable(const BodyLines& lines, bool to_jis, std::string& cod
   });
   if (!coded.empty()) out(coded);
   coded.clear();
-}
-
-struct FileState {
-  int64_t size = 0;
-  bool regular = false;
-};
-
-FileState StateOf(const std::string& path) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) return {};
-  return {static_cast<int64_t>(status.st_size), S_ISREG(status.st_mode)};
 }
 
 // What the writer needs to know of the coder that a part's fields name.
@@ -357,11 +345,13 @@ void RunCodedText(const MessagePlan::CodedText& text, Output& out) {
 
 void RunFile(const MessagePlan::File& file, Output& out) {
   if (out.counting()) {
-    const FileState state = StateOf(file.path);
+    // Counting comes before the first command: a file that cannot be sent is refused here.
+    const message::PathLook look = message::LookAtPath(file.path);
+    message::CheckInputFile(file.path, look);
     // A pipe cannot be read ahead; it counts as empty.
-    if (file.base64 || !state.regular) {
+    if (file.base64 || !look.regular) {
       for (const std::string& line : file.header) out.Line(line);
-      out.Add(Base64Size(state.regular ? state.size : 0));
+      out.Add(Base64Size(look.regular ? look.size : 0));
       out.Line("");
       return;
     }
@@ -391,6 +381,8 @@ void RunFile(const MessagePlan::File& file, Output& out) {
       at_end = n == 0;
       if (at_end) break;
       got += n;
+      at_end = source.AllRead();
+      if (at_end) break;
     }
     if (got == 0) break;
     const size_t start = held.size();

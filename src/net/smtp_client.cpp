@@ -479,12 +479,7 @@ void SmtpClient::Send(const message::Message& message) {
   CheckEnvelopeList(message.recipients());
   CheckEnvelopeList(message.cc_list());
   CheckEnvelopeList(message.bcc_list());
-  // A file that cannot be sent is refused before the first command.
-  for (size_t i = 0; i < message.parts().count(); ++i) {
-    if (const message::Attachment* attachment = message.parts()[i].AsAttachment()) {
-      message::CheckInputFile(attachment->file_name());
-    }
-  }
+  // Sizing looks at every file: one that cannot be sent is refused before the first command.
   const int64_t size = MessageSize(plan);
   // RFC 1870: the server may refuse the size at once instead of after the whole upload.
   if (size_limit_ >= 0) parameters.append(" SIZE=").append(std::to_string(size));

@@ -30,20 +30,55 @@ struct BioMethodFree {
   void operator()(BIO_METHOD* method) const { BIO_meth_free(method); }
 };
 
+// What the records of one write may add up to before they go to the socket together.
+constexpr std::size_t kHeldRecordsLimit = 256 * 1024;
+
+// The session's records on their way to the socket. While the application's bytes are written,
+// the records (16 KiB each at most) are held and sent together: a system call per record cost as
+// much as encrypting it.
+struct RecordWrites {
+  SocketHandle* binding = nullptr;
+  bool holding = false;
+  std::string held;
+  std::size_t held_sent = 0;
+
+  // Sends what is held, in order, as far as the socket takes it now. False with errno set when
+  // some is left (EAGAIN: no room yet) or the socket failed.
+  bool SendHeld() {
+    while (held_sent < held.size()) {
+      const ssize_t sent =
+          binding->SendBytes(held.data() + held_sent, held.size() - held_sent, MSG_DONTWAIT);
+      if (sent < 0) return false;
+      held_sent += static_cast<std::size_t>(sent);
+    }
+    held.clear();
+    held_sent = 0;
+    return true;
+  }
+};
+
 // OpenSSL's socket BIO writes with write(2), and a write to a connection the server has closed
 // raises SIGPIPE, which ends the process. The session writes through this one instead, which
 // sends like the rest of the transport: MSG_NOSIGNAL, so that a closed peer is an EPIPE.
 int SendWithoutSignal(BIO* bio, const char* data, int length) {
   BIO_clear_retry_flags(bio);
-  auto* binding = static_cast<SocketHandle*>(BIO_get_data(bio));
-  const ssize_t sent =
-      binding->SendBytes(data, static_cast<std::size_t>(std::max(length, 0)), MSG_DONTWAIT);
-  if (sent >= 0) return static_cast<int>(sent);
+  auto* writes = static_cast<RecordWrites*>(BIO_get_data(bio));
+  const auto size = static_cast<std::size_t>(std::max(length, 0));
+  if (writes->holding && writes->held.size() + size <= kHeldRecordsLimit) {
+    writes->held.append(data, size);
+    return length;
+  }
+  // Whatever was held goes before this record.
+  if (writes->SendHeld()) {
+    const ssize_t sent = writes->binding->SendBytes(data, size, MSG_DONTWAIT);
+    if (sent >= 0) return static_cast<int>(sent);
+  }
   if (errno == EAGAIN || errno == EWOULDBLOCK) BIO_set_retry_write(bio);
   return -1;
 }
 
-// Nothing is ever held back, so a flush has nothing to do; every other request is not ours.
+// Held records are sent at the end of each write of ours, which OpenSSL's own flush never
+// follows; every other request is not ours.
 long ControlSocketWrites(BIO*, int command, long, void*) {
   return command == BIO_CTRL_FLUSH ? 1 : 0;
 }
@@ -74,6 +109,7 @@ struct TlsIntercept::Session {
   // Declared before `ssl`, whose write BIO is made from it and must go first.
   std::unique_ptr<BIO_METHOD, BioMethodFree> socket_writes;
   std::unique_ptr<SSL, SslFree> ssl;
+  RecordWrites writes;
   // After a fatal error the session must not be used again, not even to say goodbye.
   bool broken = false;
 };
@@ -118,7 +154,8 @@ void TlsIntercept::Handshake(SocketHandle& binding, const std::string& host, Cer
     BIO_free(writes);
     throw fail(texts::kTlsSetupFailed, FailureReason(SSL_ERROR_SSL, 0));
   }
-  BIO_set_data(writes, &binding);
+  session->writes.binding = &binding;
+  BIO_set_data(writes, &session->writes);
   SSL_set_bio(ssl, reads, writes);  // the session owns both from here
   SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   // The certificate must name what the user dialled: an address is matched as an address, and
@@ -223,9 +260,15 @@ long TlsIntercept::SendInstead(std::span<const char> bytes) {
     return -1;
   }
   SSL* ssl = session_->ssl.get();
+  RecordWrites& writes = session_->writes;
   // A call writes one record; as many go as the socket takes now, since the connection waits
   // for room before each call of ours and a wait per record would double the system calls.
   std::size_t moved = 0;
+  writes.holding = true;
+  struct StopHolding {
+    RecordWrites& writes;
+    ~StopHolding() { writes.holding = false; }
+  } stop_holding{writes};
   while (moved < bytes.size()) {
     const std::span<const char> rest = bytes.subspan(moved);
     ERR_clear_error();
@@ -244,6 +287,15 @@ long TlsIntercept::SendInstead(std::span<const char> bytes) {
     const long result = AfterIncomplete(count, wait_limit_);
     if (result == 0) errno = EPIPE;  // a closed session takes nothing more
     return -1;
+  }
+  // The bytes counted as moved are in records; none may stay behind once the call returns, or
+  // the server would wait for them while we wait for its reply.
+  while (!writes.SendHeld()) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (!binding()->WaitWritable(wait_limit_)) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
   }
   return static_cast<long>(moved);
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "message/byte_masks.h"
+
 namespace tovrel::message {
 
 Utf8Char DecodeUtf8(std::string_view text) {
@@ -32,10 +34,14 @@ Utf8Char DecodeUtf8(std::string_view text) {
 }
 
 bool IsValidUtf8(std::string_view text) {
-  // Text runs to megabytes (a body file) and is mostly ASCII: that is passed a word at a time.
+  // Text runs to megabytes (a body file) and is mostly ASCII: that is passed a block at a time.
   constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
   std::size_t at = 0;
   while (at < text.size()) {
+    if (text.size() - at >= kMaskBlock && !AnyEightBit(text.data() + at)) {
+      at += kMaskBlock;
+      continue;
+    }
     if (text.size() - at >= sizeof(std::uint64_t)) {
       std::uint64_t word;
       std::memcpy(&word, text.data() + at, sizeof word);

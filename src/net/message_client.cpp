@@ -226,6 +226,16 @@ class Output {
     }
     stuffer_.EndLine();
   }
+  // Whole lines, ended by CR LF and stuffed already.
+  void Stuffed(std::string_view lines) {
+    if (connection_ != nullptr) {
+      connection_->WriteText(lines);
+    } else {
+      bytes_ += static_cast<int64_t>(lines.size());
+    }
+    stuffer_.EndLine();
+  }
+  bool AtLineStart() const { return stuffer_.at_line_start(); }
   void Status(const char* text) {
     if (connection_ != nullptr) connection_->ReportStatus(ConnectionStatus::stText, text);
   }
@@ -256,18 +266,40 @@ void RunText(const MessagePlan::Text& text, Output& out) {
                           [&out](std::string_view coded) { out.Text(coded); });
     return;
   }
-  auto write = [&out](std::string_view piece, bool line_ends) {
-    if (line_ends) {
-      out.Line(piece);
-    } else {
-      out.Text(piece);
-    }
-  };
-  if (!text.lines.MayHoldLineEnds() && !text.to_jis) {
-    text.lines.ForEach(write);
-  } else {
-    ForEachWirePiece(text.lines, text.to_jis, write);
+  if (text.to_jis) {
+    ForEachWirePiece(text.lines, true, [&out](std::string_view piece, bool line_ends) {
+      if (line_ends) {
+        out.Line(piece);
+      } else {
+        out.Text(piece);
+      }
+    });
+    return;
   }
+  // Runs of whole lines become wire lines in one go, gathered into blocks that go out whole.
+  std::string& area = out.coded;
+  size_t used = 0;
+  auto flush = [&] {
+    if (used == 0) return;
+    out.Stuffed(std::string_view(area.data(), used));
+    used = 0;
+  };
+  text.lines.ForEachRun([&](std::string_view piece, bool line_ends) {
+    if (!line_ends) {
+      // Of a line too long for a run: it goes out as it comes.
+      flush();
+      out.Text(piece);
+      return;
+    }
+    const size_t bound = WireLinesBound(piece.size());
+    if (used + bound > area.size()) {
+      flush();
+      if (bound > area.size()) area.resize(std::max(bound, 2 * kCodedBlock));
+    }
+    used += WriteWireLines(piece, used > 0 || out.AtLineStart(), area.data() + used);
+    if (used >= kCodedBlock) flush();
+  });
+  flush();
 }
 
 void RunCodedText(const MessagePlan::CodedText& text, Output& out) {
@@ -387,8 +419,7 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
       joiner.Clear();
       watch.Clear();
     };
-    auto add = [&](std::string_view piece, bool line_ends) {
-      scan.AddPiece(piece, line_ends);
+    auto add_size = [&](std::string_view piece, bool line_ends) {
       as_typed_size += static_cast<int64_t>(piece.size()) + (line_ends ? 2 : 0) +
                        (line_start && piece.starts_with('.') ? 1 : 0);
       line_start = line_ends;
@@ -396,19 +427,27 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
     if (to_jis) {
       body.ForEach(
           [&](std::string_view piece, bool line_ends) {
-            joiner.Add(piece, line_ends,
-                       [&](std::string_view line) { add(message::ShiftJisToJis(line), true); });
+            joiner.Add(piece, line_ends, [&](std::string_view line) {
+              const std::string converted = message::ShiftJisToJis(line);
+              scan.AddPiece(converted, true);
+              add_size(converted, true);
+            });
           },
           start_again);
     } else {
-      body.ForEach(
+      body.ForEachRun(
           [&](std::string_view piece, bool line_ends) {
-            add(piece, line_ends);
-            if (!body.MayHoldLineEnds()) {
-              watch.AddPiece(piece, line_ends);
-            } else {
-              ForEachWireLine(piece, [&](std::string_view line) { watch.AddPiece(line, true); });
+            scan.AddPiece(piece, line_ends);
+            if (!line_ends) {
+              add_size(piece, false);
+              watch.AddPiece(piece, false);
+              return;
             }
+            ForEachWireLine(piece, [&](std::string_view line) {
+              // A line that does not begin one on the wire, or begins like a delimiter.
+              if (!line_start || line.starts_with("--")) watch.AddPiece(line, true);
+              add_size(line, true);
+            });
           },
           start_again);
     }

@@ -35,11 +35,24 @@ constexpr std::array<ByteKind, 256> kKinds = MakeKinds();
 
 }  // namespace
 
+void TextScan::LineStart(std::string_view piece, size_t at) {
+  if (at >= piece.size()) return;
+  if (piece[at] == '.') ++wire_size_;
+  if (piece[at] == '-' && dash_lines_ && piece.substr(at).starts_with("--")) {
+    size_t end = at;
+    while (end < piece.size() && piece[end] != '\r' && piece[end] != '\n') ++end;
+    dash_lines_(piece.substr(at, end - at));
+  }
+}
+
 void TextScan::AddPiece(std::string_view entry, bool entry_ends) {
   // Bodies run to megabytes and are nearly always plain: they are passed a block at a time, and
   // only the bytes that are not printable ASCII (a line end on every line) are looked at.
   const char* data = entry.data();
   const auto size = static_cast<std::ptrdiff_t>(entry.size());
+  if (line_start_) LineStart(entry, 0);
+  // Every line end becomes CR LF; a CR LF stays as it is.
+  int64_t line_end_growth = 0;
   // Where the open line began; before the piece when an earlier one began it.
   std::ptrdiff_t line_begin = -static_cast<std::ptrdiff_t>(line_length_);
   for (std::ptrdiff_t block = 0; block < size; block += message::kMaskBlock) {
@@ -56,6 +69,12 @@ void TextScan::AddPiece(std::string_view entry, bool entry_ends) {
         case kLineEnd:
           long_line_ = long_line_ || at - line_begin > static_cast<std::ptrdiff_t>(kMaxLineOctets);
           line_begin = at + 1;
+          if (b == '\r' && at + 1 < size && data[at + 1] == '\n') {
+            ++line_end_growth;  // the LF that follows takes it back, and begins the next line
+          } else {
+            line_end_growth += b == '\n' && at > 0 && data[at - 1] == '\r' ? -1 : 1;
+            LineStart(entry, static_cast<size_t>(at + 1));
+          }
           break;
         case kControl:
           control_ = control_ || !(escapes_allowed_ && b == kEscape);
@@ -69,6 +88,8 @@ void TextScan::AddPiece(std::string_view entry, bool entry_ends) {
   const auto open_length = static_cast<size_t>(size - line_begin);
   long_line_ = long_line_ || open_length > kMaxLineOctets;
   line_length_ = entry_ends ? 0 : open_length;
+  wire_size_ += size + line_end_growth + (entry_ends ? 2 : 0);
+  line_start_ = entry_ends;
 }
 
 TextPlan TextScan::Plan(bool eight_bit_allowed) const {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "message/body_file.h"
 #include "message/byte_masks.h"
@@ -32,7 +33,8 @@ struct TextPlan {
   bool EightBitOnWire() const { return form == TextForm::tfAsTyped && eight_bit; }
 };
 
-// Looks at text entry by entry and decides its form.
+// Looks at text entry by entry and decides its form; on the way it counts what the text comes to
+// as typed on the wire (as WriteWireLines writes it), so that no pass of its own is needed.
 class TextScan {
  public:
   // `escapes_allowed`: ISO-2022-JP text carries ESC sequences of its own.
@@ -46,9 +48,21 @@ class TextScan {
   }
   // `eight_bit_allowed`: the server takes 8-bit text.
   TextPlan Plan(bool eight_bit_allowed) const;
+  // The bytes of the text as typed on the wire: every line ended by CR LF, dot-stuffed.
+  int64_t wire_size() const { return wire_size_; }
+  // `take` is called with every line that begins with "--", as a delimiter line does (with the
+  // first piece of one that comes in pieces).
+  void set_dash_lines(std::function<void(std::string_view)> take) { dash_lines_ = std::move(take); }
 
  private:
+  // Looks at the line that begins at piece[at].
+  void LineStart(std::string_view piece, size_t at);
+
   bool escapes_allowed_;
+  std::function<void(std::string_view)> dash_lines_;
+  // Whether the next piece begins a line.
+  bool line_start_ = true;
+  int64_t wire_size_ = 0;
   // Of the line that the pieces so far leave open.
   size_t line_length_ = 0;
   bool long_line_ = false;

@@ -408,51 +408,33 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
     const bool to_jis = layout.attachment_count == 0 &&
                         SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
     TextScan scan(to_jis);
-    // The lines of a file hold no line ends, so each goes out as one line.
-    int64_t as_typed_size = 0;
-    bool line_start = true;
     EntryJoiner joiner;
+    auto watch_lines = [&] {
+      // Converted text is never a part of its own, with delimiters to avoid.
+      if (!to_jis)
+        scan.set_dash_lines([&watch](std::string_view line) { watch.AddPiece(line, true); });
+    };
+    watch_lines();
     auto start_again = [&] {
       scan = TextScan(to_jis);
-      as_typed_size = 0;
-      line_start = true;
+      watch_lines();
       joiner.Clear();
       watch.Clear();
-    };
-    auto add_size = [&](std::string_view piece, bool line_ends) {
-      as_typed_size += static_cast<int64_t>(piece.size()) + (line_ends ? 2 : 0) +
-                       (line_start && piece.starts_with('.') ? 1 : 0);
-      line_start = line_ends;
     };
     if (to_jis) {
       body.ForEach(
           [&](std::string_view piece, bool line_ends) {
-            joiner.Add(piece, line_ends, [&](std::string_view line) {
-              const std::string converted = message::ShiftJisToJis(line);
-              scan.AddPiece(converted, true);
-              add_size(converted, true);
-            });
+            joiner.Add(piece, line_ends,
+                       [&](std::string_view line) { scan.Add(message::ShiftJisToJis(line)); });
           },
           start_again);
     } else {
       body.ForEachRun(
-          [&](std::string_view piece, bool line_ends) {
-            scan.AddPiece(piece, line_ends);
-            if (!line_ends) {
-              add_size(piece, false);
-              watch.AddPiece(piece, false);
-              return;
-            }
-            ForEachWireLine(piece, [&](std::string_view line) {
-              // A line that does not begin one on the wire, or begins like a delimiter.
-              if (!line_start || line.starts_with("--")) watch.AddPiece(line, true);
-              add_size(line, true);
-            });
-          },
+          [&](std::string_view piece, bool line_ends) { scan.AddPiece(piece, line_ends); },
           start_again);
     }
     layout.body = scan.Plan(eight_bit_allowed_);
-    if (layout.body_file) layout.body_file_as_typed_size = as_typed_size;
+    if (layout.body_file) layout.body_file_as_typed_size = scan.wire_size();
   }
   if (layout.HasBoundaries()) {
     layout.boundary_suffix =

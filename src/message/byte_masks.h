@@ -46,12 +46,10 @@ inline __m128i LineEnds16(const char* p) {
                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
 }
 
-// Bytes 32 to 126 are the signed ones above 31 and below 127; 8-bit bytes are negative.
+// One added takes bytes 0 to 31 to 1 to 32 and DEL and the 8-bit bytes below zero (signed),
+// leaving printable ASCII alone above 32.
 inline __m128i Unprintable16(const char* p) {
-  const __m128i v = Load(p);
-  const __m128i printable =
-      _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(31)), _mm_cmplt_epi8(v, _mm_set1_epi8(127)));
-  return _mm_cmpeq_epi8(printable, _mm_setzero_si128());
+  return _mm_cmplt_epi8(_mm_add_epi8(Load(p), _mm_set1_epi8(1)), _mm_set1_epi8(33));
 }
 #endif
 

@@ -1,5 +1,6 @@
 #include "net/body_text.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -35,8 +36,7 @@ constexpr std::array<ByteKind, 256> kKinds = MakeKinds();
 
 }  // namespace
 
-void TextScan::LineStart(std::string_view piece, size_t at) {
-  if (at >= piece.size()) return;
+void TextScan::DotOrDash(std::string_view piece, size_t at) {
   if (piece[at] == '.') ++wire_size_;
   if (piece[at] == '-' && dash_lines_ && piece.substr(at).starts_with("--")) {
     size_t end = at;
@@ -55,6 +55,7 @@ void TextScan::AddPiece(std::string_view entry, bool entry_ends) {
   int64_t line_end_growth = 0;
   // Where the open line began; before the piece when an earlier one began it.
   std::ptrdiff_t line_begin = -static_cast<std::ptrdiff_t>(line_length_);
+  std::ptrdiff_t longest = 0;  // of the lines ended in the piece
   for (std::ptrdiff_t block = 0; block < size; block += message::kMaskBlock) {
     const auto left = static_cast<size_t>(size - block);
     std::uint64_t looked_at = left >= message::kMaskBlock
@@ -67,7 +68,7 @@ void TextScan::AddPiece(std::string_view entry, bool entry_ends) {
         case kPlain:
           break;
         case kLineEnd:
-          long_line_ = long_line_ || at - line_begin > static_cast<std::ptrdiff_t>(kMaxLineOctets);
+          longest = std::max(longest, at - line_begin);
           line_begin = at + 1;
           if (b == '\r' && at + 1 < size && data[at + 1] == '\n') {
             ++line_end_growth;  // the LF that follows takes it back, and begins the next line
@@ -86,7 +87,8 @@ void TextScan::AddPiece(std::string_view entry, bool entry_ends) {
     }
   }
   const auto open_length = static_cast<size_t>(size - line_begin);
-  long_line_ = long_line_ || open_length > kMaxLineOctets;
+  long_line_ = long_line_ || open_length > kMaxLineOctets ||
+               longest > static_cast<std::ptrdiff_t>(kMaxLineOctets);
   line_length_ = entry_ends ? 0 : open_length;
   wire_size_ += size + line_end_growth + (entry_ends ? 2 : 0);
   line_start_ = entry_ends;

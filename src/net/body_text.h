@@ -56,7 +56,10 @@ class TextScan {
 
  private:
   // Looks at the line that begins at piece[at].
-  void LineStart(std::string_view piece, size_t at);
+  void LineStart(std::string_view piece, size_t at) {
+    if (at < piece.size() && (piece[at] == '.' || piece[at] == '-')) DotOrDash(piece, at);
+  }
+  void DotOrDash(std::string_view piece, size_t at);
 
   bool escapes_allowed_;
   std::function<void(std::string_view)> dash_lines_;

@@ -91,7 +91,7 @@ void TextScan::AddPiece(std::string_view entry, bool entry_ends) {
                longest > static_cast<std::ptrdiff_t>(kMaxLineOctets);
   line_length_ = entry_ends ? 0 : open_length;
   wire_size_ += size + line_end_growth + (entry_ends ? 2 : 0);
-  line_start_ = entry_ends;
+  line_start_ = entry_ends || (line_start_ && entry.empty());
 }
 
 TextPlan TextScan::Plan(bool eight_bit_allowed) const {

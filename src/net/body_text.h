@@ -87,11 +87,11 @@ void ForEachWireLine(std::string_view entry, Take take) {
     for (; ends != 0; ends &= ends - 1) {
       const size_t end = block + static_cast<size_t>(std::countr_zero(ends));
       if (end < start) continue;  // the LF of a CR LF, passed with its CR
-      take(entry.substr(start, end - start));
+      take(std::string_view(data + start, end - start));
       start = end + (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n' ? 2 : 1);
     }
   }
-  take(entry.substr(start));
+  take(std::string_view(data + start, size - start));
 }
 
 // The most bytes WriteWireLines makes of `size` bytes: every byte a line end, or every line a dot.

@@ -15,7 +15,7 @@ namespace tovrel::message {
 std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> arguments);
 
 // The line ends of a text, one after another: the next CR or LF at or after a position. The text
-// is looked at kMaskBlock bytes at a time, each block once however short its lines are, so that
+// is looked at 64 bytes at a time, each block once however short its lines are, so that
 // long texts of short lines are split without a search per line.
 class LineEndFinder {
  public:

@@ -35,6 +35,9 @@ constexpr size_t kFileBlock = kPieceSize * 1152;
 constexpr size_t kCodedBlock = 256 * 1024;
 // Text is fed to an encoder in blocks of this size at most.
 constexpr size_t kTextBlock = 64 * 1024;
+// Wire lines made of runs of text lines collect in an area of this size, and go out from it in
+// blocks of kCodedBlock bytes or more: room for the longest run a body file hands on.
+constexpr size_t kRunArea = 2 * kCodedBlock;
 
 constexpr char kPreamble[] = "This is a multi-part message in MIME format";
 constexpr char kParameterIndent[] = "        ";
@@ -292,9 +295,15 @@ void RunText(const MessagePlan::Text& text, Output& out) {
       return;
     }
     const size_t bound = WireLinesBound(piece.size());
+    if (bound > kRunArea) {
+      // An entry held in memory longer than a run of a file: line by line, without a copy.
+      flush();
+      ForEachWireLine(piece, [&out](std::string_view line) { out.Line(line); });
+      return;
+    }
     if (used + bound > area.size()) {
       flush();
-      if (bound > area.size()) area.resize(std::max(bound, 2 * kCodedBlock));
+      area.resize(kRunArea);
     }
     used += WriteWireLines(piece, used > 0 || out.AtLineStart(), area.data() + used);
     if (used >= kCodedBlock) flush();
@@ -410,7 +419,7 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
     TextScan scan(to_jis);
     EntryJoiner joiner;
     auto watch_lines = [&] {
-      // Converted text is never a part of its own, with delimiters to avoid.
+      // Converted text goes out only as a body without parts, with no delimiter to avoid.
       if (!to_jis)
         scan.set_dash_lines([&watch](std::string_view line) { watch.AddPiece(line, true); });
     };

@@ -1,8 +1,8 @@
 // Any bytes as body text: the block-at-a-time passes give what a byte-by-byte look gives. The
-// masks of line ends and unprintable bytes match the portable ones, the wire lines made in one go
-// match lines split and dot-stuffed one at a time, the scan's plan and wire size match a plain
-// count however the text is cut into pieces, and the UTF-8 check matches a character-by-character
-// decode.
+// masks of line ends and unprintable bytes, inline and from the batch kernels, match the portable
+// ones, the wire lines made in one go match lines split and dot-stuffed one at a time, the scan's
+// plan and wire size match a plain count however the text is cut into pieces, and the UTF-8 check
+// matches a character-by-character decode.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -27,6 +27,21 @@ void CheckMasks(std::string_view text) {
             "line end mask");
     Require(message::UnprintableMask(p) == message::UnprintableMaskBytewise(p, message::kMaskBlock),
             "unprintable mask");
+  }
+  // The batch kernels (AVX2 where the processor has it), from every start within a block.
+  for (std::size_t start = 0; start < message::kMaskBlock && start < text.size(); ++start) {
+    const std::size_t count = std::min((text.size() - start) / message::kMaskBlock, std::size_t{8});
+    std::uint64_t line_ends[8];
+    std::uint64_t unprintable[8];
+    message::LineEndMasks(text.data() + start, count, line_ends);
+    message::UnprintableMasks(text.data() + start, count, unprintable);
+    for (std::size_t i = 0; i < count; ++i) {
+      const char* p = text.data() + start + i * message::kMaskBlock;
+      Require(line_ends[i] == message::LineEndMaskBytewise(p, message::kMaskBlock),
+              "line end masks of a batch");
+      Require(unprintable[i] == message::UnprintableMaskBytewise(p, message::kMaskBlock),
+              "unprintable masks of a batch");
+    }
   }
   const std::size_t n = std::min(text.size(), message::kMaskBlock - 1);
   Require(message::LineEndMaskTail(text.data(), n) == message::LineEndMaskBytewise(text.data(), n),

@@ -56,11 +56,8 @@ void TextScan::AddPiece(std::string_view entry, bool entry_ends) {
   // Where the open line began; before the piece when an earlier one began it.
   std::ptrdiff_t line_begin = -static_cast<std::ptrdiff_t>(line_length_);
   std::ptrdiff_t longest = 0;  // of the lines ended in the piece
-  for (std::ptrdiff_t block = 0; block < size; block += message::kMaskBlock) {
-    const auto left = static_cast<size_t>(size - block);
-    std::uint64_t looked_at = left >= message::kMaskBlock
-                                  ? message::UnprintableMask(data + block)
-                                  : message::UnprintableMaskTail(data + block, left);
+  auto look = [&](size_t first, std::uint64_t looked_at) __attribute__((always_inline)) {
+    const auto block = static_cast<std::ptrdiff_t>(first);
     for (; looked_at != 0; looked_at &= looked_at - 1) {
       const std::ptrdiff_t at = block + std::countr_zero(looked_at);
       const auto b = static_cast<unsigned char>(data[at]);
@@ -85,7 +82,8 @@ void TextScan::AddPiece(std::string_view entry, bool entry_ends) {
           break;
       }
     }
-  }
+  };
+  message::ForEachMask(entry, message::UnprintableMasks, message::UnprintableMaskTail, look);
   const auto open_length = static_cast<size_t>(size - line_begin);
   long_line_ = long_line_ || open_length > kMaxLineOctets ||
                longest > static_cast<std::ptrdiff_t>(kMaxLineOctets);
@@ -123,14 +121,15 @@ void BodyLines::ForEachRun(const message::BodyFile::PieceTaker& take,
 
 size_t WriteWireLines(std::string_view entry, bool line_start, char* out) {
   char* at = out;
-  ForEachWireLine(entry, [&](std::string_view line) {
-    if (line_start && line.starts_with('.')) *at++ = '.';
-    std::memcpy(at, line.data(), line.size());
-    at += line.size();
-    *at++ = '\r';
-    *at++ = '\n';
-    line_start = true;
-  });
+  ForEachWireLine(
+      entry, [&](std::string_view line) __attribute__((always_inline)) {
+        if (line_start && line.starts_with('.')) *at++ = '.';
+        std::memcpy(at, line.data(), line.size());
+        at += line.size();
+        *at++ = '\r';
+        *at++ = '\n';
+        line_start = true;
+      });
   return static_cast<size_t>(at - out);
 }
 

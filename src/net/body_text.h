@@ -80,17 +80,16 @@ void ForEachWireLine(std::string_view entry, Take take) {
   const char* data = entry.data();
   const size_t size = entry.size();
   size_t start = 0;
-  for (size_t block = 0; block < size; block += message::kMaskBlock) {
-    std::uint64_t ends = size - block >= message::kMaskBlock
-                             ? message::LineEndMask(data + block)
-                             : message::LineEndMaskTail(data + block, size - block);
-    for (; ends != 0; ends &= ends - 1) {
-      const size_t end = block + static_cast<size_t>(std::countr_zero(ends));
-      if (end < start) continue;  // the LF of a CR LF, passed with its CR
-      take(std::string_view(data + start, end - start));
-      start = end + (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n' ? 2 : 1);
-    }
-  }
+  message::ForEachMask(
+      entry, message::LineEndMasks, message::LineEndMaskTail,
+      [&](size_t block, std::uint64_t ends) {
+        for (; ends != 0; ends &= ends - 1) {
+          const size_t end = block + static_cast<size_t>(std::countr_zero(ends));
+          if (end < start) continue;  // the LF of a CR LF, passed with its CR
+          take(std::string_view(data + start, end - start));
+          start = end + (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n' ? 2 : 1);
+        }
+      });
   take(std::string_view(data + start, size - start));
 }
 

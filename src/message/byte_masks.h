@@ -130,6 +130,10 @@ inline std::uint64_t UnprintableMaskTail(const char* p, std::size_t n) {
 void LineEndMasks(const char* p, std::size_t count, std::uint64_t* masks);
 void UnprintableMasks(const char* p, std::size_t count, std::uint64_t* masks);
 
+// The length of the run of ASCII (bytes below 128) that `text` begins with, found by the fastest
+// kernel the processor runs.
+std::size_t AsciiPrefix(std::string_view text);
+
 // How many blocks a pass asks masks for at once: few enough to stay in the first-level cache.
 inline constexpr std::size_t kMaskBatch = 32;
 

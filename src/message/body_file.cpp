@@ -1,6 +1,7 @@
 #include "message/body_file.h"
 
 #include <errno.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "message/message_error.h"
@@ -23,6 +24,20 @@ std::size_t SequenceLength(unsigned char lead) {
   if (lead >= 0xE0 && lead <= 0xEF) return 3;
   if (lead >= 0xF0 && lead <= 0xF4) return 4;
   return 0;
+}
+
+constexpr std::size_t kNone = std::string_view::npos;
+
+// The position of the last CR or LF in `text` at or after `from`; kNone when there is none.
+std::size_t LastLineEnd(std::string_view text, std::size_t from) {
+  const char* data = text.data();
+  const void* lf = ::memrchr(data + from, '\n', text.size() - from);
+  const std::size_t after_lf =
+      lf == nullptr ? from : static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
+  // A CR after the last LF is later still; none is looked for before it.
+  const void* cr = ::memrchr(data + after_lf, '\r', text.size() - after_lf);
+  if (cr != nullptr) return static_cast<std::size_t>(static_cast<const char*>(cr) - data);
+  return lf == nullptr ? kNone : after_lf - 1;
 }
 
 // Whether text that comes in pieces is well-formed UTF-8 as a whole: a character that the end of
@@ -149,12 +164,20 @@ std::size_t BodyFile::Fill(std::span<char> area) {
 }
 
 void BodyFile::ForEachPiece(const PieceTaker& take, const std::function<void()>& restart) {
+  Passes(take, restart, false);
+}
+
+void BodyFile::ForEachRun(const PieceTaker& take, const std::function<void()>& restart) {
+  Passes(take, restart, true);
+}
+
+void BodyFile::Passes(const PieceTaker& take, const std::function<void()>& restart, bool runs) {
   if (!encoding_known_ && !restart) Learn();
   if (!encoding_known_) {
-    if (Pass(take, true)) return;
+    if (Pass(take, true, runs)) return;
     restart();
   }
-  Pass(take, false);
+  Pass(take, false, runs);
 }
 
 void BodyFile::ForEachLine(const std::function<void(std::string_view)>& take,
@@ -181,7 +204,7 @@ void BodyFile::ForEachLine(const std::function<void(std::string_view)>& take,
   });
 }
 
-bool BodyFile::Pass(const PieceTaker& take, bool learning) {
+bool BodyFile::Pass(const PieceTaker& take, bool learning, bool runs) {
   Rewind();
   line_.clear();
   auto append = [this](std::string_view bytes) {
@@ -216,24 +239,39 @@ bool BodyFile::Pass(const PieceTaker& take, bool learning) {
     after_cr = false;
     LineEndFinder ends(text);
     while (start < text.size()) {
-      const std::size_t end = ends.From(start);
-      if (end == std::string_view::npos) {
-        append(text.substr(start));
-        if (line_.size() >= kLinePiece) {
-          take(line_, false);
+      std::size_t end;
+      if (runs && line_.empty() && !in_line && (end = LastLineEnd(text, start)) != kNone) {
+        // All the lines up to the last end in the block at once, without that end.
+        const std::size_t run_end =
+            text[end] == '\n' && end > start && text[end - 1] == '\r' ? end - 1 : end;
+        const std::string_view run = text.substr(start, run_end - start);
+        if (utf8_) {
+          take(run, true);
+        } else {
+          append(run);
+          take(line_, true);
           line_.clear();
-          in_line = true;
         }
-        break;
-      }
-      const std::string_view piece = text.substr(start, end - start);
-      // line_ holds something only for a line that began in an earlier block.
-      if (line_.empty() && utf8_) {
-        take(piece, true);
       } else {
-        append(piece);
-        take(line_, true);
-        line_.clear();
+        end = ends.From(start);
+        if (end == std::string_view::npos) {
+          append(text.substr(start));
+          if (line_.size() >= kLinePiece) {
+            take(line_, false);
+            line_.clear();
+            in_line = true;
+          }
+          break;
+        }
+        const std::string_view piece = text.substr(start, end - start);
+        // line_ holds something only for a line that began in an earlier block.
+        if (line_.empty() && utf8_) {
+          take(piece, true);
+        } else {
+          append(piece);
+          take(line_, true);
+          line_.clear();
+        }
       }
       in_line = false;
       start = end + 1;

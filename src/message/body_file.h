@@ -51,6 +51,11 @@ class BodyFile {
   // first.
   using PieceTaker = std::function<void(std::string_view piece, bool line_ends)>;
   void ForEachPiece(const PieceTaker& take, const std::function<void()>& restart = {});
+  // The same, but the whole lines that a block of the file holds come as one piece, each but the
+  // last followed by its line end as the file has it (LF, CR LF or CR), for a reader that goes
+  // through them faster than it could take them one at a time. A piece that does not end its
+  // line holds no line end, and a line cut by a block comes as ForEachPiece hands it on.
+  void ForEachRun(const PieceTaker& take, const std::function<void()>& restart = {});
   // The same with every line whole, for a reader that keeps the lines anyway.
   void ForEachLine(const std::function<void(std::string_view)>& take,
                    const std::function<void()>& restart = {});
@@ -62,7 +67,8 @@ class BodyFile {
   void Learn();
   // One pass over the lines. `learning`: the encoding is learnt on the way; returns false as
   // soon as the text proves not to be UTF-8, having handed on lines taken as UTF-8.
-  bool Pass(const PieceTaker& take, bool learning);
+  bool Pass(const PieceTaker& take, bool learning, bool runs);
+  void Passes(const PieceTaker& take, const std::function<void()>& restart, bool runs);
   // Fills `area` from the current position; less only at the end.
   std::size_t Fill(std::span<char> area);
   void Rewind();

@@ -1,8 +1,10 @@
 #include "message/string_helpers.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
+#include "message/byte_masks.h"
 #include "message/locale_info.h"
 
 namespace tovrel::message {
@@ -88,22 +90,25 @@ std::string CutToken(std::string& text, std::string_view delimiter, bool remove)
   return token;
 }
 
-LineEndFinder::LineEndFinder(std::string_view text)
-    : text_(text), next_cr_(Find('\r', 0)), next_lf_(Find('\n', 0)) {}
-
 std::size_t LineEndFinder::From(std::size_t from) {
-  // A remembered position still ahead stays the next one of its kind.
-  if (next_cr_ < from) next_cr_ = Find('\r', from);
-  if (next_lf_ < from) next_lf_ = Find('\n', from);
-  return std::min(next_cr_, next_lf_);
+  if (from >= text_.size()) return std::string_view::npos;
+  std::size_t block = from - from % kMaskBlock;
+  if (block != block_) Load(block);
+  std::uint64_t ends = ends_ & (~std::uint64_t{0} << (from - block));
+  while (ends == 0) {
+    block += kMaskBlock;
+    if (block >= text_.size()) return std::string_view::npos;
+    Load(block);
+    ends = ends_;
+  }
+  return block + static_cast<std::size_t>(std::countr_zero(ends));
 }
 
-std::size_t LineEndFinder::Find(char c, std::size_t from) const {
-  if (from >= text_.size()) return std::string_view::npos;
-  const void* found = std::memchr(text_.data() + from, c, text_.size() - from);
-  return found == nullptr
-             ? std::string_view::npos
-             : static_cast<std::size_t>(static_cast<const char*>(found) - text_.data());
+void LineEndFinder::Load(std::size_t block) {
+  block_ = block;
+  const std::size_t left = text_.size() - block;
+  ends_ = left >= kMaskBlock ? LineEndMask(text_.data() + block)
+                             : LineEndMaskTail(text_.data() + block, left);
 }
 
 }  // namespace tovrel::message

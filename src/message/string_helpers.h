@@ -3,6 +3,7 @@
 // Small text helpers shared by every layer: filling texts with placeholders, token cutting, line
 // ends, substring search that respects double-byte characters, and ASCII case and blanks.
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -13,22 +14,23 @@ namespace tovrel::message {
 // beyond the arguments are left out. Every layer's texts with placeholders are filled here.
 std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> arguments);
 
-// The line ends of a text, one after another: the next CR or LF at or after a position. Each byte
-// is looked at once for each of the two, however short the lines are, so that long texts are
-// split into lines at the speed of memchr().
+// The line ends of a text, one after another: the next CR or LF at or after a position. The text
+// is looked at 64 bytes at a time, each block once however short its lines are, so that
+// long texts of short lines are split without a search per line.
 class LineEndFinder {
  public:
-  explicit LineEndFinder(std::string_view text);
+  explicit LineEndFinder(std::string_view text) : text_(text) {}
   // The position of the first CR or LF at or after `from`; npos when there is none. `from` does
   // not go back from one call to the next.
   std::size_t From(std::size_t from);
 
  private:
-  std::size_t Find(char c, std::size_t from) const;
+  void Load(std::size_t block);
 
   std::string_view text_;
-  std::size_t next_cr_;
-  std::size_t next_lf_;
+  // The block whose line ends `ends_` holds, as bits; none loaded yet while it is npos.
+  std::size_t block_ = std::string_view::npos;
+  std::uint64_t ends_ = 0;
 };
 
 // Returns the part of `text` before the first `delimiter`. With `remove`, `text` loses everything

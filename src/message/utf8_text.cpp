@@ -1,7 +1,6 @@
 #include "message/utf8_text.h"
 
-#include <cstdint>
-#include <cstring>
+#include "message/byte_masks.h"
 
 namespace tovrel::message {
 
@@ -32,18 +31,9 @@ Utf8Char DecodeUtf8(std::string_view text) {
 }
 
 bool IsValidUtf8(std::string_view text) {
-  // Text runs to megabytes (a body file) and is mostly ASCII: that is passed a word at a time.
-  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  // Text runs to megabytes (a body file) and is mostly ASCII: that is passed in long strides.
   std::size_t at = 0;
-  while (at < text.size()) {
-    if (text.size() - at >= sizeof(std::uint64_t)) {
-      std::uint64_t word;
-      std::memcpy(&word, text.data() + at, sizeof word);
-      if ((word & kHighBits) == 0) {
-        at += sizeof word;
-        continue;
-      }
-    }
+  while ((at += AsciiPrefix(text.substr(at))) < text.size()) {
     const std::size_t length = DecodeUtf8(text.substr(at)).length;
     if (length == 0) return false;
     at += length;

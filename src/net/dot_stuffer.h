@@ -19,6 +19,8 @@ class DotStuffer {
   std::string_view Stuff(std::string_view text);
   // The caller wrote CR LF itself.
   void EndLine() { position_ = Position::kLineStart; }
+  // Whether the next byte begins a line.
+  bool at_line_start() const { return position_ == Position::kLineStart; }
 
  private:
   enum class Position { kLineStart, kInLine, kAfterCr };

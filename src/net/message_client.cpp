@@ -34,6 +34,9 @@ constexpr size_t kFileBlock = kPieceSize * 1152;
 constexpr size_t kCodedBlock = 256 * 1024;
 // Text is fed to an encoder in blocks of this size at most.
 constexpr size_t kTextBlock = 64 * 1024;
+// Wire lines made of runs of text lines collect in an area of this size, and go out from it in
+// blocks of kCodedBlock bytes or more: room for the longest run a body file hands on.
+constexpr size_t kRunArea = 2 * kCodedBlock;
 
 constexpr char kPreamble[] = "This is a multi-part message in MIME format";
 constexpr char kParameterIndent[] = "        ";
@@ -244,6 +247,16 @@ class Output {
       bytes_ += static_cast<int64_t>(line.size()) + 2;
     }
   }
+  // Whole lines, ended by CR LF and stuffed already.
+  void Stuffed(std::string_view lines) {
+    if (connection_ != nullptr) {
+      connection_->WriteText(lines);
+    } else {
+      bytes_ += static_cast<int64_t>(lines.size());
+    }
+    stuffer_.EndLine();
+  }
+  bool AtLineStart() const { return stuffer_.at_line_start(); }
   void Status(const char* text) {
     if (connection_ != nullptr) connection_->ReportStatus(ConnectionStatus::stText, text);
   }
@@ -312,18 +325,46 @@ void RunText(const MessagePlan::Text& text, Output& out) {
                           [&out](std::string_view coded) { out.Text(coded); });
     return;
   }
-  auto write = [&out](std::string_view piece, bool line_ends) {
-    if (line_ends) {
-      out.Line(piece);
-    } else {
-      out.Text(piece);
-    }
-  };
-  if (!text.lines.MayHoldLineEnds() && !text.to_jis) {
-    text.lines.ForEach(write);
-  } else {
-    ForEachWirePiece(text.lines, text.to_jis, write);
+  if (text.to_jis) {
+    ForEachWirePiece(text.lines, true, [&out](std::string_view piece, bool line_ends) {
+      if (line_ends) {
+        out.Line(piece);
+      } else {
+        out.Text(piece);
+      }
+    });
+    return;
   }
+  // Runs of whole lines become wire lines in one go, gathered into blocks that go out whole.
+  std::string& area = out.coded;
+  size_t used = 0;
+  auto flush = [&] {
+    if (used == 0) return;
+    out.Stuffed(std::string_view(area.data(), used));
+    used = 0;
+  };
+  text.lines.ForEachRun([&](std::string_view piece, bool line_ends) {
+    if (!line_ends) {
+      // Of a line too long for a run: it goes out as it comes.
+      flush();
+      out.Text(piece);
+      return;
+    }
+    const size_t bound = WireLinesBound(piece.size());
+    if (bound > kRunArea) {
+      // An entry held in memory longer than a run of a file: line by line, without a copy.
+      flush();
+      ForEachWireLine(piece, [&out](std::string_view line) { out.Line(line); });
+      return;
+    }
+    if (used + bound > area.size()) {
+      flush();
+      area.resize(kRunArea);
+    }
+    used += WriteWireLines(piece, used > 0 || out.AtLineStart(), area.data() + used);
+    if (used >= kCodedBlock) flush();
+  });
+  flush();
 }
 
 void RunCodedText(const MessagePlan::CodedText& text, Output& out) {
@@ -468,44 +509,33 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
     const bool to_jis = layout.attachment_count == 0 &&
                         SelectHeaderCharset(locale_).transfer == message::txIso2022Jp;
     TextScan scan(to_jis);
-    // The lines of a file hold no line ends, so each goes out as one line.
-    int64_t as_typed_size = 0;
-    bool line_start = true;
     EntryJoiner joiner;
+    auto watch_lines = [&] {
+      // Converted text goes out only as a body without parts, with no delimiter to avoid.
+      if (!to_jis)
+        scan.set_dash_lines([&watch](std::string_view line) { watch.AddPiece(line, true); });
+    };
+    watch_lines();
     auto start_again = [&] {
       scan = TextScan(to_jis);
-      as_typed_size = 0;
-      line_start = true;
+      watch_lines();
       joiner.Clear();
       watch.Clear();
-    };
-    auto add = [&](std::string_view piece, bool line_ends) {
-      scan.AddPiece(piece, line_ends);
-      as_typed_size += static_cast<int64_t>(piece.size()) + (line_ends ? 2 : 0) +
-                       (line_start && piece.starts_with('.') ? 1 : 0);
-      line_start = line_ends;
     };
     if (to_jis) {
       body.ForEach(
           [&](std::string_view piece, bool line_ends) {
             joiner.Add(piece, line_ends,
-                       [&](std::string_view line) { add(message::ShiftJisToJis(line), true); });
+                       [&](std::string_view line) { scan.Add(message::ShiftJisToJis(line)); });
           },
           start_again);
     } else {
-      body.ForEach(
-          [&](std::string_view piece, bool line_ends) {
-            add(piece, line_ends);
-            if (!body.MayHoldLineEnds()) {
-              watch.AddPiece(piece, line_ends);
-            } else {
-              ForEachWireLine(piece, [&](std::string_view line) { watch.AddPiece(line, true); });
-            }
-          },
+      body.ForEachRun(
+          [&](std::string_view piece, bool line_ends) { scan.AddPiece(piece, line_ends); },
           start_again);
     }
     layout.body = scan.Plan(eight_bit_allowed_);
-    if (layout.body_file) layout.body_file_as_typed_size = as_typed_size;
+    if (layout.body_file) layout.body_file_as_typed_size = scan.wire_size();
   }
   if (layout.HasBoundaries()) {
     layout.boundary_suffix =

@@ -507,6 +507,17 @@ TEST(MessageWriter, BodyFileGoesOutAsItsLinesHeldInMemory) {
     cases.push_back({"block end at " + test::ToHex(tail.first), bytes + tail.first, lines});
   }
 
+  // Line ends of every kind, dots, dashes and 8-bit bytes on both sides of where the 64-byte
+  // steps of a pass over the text end.
+  Case edges{"64-byte steps", "", {}};
+  const char* const kEnds[] = {"\n", "\r\n", "\r"};
+  for (size_t length = 60; length <= 68; ++length) {
+    std::string line = (length % 2 ? "." : "--") + std::string(length - 4, 'x') + "\xC3\xA9";
+    edges.bytes += line + kEnds[length % 3];
+    edges.lines.push_back(line);
+  }
+  cases.push_back(edges);
+
   const std::string path = dir.File("body.txt");
   const std::string fifo = dir.File("body.fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

@@ -138,7 +138,9 @@ void FillMessage(message::Message& message, const ComposeFields& fields,
   AttachmentTypes types;
   for (std::size_t i = 0; i < fields.attachments.size(); ++i) {
     const std::string& path = fields.attachments[i];
-    message.parts().AddAttachment(path).set_content_type(types.TypeOf(path, looks[i].regular));
+    message::Attachment& attachment = message.parts().AddAttachment(path);
+    attachment.set_content_type(types.TypeOf(path, looks[i].regular));
+    attachment.set_look(looks[i]);
   }
   // Servers refuse raw UTF-8 in the envelope; the header fields carry the same form.
   UseAsciiDomain(message.from());

@@ -102,6 +102,12 @@ void HeaderList::RemoveContinuations(int i) {
 }
 
 StringList HeaderList::FoldToLines(std::string_view text) const {
+  // Nearly every field fits on its line and holds no line break: folding leaves it as it is.
+  if (!text.empty() && text.size() < static_cast<std::size_t>(fold_width_) &&
+      static_cast<unsigned char>(text.back()) > ' ' &&
+      text.find_first_of("\r\n") == std::string_view::npos) {
+    return {std::string(text)};
+  }
   const std::string wrapped = WrapLine(text, "\r\n ", " \t", fold_width_);
   StringList result;
   std::string_view rest(wrapped);

@@ -51,10 +51,14 @@ InputFileKind CheckInputFile(const std::string& path, const PathLook& look) {
   Fail(texts::kNotAnInputFile, path);
 }
 
-InputFile::InputFile(const std::string& path, int wait_limit_ms)
+InputFile::InputFile(const std::string& path, int wait_limit_ms, const PathLook* checked)
     : path_(path), wait_limit_ms_(wait_limit_ms) {
   // Opening a device may already act on it; what is no file to send is refused by name first.
-  CheckInputFile(path);
+  if (checked != nullptr) {
+    CheckInputFile(path, *checked);
+  } else {
+    CheckInputFile(path);
+  }
   fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd_ < 0) Fail(texts::kCannotOpenFile, path);
   struct stat info {};

@@ -36,7 +36,9 @@ class InputFile {
   // Opens without blocking. `wait_limit_ms` bounds each wait for a pipe's next bytes (a negative
   // value waits without limit). Raises FileError naming the path when it cannot be opened or is
   // neither kind.
-  InputFile(const std::string& path, int wait_limit_ms);
+  // `checked`: what a look at the path found shortly before, which stands for the look by name
+  // that otherwise comes first.
+  InputFile(const std::string& path, int wait_limit_ms, const PathLook* checked = nullptr);
   ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;

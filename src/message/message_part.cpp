@@ -40,6 +40,7 @@ void Attachment::Assign(const MessagePart& source) {
   const auto& other = static_cast<const Attachment&>(source);
   set_content_disposition(other.content_disposition());
   file_name_ = other.file_name_;
+  look_ = other.look_;
 }
 
 TextPart& MessageParts::AddTextPart(const StringList* body) {

@@ -5,11 +5,13 @@
 // parts in collection order; each part says what it is (AsText, AsAttachment).
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "message/header_list.h"
+#include "message/input_file.h"
 #include "message/string_list.h"
 
 namespace tovrel::message {
@@ -88,7 +90,15 @@ class Attachment : public MessagePart {
 
   // The path of the file to attach, as the caller gave it.
   const std::string& file_name() const { return file_name_; }
-  void set_file_name(std::string path) { file_name_ = std::move(path); }
+  void set_file_name(std::string path) {
+    file_name_ = std::move(path);
+    look_.reset();
+  }
+  // What the caller found at the path when it took the file, if it looked: the send takes the
+  // file's kind and size from it instead of asking the system again before opening the file,
+  // which checks what it opened anew. A thousand attachments otherwise cost thousands of lookups.
+  const std::optional<PathLook>& look() const { return look_; }
+  void set_look(const PathLook& look) { look_ = look; }
   std::string content_disposition() const { return part_headers().ValueOf("Content-Disposition"); }
   void set_content_disposition(std::string_view value) {
     part_headers().SetHeader("Content-Disposition", value);
@@ -99,6 +109,7 @@ class Attachment : public MessagePart {
 
  private:
   std::string file_name_;
+  std::optional<PathLook> look_;
   std::string spool_file_name_;
 };
 

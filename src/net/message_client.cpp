@@ -387,7 +387,7 @@ void RunCodedText(const MessagePlan::CodedText& text, Output& out) {
 void RunFile(const MessagePlan::File& file, Output& out) {
   if (out.counting()) {
     // Counting comes before the first command: a file that cannot be sent is refused here.
-    const message::PathLook look = message::LookAtPath(file.path);
+    const message::PathLook look = file.look ? *file.look : message::LookAtPath(file.path);
     message::CheckInputFile(file.path, look);
     // A pipe cannot be read ahead; it counts as empty.
     if (file.base64 || !look.regular) {
@@ -401,7 +401,7 @@ void RunFile(const MessagePlan::File& file, Output& out) {
   coder->set_discard_notices(true);
   coder->set_append_line_break(true);
   if (file.whole_file) coder->set_file_name(UuFileName(file.path));
-  message::InputFile source(file.path, file.wait_limit_ms);
+  message::InputFile source(file.path, file.wait_limit_ms, file.look ? &*file.look : nullptr);
   for (const std::string& line : file.header) out.HoldLine(line);
 
   // The encoded text goes straight to the connection: a file that fails half-way ends the send
@@ -694,7 +694,9 @@ MessagePlan::File MessageClient::PlanAttachment(const message::Attachment& part,
   header.push_back(kParameterIndent + ("filename" + name));
   header.insert(header.end(), extra.begin(), extra.end());
   header.emplace_back();
-  return {path, std::move(header), coder.row, coder.base64, coder.whole_file, InputWaitLimit()};
+  return {path,         std::move(header), coder.row,
+          coder.base64, coder.whole_file,  InputWaitLimit(),
+          part.look()};
 }
 
 namespace {

@@ -26,6 +26,7 @@
 #include "message/body_file.h"
 #include "message/coders/coder_registry.h"
 #include "message/header_generation.h"
+#include "message/input_file.h"
 #include "message/locale_info.h"
 #include "message/message.h"
 #include "net/dot_stuffer.h"
@@ -77,6 +78,7 @@ class MessagePlan {
     bool base64;      // its size follows from the file's
     bool whole_file;  // UU and XX: one finish for the whole file, with its name
     int wait_limit_ms;
+    std::optional<message::PathLook> look;  // the caller's, when it looked
   };
   using Step = std::variant<Line, Status, Text, CodedText, File>;
 

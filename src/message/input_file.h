@@ -59,8 +59,9 @@ class InputFile {
   void CheckUnchanged() const;
   // A regular file whose bytes, as many as it held on opening, have all been read: its end needs
   // no read of its own. Bytes written after the opening are not part of what is sent (see
-  // CheckUnchanged).
-  bool AllRead() const { return kind_ == InputFileKind::ifRegular && read_ >= size_; }
+  // CheckUnchanged). A size of 0 says nothing: files of /proc and /sys show it and still have
+  // bytes, which only a read to the end finds.
+  bool AllRead() const { return kind_ == InputFileKind::ifRegular && size_ > 0 && read_ >= size_; }
 
  private:
   std::string path_;

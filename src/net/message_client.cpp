@@ -249,11 +249,8 @@ class Output {
   }
   // Whole lines, ended by CR LF and stuffed already.
   void Stuffed(std::string_view lines) {
-    if (connection_ != nullptr) {
-      connection_->WriteText(lines);
-    } else {
-      bytes_ += static_cast<int64_t>(lines.size());
-    }
+    Release();
+    Send(lines);
     stuffer_.EndLine();
   }
   bool AtLineStart() const { return stuffer_.at_line_start(); }

@@ -1,12 +1,11 @@
 #include "message/email_address.h"
 
-#include <dlfcn.h>
 #include <idn2.h>
 
 #include <memory>
-#include <mutex>
 
 #include "message/message_error.h"
+#include "message/on_demand_library.h"
 #include "message/string_helpers.h"
 
 namespace tovrel::message {
@@ -26,24 +25,17 @@ struct DomainConverter {
 };
 
 const DomainConverter& LoadedDomainConverter() {
-  static DomainConverter converter;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    void* library = ::dlopen("libidn2.so.0", RTLD_LAZY | RTLD_LOCAL);
-    if (library != nullptr) {
-      converter.to_ascii =
-          reinterpret_cast<decltype(converter.to_ascii)>(::dlsym(library, "idn2_to_ascii_8z"));
-      converter.free = reinterpret_cast<decltype(converter.free)>(::dlsym(library, "idn2_free"));
-      converter.strerror =
-          reinterpret_cast<decltype(converter.strerror)>(::dlsym(library, "idn2_strerror"));
-    }
-    if (converter.to_ascii == nullptr || converter.free == nullptr ||
-        converter.strerror == nullptr) {
-      const char* reason = ::dlerror();
-      converter.failure = reason != nullptr ? reason : "libidn2.so.0";
-      converter.to_ascii = nullptr;
-    }
-  });
+  static const DomainConverter converter = [] {
+    static OnDemandLibrary library("libidn2.so.0");
+    DomainConverter found;
+    found.to_ascii = reinterpret_cast<decltype(found.to_ascii)>(
+        library.Symbol("idn2_to_ascii_8z", found.failure));
+    found.free = reinterpret_cast<decltype(found.free)>(library.Symbol("idn2_free", found.failure));
+    found.strerror =
+        reinterpret_cast<decltype(found.strerror)>(library.Symbol("idn2_strerror", found.failure));
+    if (found.free == nullptr || found.strerror == nullptr) found.to_ascii = nullptr;
+    return found;
+  }();
   return converter;
 }
 

@@ -3,15 +3,14 @@
 // function the TLS session calls is defined here with OpenSSL's own declaration and passes the
 // call on to the library's. The file is built with hidden visibility, so these definitions bind
 // only our own calls and never stand in for the library in anyone else's.
-#include <dlfcn.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <mutex>
 #include <string>
 
+#include "message/on_demand_library.h"
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
 #include "net/texts.h"
@@ -19,26 +18,15 @@
 namespace tovrel::net {
 namespace {
 
-// The library these headers are of: libssl.so.3 for OpenSSL 3.
-const std::string kLibraryName = "libssl.so." + std::to_string(OPENSSL_VERSION_MAJOR);
-
 // The library's own function `name`; libcrypto's are reached through libssl, which needs it.
 // A library that cannot be loaded fails the session that wanted it, as any TLS failure does.
 void* Symbol(const char* name) {
-  static void* library = nullptr;
-  static std::string failure;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    // Never closed: OpenSSL's own clean-up runs at exit.
-    library = ::dlopen(kLibraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) failure = ::dlerror();
-  });
-  if (library == nullptr) {
-    throw TlsError(message::FormatText(texts::kTlsLibraryMissing, {kLibraryName, failure}));
-  }
-  void* symbol = ::dlsym(library, name);
+  // The library these headers are of: libssl.so.3 for OpenSSL 3.
+  static message::OnDemandLibrary library("libssl.so." + std::to_string(OPENSSL_VERSION_MAJOR));
+  std::string failure;
+  void* symbol = library.Symbol(name, failure);
   if (symbol == nullptr) {
-    throw TlsError(message::FormatText(texts::kTlsLibraryMissing, {kLibraryName, ::dlerror()}));
+    throw TlsError(message::FormatText(texts::kTlsLibraryMissing, {library.file_name(), failure}));
   }
   return symbol;
 }

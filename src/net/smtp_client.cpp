@@ -314,9 +314,11 @@ void SmtpClient::Greet() {
   }
 }
 
-void SmtpClient::RaiseReplyError() {
-  throw ProtocolReplyError(reply_code(), ReplyReader::Shown(reply_lines()));
+ProtocolReplyError SmtpClient::ReplyError() const {
+  return ProtocolReplyError(reply_code(), ReplyReader::Shown(reply_lines()));
 }
+
+void SmtpClient::RaiseReplyError() { throw ReplyError(); }
 
 void SmtpClient::CollectAuthMechanisms() {
   const std::vector<std::string>& lines = reply_lines();
@@ -567,9 +569,7 @@ SmtpClient::Recipients SmtpClient::SendPipelined(bool reset, const std::string& 
   int16_t data_code = 0;
   try {
     if (reset) SendCommand(kNoCommand, kAnyReplyCode);
-    if (SendCommand(kNoCommand, kAnyReplyCode) != 250) {
-      failure.emplace(reply_code(), ReplyReader::Shown(reply_lines()));
-    }
+    if (SendCommand(kNoCommand, kAnyReplyCode) != 250) failure = ReplyError();
     for (const std::string* address : recipients) {
       const int16_t code = SendCommand(kNoCommand, kAnyReplyCode);
       if (failure) continue;

@@ -150,6 +150,8 @@ class SmtpClient : public MessageClient {
   // Sends RCPT for the recipients in turn until one is deferred; returns it and those after it.
   Recipients SendRecipients(const Recipients& recipients);
   ProtocolReplyError RecipientRefused(const std::string& address) const;
+  // The last reply as the failure it stands for, with all its lines.
+  ProtocolReplyError ReplyError() const;
   // The stored text from the descriptor's position, dot-stuffed.
   void WriteRawText(int fd);
   // "Data", then SendText.

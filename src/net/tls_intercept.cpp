@@ -31,7 +31,7 @@ struct BioMethodFree {
 };
 
 // What the records of one write may add up to before they go to the socket together.
-constexpr std::size_t kHeldRecordsLimit = 256 * 1024;
+constexpr std::size_t kHeldRecordsLimit = 512 * 1024;
 
 // The session's records on their way to the socket. While the application's bytes are written,
 // the records (16 KiB each at most) are held and sent together: a system call per record cost as
@@ -64,12 +64,15 @@ int SendWithoutSignal(BIO* bio, const char* data, int length) {
   BIO_clear_retry_flags(bio);
   auto* writes = static_cast<RecordWrites*>(BIO_get_data(bio));
   const auto size = static_cast<std::size_t>(std::max(length, 0));
-  if (writes->holding && writes->held.size() + size <= kHeldRecordsLimit) {
-    writes->held.append(data, size);
-    return length;
-  }
-  // Whatever was held goes before this record.
-  if (writes->SendHeld()) {
+  if (writes->holding) {
+    // A full hold goes out in one piece and this record starts the next: a record sent on its own
+    // would cost a system call of its own.
+    if (writes->held.size() + size <= kHeldRecordsLimit || writes->SendHeld()) {
+      writes->held.append(data, size);
+      return length;
+    }
+  } else if (writes->SendHeld()) {
+    // Whatever was held goes before this record.
     const ssize_t sent = writes->binding->SendBytes(data, size, MSG_DONTWAIT);
     if (sent >= 0) return static_cast<int>(sent);
   }

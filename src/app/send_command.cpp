@@ -78,6 +78,8 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   // Set on every send: a send after the store lost its security value goes out plain again.
   smtp.set_tls_mode(account.security);
   smtp.set_certificate_check(account.certificate_check);
+  // OpenSSL sets itself up while the message is made ready and the server dialled.
+  smtp.PrepareTls();
 }
 
 // Unique across processes and machines without any state of ours: the time in microseconds,

@@ -199,10 +199,15 @@ void SmtpClient::Assign(const SmtpClient& source) {
   certificate_check_ = source.certificate_check_;
 }
 
+void SmtpClient::PrepareTls() {
+  if (tls_mode_ != TlsMode::tmNone) tls_.PrepareAhead(certificate_check_);
+}
+
 void SmtpClient::Connect() {
   set_read_timeout(greeting_timeout_);
   set_write_timeout(data_block_timeout_);
   DropTls();  // every connection starts plain; a session belongs to the one that made it
+  PrepareTls();
   MessageClient::Connect();
   try {
     if (tls_mode_ == TlsMode::tmImplicit) StartTls();

@@ -96,6 +96,9 @@ class SmtpClient : public MessageClient {
   // Copies the settings (authentication type, host, mail agent, password, port, user id).
   void Assign(const SmtpClient& source);
 
+  // Starts TLS's own set-up ahead when tls_mode() asks for TLS (TlsIntercept::PrepareAhead).
+  // Connect does so itself; a caller that has the settings sooner gains by calling it then.
+  void PrepareTls();
   void Connect() override;
   // Raises MessageError naming the address, before anything is written, when the sender or a
   // recipient address holds a control character, or a blank or angle bracket outside a quoted

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
@@ -20,9 +22,6 @@ namespace tovrel::net {
 
 namespace {
 
-struct ContextFree {
-  void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
-};
 struct SslFree {
   void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
@@ -105,10 +104,37 @@ std::string FailureReason(int ssl_error, int system_error) {
 
 size_t ClampToInt(size_t size) { return size > INT_MAX ? INT_MAX : size; }
 
+// A client context that speaks TLS 1.2 at least and, to verify, trusts the system's CA store.
+// Null when OpenSSL could not make it (its queue says why).
+SSL_CTX* NewContext(CertificateCheck check) {
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  if (context == nullptr) return nullptr;
+  if (SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
+    SSL_CTX_free(context);
+    return nullptr;
+  }
+  if (check == CertificateCheck::ccVerify) {
+    SSL_CTX_set_default_verify_paths(context);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  }
+  return context;
+}
+
 }  // namespace
 
+void TlsIntercept::ContextFree::operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+
+struct TlsIntercept::Preparation {
+  CertificateCheck check = CertificateCheck::ccVerify;
+  Context context;  // the thread's result, read only after the thread was joined
+  std::thread thread;
+  ~Preparation() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
 struct TlsIntercept::Session {
-  std::unique_ptr<SSL_CTX, ContextFree> context;
+  Context context;
   // Declared before `ssl`, whose write BIO is made from it and must go first.
   std::unique_ptr<BIO_METHOD, BioMethodFree> socket_writes;
   std::unique_ptr<SSL, SslFree> ssl;
@@ -124,22 +150,45 @@ TlsIntercept::TlsIntercept() {
 
 TlsIntercept::~TlsIntercept() = default;
 
+void TlsIntercept::PrepareAhead(CertificateCheck check) {
+  if (preparation_ != nullptr && preparation_->check == check) return;
+  preparation_.reset();
+  auto preparation = std::make_unique<Preparation>();
+  preparation->check = check;
+  try {
+    preparation->thread = std::thread([target = preparation.get()] {
+      try {
+        target->context.reset(NewContext(target->check));
+      } catch (...) {
+        // OpenSSL cannot be had: the hand-shake makes the context again and reports why.
+      }
+    });
+  } catch (const std::system_error&) {
+    return;  // no thread to be had: the hand-shake makes the context itself
+  }
+  preparation_ = std::move(preparation);
+}
+
+TlsIntercept::Context TlsIntercept::TakeContext(CertificateCheck check) {
+  if (const std::unique_ptr<Preparation> preparation = std::move(preparation_)) {
+    if (preparation->thread.joinable()) preparation->thread.join();
+    if (preparation->check == check && preparation->context != nullptr) {
+      return std::move(preparation->context);
+    }
+  }
+  ERR_clear_error();
+  return Context(NewContext(check));
+}
+
 void TlsIntercept::Handshake(SocketHandle& binding, const std::string& host, CertificateCheck check,
                              WaitLimit limit) {
   auto fail = [&host](const char* text, const std::string& reason) -> TlsError {
     return TlsError(message::FormatText(text, {host, reason}));
   };
-  ERR_clear_error();
   auto session = std::make_unique<Session>();
-  session->context.reset(SSL_CTX_new(TLS_client_method()));
+  session->context = TakeContext(check);
   SSL_CTX* context = session->context.get();
-  if (context == nullptr || SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
-    throw fail(texts::kTlsSetupFailed, FailureReason(SSL_ERROR_SSL, 0));
-  }
-  if (check == CertificateCheck::ccVerify) {
-    SSL_CTX_set_default_verify_paths(context);
-    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-  }
+  if (context == nullptr) throw fail(texts::kTlsSetupFailed, FailureReason(SSL_ERROR_SSL, 0));
   session->ssl.reset(SSL_new(context));
   SSL* ssl = session->ssl.get();
   session->socket_writes.reset(BIO_meth_new(BIO_TYPE_SOURCE_SINK, "socket writes"));

@@ -15,6 +15,8 @@
 #include "net/connection_intercept.h"
 #include "net/wait_limit.h"
 
+struct ssl_ctx_st;
+
 namespace tovrel::net {
 
 enum class CertificateCheck { ccVerify, ccNone };
@@ -24,6 +26,12 @@ class TlsIntercept : public ConnectionIntercept {
   TlsIntercept();
   ~TlsIntercept() override;
 
+  // Starts setting up what a session with `check` needs (OpenSSL itself, its client context, the
+  // CA store) on a thread of its own, so that it goes on while the connection is made and the
+  // server greets: several milliseconds of a short send. The next Handshake takes it; a setup
+  // that failed is made again there, where its failure is reported. Does nothing when one for
+  // `check` is under way or ready.
+  void PrepareAhead(CertificateCheck check);
   // Hand-shakes over `binding` (connected) as a client of `host`, each wait at most `limit`.
   // Raises TlsError naming the host and the reason when the session cannot be set up or the
   // certificate does not pass.
@@ -43,8 +51,18 @@ class TlsIntercept : public ConnectionIntercept {
   // EAGAIN to go round again, ETIMEDOUT when `limit` passed, or the mapped failure).
   long AfterIncomplete(int result, WaitLimit limit);
 
+  struct Preparation;
+  struct ContextFree {
+    void operator()(ssl_ctx_st* context) const;
+  };
+  using Context = std::unique_ptr<ssl_ctx_st, ContextFree>;
+  // The context PrepareAhead made for `check`, or a new one made here.
+  Context TakeContext(CertificateCheck check);
+
   std::unique_ptr<Session> session_;
   WaitLimit wait_limit_ = kWaitForever;
+  // Declared last: its thread is waited for before anything else goes.
+  std::unique_ptr<Preparation> preparation_;
 };
 
 }  // namespace tovrel::net

@@ -112,5 +112,29 @@ TEST(TlsGuard, TheSessionEndsWithACloseAlert) {
   EXPECT_EQ(server.Result(), "close_notify");
 }
 
+// The context is made ahead on a thread of its own; settings changed after that are the ones
+// the hand-shake follows, so a context that checks nothing never serves a send that must check.
+TEST(TlsGuard, ACertificateCheckChangedAfterThePreparationIsTheOneThatCounts) {
+  const struct {
+    CertificateCheck prepared, connected;
+    bool refused;
+  } cases[] = {{CertificateCheck::ccNone, CertificateCheck::ccVerify, true},
+               {CertificateCheck::ccVerify, CertificateCheck::ccNone, false}};
+  for (const auto& c : cases) {
+    test::ScriptedTlsServer server("rogue", {"tls", "send:220 hi", "line", "send:250 ok", "end"});
+    SmtpClient client;
+    client.set_host("127.0.0.1");
+    client.set_port(server.port());
+    client.set_tls_mode(TlsMode::tmImplicit);
+    client.set_certificate_check(c.prepared);
+    client.PrepareTls();
+    client.set_certificate_check(c.connected);
+    const std::string failure = ConnectFailure(client);
+    EXPECT_EQ(failure.rfind("TLS: certificate verify failed for 127.0.0.1: ", 0) == 0, c.refused)
+        << failure;
+    EXPECT_EQ(failure.empty(), !c.refused) << failure;
+  }
+}
+
 }  // namespace
 }  // namespace tovrel::net

@@ -119,4 +119,12 @@ void SettleSessionBus() {
   ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
 }
 
+bool SessionBusMayAnswer() {
+  const std::string address = Env("DBUS_SESSION_BUS_ADDRESS");
+  constexpr std::string_view kPath = "unix:path=";
+  if (!address.starts_with(kPath)) return !address.empty();  // abstract, tcp: only a try tells
+  const std::string path = address.substr(kPath.size(), address.find(',') - kPath.size());
+  return ::access(path.c_str(), F_OK) == 0;
+}
+
 }  // namespace tovrel::app

@@ -17,4 +17,8 @@ bool DisplayAnswers();
 // program simply has no keyring.
 void SettleSessionBus();
 
+// Whether a bus may answer at DBUS_SESSION_BUS_ADDRESS: set, and when it names a socket file,
+// that file exists. SettleSessionBus always sets an address, so the address alone says nothing.
+bool SessionBusMayAnswer();
+
 }  // namespace tovrel::app

@@ -3,10 +3,10 @@
 #include <QDeadlineTimer>
 #include <QPointer>
 #include <QThread>
-#include <cstdlib>
 #include <functional>
 #include <string>
 
+#include "app/desktop_session.h"
 #include "app/service_calls.h"
 
 namespace tovrel::app {
@@ -25,13 +25,11 @@ QThread* KeyringThread(std::function<void()> work) {
   return thread;
 }
 
-// The services module, when a keyring can be asked at all. Without a bus address GLib would go
-// looking for a bus of its own (and might start one); a desktop session always sets it, an
-// unattended send from a plain shell does not, and then the module is not even loaded. Without
-// the module no keyring can be asked either: as if none answered.
+// The services module, when a keyring can be asked at all. Where no bus can answer (an unattended
+// send from a plain shell, cron, a container) the module and its libraries are not even loaded.
+// Without the module no keyring can be asked either: as if none answered.
 const ServiceCalls* KeyringServices() {
-  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address == nullptr || *address == '\0') return nullptr;
+  if (!SessionBusMayAnswer()) return nullptr;
   std::string failure;
   return Services(failure);
 }

@@ -1,7 +1,8 @@
 #include "app/program_modules.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
+
+#include "message/on_demand_library.h"
 
 namespace tovrel::app {
 
@@ -26,10 +27,8 @@ void* ModuleEntry(std::string_view module_name, const char* entry_name, std::str
        {beside, folder + "/" + TOVREL_MODULE_DIR + "/" + std::string(module_name)}) {
     if (::access(candidate.c_str(), F_OK) != 0) continue;
     // Never closed: Qt's own clean-up at exit runs code of the module's libraries.
-    void* module = ::dlopen(candidate.c_str(), RTLD_LAZY | RTLD_LOCAL);
-    void* entry = module != nullptr ? ::dlsym(module, entry_name) : nullptr;
-    if (entry == nullptr) failure = ::dlerror();
-    return entry;
+    message::OnDemandLibrary module(candidate);
+    return module.Symbol(entry_name, failure);
   }
   failure = beside;
   return nullptr;

@@ -246,6 +246,12 @@ TEST_F(PasswordPlaceTest, WithoutABusAddressNoBusIsStarted) {
   SettleSessionBus();
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   EXPECT_EQ(std::string(address != nullptr ? address : ""), "unix:path=" + runtime.File("bus"));
+  // Where no socket is, the keyring's module and its libraries are not even loaded.
+  EXPECT_FALSE(SessionBusMayAnswer());
+  const int listener = test::UnixSocket(runtime.File("bus"), 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + runtime.File("bus") + ",guid=1f").c_str(), 1);
+  EXPECT_TRUE(SessionBusMayAnswer());
+  close(listener);
   unsetenv("DBUS_SESSION_BUS_ADDRESS");
   if (before != nullptr) {
     setenv("XDG_RUNTIME_DIR", kept.c_str(), 1);

@@ -1,5 +1,8 @@
 #include "message/utf8_text.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "message/byte_masks.h"
 
 namespace tovrel::message {
@@ -31,9 +34,19 @@ Utf8Char DecodeUtf8(std::string_view text) {
 }
 
 bool IsValidUtf8(std::string_view text) {
-  // Text runs to megabytes (a body file) and is mostly ASCII: that is passed in long strides.
+  // Text runs to megabytes (a body file). Long ASCII runs are passed in strides; text in another
+  // script, with a blank or a comma between its characters, goes character by character, since a
+  // stride started at every lone ASCII byte would cost more than it passes.
   std::size_t at = 0;
-  while ((at += AsciiPrefix(text.substr(at))) < text.size()) {
+  while (at < text.size()) {
+    if (static_cast<unsigned char>(text[at]) < 0x80) {
+      std::uint64_t word = 0;
+      const bool run =
+          text.size() - at >= sizeof word &&
+          (std::memcpy(&word, text.data() + at, sizeof word), (word & 0x8080808080808080u) == 0);
+      at += run ? AsciiPrefix(text.substr(at)) : 1;
+      continue;
+    }
     const std::size_t length = DecodeUtf8(text.substr(at)).length;
     if (length == 0) return false;
     at += length;

@@ -443,14 +443,14 @@ void SmtpClient::AuthenticateWithToken() {
                                                  Printable(JsonText(document, "scope"))}));
 }
 
-void SmtpClient::CheckServerOffer(const message::Message& message, int64_t size) {
+void SmtpClient::CheckServerOffer(const std::string* beyond_ascii, int64_t size) {
   // A bearer token on the wire in the clear would let anyone on the way send as the user.
   if (authentication_type_ == AuthenticationType::atOAuth2 && tls_mode_ == TlsMode::tmNone) {
     throw TlsError(texts::kOAuthNeedsTls);
   }
-  if (const std::string* address = FirstAddressBeyondAscii(message); address && !smtp_utf8_) {
+  if (beyond_ascii != nullptr && !smtp_utf8_) {
     throw ServerCapabilityError(
-        message::FormatText(texts::kAddressNeedsSmtpUtf8, {Printable(*address)}));
+        message::FormatText(texts::kAddressNeedsSmtpUtf8, {Printable(*beyond_ascii)}));
   }
   if (size_limit_ > 0 && size > size_limit_) {
     throw ServerCapabilityError(message::FormatText(
@@ -491,7 +491,7 @@ void SmtpClient::Send(const message::Message& message) {
   // RFC 1870: the server may refuse the size at once instead of after the whole upload.
   if (size_limit_ >= 0) parameters.append(" SIZE=").append(std::to_string(size));
   CheckEnvelopeAddress(kMailCommand, message.from().address(), parameters);
-  CheckServerOffer(message, size);
+  CheckServerOffer(FirstAddressBeyondAscii(message), size);
 
   Recipients recipients;
   for (const message::EmailAddressList* list :
@@ -698,14 +698,12 @@ void SmtpClient::SendRaw(const Envelope& envelope, const std::string& path) {
   struct stat status {};
   if (::fstat(file.fd(), &status) != 0) OpenFile::Fail(path);
   const int64_t size = status.st_size;
-  const bool utf8_addresses =
-      !IsAscii(envelope.sender) ||
-      std::any_of(envelope.recipients.begin(), envelope.recipients.end(),
-                  [](const std::string& address) { return !IsAscii(address); });
-  if (utf8_addresses && !smtp_utf8_) {
-    throw ServerCapabilityError(
-        message::FormatText(texts::kAddressNeedsSmtpUtf8, {Printable(envelope.sender)}));
+  const std::string* beyond_ascii = IsAscii(envelope.sender) ? nullptr : &envelope.sender;
+  for (const std::string& address : envelope.recipients) {
+    if (beyond_ascii == nullptr && !IsAscii(address)) beyond_ascii = &address;
   }
+  CheckServerOffer(beyond_ascii, size);
+  const bool utf8_addresses = beyond_ascii != nullptr;
   std::string parameters;
   if (utf8_addresses || HoldsEightBit(file.fd(), path)) {
     if (!eight_bit_allowed()) throw ServerCapabilityError(texts::kNeedsEightBitMime);
@@ -717,27 +715,23 @@ void SmtpClient::SendRaw(const Envelope& envelope, const std::string& path) {
   }
   if (size_limit_ >= 0) parameters.append(" SIZE=").append(std::to_string(size));
   CheckEnvelopeAddress(kMailCommand, envelope.sender, parameters);
-  if (size_limit_ > 0 && size > size_limit_) {
-    throw ServerCapabilityError(message::FormatText(
-        texts::kMessageTooLarge, {Megabytes(size, true), Megabytes(size_limit_, false)}));
-  }
   Recipients recipients;
   for (const std::string& address : envelope.recipients) recipients.push_back(&address);
   Transact(std::string(kMailCommand) + envelope.sender + ">" + parameters, std::move(recipients),
            size, [&] {
              if (::lseek(file.fd(), 0, SEEK_SET) != 0) OpenFile::Fail(path);
-             WriteRawText(file.fd());
+             WriteRawText(file.fd(), path);
            });
 }
 
-void SmtpClient::WriteRawText(int fd) {
+void SmtpClient::WriteRawText(int fd, const std::string& path) {
   DotStuffer stuffer;
   std::vector<char> block(kRawBlock);
   char last = '\n';
   for (;;) {
     const ssize_t got = ::read(fd, block.data(), block.size());
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) OpenFile::Fail("");
+    if (got < 0) OpenFile::Fail(path);
     if (got == 0) break;
     WriteText(stuffer.Stuff(std::string_view(block.data(), static_cast<size_t>(got))));
     last = block[static_cast<size_t>(got) - 1];

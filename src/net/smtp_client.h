@@ -135,8 +135,10 @@ class SmtpClient : public MessageClient {
  private:
   void CollectAuthMechanisms();
   [[noreturn]] void RaiseReplyError() override;
-  // Raises ServerCapabilityError when the server's offer rules the message out.
-  void CheckServerOffer(const message::Message& message, int64_t size);
+  // Raises ServerCapabilityError when the server's offer rules out a message of `size` bytes
+  // whose first address beyond ASCII is `beyond_ascii` (null: none), and TlsError when an
+  // OAuth 2.0 token would go out in the clear. Both the composed and the stored path ask here.
+  void CheckServerOffer(const std::string* beyond_ascii, int64_t size);
   using Recipients = std::vector<const std::string*>;
   // RSET and the login when due, then one transaction after another with the same text, each
   // with the recipients the one before had deferred, so that every recipient gets it once.
@@ -156,7 +158,7 @@ class SmtpClient : public MessageClient {
   // The last reply as the failure it stands for, with all its lines.
   ProtocolReplyError ReplyError() const;
   // The stored text from the descriptor's position, dot-stuffed.
-  void WriteRawText(int fd);
+  void WriteRawText(int fd, const std::string& path);
   // "Data", then SendText.
   void SendData(int64_t size, const std::function<void()>& write_text);
   // The text `write_text` writes after a 354, then the final "."; a failure half-way closes the

@@ -33,6 +33,7 @@ TEST(SmtpOAuth, BearerTokenDialogue) {
     std::vector<std::string> after_auth;  // the steps after the AUTH line was shown
     std::vector<std::string> shown;       // the lines the server printed, in order
     std::string failure;                  // a part of the error's text
+    bool stored = false;                  // sent from a message file (the outbox) instead
   } cases[] = {
       {"oauthbearer preferred",
        TlsMode::tmImplicit,
@@ -60,7 +61,11 @@ TEST(SmtpOAuth, BearerTokenDialogue) {
        refused},
       // In the clear the token never leaves: the next line is the goodbye.
       {"plain connection", TlsMode::tmNone, both, {}, {"Quit"}, "needs TLS"},
+      {"plain connection, stored message", TlsMode::tmNone, both, {}, {"Quit"}, "needs TLS", true},
   };
+  const test::TempDir dir;
+  const std::string stored = dir.File("kept.msg");
+  test::WriteFile(stored, "Subject: kept\r\n\r\nbody\r\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> steps = {"send:220 mx.test", "line", c.ehlo};
@@ -84,7 +89,11 @@ TEST(SmtpOAuth, BearerTokenDialogue) {
     std::string failure;
     try {
       client.Connect();
-      client.Send(message);
+      if (c.stored) {
+        client.SendRaw({"jane@example.org", {"bob@example.org"}}, stored);
+      } else {
+        client.Send(message);
+      }
     } catch (const message::NetError& error) {
       failure = error.what();
     }

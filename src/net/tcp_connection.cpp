@@ -276,8 +276,9 @@ void TcpConnection::SendNow(std::span<const char> bytes) {
       if (blocked && !binding_.WaitWritable(write_timeout_)) RaiseTimedOut();
       sent = binding_.SendBytes(rest.data(), rest.size(), MSG_DONTWAIT);
       if (sent < 0) system_error = errno;
-      GuiPumpBase::IdleHook(IdleOccasion::ioBusy);
     }
+    // A socket that always has room never waits, and the window would get no turn at all.
+    GuiPumpBase::IdleHook(IdleOccasion::ioBusy);
     blocked = sent < 0 && WouldBlock(system_error);
     if (blocked) continue;
     if (sent < 0) RaiseSocketFailure(system_error);

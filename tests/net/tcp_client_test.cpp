@@ -175,6 +175,34 @@ TEST(Notifications, PumpIsServedWhileAReadWaits) {
   }
 }
 
+// An intercept that carries the bytes itself (TLS) may never find the socket full: each write
+// still gives the window its turn, or a send to a fast server would freeze it to the end.
+TEST(Notifications, PumpIsServedAfterEachWriteThroughAnIntercept) {
+  struct Swallowing : ConnectionIntercept {
+    Swallowing() { set_handles_send(true); }
+    long SendInstead(std::span<const char> bytes) override {
+      return static_cast<long>(bytes.size());
+    }
+  } intercept;
+  LoopbackServer server({[](Peer& peer) { peer.ReadAll(); }});
+  TcpClient client;
+  client.set_host("127.0.0.1");
+  client.set_port(server.port());
+  client.Connect();
+  client.set_intercept(&intercept);
+  client.set_intercept_enabled(true);
+  {
+    CountingPump pump;
+    pump.set_only_when_idle(false);
+    const std::string block(1000, 'x');
+    for (int i = 0; i < 10; ++i) client.WriteBytes(block);
+    EXPECT_GE(pump.calls, 10);
+  }
+  client.set_intercept(nullptr);
+  client.Disconnect();
+  server.Join();
+}
+
 TEST(Notifications, InterceptProperty) {
   TcpConnection connection;
   try {

@@ -18,6 +18,7 @@
 #include "app/spool_files.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "message/message_error.h"
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
 
@@ -69,6 +70,18 @@ Entry ParseEnvelope(const std::string& text) {
     }
   }
   return entry;
+}
+
+// Only a refusal of the message itself is final. What fails for the account, the network, TLS or
+// the token (a wrong password, no server set, a provider out of reach) would fail every entry
+// alike, and passes once it is mended: those entries wait for the next run.
+bool RefusedForGood(const std::exception& error) {
+  if (const auto* reply = dynamic_cast<const net::ProtocolReplyError*>(&error)) {
+    const int code = reply->reply_code();
+    return code >= 500 && code != 530 && code != 534 && code != 535;  // not the login's
+  }
+  return dynamic_cast<const net::ServerCapabilityError*>(&error) != nullptr ||
+         dynamic_cast<const message::MessageError*>(&error) != nullptr;
 }
 
 // The names of the finished entries, oldest first.
@@ -173,12 +186,19 @@ int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxe
     Entry entry;
     try {
       entry = ParseEnvelope(ReadWholeFile(envelope_path));
+    } catch (const std::exception& error) {
+      // Left as it is: an envelope written anew from nothing would lose the recipients.
+      ++remaining;
+      Report(boxes, error.what());
+      continue;
+    }
+    try {
       DeliverStored(entry.envelope, text_path, current, smtp, keep);
     } catch (const std::exception& error) {
       entry.reply = error.what();
       ++entry.attempts;
       try {
-        if (net::IsTemporaryFailure(error)) {
+        if (!RefusedForGood(error)) {
           ++remaining;
           WriteFileAtomically(envelope_path, EnvelopeText(entry));
           Report(boxes, message::FormatText(texts::kOutboxKept,

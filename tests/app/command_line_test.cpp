@@ -479,6 +479,12 @@ TEST_F(ProgramRunTest, OutboxDeliversLaterAndSentKeepsACopy) {
   ASSERT_EQ(kept.size(), 3u);
   EXPECT_EQ(std::filesystem::status(kept[0]).permissions(), std::filesystem::perms(0600));
   const std::string first_text = test::ReadFile(kept[0]);
+  // A fault of the account is no refusal of the messages: they all wait for the next run.
+  Store("smtp", "smtp", "");
+  EXPECT_EQ(Run({"--send-outbox"}).exit_status, 75);
+  EXPECT_TRUE(std::filesystem::exists(kept[2]));
+  EXPECT_FALSE(std::filesystem::exists(outbox + "/failed"));
+  Store("smtp", "smtp", "127.0.0.1");
 
   const auto run = Run({"--send-outbox"});
   EXPECT_EQ(run.exit_status, 1);  // the refused one

@@ -25,6 +25,7 @@
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -498,7 +499,24 @@ bool ComposeWindow::CheckRecipient(const ComposeFields& fields) {
 
 bool ComposeWindow::SendMail(const ComposeFields& fields) {
   if (!CheckRecipient(fields)) return false;
-  DeliverMail(fields, ReadAccount(registry_, ProgramKeyring()), *smtp_);
+  // What a send from the command line keeps is the same with a display as without one: the copy
+  // in Sent, and a refresh token the provider rotated.
+  const Account account = ReadAccount(registry_, ProgramKeyring());
+  std::string copy_failure;
+  DeliverMail(
+      fields, account, *smtp_,
+      [&](message::Message& mail, const std::exception* failure) {
+        if (failure == nullptr && account.keep_sent_copy) copy_failure = KeepSentCopy(mail);
+      },
+      [&](const std::string& token) {
+        RecordRefreshToken(
+            registry_, token,
+            ChangeKeyringRefreshToken(ProgramKeyring(), RefreshTokenEntry(account), token));
+      });
+  // The send went through all the same.
+  if (!copy_failure.empty()) {
+    std::fprintf(stderr, "%s\n", VisibleText(OneLine(ErrorReportText(copy_failure))).c_str());
+  }
   return true;
 }
 

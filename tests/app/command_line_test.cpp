@@ -567,10 +567,12 @@ TEST_F(ProgramRunTest, OutboxRunsAtOnceSendEachMessageOnce) {
   EXPECT_EQ(server.Messages().size(), 1u);
 }
 
-// With a display, Qt takes its own options out of the arguments before they are read.
+// With a display, Qt takes its own options out of the arguments before they are read; the send
+// keeps its copy in Sent as it does without a display.
 TEST_F(ProgramRunTest, QtOptionsAreNoPositionalArguments) {
   test::AiosmtpdServer server;
   UseServer(server.port());
+  Store("smtp", "sentcopy", "1");
   const std::string style = files_.File("x.qss");
   test::WriteFile(style, "");
   const auto result = test::RunProcess(
@@ -583,6 +585,8 @@ TEST_F(ProgramRunTest, QtOptionsAreNoPositionalArguments) {
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(mails[0].rcpt_tos, std::vector<std::string>{"ann@example.org"});
   EXPECT_EQ(test::JudgeMail(mails[0].data_path)["subject"].toString(), "S");
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(home_.data_folder() + "/Sent/cur"), {}), 1);
 }
 
 // More text than a line edit takes by default (32,767 characters): every recipient of a long

@@ -684,7 +684,9 @@ void ComposeWindow::SaveDraft() {
 }
 
 void ComposeWindow::OfferDrafts() {
-  if (!draft_) return;
+  // A window a link or a command line filled keeps what it was given: a restored draft would
+  // replace it. Left-behind drafts wait for a window that starts empty.
+  if (!draft_ || HasContent()) return;
   for (const auto& [path, draft] : DraftStore::LeftBehind()) {
     const ButtonCaption restore[] = {{QMessageBox::Yes, texts::kRestoreDraftButton}};
     const auto answer = ShowMessageBox(

@@ -534,6 +534,14 @@ TEST_F(ProgramRunTest, DraftsOutliveAKillAndDamagedOnesAreSetAside) {
     program.Stop();
   }
   test::WriteFile(drafts + "/0.draft", "tovrelmail draft 1\nto ann@example.org\n");
+  {
+    // A window a link filled is not offered the draft: restoring it would replace the link's text.
+    test::NoModalExpected no_box;
+    ComposeWindow linked({"mailto:zed@example.org"});
+    linked.show();
+    QTest::qWait(200);
+    EXPECT_EQ(Find<QLineEdit>(&linked, "ToBox")->text(), "zed@example.org");
+  }
   std::vector<SeenBox> seen;
   ModalAnswerer answer;
   answer.Then(AnswerBox(&seen, QMessageBox::Yes));

@@ -21,19 +21,18 @@ class FileSink : public net::MessageClient {
  public:
   FileSink(int fd, LineEnds line_ends) : fd_(fd), unix_(line_ends == LineEnds::leUnix) {}
 
+  // The writer hands over a line or less at a time: the file gets whole blocks.
   void WriteText(std::string_view text) override {
-    out_.clear();
     for (const char c : text) Take(c);
-    Put(out_);
+    if (out_.size() >= kBlock) Flush();
   }
   void WriteLine(std::string_view text) override {
     WriteText(text);
     WriteText("\r\n");
   }
   void Finish() {
-    out_.clear();
     if (after_cr_) out_.push_back('\r');
-    Put(out_);
+    Flush();
   }
 
  private:
@@ -58,6 +57,12 @@ class FileSink : public net::MessageClient {
     } else {
       out_.push_back(c);
     }
+  }
+  static constexpr size_t kBlock = 64 * 1024;
+
+  void Flush() {
+    Put(out_);
+    out_.clear();
   }
   void Put(std::string_view bytes) {
     while (!bytes.empty()) {

@@ -123,20 +123,29 @@ class EntryLock {
   bool held_ = false;
 };
 
-// Copies a stored text to `fd` with LF line ends.
+// Copies a stored text to `fd` with LF line ends, a block at a time: a message may be as large
+// as any attachment.
 void CopyWithUnixLineEnds(const std::string& path, int fd) {
-  std::string text = ReadWholeFile(path);
+  const auto put = [&](std::string_view rest) {
+    while (!rest.empty()) {
+      const ssize_t written = ::write(fd, rest.data(), rest.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written < 0) throw FileError(message::FormatText(texts::kCannotWriteCopy, {path}));
+      rest.remove_prefix(static_cast<size_t>(written));
+    }
+  };
+  bool after_cr = false;  // a CR ended the block before: its LF may begin this one
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
-  }
-  for (std::string_view rest = out; !rest.empty();) {
-    const ssize_t written = ::write(fd, rest.data(), rest.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) throw FileError(message::FormatText(texts::kCannotWriteCopy, {path}));
-    rest.remove_prefix(static_cast<size_t>(written));
-  }
+  ReadFileInBlocks(path, [&](std::string_view block) {
+    out.clear();
+    for (const char c : block) {
+      if (after_cr && c != '\n') out.push_back('\r');
+      after_cr = c == '\r';
+      if (!after_cr) out.push_back(c);
+    }
+    put(out);
+  });
+  if (after_cr) put("\r");
 }
 
 void Report(std::ostream& boxes, const std::string& text) {

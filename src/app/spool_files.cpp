@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "app/app_errors.h"
 #include "app/texts.h"
@@ -91,23 +92,28 @@ void WriteFileAtomically(const std::string& path, std::string_view content) {
   file.Commit(path);
 }
 
-std::string ReadWholeFile(const std::string& path) {
+void ReadFileInBlocks(const std::string& path,
+                      const std::function<void(std::string_view block)>& take) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) Fail(path);
-  std::string content;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
   char block[65536];
   for (;;) {
     const ssize_t got = ::read(fd, block, sizeof block);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      const int error = errno;
-      ::close(fd);
-      errno = error;
-      if (got < 0) Fail(path);
-      return content;
-    }
-    content.append(block, static_cast<size_t>(got));
+    if (got < 0) Fail(path);
+    if (got == 0) return;
+    take(std::string_view(block, static_cast<size_t>(got)));
   }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string content;
+  ReadFileInBlocks(path, [&](std::string_view block) { content.append(block); });
+  return content;
 }
 
 std::string TimeOrderedName() {

@@ -3,6 +3,7 @@
 // Files the program keeps for the user under $XDG_DATA_HOME/tovrelmail (by default
 // ~/.local/share/tovrelmail): written whole or not at all, readable by the user alone.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,9 @@ class SpoolFile {
 
 // `content` as the whole file `path`, through a SpoolFile.
 void WriteFileAtomically(const std::string& path, std::string_view content);
+// The file, handed to `take` a block at a time; raises FileError when it cannot be read.
+void ReadFileInBlocks(const std::string& path,
+                      const std::function<void(std::string_view block)>& take);
 // The whole file; raises FileError when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 

@@ -24,6 +24,21 @@ std::size_t GroupChars(std::size_t bytes) { return 4 * ((bytes + 2) / 3); }
 
 }  // namespace
 
+std::size_t Base64Encoder::FinishedChars(std::size_t bytes) const {
+  return GroupChars(bytes) + (append_line_break() ? 2 : 0);
+}
+
+char* Base64Encoder::WriteFinished(std::string_view bytes, std::size_t readable, char* o) const {
+  EncodeGroupsInto(bytes, readable, o);
+  o += GroupChars(bytes.size());
+  Pad(bytes.size(), o);
+  if (append_line_break()) {
+    *o++ = '\r';
+    *o++ = '\n';
+  }
+  return o;
+}
+
 Base64Encoder::Base64Encoder(BaseComponent* owner) : Coder3To4(owner) {
   SetCodingTable(kBase64Table);
 }
@@ -54,15 +69,11 @@ void Base64Encoder::CodeRemainder(Sink& out) {
   AddBytesCoded(n);
   if (std::string* direct = out.Text()) {
     // Straight into the caller's buffer: one attachment line per call on the hot path.
-    const std::size_t line_end = append_line_break() ? 2 : 0;
     const std::size_t start = direct->size();
-    direct->resize(start + GroupChars(n) + line_end);
-    char* end = direct->data() + start + GroupChars(n);
-    EncodeGroupsInto(held(), block_storage(), end - GroupChars(n));
+    direct->resize(start + FinishedChars(n));
+    WriteFinished(held(), block_storage(), direct->data() + start);
     set_block_fill(0);
-    Pad(n, end);
-    if (line_end != 0) std::memcpy(end, "\r\n", 2);
-    AddBytesEmitted(GroupChars(n) + line_end);
+    AddBytesEmitted(FinishedChars(n));
     return;
   }
   std::string& text = scratch();
@@ -127,24 +138,15 @@ void Base64Decoder::DecodeHeld(Sink& sink, bool final) {
 bool Base64Encoder::CodeFinishedPieces(std::string_view text, std::size_t piece, std::string& out) {
   // A piece that fills the block would be coded as a block of its own, ending a line early.
   if (piece >= block_size()) return false;
-  // Every piece is one finished input: its groups, padded, and CR LF when lines are asked for.
-  const std::size_t whole = text.size() / piece;
+  // Every piece is one finished input.
   const std::size_t rest = text.size() % piece;
-  const std::size_t line_end = append_line_break() ? 2 : 0;
-  const std::size_t line = GroupChars(piece) + line_end;
-  const std::size_t added = whole * line + (rest > 0 ? GroupChars(rest) + line_end : 0);
+  const std::size_t added =
+      text.size() / piece * FinishedChars(piece) + (rest > 0 ? FinishedChars(rest) : 0);
   const std::size_t start = out.size();
   out.resize(start + added);
   char* o = out.data() + start;
   for (std::size_t at = 0; at < text.size(); at += piece) {
-    const std::string_view bytes = text.substr(at, piece);
-    EncodeGroupsInto(bytes, text.size() - at, o);
-    o += GroupChars(bytes.size());
-    Pad(bytes.size(), o);
-    if (line_end != 0) {
-      *o++ = '\r';
-      *o++ = '\n';
-    }
+    o = WriteFinished(text.substr(at, piece), text.size() - at, o);
   }
   AddBytesCoded(text.size());
   AddBytesEmitted(added);

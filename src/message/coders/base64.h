@@ -30,6 +30,13 @@ class Base64Encoder : public Coder3To4 {
   void CodeBlock(Sink& out) override;
   void CodeRemainder(Sink& out) override;
   bool CodeFinishedPieces(std::string_view text, std::size_t piece, std::string& out) override;
+
+ private:
+  // What one finished input of `bytes` bytes becomes: its groups, padded, and CR LF when lines
+  // are asked for. WriteFinished writes it at `o` (reading no more than `readable` bytes at
+  // `bytes`) and returns its end.
+  std::size_t FinishedChars(std::size_t bytes) const;
+  char* WriteFinished(std::string_view bytes, std::size_t readable, char* o) const;
 };
 
 // Base64 text to bytes. Line breaks are skipped anywhere, a group may span blocks and lines, "="

@@ -9,26 +9,19 @@
 #endif
 
 namespace tovrel::message {
+
+void PackGroups(const char* table, std::string_view bytes, char* o) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  for (; i + 3 <= n; i += 3, o += 4) PackGroup(table, p[i], p[i + 1], p[i + 2], o);
+  if (i < n) PackGroup(table, p[i], i + 1 < n ? p[i + 1] : 0, 0, o);
+}
+
 namespace {
 
 void EncodeScalar(const unsigned char* in, std::size_t n, std::size_t, char* out) {
-  const char* t = kBase64Alphabet.data();
-  std::size_t i = 0;
-  for (; i + 3 <= n; i += 3, out += 4) {
-    const std::uint32_t v = std::uint32_t{in[i]} << 16 | std::uint32_t{in[i + 1]} << 8 | in[i + 2];
-    out[0] = t[v >> 18];
-    out[1] = t[(v >> 12) & 63];
-    out[2] = t[(v >> 6) & 63];
-    out[3] = t[v & 63];
-  }
-  if (i < n) {
-    const std::uint32_t v =
-        std::uint32_t{in[i]} << 16 | (i + 1 < n ? std::uint32_t{in[i + 1]} << 8 : 0);
-    out[0] = t[v >> 18];
-    out[1] = t[(v >> 12) & 63];
-    out[2] = t[(v >> 6) & 63];
-    out[3] = t[v & 63];
-  }
+  PackGroups(kBase64Alphabet.data(), {reinterpret_cast<const char*>(in), n}, out);
 }
 
 #ifdef TOVREL_BASE64_X86

@@ -3,27 +3,6 @@
 #include "message/coders/base64_kernels.h"
 
 namespace tovrel::message {
-namespace {
-
-// The one place where three bytes become four table characters: the 24 bits b1 b2 b3 read as
-// four 6-bit values, most significant first.
-inline void PackGroup(const char* t, unsigned b1, unsigned b2, unsigned b3, char* o) {
-  const unsigned v = b1 << 16 | b2 << 8 | b3;
-  o[0] = t[v >> 18];
-  o[1] = t[(v >> 12) & 63];
-  o[2] = t[(v >> 6) & 63];
-  o[3] = t[v & 63];
-}
-
-void PackGroups(const char* table, std::string_view bytes, char* o) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  for (; i + 3 <= n; i += 3, o += 4) PackGroup(table, p[i], p[i + 1], p[i + 2], o);
-  if (i < n) PackGroup(table, p[i], i + 1 < n ? p[i + 1] : 0, 0, o);
-}
-
-}  // namespace
 
 void Coder3To4::AppendGroups(const char* table, std::string_view bytes, std::string& out) {
   const std::size_t start = out.size();

@@ -28,8 +28,6 @@ std::string ReportText(const std::exception& error) {
 
 std::string SendFailureHint(const std::exception& error, const Account& account) {
   constexpr int kAuthenticationInvalid = 535;
-  constexpr int kConnectionRefused = 10061;
-  constexpr int kHostUnreachable = 10065;
   const auto hint = [&account](const char* text) {
     return message::FormatText(text, {account.smtp_server, account.port});
   };
@@ -43,8 +41,8 @@ std::string SendFailureHint(const std::exception& error, const Account& account)
   }
   if (socket != nullptr) {
     switch (socket->error_number()) {
-      case kConnectionRefused:
-      case kHostUnreachable:
+      case net::kErrorConnectionRefused:
+      case net::kErrorHostUnreachable:
       case net::kErrorHostNotFound:
       case net::kErrorNoData:
         return hint(texts::kCheckServerAndPort);

@@ -107,13 +107,4 @@ void WriteMessageFile(const message::Message& message, const net::SmtpClient& sm
   sink.Finish();
 }
 
-net::SmtpClient::Envelope EnvelopeOf(const message::Message& message) {
-  net::SmtpClient::Envelope envelope{message.from().address(), {}};
-  for (const message::EmailAddressList* list :
-       {&message.recipients(), &message.cc_list(), &message.bcc_list()}) {
-    for (size_t i = 0; i < list->count(); ++i) envelope.recipients.push_back((*list)[i].address());
-  }
-  return envelope;
-}
-
 }  // namespace tovrel::app

@@ -21,7 +21,4 @@ enum class LineEnds {
 void WriteMessageFile(const message::Message& message, const net::SmtpClient& smtp, int fd,
                       LineEnds line_ends);
 
-// The envelope `smtp` sends `message` with: its sender, then every To, CC and BCC address.
-net::SmtpClient::Envelope EnvelopeOf(const message::Message& message);
-
 }  // namespace tovrel::app

@@ -159,7 +159,7 @@ std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
   const std::string folder = DataFolder("outbox");
   const std::string name = TimeOrderedName();
   message.set_use_now_for_date(false);
-  Entry entry{EnvelopeOf(message), {}, 1, reason};
+  Entry entry{net::SmtpClient::EnvelopeOf(message), {}, 1, reason};
   for (size_t i = 0; i < message.bcc_list().count(); ++i) {
     entry.blind_copies.push_back(message.bcc_list()[i].address());
   }

@@ -1,19 +1,16 @@
 #include "app/send_command.h"
 
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <random>
 
 #include "app/app_errors.h"
 #include "app/attachment_types.h"
 #include "app/oauth_token.h"
 #include "app/program_locale.h"
+#include "app/spool_files.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "message/input_file.h"
@@ -85,30 +82,15 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
 // Unique across processes and machines without any state of ours: the time in microseconds,
 // the process and 64 bits from the system's generator (RFC 5322 section 3.6.4).
 std::string NewMessageId(std::string_view sender_address) {
-  std::array<unsigned char, 8> random{};
-  std::size_t filled = 0;
-  while (filled < random.size()) {
-    const ssize_t got = ::getrandom(random.data() + filled, random.size() - filled, 0);
-    if (got > 0) {
-      filled += static_cast<std::size_t>(got);
-    } else if (errno != EINTR) {
-      std::random_device device;  // a kernel without getrandom
-      for (unsigned char& byte : random) byte = static_cast<unsigned char>(device());
-      break;
-    }
-  }
   const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::system_clock::now().time_since_epoch());
   char left[64];
   std::snprintf(left, sizeof left, "%llx.%lx.",
                 static_cast<unsigned long long>(microseconds.count()),
                 static_cast<long>(::getpid()));
-  std::string id = std::string("<") + left;
-  constexpr std::string_view kHexDigits = "0123456789abcdef";
-  for (const unsigned char byte : random) {
-    id.push_back(kHexDigits[byte >> 4]);
-    id.push_back(kHexDigits[byte & 0x0f]);
-  }
+  char random[24];
+  std::snprintf(random, sizeof random, "%016llx", static_cast<unsigned long long>(RandomBits()));
+  std::string id = std::string("<") + left + random;
   const std::size_t at = sender_address.rfind('@');
   const std::string_view domain =
       at == std::string_view::npos ? std::string_view() : sender_address.substr(at + 1);

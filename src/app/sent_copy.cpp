@@ -1,6 +1,5 @@
 #include "app/sent_copy.h"
 
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,8 +14,7 @@
 namespace tovrel::app {
 
 std::string MaildirName() {
-  unsigned long long random = 0;
-  if (::getrandom(&random, sizeof random, 0) != sizeof random) random ^= TimeOrderedName().size();
+  const auto random = static_cast<unsigned long long>(RandomBits());
   char host[256] = "localhost";
   ::gethostname(host, sizeof host - 1);
   // The host part may hold neither "/" nor ":", which Maildir writes in octal.

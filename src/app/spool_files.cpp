@@ -1,6 +1,7 @@
 #include "app/spool_files.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <random>
 
 #include "app/app_errors.h"
 #include "app/texts.h"
@@ -114,6 +116,22 @@ std::string ReadWholeFile(const std::string& path) {
   std::string content;
   ReadFileInBlocks(path, [&](std::string_view block) { content.append(block); });
   return content;
+}
+
+std::uint64_t RandomBits() {
+  std::uint64_t bits = 0;
+  auto* bytes = reinterpret_cast<unsigned char*>(&bits);
+  std::size_t filled = 0;
+  while (filled < sizeof bits) {
+    const ssize_t got = ::getrandom(bytes + filled, sizeof bits - filled, 0);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (errno != EINTR) {
+      std::random_device device;  // a kernel without getrandom
+      return std::uint64_t{device()} << 32 | device();
+    }
+  }
+  return bits;
 }
 
 std::string TimeOrderedName() {

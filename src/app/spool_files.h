@@ -3,6 +3,7 @@
 // Files the program keeps for the user under $XDG_DATA_HOME/tovrelmail (by default
 // ~/.local/share/tovrelmail): written whole or not at all, readable by the user alone.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -47,5 +48,7 @@ std::string ReadWholeFile(const std::string& path);
 // A name that sorts after the names made before it and is unique across processes: the time in
 // microseconds and the process.
 std::string TimeOrderedName();
+// 64 bits from the system's generator, for names no other process or machine makes.
+std::uint64_t RandomBits();
 
 }  // namespace tovrel::app

@@ -35,15 +35,13 @@ TOVREL_SOCKS_ERRORS(TOVREL_DEFINE_SOCKS_ERROR)
 #undef TOVREL_DEFINE_SOCKS_ERROR
 
 bool IsTemporaryFailure(const std::exception& error) {
-  constexpr int kConnectionReset = 10054;
-  constexpr int kConnectionRefused = 10061;
   if (const auto* reply = dynamic_cast<const ProtocolReplyError*>(&error)) {
     return reply->reply_code() >= 400 && reply->reply_code() <= 499;
   }
   if (const auto* socket = dynamic_cast<const SocketError*>(&error)) {
     const int number = socket->error_number();
-    return number == kErrorTimedOut || number == kConnectionRefused || number == kConnectionReset ||
-           number == kErrorTryAgain;
+    return number == kErrorTimedOut || number == kErrorConnectionRefused ||
+           number == kErrorConnectionReset || number == kErrorTryAgain;
   }
   // Raised only while a reply is awaited: after the reply to the final "." nothing is read.
   return dynamic_cast<const ConnClosedGracefully*>(&error) != nullptr;

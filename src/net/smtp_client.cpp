@@ -493,13 +493,20 @@ void SmtpClient::Send(const message::Message& message) {
   CheckEnvelopeAddress(kMailCommand, message.from().address(), parameters);
   CheckServerOffer(FirstAddressBeyondAscii(message), size);
 
+  const Envelope envelope = EnvelopeOf(message);
   Recipients recipients;
+  for (const std::string& address : envelope.recipients) recipients.push_back(&address);
+  Transact(std::string(kMailCommand) + envelope.sender + ">" + parameters, std::move(recipients),
+           size, [&] { WriteMessage(plan); });
+}
+
+SmtpClient::Envelope SmtpClient::EnvelopeOf(const message::Message& message) {
+  Envelope envelope{message.from().address(), {}};
   for (const message::EmailAddressList* list :
        {&message.recipients(), &message.cc_list(), &message.bcc_list()}) {
-    for (size_t i = 0; i < list->count(); ++i) recipients.push_back(&(*list)[i].address());
+    for (size_t i = 0; i < list->count(); ++i) envelope.recipients.push_back((*list)[i].address());
   }
-  Transact(std::string(kMailCommand) + message.from().address() + ">" + parameters,
-           std::move(recipients), size, [&] { WriteMessage(plan); });
+  return envelope;
 }
 
 void SmtpClient::Transact(const std::string& mail_command, Recipients recipients, int64_t size,

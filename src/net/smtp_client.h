@@ -126,6 +126,8 @@ class SmtpClient : public MessageClient {
     std::vector<std::string> recipients;
   };
   void SendRaw(const Envelope& envelope, const std::string& path);
+  // The envelope Send gives `message`: its sender, then every To, CC and BCC address.
+  static Envelope EnvelopeOf(const message::Message& message);
   // Writes "Quit" when still connected (without awaiting the answer) and closes in every case.
   void Disconnect() override;
 

@@ -77,7 +77,10 @@ class SystemStack {
 SystemStack* SocketStack();
 
 // Numbers of the error table that the transport raises by name.
+inline constexpr int kErrorConnectionReset = 10054;
 inline constexpr int kErrorTimedOut = 10060;
+inline constexpr int kErrorConnectionRefused = 10061;
+inline constexpr int kErrorHostUnreachable = 10065;
 inline constexpr int kErrorHostNotFound = 11001;
 inline constexpr int kErrorTryAgain = 11002;
 inline constexpr int kErrorNoRecovery = 11003;

@@ -27,4 +27,13 @@ inline bool HasNoControl(std::string_view text) {
   return true;
 }
 
+// Text as the program shows what came from outside: one line, TAB the only control character.
+inline bool IsShownLine(std::string_view text) {
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t') || u == 0x7F) return false;
+  }
+  return true;
+}
+
 }  // namespace tovrel::fuzz

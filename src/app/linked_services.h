@@ -5,20 +5,19 @@
 // the rest of the program reaches them through Services().
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
 
 #include "app/service_calls.h"
 
+class QObject;
+
 namespace tovrel::app {
 
 // The calls of this library, for UseLinkedServices or the services module's entry.
 const ServiceCalls& LinkedServices();
-
-// Trusts a CA file named in SSL_CERT_FILE as well as the system's (OpenSSL's own programs do);
-// for the whole program, so that the sign-in flow's own requests follow the same rule.
-void TrustCertificateFileOfEnvironment();
 
 // The calls one by one, with the contracts of SecretServiceKeyring and RequestToken.
 KeyringLookup FindInSecretService(const KeyringAccount& account,
@@ -33,5 +32,11 @@ KeyringAnswer RemoveFromSecretService(const KeyringAccount& account,
 TokenReply PostTokenRequest(const std::string& token_url,
                             const std::multimap<std::string, std::string>& form,
                             std::chrono::milliseconds limit);
+// The same request without waiting: `done` hears the reply once, from the event loop (at once
+// for a URL refused before sending). The request's objects are children of `context`, so that
+// deleting it ends the request unheard.
+void StartTokenRequest(QObject* context, const std::string& token_url,
+                       const std::multimap<std::string, std::string>& form,
+                       std::chrono::milliseconds limit, std::function<void(TokenReply)> done);
 
 }  // namespace tovrel::app

@@ -30,16 +30,24 @@ struct TokenGrant {
 };
 
 inline constexpr std::chrono::milliseconds kTokenCommandLimit = std::chrono::seconds(30);
+// For the whole request, however slowly the answer trickles in.
 inline constexpr std::chrono::milliseconds kTokenRequestLimit = std::chrono::seconds(60);
+// A token answer is a few hundred bytes; the token command's first line a few thousand.
+inline constexpr int kTokenAnswerLimit = 64 * 1024;
+inline constexpr int kTokenCommandLineLimit = 64 * 1024;
 
-// Runs `command` through /bin/sh -c; its first line of output is the token. A command that
-// fails, prints nothing or outlives `limit` raises TokenError with its exit status and the first
-// line of its error output.
+// Runs `command` through /bin/sh -c in a process group of its own; its first line of output is
+// the token. A command that fails, prints nothing or outlives `limit` raises TokenError with its
+// exit status and the first line of its error output, and so does a first line longer than
+// kTokenCommandLineLimit. While it runs, the window's send pump has its turns; a cancel there
+// (SendCancelled) and the limit end the whole group.
 std::string RunTokenCommand(const std::string& command,
                             std::chrono::milliseconds limit = kTokenCommandLimit);
 
 // POSTs `form` to the token endpoint over HTTPS with verified certificates (a CA file named in
-// SSL_CERT_FILE is trusted as well, as OpenSSL's own programs do) and reads the JSON answer.
+// SSL_CERT_FILE is trusted as well, as OpenSSL's own programs do) and reads the JSON answer. A
+// URL that is not https, a redirect, an answer beyond kTokenAnswerLimit and a request that
+// outlives `limit` raise TokenError.
 // The answer's "error" raises TokenError, SignInRefused for invalid_grant. The request is made
 // by the services module; one that cannot be loaded raises TokenError as well.
 TokenGrant RequestToken(const std::string& token_url,

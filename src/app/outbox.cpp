@@ -13,6 +13,7 @@
 
 #include "app/app_errors.h"
 #include "app/message_file.h"
+#include "app/outbox_envelope.h"
 #include "app/send_command.h"
 #include "app/sent_copy.h"
 #include "app/spool_files.h"
@@ -29,48 +30,7 @@ namespace {
 constexpr std::string_view kMessageSuffix = ".msg";
 constexpr std::string_view kEnvelopeSuffix = ".env";
 
-// What NAME.env holds.
-struct Entry {
-  net::SmtpClient::Envelope envelope;
-  std::vector<std::string> blind_copies;
-  int attempts = 0;
-  std::string reply;
-};
-
-std::string EnvelopeText(const Entry& entry) {
-  std::string text = "from " + entry.envelope.sender + "\n";
-  for (const std::string& address : entry.envelope.recipients) {
-    const bool blind = std::find(entry.blind_copies.begin(), entry.blind_copies.end(), address) !=
-                       entry.blind_copies.end();
-    text.append(blind ? "bcc " : "to ").append(address).append("\n");
-  }
-  text.append("attempts ").append(std::to_string(entry.attempts)).append("\n");
-  // One line, whatever the server sent.
-  text.append("reply ").append(VisibleText(OneLine(entry.reply))).append("\n");
-  return text;
-}
-
-Entry ParseEnvelope(const std::string& text) {
-  Entry entry;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const size_t blank = line.find(' ');
-    const std::string key = line.substr(0, blank);
-    const std::string value = blank == std::string::npos ? "" : line.substr(blank + 1);
-    if (key == "from") {
-      entry.envelope.sender = value;
-    } else if (key == "to" || key == "bcc") {
-      entry.envelope.recipients.push_back(value);
-      if (key == "bcc") entry.blind_copies.push_back(value);
-    } else if (key == "attempts") {
-      entry.attempts = std::atoi(value.c_str());
-    } else if (key == "reply") {
-      entry.reply = value;
-    }
-  }
-  return entry;
-}
+using Entry = OutboxEntry;
 
 // Only a refusal of the message itself is final. What fails for the account, the network, TLS or
 // the token (a wrong password, no server set, a provider out of reach) would fail every entry

@@ -178,6 +178,24 @@ inline constexpr const char* kTokenRefused = "The provider refused the token req
 // The token endpoint's host and the reason.
 inline constexpr const char* kTokenRequestFailed = "The token request to %s failed: %s";
 inline constexpr const char* kTokenMissing = "the answer holds no access token";
+// The URL as typed: anything but https would hand the codes and tokens to whoever listens, or
+// the browser a file or a script.
+inline constexpr const char* kTokenUrlNotHttps = "The token URL is not an https: address: %s";
+inline constexpr const char* kAuthUrlNotHttps =
+    "The authorization URL is not an https: address: %s";
+// The address the endpoint sent the request on to.
+inline constexpr const char* kTokenRedirected =
+    "the endpoint sent the request on to %s, which is not followed";
+inline constexpr const char* kTokenAnswerTooLarge = "the answer is larger than 64 KiB";
+// The seconds waited.
+inline constexpr const char* kTokenAnswerTooSlow = "no complete answer within %s s";
+inline constexpr const char* kTokenCommandLineTooLong =
+    "The token command's first line is longer than 64 KiB";
+inline constexpr const char* kSignInTooLong = "The sign-in took too long";
+// The page the loopback listener shows for a request that is not the provider's answer to
+// this sign-in.
+inline constexpr const char* kSignInBrowserIgnored =
+    "This is not the answer TovrelMail is waiting for; the sign-in goes on.";
 inline constexpr const char* kSignInButton = "Sign-in...";
 inline constexpr const char* kSignInCaption = "Sign-in";
 inline constexpr const char* kAuthenticationLabel = "Authentication:";

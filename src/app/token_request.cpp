@@ -2,19 +2,20 @@
 // linked_services.h.
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
+#include <QTimer>
 #include <QUrlQuery>
 #include <memory>
 #include <optional>
 
 #include "app/linked_services.h"
+#include "app/oauth_token.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
+#include "app/token_answer.h"
 #include "message/string_helpers.h"
 
 namespace tovrel::app {
@@ -39,10 +40,82 @@ QSslConfiguration TlsConfiguration() {
   return configuration;
 }
 
+TokenReply Failed(std::string failure) {
+  TokenReply reply;
+  reply.failure = std::move(failure);
+  return reply;
+}
+
+// Why a request was cut short by this side.
+enum class Cut { kNone, kTooSlow, kTooLarge };
+
 }  // namespace
 
-void TrustCertificateFileOfEnvironment() {
-  QSslConfiguration::setDefaultConfiguration(TlsConfiguration());
+void StartTokenRequest(QObject* context, const std::string& token_url,
+                       const std::multimap<std::string, std::string>& form,
+                       std::chrono::milliseconds limit, std::function<void(TokenReply)> done) {
+  const QUrl url(QString::fromStdString(token_url));
+  const std::string host = VisibleText(url.host().toStdString());
+  // Refused before anything is sent: the form carries the refresh token or the code and its
+  // verifier.
+  if (url.scheme() != QLatin1String("https") || url.host().isEmpty()) {
+    done(Failed(message::FormatText(texts::kTokenUrlNotHttps, {VisibleText(token_url)})));
+    return;
+  }
+  QUrlQuery query;
+  for (const auto& [name, value] : form) {
+    query.addQueryItem(QString::fromStdString(name), QString::fromStdString(value));
+  }
+  QNetworkRequest request(url);
+  request.setHeader(QNetworkRequest::ContentTypeHeader,
+                    QStringLiteral("application/x-www-form-urlencoded"));
+  request.setSslConfiguration(TlsConfiguration());
+  // A redirect would post the same form again, to wherever the answer points.
+  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                       QNetworkRequest::ManualRedirectPolicy);
+  auto* manager = new QNetworkAccessManager(context);
+  QNetworkReply* reply = manager->post(request, query.query(QUrl::FullyEncoded).toUtf8());
+  auto cut = std::make_shared<Cut>(Cut::kNone);
+  // The transfer's own time-out starts again with every byte; this one holds for the whole.
+  auto* timer = new QTimer(reply);
+  timer->setSingleShot(true);
+  QObject::connect(timer, &QTimer::timeout, reply, [reply, cut] {
+    *cut = Cut::kTooSlow;
+    reply->abort();
+  });
+  timer->start(limit);
+  QObject::connect(
+      reply, &QNetworkReply::downloadProgress, reply, [reply, cut](qint64 received, qint64 total) {
+        if (*cut == Cut::kNone && (received > kTokenAnswerLimit || total > kTokenAnswerLimit)) {
+          *cut = Cut::kTooLarge;
+          reply->abort();
+        }
+      });
+  QObject::connect(
+      reply, &QNetworkReply::finished, manager,
+      [manager, reply, cut, host, limit, done = std::move(done)] {
+        manager->deleteLater();
+        auto fail = [&host](const std::string& reason) {
+          return Failed(message::FormatText(texts::kTokenRequestFailed, {host, reason}));
+        };
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (*cut == Cut::kTooSlow) {
+          done(fail(message::FormatText(texts::kTokenAnswerTooSlow,
+                                        {std::to_string((limit.count() + 999) / 1000)})));
+        } else if (*cut == Cut::kTooLarge) {
+          done(fail(texts::kTokenAnswerTooLarge));
+        } else if (status >= 300 && status < 400) {
+          const std::string target = reply->rawHeader("Location").toStdString();
+          done(fail(message::FormatText(texts::kTokenRedirected, {VisibleText(OneLine(target))})));
+        } else {
+          const QByteArray body = reply->read(kTokenAnswerLimit);
+          const std::string transfer_failure = reply->error() == QNetworkReply::NoError
+                                                   ? std::string()
+                                                   : reply->errorString().toStdString();
+          TokenReply answer = ReadTokenAnswer(body.toStdString(), host, transfer_failure);
+          done(std::move(answer));
+        }
+      });
 }
 
 TokenReply PostTokenRequest(const std::string& token_url,
@@ -50,51 +123,15 @@ TokenReply PostTokenRequest(const std::string& token_url,
                             std::chrono::milliseconds limit) {
   std::optional<QCoreApplication> application;
   MakeApplicationForLoop(application);
-  QUrlQuery query;
-  for (const auto& [name, value] : form) {
-    query.addQueryItem(QString::fromStdString(name), QString::fromStdString(value));
-  }
-  const QUrl url(QString::fromStdString(token_url));
-  QNetworkRequest request(url);
-  request.setHeader(QNetworkRequest::ContentTypeHeader,
-                    QStringLiteral("application/x-www-form-urlencoded"));
-  request.setSslConfiguration(TlsConfiguration());
-  request.setTransferTimeout(static_cast<int>(limit.count()));
-  QNetworkAccessManager manager;
-  std::unique_ptr<QNetworkReply> reply(
-      manager.post(request, query.query(QUrl::FullyEncoded).toUtf8()));
+  std::optional<TokenReply> result;
   QEventLoop loop;
-  QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-  loop.exec();
-  const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
-  const std::string error = answer.value(QStringLiteral("error")).toString().toStdString();
-  TokenReply result;
-  if (error == "invalid_grant") {
-    result.outcome = TokenReply::Outcome::kSignInAgain;
-    result.failure = texts::kSignInAgain;
-    return result;
-  }
-  if (!error.empty()) {
-    const std::string description =
-        answer.value(QStringLiteral("error_description")).toString().toStdString();
-    result.failure = message::FormatText(
-        texts::kTokenRefused,
-        {VisibleText(OneLine(error + (description.empty() ? "" : ": ") + description))});
-    return result;
-  }
-  result.access_token = answer.value(QStringLiteral("access_token")).toString().toStdString();
-  result.refresh_token = answer.value(QStringLiteral("refresh_token")).toString().toStdString();
-  if (reply->error() != QNetworkReply::NoError || result.access_token.empty()) {
-    result.failure =
-        message::FormatText(texts::kTokenRequestFailed,
-                            {VisibleText(url.host().toStdString()),
-                             VisibleText(OneLine(reply->error() != QNetworkReply::NoError
-                                                     ? reply->errorString().toStdString()
-                                                     : std::string(texts::kTokenMissing)))});
-    return result;
-  }
-  result.outcome = TokenReply::Outcome::kGranted;
-  return result;
+  QObject context;
+  StartTokenRequest(&context, token_url, form, limit, [&](TokenReply reply) {
+    result = std::move(reply);
+    loop.quit();
+  });
+  if (!result) loop.exec();
+  return std::move(*result);
 }
 
 }  // namespace tovrel::app

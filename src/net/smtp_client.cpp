@@ -17,6 +17,7 @@
 #include "message/input_file.h"
 #include "message/message_error.h"
 #include "message/string_helpers.h"
+#include "net/json_text.h"
 #include "net/net_errors.h"
 #include "net/socket_stack.h"
 #include "net/texts.h"
@@ -137,27 +138,31 @@ std::string DecodedChallenge(std::string_view line) {
   return text;
 }
 
-// The string value of `key` at the top of a small JSON document such as
-// {"status":"401","schemes":"bearer","scope":"https://mail.google.com/"}: enough to show what a
-// provider said, without taking a JSON parser into the transport.
-std::string JsonText(std::string_view document, std::string_view key) {
-  const std::string quoted = "\"" + std::string(key) + "\"";
-  size_t at = document.find(quoted);
-  if (at == std::string_view::npos) return {};
-  at = document.find(':', at + quoted.size());
-  if (at == std::string_view::npos) return {};
-  at = document.find_first_not_of(" \t\r\n", at + 1);
-  if (at == std::string_view::npos) return {};
-  if (document[at] != '"') {
-    const size_t end = document.find_first_of(",} \t\r\n", at);
-    return std::string(document.substr(at, end == std::string_view::npos ? end : end - at));
+// RFC 6750 section 2.1: b64token, 1*( ALPHA / DIGIT / "-" / "." / "_" / "~" / "+" / "/" )
+// *"=".
+bool IsBearerToken(std::string_view token) {
+  const size_t body_end = token.find_last_not_of('=');
+  if (body_end == std::string_view::npos) return false;
+  return std::all_of(
+      token.begin(), token.begin() + static_cast<std::ptrdiff_t>(body_end) + 1, [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               std::string_view("-._~+/").find(c) != std::string_view::npos;
+      });
+}
+
+// RFC 5801 section 4: in the GS2 header's authorization identity "," and "=" would end it.
+std::string SaslName(std::string_view name) {
+  std::string escaped;
+  for (char c : name) {
+    if (c == ',') {
+      escaped += "=2C";
+    } else if (c == '=') {
+      escaped += "=3D";
+    } else {
+      escaped.push_back(c);
+    }
   }
-  std::string value;
-  for (size_t i = at + 1; i < document.size() && document[i] != '"'; ++i) {
-    if (document[i] == '\\' && i + 1 < document.size()) ++i;
-    value.push_back(document[i]);
-  }
-  return value;
+  return escaped;
 }
 
 }  // namespace
@@ -421,12 +426,14 @@ bool SmtpClient::PerformAuthentication() {
 }
 
 void SmtpClient::AuthenticateWithToken() {
+  // A ^A or a blank in the token would end its pair early and smuggle pairs of its own in.
+  if (!IsBearerToken(access_token_)) throw message::NetError(texts::kBadAccessToken);
   const bool bearer = Offers("OAUTHBEARER");
   // RFC 7628 section 3.1: the GS2 header naming the user, then key=value pairs each ended by ^A
   // and one more ^A; XOAUTH2 is the same pairs without the header.
   const std::string pairs = "auth=Bearer " + access_token_ + "\x01\x01";
   const std::string response =
-      bearer ? "n,a=" + user_id_ + ",\x01" + pairs : "user=" + user_id_ + "\x01" + pairs;
+      bearer ? "n,a=" + SaslName(user_id_) + ",\x01" + pairs : "user=" + user_id_ + "\x01" + pairs;
   const int16_t code = SendCommand(std::string(bearer ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ") +
                                        message::EncodeBase64Text(response),
                                    kAnyReplyCode);

@@ -95,6 +95,9 @@ inline constexpr char kStoredMessageUnreadable[] = "Cannot read the stored messa
 // OAuth 2.0 sign-in.
 inline constexpr char kOAuthNeedsTls[] =
     "Signing in with OAuth 2.0 needs TLS: set Security to STARTTLS or SSL/TLS; nothing was sent";
+inline constexpr char kBadAccessToken[] =
+    "The access token holds characters a bearer token cannot have (blanks, control characters); "
+    "it was not sent";
 // The server's final reply, then the status and the scope from its error document.
 inline constexpr char kOAuthRefused[] =
     "The server refused the OAuth 2.0 sign-in: %s (status %s, scope %s)";

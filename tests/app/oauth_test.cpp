@@ -2,12 +2,16 @@
 // the unattended send that takes its refresh token from the tests' session keyring.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QSslConfiguration>
+#include <QTcpSocket>
 #include <QUrlQuery>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "app/oauth_sign_in.h"
@@ -18,6 +22,7 @@
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "keyring_daemon.h"
+#include "net/send_observer.h"
 #include "net/smtp_client.h"
 #include "support/tls_test_server.h"
 
@@ -48,6 +53,9 @@ void FollowInsteadOfBrowser(QNetworkAccessManager& browser, const QUrl& url, std
   QNetworkRequest request(url);
   request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                        QNetworkRequest::ManualRedirectPolicy);
+  QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+  tls.addCaCertificates(QString::fromLocal8Bit(qgetenv("SSL_CERT_FILE")));
+  request.setSslConfiguration(tls);
   QNetworkReply* page = browser.get(request);
   QObject::connect(page, &QNetworkReply::finished, [&browser, page, &seen] {
     page->deleteLater();
@@ -95,6 +103,142 @@ TEST_F(OAuthTest, CodeFlowWithPkceThenRefreshRotationAndRefusal) {
   }
 }
 
+// The token endpoint's answers that are refused, and a URL refused before anything is sent.
+TEST_F(OAuthTest, TokenRequestRefusals) {
+  const struct {
+    std::string url;
+    std::chrono::milliseconds limit;
+    std::string text;
+  } cases[] = {
+      {"http://127.0.0.1:1/token", kTokenRequestLimit,
+       "The token URL is not an https: address: http://127.0.0.1:1/token"},
+      {base_ + "/moved", kTokenRequestLimit,
+       "sent the request on to /token, which is not followed"},
+      {base_ + "/big", kTokenRequestLimit, "the answer is larger than 64 KiB"},
+      // A byte every 0.3 s: no pause long enough for the transfer's own time-out.
+      {base_ + "/trickle", std::chrono::milliseconds(1000), "no complete answer within 1 s"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    try {
+      RequestToken(c.url,
+                   {{"grant_type", "refresh_token"}, {"refresh_token", "r1"}, {"client_id", "app"}},
+                   c.limit);
+      ADD_FAILURE() << "granted";
+    } catch (const TokenError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.text), std::string::npos) << error.what();
+    }
+  }
+}
+
+// What the listener answers to a request, as another program on this machine would see it.
+std::string AskListener(quint16 port, const std::string& request) {
+  QTcpSocket socket;
+  QObject::connect(&socket, &QTcpSocket::connected,
+                   [&] { socket.write(QByteArray::fromStdString(request)); });
+  socket.connectToHost(QHostAddress::LocalHost, port);
+  std::string answer;
+  test::WaitFor([&] {
+    answer += socket.readAll().toStdString();
+    return socket.state() == QAbstractSocket::UnconnectedState;
+  });
+  return answer;
+}
+
+// Requests that are not the provider's answer to this sign-in change nothing; the real one
+// afterwards still signs in.
+TEST_F(OAuthTest, SignInHeedsOnlyItsOwnCallback) {
+  std::string refresh;
+  std::string error = "not finished";
+  QUrl page;
+  OAuthSignIn sign_in(settings_, [&](const std::string& token, const std::string& failure) {
+    refresh = token;
+    error = failure;
+  });
+  sign_in.set_url_opener([&](const QUrl& url) { page = url; });
+  sign_in.Start();
+  const std::string state = QUrlQuery(page).queryItemValue(QStringLiteral("state")).toStdString();
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(sign_in.port()) + "\r\n";
+  const struct {
+    const char* name;
+    std::string request;
+    const char* status;
+  } foreign[] = {
+      {"error without state",
+       "GET /?error=access_denied&error_description=Call+evil HTTP/1.1\r\n" + host + "\r\n",
+       "HTTP/1.1 400"},
+      {"wrong state", "GET /?code=c1&state=wrong HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 400"},
+      {"another host name",
+       "GET /?code=c1&state=" + state +
+           " HTTP/1.1\r\nHost: evil.example:" + std::to_string(sign_in.port()) + "\r\n\r\n",
+       "HTTP/1.1 400"},
+      {"header beyond 8 KiB",
+       "GET /?code=c1&state=" + state + " HTTP/1.1\r\n" + host + "X: " + std::string(9000, 'a') +
+           "\r\n\r\n",
+       "HTTP/1.1 431"},
+  };
+  for (const auto& f : foreign) {
+    SCOPED_TRACE(f.name);
+    const std::string answer = AskListener(sign_in.port(), f.request);
+    EXPECT_TRUE(answer.starts_with(f.status)) << answer;
+    EXPECT_EQ(answer.find("signed in"), std::string::npos) << answer;
+    EXPECT_EQ(error, "not finished");
+  }
+  QNetworkAccessManager browser;
+  std::string redirect;
+  FollowInsteadOfBrowser(browser, page, redirect);
+  ASSERT_TRUE(test::WaitFor([&] { return error != "not finished"; }, 20000)) << redirect;
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(refresh, "r1");
+}
+
+// A sign-in that cannot be safe ends before the browser opens; one nobody finishes ends by its
+// limit.
+TEST_F(OAuthTest, SignInRefusedOrTimedOut) {
+  const struct {
+    std::string auth_url;
+    std::string token_url;
+    std::string error;
+    bool opened;
+  } cases[] = {
+      {"file:///etc/passwd", base_ + "/token",
+       "The authorization URL is not an https: address: file:///etc/passwd", false},
+      {"javascript:alert(1)", base_ + "/token",
+       "The authorization URL is not an https: address: javascript:alert(1)", false},
+      {base_ + "/authorize", "http://127.0.0.1:1/token",
+       "The token URL is not an https: address: http://127.0.0.1:1/token", false},
+      {base_ + "/authorize", base_ + "/token", texts::kSignInTooLong, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.auth_url + " " + c.token_url);
+    settings_.custom.auth_url = c.auth_url;
+    settings_.custom.token_url = c.token_url;
+    std::string error = "not finished";
+    bool opened = false;
+    OAuthSignIn sign_in(settings_,
+                        [&](const std::string&, const std::string& failure) { error = failure; });
+    sign_in.set_url_opener([&](const QUrl&) { opened = true; });
+    sign_in.set_time_limit(std::chrono::milliseconds(300));
+    sign_in.Start();
+    EXPECT_TRUE(test::WaitFor([&] { return error != "not finished"; }));
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(opened, c.opened);
+  }
+}
+
+// Whether the process of the number written into `file` has ended (a zombie counts as ended).
+bool ProcessEnded(const std::string& file) {
+  const std::string text = test::ReadFile(file);
+  const pid_t pid = std::stoi(text);
+  std::string stat;
+  try {
+    stat = test::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  } catch (const std::runtime_error&) {
+    return true;
+  }
+  return stat.find(") Z ") != std::string::npos;
+}
+
 TEST(TokenCommand, FirstLineOrTheFailureWithStatusAndErrorLine) {
   EXPECT_EQ(RunTokenCommand("printf 'ya29.tok\\nmore\\n'"), "ya29.tok");
   const struct {
@@ -108,6 +252,8 @@ TEST(TokenCommand, FirstLineOrTheFailureWithStatusAndErrorLine) {
        "The token command printed no token (exit status 0): nothing here"},
       {"echo slow >&2; exec sleep 30", std::chrono::milliseconds(1000),
        "The token command did not finish within 1 s: slow"},
+      {"head -c 70000 /dev/zero | tr '\\0' a", kTokenCommandLimit,
+       "The token command's first line is longer than 64 KiB"},
   };
   for (const auto& f : failures) {
     SCOPED_TRACE(f.command);
@@ -117,6 +263,34 @@ TEST(TokenCommand, FirstLineOrTheFailureWithStatusAndErrorLine) {
     } catch (const TokenError& error) {
       EXPECT_STREQ(error.what(), f.text);
     }
+  }
+}
+
+// A program the command started ends with it, at the limit and when the send is cancelled.
+TEST(TokenCommand, LimitAndCancelEndTheWholeGroup) {
+  struct StopAtOnce : net::SendObserver {
+    void Total(int64_t) override {}
+    void Progress(int64_t) override {}
+    net::SendTurn Yield() override { return net::SendTurn::kStop; }
+    int turn_interval() const override { return 50; }
+  };
+  const test::TempDir dir;
+  const std::string command = "sleep 30 & echo $! >" + dir.File("pid") + "; wait";
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "cancel" : "limit");
+    StopAtOnce observer;
+    net::SmtpClient smtp;
+    std::optional<net::ObservedSend> observed;
+    if (cancel) observed.emplace(smtp, observer);
+    try {
+      RunTokenCommand(command, std::chrono::milliseconds(cancel ? 30000 : 1000));
+      ADD_FAILURE() << "no failure";
+    } catch (const TokenError& error) {
+      EXPECT_FALSE(cancel) << error.what();
+    } catch (const net::SendCancelled&) {
+      EXPECT_TRUE(cancel);
+    }
+    EXPECT_TRUE(test::WaitFor([&] { return ProcessEnded(dir.File("pid")); }, 5000));
   }
 }
 

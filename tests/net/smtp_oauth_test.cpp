@@ -34,6 +34,8 @@ TEST(SmtpOAuth, BearerTokenDialogue) {
     std::vector<std::string> shown;       // the lines the server printed, in order
     std::string failure;                  // a part of the error's text
     bool stored = false;                  // sent from a message file (the outbox) instead
+    std::string user = "jane@example.org";
+    std::string token = "ya29.tok";
   } cases[] = {
       {"oauthbearer preferred",
        TlsMode::tmImplicit,
@@ -62,6 +64,34 @@ TEST(SmtpOAuth, BearerTokenDialogue) {
       // In the clear the token never leaves: the next line is the goodbye.
       {"plain connection", TlsMode::tmNone, both, {}, {"Quit"}, "needs TLS"},
       {"plain connection, stored message", TlsMode::tmNone, both, {}, {"Quit"}, "needs TLS", true},
+      // "n,a=a=2Cb=3Dc@example.org,^Aauth=Bearer ya29.tok^A^A": the name cannot end the header.
+      {"user name escaped",
+       TlsMode::tmImplicit,
+       both,
+       {"send:235 ok", "line", "send:554 no"},
+       {"AUTH OAUTHBEARER bixhPWE9MkNiPTNEY0BleGFtcGxlLm9yZywBYXV0aD1CZWFyZXIgeWEyOS50b2sBAQ=="},
+       "554 no",
+       false,
+       "a,b=c@example.org"},
+      // A token that would add pairs of its own, or a blank, never goes out.
+      {"token with ^A",
+       TlsMode::tmImplicit,
+       both,
+       {},
+       {"Quit"},
+       "bearer token cannot",
+       false,
+       "jane@example.org",
+       "ya29.tok\x01host=evil"},
+      {"token with a blank",
+       TlsMode::tmImplicit,
+       both,
+       {},
+       {"Quit"},
+       "bearer token cannot",
+       false,
+       "jane@example.org",
+       "ya29 tok"},
   };
   const test::TempDir dir;
   const std::string stored = dir.File("kept.msg");
@@ -81,8 +111,8 @@ TEST(SmtpOAuth, BearerTokenDialogue) {
     client.set_port(server.port());
     client.set_tls_mode(c.mode);
     client.set_authentication_type(AuthenticationType::atOAuth2);
-    client.set_user_id("jane@example.org");
-    client.set_access_token("ya29.tok");
+    client.set_user_id(c.user);
+    client.set_access_token(c.token);
     message::Message message;
     message.from().set_address("jane@example.org");
     message.recipients().AddItem().set_address("bob@example.org");

@@ -10,12 +10,16 @@
 #                      verifier of the challenge give access a1 and refresh r1;
 #                      grant_type=refresh_token: r1 gives a2 and the rotated refresh r2, r2 gives
 #                      a3 alone; anything else is invalid_grant
+#     POST /moved      307 to /token (a client must not follow it)
+#     POST /big        a valid answer of 100 KiB
+#     POST /trickle    a valid answer, one byte every 0.3 s
 import base64
 import hashlib
 import http.server
 import json
 import ssl
 import sys
+import time
 import urllib.parse
 
 cert, key = sys.argv[1:3]
@@ -58,6 +62,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
         length = int(self.headers.get('Content-Length', 0))
         form = dict(urllib.parse.parse_qsl(self.rfile.read(length).decode()))
+        if self.path == '/moved':
+            return self.answer(307, location='/token')
+        if self.path == '/big':
+            return self.answer(200, {'access_token': 'a9', 'padding': 'x' * 102400})
+        if self.path == '/trickle':
+            data = json.dumps({'access_token': 'a9', 'padding': 'x' * 20}).encode()
+            self.send_response(200)
+            self.send_header('Content-Length', str(len(data)))
+            self.end_headers()
+            for byte in data:
+                self.wfile.write(bytes([byte]))
+                self.wfile.flush()
+                time.sleep(0.3)
+            return
         grant = form.get('grant_type')
         if grant == 'authorization_code' and form.get('code') in pending:
             challenge, redirect = pending.pop(form['code'])
@@ -75,7 +93,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.answer(400, {'error': 'invalid_grant', 'error_description': 'Bad grant'})
 
 
-server = http.server.HTTPServer(('127.0.0.1', 0), Handler)
+server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
+server.daemon_threads = True
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(cert, key)
 server.socket = context.wrap_socket(server.socket, server_side=True)

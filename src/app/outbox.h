@@ -7,6 +7,7 @@
 // "to ADDRESS" (To and CC), "bcc ADDRESS", "attempts N" and "reply TEXT"; the names sort in the
 // order the messages were kept. Messages the server refused for good go to outbox/failed.
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 
@@ -29,5 +30,8 @@ std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
 // A refresh token the provider rotated on the way goes to `keep_refresh_token`.
 int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxes,
                const RefreshTokenKeeper& keep_refresh_token = {});
+
+// The number of entries waiting in the outbox (not those in failed/); 0 when it cannot be read.
+std::size_t KeptMessageCount();
 
 }  // namespace tovrel::app

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <set>
 #include <sstream>
 
 #include "app/app_errors.h"
@@ -576,20 +575,13 @@ TEST_F(ProgramRunTest, OutboxRunsAtOnceSendEachMessageOnce) {
   EXPECT_EQ(server.Messages().size(), 1u);
 }
 
-// An entry is whole or absent: a disk that fills while a message is kept (here: a limit on the
-// size of a file, which the envelope of 600 blind copies passes and the text does not) leaves no
-// part of it; a refused message whose text cannot move to failed/ stays in the outbox, and says so.
+// A disk that fills while a message is kept (here: a limit on the size of a file, which the
+// envelope of 600 blind copies passes) leaves no part of it; a refused message whose text cannot
+// move to failed/ stays in the outbox whole, and says so.
 TEST_F(ProgramRunTest, OutboxEntriesStayWholeWhenFilesCannotBeWrittenOrMoved) {
   test::AiosmtpdServer server;
   UseServer(test::RefusedPort());
-  const std::string outbox = home_.data_folder() + "/outbox";
-  const auto files = [](const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& item : std::filesystem::directory_iterator(folder)) {
-      names.insert(item.path().filename());
-    }
-    return names;
-  };
+  const std::string outbox = home_.data_folder() + "/outbox/";
   std::string link = "mailto:unknown@example.org?bcc=";
   for (int i = 0; i < 600; ++i) link += (i == 0 ? "" : ",") + std::to_string(i) + "@example.org";
   const auto full =
@@ -597,19 +589,20 @@ TEST_F(ProgramRunTest, OutboxEntriesStayWholeWhenFilesCannotBeWrittenOrMoved) {
                         test::BuildPath("tovrelmail"), link, "S", "b", "send"},
                        {}, {home_.env(), "DISPLAY=", "WAYLAND_DISPLAY="}, std::chrono::seconds(60));
   EXPECT_NE(full.err.find("File too large"), std::string::npos) << full.err;
-  EXPECT_EQ(files(outbox), std::set<std::string>{});
+  EXPECT_TRUE(std::filesystem::is_empty(outbox));
 
   ASSERT_EQ(Run({"mailto:unknown@example.org", "S", "b", "send"}).exit_status, 75);
-  const std::string name = std::filesystem::path(*files(outbox).begin()).stem();
-  std::filesystem::create_directories(outbox + "/failed/" + name + ".msg");  // in the text's way
+  const std::string name = std::filesystem::directory_iterator(outbox)->path().stem();
+  std::filesystem::create_directories(outbox + "failed/" + name + ".msg");  // in the text's way
   Store("port", "port", std::to_string(server.port()));
   const auto run = Run({"--send-outbox"});
   EXPECT_EQ(run.exit_status, 75);
   EXPECT_NE(OneErrorLine(run).find(name + ": refused, but left in the outbox: it cannot be moved "
                                           "to outbox/failed (Is a directory): The server refused"),
             std::string::npos);
-  EXPECT_EQ(files(outbox), (std::set<std::string>{"failed", name + ".env", name + ".msg"}));
-  EXPECT_EQ(files(outbox + "/failed"), std::set<std::string>{name + ".msg"});
+  EXPECT_TRUE(std::filesystem::exists(outbox + name + ".env") &&
+              std::filesystem::exists(outbox + name + ".msg"));
+  EXPECT_FALSE(std::filesystem::exists(outbox + "failed/" + name + ".env"));
 }
 
 // What is planted in the outbox through a link is refused before anything is sent: the key file

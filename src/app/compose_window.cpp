@@ -1,6 +1,7 @@
 #include "app/compose_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -25,10 +26,12 @@
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <sstream>
 
 #include "app/app_errors.h"
 #include "app/attachment_list.h"
@@ -51,6 +54,7 @@
 #include "app/text_rules.h"
 #include "app/texts.h"
 #include "http/http_client.h"
+#include "message/string_helpers.h"
 #include "net/net_errors.h"
 #include "net/send_observer.h"
 #include "net/smtp_client.h"
@@ -90,6 +94,22 @@ Account ReadAccountServing(store::RegistryStore& registry, net::ObservedSend& ob
     TakeKeyringLookup(account, *lookup, KeyringUse::kuSend);
   }
   return account;
+}
+
+// Where a refresh token the provider rotated during a send from the window goes: the keyring,
+// asked off the window's thread, then the store. The provider may already have dropped the old
+// token: the new one is kept even when the send fails later.
+RefreshTokenKeeper KeepRotatedToken(QObject* owner, store::RegistryStore& registry,
+                                    const Account& account) {
+  return [owner, &registry, entry = RefreshTokenEntry(account)](const std::string& token) {
+    auto answer = std::make_shared<KeyringAnswer>();
+    CallKeyringThen(
+        owner,
+        [answer, entry, token, &keyring = ProgramKeyring()] {
+          *answer = ChangeKeyringRefreshToken(keyring, entry, token);
+        },
+        [&registry, answer, token] { RecordRefreshToken(registry, token, *answer); });
+  };
 }
 
 }  // namespace
@@ -228,6 +248,10 @@ void ComposeWindow::BuildControls() {
   status_panel_ = new QLabel(statusBar());
   status_panel_->setObjectName(QStringLiteral("SimplePanel"));
   statusBar()->addWidget(status_panel_, 1);
+  outbox_count_ = new QLabel(statusBar());
+  outbox_count_->setObjectName(QStringLiteral("OutboxCount"));
+  outbox_count_->setVisible(false);
+  statusBar()->addPermanentWidget(outbox_count_);
   send_progress_ = new SendProgress(statusBar());
   statusBar()->addPermanentWidget(send_progress_);
   connect(send_progress_, &SendProgress::cancelRequested, this, &ComposeWindow::CancelSend);
@@ -261,6 +285,10 @@ void ComposeWindow::BuildMenu() {
     return action;
   };
   QMenu* file = menu("File1", texts::kFileMenu);
+  send_outbox_ = item(file, "SendOutbox1", texts::kSendOutbox, &ComposeWindow::SendOutbox1Click);
+  send_outbox_->setEnabled(false);
+  // A run from the timer of the system may have emptied or filled the outbox meanwhile.
+  connect(file, &QMenu::aboutToShow, this, &ComposeWindow::ShowOutboxCount);
   // Through the window's close, like the title bar's button: whatever a close asks first applies.
   item(file, "Quit1", texts::kQuit, &ComposeWindow::Quit1Click)
       ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -301,7 +329,16 @@ void ComposeWindow::showEvent(QShowEvent* event) {
   shown_once_ = true;
   connect(windowHandle(), &QWindow::screenChanged, this, &ComposeWindow::FitToScreen);
   // Let the window appear before the first-run check may open a modal dialog over it.
-  QTimer::singleShot(0, this, [this] { RunReported([this] { FormShow(); }, this); });
+  QTimer::singleShot(0, this, [this] {
+    RunReported([this] { FormShow(); }, this);
+    // Kept messages go out when the window starts and every ten minutes while it is open.
+    outbox_timer_ = new QTimer(this);
+    outbox_timer_->setObjectName(QStringLiteral("OutboxTimer"));
+    outbox_timer_->setInterval(std::chrono::minutes(10));
+    connect(outbox_timer_, &QTimer::timeout, this, [this] { SendKeptMessages(false); });
+    outbox_timer_->start();
+    SendKeptMessages(false);
+  });
 }
 
 void ComposeWindow::hideEvent(QHideEvent* event) {
@@ -534,6 +571,7 @@ void ComposeWindow::SetSending(SendPump* pump) {
     send_progress_->Finish();
     if (focus_before_send_ != nullptr) focus_before_send_->setFocus();
   }
+  ShowOutboxCount();
 }
 
 void ComposeWindow::CancelSend() {
@@ -632,6 +670,73 @@ std::string ComposeWindow::KeepSentCopy(const message::Message& mail) {
   return {};
 }
 
+void ComposeWindow::ShowOutboxCount() {
+  const std::size_t count = KeptMessageCount();
+  QString text;
+  if (count == 1) {
+    text = QString::fromLatin1(texts::kOneKeptMessage);
+  } else if (count > 1) {
+    text = FromText(message::FormatText(texts::kKeptMessages, {std::to_string(count)}));
+  }
+  outbox_count_->setText(text);
+  outbox_count_->setVisible(count > 0);
+  send_outbox_->setEnabled(count > 0 && pump_ == nullptr);
+}
+
+void ComposeWindow::SendOutbox1Click() { SendKeptMessages(true); }
+
+void ComposeWindow::SendKeptMessages(bool asked) {
+  ShowOutboxCount();
+  // Never beside a send already running, nor unasked under a dialog, which may be changing the
+  // account: the timer comes again.
+  if (pump_ != nullptr || !send_outbox_->isEnabled()) return;
+  if (!asked && QApplication::activeModalWidget() != nullptr) return;
+  SetStatus(texts::kSendingOutbox);
+  std::ostringstream lines;
+  int status = kExitTryLater;
+  try {
+    SendPump pump(*send_progress_);
+    // The fields stay the user's: only what would start another send waits.
+    pump_ = &pump;
+    send_progress_->Start();
+    send_button_->setEnabled(false);
+    send_outbox_->setEnabled(false);
+    for (QAction* action : send_locked_actions_) action->setEnabled(false);
+    struct Unlock {
+      ComposeWindow* window;
+      ~Unlock() {
+        window->pump_ = nullptr;
+        window->send_progress_->Finish();
+        window->send_button_->setEnabled(true);
+        for (QAction* action : window->send_locked_actions_) action->setEnabled(true);
+      }
+    } unlock{this};
+    net::ObservedSend observed(*smtp_, pump);
+    pump.Yield();
+    const Account account = ReadAccountServing(registry_, observed);
+    status = SendOutbox(account, *smtp_, lines, KeepRotatedToken(this, registry_, account));
+  } catch (const std::exception& error) {
+    lines << VisibleText(OneLine(error.what())) << '\n';
+  }
+  ShowOutboxCount();
+  if (close_after_send_) {
+    // The message in the fields was not the one being sent: closing still asks about it.
+    close_after_send_ = false;
+    close();
+    return;
+  }
+  std::string said = lines.str();
+  if (said.empty()) {
+    SetStatus(status == kExitSent ? texts::kOutboxSent : "");
+    return;
+  }
+  // One line for each message that did not go out; the status bar has room for the last.
+  said.pop_back();
+  const size_t last = said.rfind('\n');
+  SetStatus(last == std::string::npos ? said : said.substr(last + 1));
+  if (asked) ShowMessageBox(this, said, texts::kApplicationTitle, QMessageBox::Warning);
+}
+
 bool ComposeWindow::HasContent() const {
   return !to_box_->text().isEmpty() || !cc_box_->text().isEmpty() || !bcc_box_->text().isEmpty() ||
          !subject_box_->text().isEmpty() || !msg_box_->toPlainText().isEmpty() ||
@@ -687,19 +792,23 @@ void ComposeWindow::OfferDrafts() {
   // A window a link or a command line filled keeps what it was given: a restored draft would
   // replace it. Left-behind drafts wait for a window that starts empty.
   if (!draft_ || HasContent()) return;
-  for (const auto& [path, draft] : DraftStore::LeftBehind()) {
+  std::vector<std::string> set_aside;
+  const auto drafts = DraftStore::LeftBehind(set_aside);
+  if (!set_aside.empty()) SetStatus(set_aside.back());
+  for (const auto& [path, draft] : drafts) {
     const ButtonCaption restore[] = {{QMessageBox::Yes, texts::kRestoreDraftButton}};
     const auto answer = ShowMessageBox(
         this, texts::kRestoreDraftQuestion, texts::kApplicationTitle, QMessageBox::Question,
         QMessageBox::Yes | QMessageBox::Discard, QMessageBox::Yes, restore);
     if (answer == QMessageBox::Yes) {
       ShowDraft(draft);
-      // Kept under this window's name before the old one goes.
+      // The old file goes once this window's save holds what it held, now or at a later save.
+      draft_->Adopt(path);
       SaveDraft();
+      // One message per window: the others are offered at the next start.
+      return;
     }
     DraftStore::Drop(path);
-    // One message per window: the others are offered at the next start.
-    if (answer == QMessageBox::Yes) return;
   }
 }
 

@@ -97,6 +97,7 @@ class ComposeWindow : public QMainWindow {
   void SendButtonClick();
   void QuitButtonClick();
   void Quit1Click();
+  void SendOutbox1Click();
   void Wordwrap1Click();
   void Settings1Click();
   void Help2Click();
@@ -142,6 +143,12 @@ class ComposeWindow : public QMainWindow {
   bool OfferOutbox(message::Message& mail, const std::exception& failure, const Account& account);
   // The copy in Sent of a message that went out; the failure's text when it could not be kept.
   std::string KeepSentCopy(const message::Message& mail);
+  // The outbox from the window: the status bar counts the kept messages and File > Send Outbox
+  // is there for them. SendKeptMessages sends them as --send-outbox does (at the start, every ten
+  // minutes and from the menu, `asked`), the window served meanwhile; what did not go out is
+  // said in the status bar, and in a box as well when asked.
+  void ShowOutboxCount();
+  void SendKeptMessages(bool asked);
   // True when the window may close: nothing to lose, or the user discards it.
   bool MayDiscard();
 
@@ -176,6 +183,10 @@ class ComposeWindow : public QMainWindow {
 
   std::unique_ptr<DraftStore> draft_;
   QTimer* draft_timer_ = nullptr;
+
+  QAction* send_outbox_ = nullptr;
+  QLabel* outbox_count_ = nullptr;
+  QTimer* outbox_timer_ = nullptr;
 
   bool shown_once_ = false;
   // The pump of the send in progress from the window, or nullptr.

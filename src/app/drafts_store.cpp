@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,11 @@ namespace {
 
 constexpr std::string_view kFormatLine = "tovrelmail draft 1";
 constexpr std::string_view kDraftSuffix = ".draft";
+// A draft is read up to what a window holding a long message writes: its text, and its list of
+// attachments beside it. A larger file (200 MB of it would cost the start three times that) is set
+// aside unread.
+constexpr std::size_t kDraftTextLimit = std::size_t{16} << 20;
+constexpr std::size_t kAttachmentListLimit = std::size_t{1} << 20;
 
 std::string Escaped(std::string_view text) {
   std::string out;
@@ -66,15 +72,30 @@ std::string LockPath(const std::string& draft_path) {
   return draft_path.substr(0, draft_path.size() - kDraftSuffix.size()) + ".lock";
 }
 
-// A descriptor of the lock file, locked, or -1 when another window holds it.
+// A descriptor of the lock file, locked, or -1 when another window holds it, or when it is no
+// lock file of the user's own (a link would have the lock made or taken anywhere).
 int TakeLock(const std::string& lock_path) {
-  const int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int fd =
+      ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (fd < 0) return -1;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
+      ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return -1;
   }
   return fd;
+}
+
+[[noreturn]] void TooLarge() { throw FileError(texts::kDraftTooLarge); }
+
+Draft ReadDraft(const std::string& path) {
+  std::string text;
+  ReadFileInBlocks(path, [&text](std::string_view block) {
+    if (text.size() + block.size() > kDraftTextLimit + kAttachmentListLimit) TooLarge();
+    text.append(block);
+  });
+  return ParseDraft(text);
 }
 
 }  // namespace
@@ -105,6 +126,7 @@ Draft ParseDraft(const std::string& text) {
   size_t start = 0;
   bool first = true;
   bool ended = false;
+  std::size_t list_size = 0;  // the attachment lines'
   while (start < text.size()) {
     const size_t end = text.find('\n', start);
     if (end == std::string::npos || ended) Damaged();
@@ -141,6 +163,7 @@ Draft ParseDraft(const std::string& text) {
       }
       f.body.push_back(value.substr(from));
     } else if (key == "attachment") {
+      list_size += line.size() + 1;
       f.attachments.push_back(std::move(value));
     } else if (key == "wrap") {
       draft.word_wrap = value != "0";
@@ -149,6 +172,7 @@ Draft ParseDraft(const std::string& text) {
     }
   }
   if (!ended) Damaged();
+  if (list_size > kAttachmentListLimit || text.size() - list_size > kDraftTextLimit) TooLarge();
   return draft;
 }
 
@@ -165,9 +189,25 @@ void DraftStore::Save(const Draft& draft) {
     path_ = path;
   }
   WriteFileAtomically(path_, DraftText(draft));
+  DropAdopted();
+}
+
+void DraftStore::Adopt(const std::string& path) {
+  DropAdopted();
+  adopted_ = path;
+  adopted_lock_fd_ = TakeLock(LockPath(path));
+}
+
+void DraftStore::DropAdopted() {
+  if (adopted_.empty()) return;
+  Drop(adopted_);
+  if (adopted_lock_fd_ >= 0) ::close(adopted_lock_fd_);
+  adopted_lock_fd_ = -1;
+  adopted_.clear();
 }
 
 void DraftStore::Remove() {
+  DropAdopted();
   if (path_.empty()) return;
   ::unlink(path_.c_str());
   ::unlink(LockPath(path_).c_str());
@@ -176,7 +216,8 @@ void DraftStore::Remove() {
   path_.clear();
 }
 
-std::vector<std::pair<std::string, Draft>> DraftStore::LeftBehind() {
+std::vector<std::pair<std::string, Draft>> DraftStore::LeftBehind(
+    std::vector<std::string>& set_aside) {
   std::vector<std::pair<std::string, Draft>> drafts;
   const std::string folder = DataFolder("drafts");
   std::vector<std::string> names;
@@ -194,11 +235,13 @@ std::vector<std::pair<std::string, Draft>> DraftStore::LeftBehind() {
     if (lock < 0) continue;  // its window is still open
     ::close(lock);
     try {
-      drafts.emplace_back(path, ParseDraft(ReadWholeFile(path)));
-    } catch (const std::exception&) {
+      drafts.emplace_back(path, ReadDraft(path));
+    } catch (const std::exception& error) {
       // Kept for the user to look at; never deleted.
-      ::rename(path.c_str(), (path + ".damaged").c_str());
+      const std::string damaged = path + ".damaged";
+      ::rename(path.c_str(), damaged.c_str());
       ::unlink(LockPath(path).c_str());
+      set_aside.push_back(message::FormatText(texts::kDraftSetAside, {error.what(), damaged}));
     }
   }
   return drafts;

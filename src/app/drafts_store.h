@@ -19,7 +19,8 @@ struct Draft {
 };
 
 // The draft text: a first line naming the format, one "key value" line per field (line breaks
-// and backslashes escaped), "end". ParseDraft raises FileError for any other text.
+// and backslashes escaped), "end". ParseDraft raises FileError for any other text, and for one
+// holding more than 16 MiB besides its attachment list (or a list beyond 1 MiB).
 std::string DraftText(const Draft& draft);
 Draft ParseDraft(const std::string& text);
 
@@ -34,16 +35,23 @@ class DraftStore {
   // Raises FileError when the draft cannot be written.
   void Save(const Draft& draft);
   void Remove();
+  // Takes over the left-behind draft at `path`, restored into this window: it is removed once a
+  // Save has kept its content under this window's name (or with Remove), and not before.
+  void Adopt(const std::string& path);
 
-  // The drafts nobody holds, oldest first, as (path, draft). A file that is no draft is renamed
-  // NAME.draft.damaged and left for the user.
-  static std::vector<std::pair<std::string, Draft>> LeftBehind();
+  // The drafts nobody holds, oldest first, as (path, draft). A file that is no draft, or too
+  // large a one, is renamed NAME.draft.damaged and left for the user, with a line in `set_aside`.
+  static std::vector<std::pair<std::string, Draft>> LeftBehind(std::vector<std::string>& set_aside);
   // Removes a draft LeftBehind gave once it is restored or discarded.
   static void Drop(const std::string& path);
 
  private:
+  void DropAdopted();
+
   std::string path_;  // empty until the first save
   int lock_fd_ = -1;
+  std::string adopted_;  // empty when none
+  int adopted_lock_fd_ = -1;
 };
 
 }  // namespace tovrel::app

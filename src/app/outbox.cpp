@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -64,7 +65,10 @@ std::vector<std::string> EntryNames(const std::string& folder) {
 // done with it (the file this opened is no longer the one under its name).
 class EntryLock {
  public:
-  explicit EntryLock(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+  explicit EntryLock(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)) {
+    // A link is no run's entry: reading it refuses it, and says so.
+    if (fd_ < 0 && errno == ELOOP) held_ = true;
     if (fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) != 0) return;
     struct stat opened {};
     struct stat named {};
@@ -112,6 +116,39 @@ void Report(std::ostream& boxes, const std::string& text) {
   boxes << VisibleText(OneLine(text)) << '\n' << std::flush;
 }
 
+// The entry's envelope, once both its files are found to be the program's own: a link planted in
+// the outbox would send whatever it points to.
+Entry ReadEntry(const std::string& envelope_path, const std::string& text_path) {
+  CheckOwnFile(text_path);
+  return ParseEnvelope(ReadWholeFile(envelope_path));
+}
+
+// Moves a refused entry to failed/ with `envelope_text`: the new envelope waits, synced, under a
+// temporary name until the text has moved, and the entry leaves the outbox last. When the text
+// cannot move, both files stay where they were.
+void MoveToFailed(const std::string& folder, const std::string& name,
+                  const std::string& envelope_text, const std::string& reason) {
+  const std::string failed = folder + "/failed";
+  const std::string text_from = folder + "/" + name + std::string(kMessageSuffix);
+  const std::string text_to = failed + "/" + name + std::string(kMessageSuffix);
+  try {
+    MakeFolder(failed);
+    SpoolFile envelope(failed);
+    envelope.Write(envelope_text);
+    envelope.Sync();
+    if (::rename(text_from.c_str(), text_to.c_str()) != 0) throw FileError(std::strerror(errno));
+    try {
+      envelope.Commit(failed + "/" + name + std::string(kEnvelopeSuffix));
+    } catch (const std::exception&) {
+      ::rename(text_to.c_str(), text_from.c_str());
+      throw;
+    }
+  } catch (const std::exception& error) {
+    throw FileError(message::FormatText(texts::kOutboxNotMoved, {name, error.what(), reason}));
+  }
+  ::unlink((folder + "/" + name + std::string(kEnvelopeSuffix)).c_str());
+}
+
 }  // namespace
 
 std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
@@ -123,11 +160,22 @@ std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
   for (size_t i = 0; i < message.bcc_list().count(); ++i) {
     entry.blind_copies.push_back(message.bcc_list()[i].address());
   }
+  // Both files are written and on the disk before either takes its name, so a full disk leaves
+  // nothing behind; then the text, and the envelope last: only with it is the entry there at all.
+  SpoolFile envelope(folder);
+  envelope.Write(EnvelopeText(entry));
+  envelope.Sync();
   SpoolFile text(folder);
   WriteMessageFile(message, smtp, text.fd(), LineEnds::leWire);
-  text.Commit(folder + "/" + name + std::string(kMessageSuffix));
-  // The envelope comes last: only with it is the entry there at all.
-  WriteFileAtomically(folder + "/" + name + std::string(kEnvelopeSuffix), EnvelopeText(entry));
+  text.Sync();
+  const std::string text_path = folder + "/" + name + std::string(kMessageSuffix);
+  text.Commit(text_path);
+  try {
+    envelope.Commit(folder + "/" + name + std::string(kEnvelopeSuffix));
+  } catch (const std::exception&) {
+    ::unlink(text_path.c_str());
+    throw;
+  }
   return name;
 }
 
@@ -154,7 +202,7 @@ int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxe
     }
     Entry entry;
     try {
-      entry = ParseEnvelope(ReadWholeFile(envelope_path));
+      entry = ReadEntry(envelope_path, text_path);
     } catch (const std::exception& error) {
       // Left as it is: an envelope written anew from nothing would lose the recipients.
       ++remaining;
@@ -174,12 +222,7 @@ int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxe
                                             {name, std::to_string(entry.attempts), error.what()}));
         } else {
           refused = true;
-          const std::string failed = folder + "/failed";
-          MakeFolder(failed);
-          WriteFileAtomically(failed + "/" + name + std::string(kEnvelopeSuffix),
-                              EnvelopeText(entry));
-          ::rename(text_path.c_str(), (failed + "/" + name + std::string(kMessageSuffix)).c_str());
-          ::unlink(envelope_path.c_str());
+          MoveToFailed(folder, name, EnvelopeText(entry), error.what());
           Report(boxes, message::FormatText(texts::kOutboxFailed, {name, error.what()}));
         }
       } catch (const std::exception& keeping) {
@@ -201,6 +244,14 @@ int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxe
   }
   if (remaining > 0) return kExitTryLater;
   return refused ? kExitNotSent : kExitSent;
+}
+
+std::size_t KeptMessageCount() {
+  try {
+    return EntryNames(DataFolder("outbox")).size();
+  } catch (const std::exception&) {
+    return 0;  // a send from the outbox says why
+  }
 }
 
 }  // namespace tovrel::app

@@ -7,6 +7,7 @@
 // "to ADDRESS" (To and CC), "bcc ADDRESS", "attempts N" and "reply TEXT"; the names sort in the
 // order the messages were kept. Messages the server refused for good go to outbox/failed.
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 
@@ -18,7 +19,8 @@
 namespace tovrel::app {
 
 // Keeps `message` as `smtp` writes it, with `reason` as its last reply; its date is fixed now
-// when it had none. Returns the entry's name. Raises FileError when it cannot be written.
+// when it had none. Returns the entry's name. Raises FileError when it cannot be written, and then
+// leaves no part of it.
 std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
                          const std::string& reason);
 
@@ -29,5 +31,8 @@ std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
 // A refresh token the provider rotated on the way goes to `keep_refresh_token`.
 int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxes,
                const RefreshTokenKeeper& keep_refresh_token = {});
+
+// The number of entries waiting in the outbox (not those in failed/); 0 when it cannot be read.
+std::size_t KeptMessageCount();
 
 }  // namespace tovrel::app

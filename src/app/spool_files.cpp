@@ -22,13 +22,39 @@ namespace tovrel::app {
 namespace {
 
 [[noreturn]] void Fail(const std::string& path) {
+  // An open that does not follow links says so as a loop; the user learns what it is.
+  if (errno == ELOOP) throw FileError(message::FormatText(texts::kRefusedLink, {path}));
   throw FileError(message::FormatText(texts::kCannotOpenFile, {path, std::strerror(errno)}));
+}
+
+void CheckOwn(const struct stat& status, const std::string& path, bool folder) {
+  if (S_ISLNK(status.st_mode)) throw FileError(message::FormatText(texts::kRefusedLink, {path}));
+  const bool kind = folder ? S_ISDIR(status.st_mode) : S_ISREG(status.st_mode);
+  if (!kind || status.st_uid != ::geteuid()) {
+    throw FileError(message::FormatText(
+        folder ? texts::kRefusedNotOwnFolder : texts::kRefusedNotOwnFile, {path}));
+  }
+}
+
+// The folders above the program's own may be links (a home whose .local lives on another disk).
+void MakeAnyFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) Fail(path);
 }
 
 }  // namespace
 
 void MakeFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) Fail(path);
+  if (::mkdir(path.c_str(), 0700) == 0) return;
+  if (errno != EEXIST) Fail(path);
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) Fail(path);
+  CheckOwn(status, path, true);
+}
+
+void CheckOwnFile(const std::string& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) Fail(path);
+  CheckOwn(status, path, false);
 }
 
 std::string DataFolder(std::string_view name) {
@@ -40,10 +66,10 @@ std::string DataFolder(std::string_view name) {
   } else {
     const char* home = std::getenv("HOME");
     folder = std::string(home != nullptr ? home : "") + "/.local";
-    MakeFolder(folder);
+    MakeAnyFolder(folder);
     folder += "/share";
   }
-  MakeFolder(folder);
+  MakeAnyFolder(folder);
   folder += "/tovrelmail";
   MakeFolder(folder);
   folder.append("/").append(name);
@@ -74,8 +100,12 @@ void SpoolFile::Write(std::string_view bytes) {
   }
 }
 
-void SpoolFile::Commit(const std::string& path) {
+void SpoolFile::Sync() {
   if (::fsync(fd_) != 0) Fail(temporary_);
+}
+
+void SpoolFile::Commit(const std::string& path) {
+  Sync();
   if (::rename(temporary_.c_str(), path.c_str()) != 0) Fail(path);
   ::close(fd_);
   fd_ = -1;
@@ -96,12 +126,16 @@ void WriteFileAtomically(const std::string& path, std::string_view content) {
 
 void ReadFileInBlocks(const std::string& path,
                       const std::function<void(std::string_view block)>& take) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a FIFO put in a file's place is refused below rather than waited on.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) Fail(path);
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) Fail(path);
+  CheckOwn(status, path, false);
   char block[65536];
   for (;;) {
     const ssize_t got = ::read(fd, block, sizeof block);

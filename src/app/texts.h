@@ -11,6 +11,13 @@ inline constexpr const char* kSettingsCaption = "Settings";
 // Conversions and files.
 inline constexpr const char* kNotAnInteger = "'%s' is not a valid integer value";
 inline constexpr const char* kCannotOpenFile = "Cannot open file \"%s\": %s";
+// A file or folder of the program's own data (drafts, the outbox, Sent) that something else put
+// in its place.
+inline constexpr const char* kRefusedLink = "Refused \"%s\": it is a symbolic link";
+inline constexpr const char* kRefusedNotOwnFile =
+    "Refused \"%s\": it is not a regular file of your own";
+inline constexpr const char* kRefusedNotOwnFolder =
+    "Refused \"%s\": it is not a folder of your own";
 
 // Command line.
 inline constexpr const char* kLinkNotText = "The mail link is not UTF-8 text: %s";
@@ -35,6 +42,10 @@ inline constexpr const char* kHelp = "Help";
 inline constexpr const char* kFaq = "FAQ";
 inline constexpr const char* kCheckForUpdates = "Check for updates";
 inline constexpr const char* kAbout = "About";
+inline constexpr const char* kSendOutbox = "Send Outbox";
+// The status bar's count of kept messages.
+inline constexpr const char* kOneKeptMessage = "1 message in the outbox";
+inline constexpr const char* kKeptMessages = "%s messages in the outbox";
 // The line beside the attachments: their count and total size.
 inline constexpr const char* kOneAttachment = "1 file, %s";
 inline constexpr const char* kAttachments = "%s files, %s";
@@ -136,9 +147,17 @@ inline constexpr const char* kKeptInOutbox =
 // The entry's name, the attempts so far and the reason.
 inline constexpr const char* kOutboxKept = "%s: kept in the outbox (attempt %s): %s";
 inline constexpr const char* kOutboxFailed = "%s: refused, moved to outbox/failed: %s";
+// The entry's name, why it could not be moved and why it was refused.
+inline constexpr const char* kOutboxNotMoved =
+    "%s: refused, but left in the outbox: it cannot be moved to outbox/failed (%s): %s";
+inline constexpr const char* kSendingOutbox = "Sending the messages in the outbox ...";
+inline constexpr const char* kOutboxSent = "The messages in the outbox were sent.";
 inline constexpr const char* kSentCopyFailed = "Sent, but no copy was kept in Sent: %s";
 inline constexpr const char* kCannotWriteCopy = "Cannot write the copy of the message: %s";
 inline constexpr const char* kDraftDamaged = "The draft is damaged";
+inline constexpr const char* kDraftTooLarge = "The draft holds more than 16 MiB of text";
+// Why, and the name the draft is kept under.
+inline constexpr const char* kDraftSetAside = "%s; it is kept as %s";
 inline constexpr const char* kDiscardQuestion = "Discard this message?";
 inline constexpr const char* kRestoreDraftQuestion = "Restore the message you were writing?";
 inline constexpr const char* kRestoreDraftButton = "Restore";

@@ -61,6 +61,18 @@ bool EnsurePrivateFolder(const std::string& folder) {
   return ::chmod(folder.c_str(), 0700) == 0;
 }
 
+// The lock file beside the store, made when missing. One that is a symbolic link, or not a regular
+// file of the user's own, is refused (`refused` set): through a planted link the open would make
+// or lock a file wherever the link points.
+Fd OpenLockFile(const std::string& path, bool& refused) {
+  Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+  struct stat st {};
+  refused = fd.valid()
+                ? ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()
+                : errno == ELOOP;
+  return fd;
+}
+
 bool LockFd(int fd, int operation) {
   while (::flock(fd, operation) != 0) {
     if (errno != EINTR) return false;
@@ -262,7 +274,9 @@ std::unique_ptr<RegistrySession> RegFileBackend::Open(Access access) {
   if (writable && !EnsurePrivateFolder(folder)) return nullptr;
   Fd lock;
   if (writable || FolderExists(folder)) {
-    lock = Fd(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    bool refused = false;
+    lock = OpenLockFile(file + ".lock", refused);
+    if (refused) return nullptr;
     if (lock.valid() && !LockFd(lock.get(), writable ? LOCK_EX : LOCK_SH)) return nullptr;
     // A writer must hold the lock; a reader of an atomically replaced file can do without.
     if (writable && !lock.valid()) return nullptr;

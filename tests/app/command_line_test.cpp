@@ -575,6 +575,65 @@ TEST_F(ProgramRunTest, OutboxRunsAtOnceSendEachMessageOnce) {
   EXPECT_EQ(server.Messages().size(), 1u);
 }
 
+// A disk that fills while a message is kept (here: a limit on the size of a file, which the
+// envelope of 600 blind copies passes) leaves no part of it; a refused message whose text cannot
+// move to failed/ stays in the outbox whole, and says so.
+TEST_F(ProgramRunTest, OutboxEntriesStayWholeWhenFilesCannotBeWrittenOrMoved) {
+  test::AiosmtpdServer server;
+  UseServer(test::RefusedPort());
+  const std::string outbox = home_.data_folder() + "/outbox/";
+  std::string link = "mailto:unknown@example.org?bcc=";
+  for (int i = 0; i < 600; ++i) link += (i == 0 ? "" : ",") + std::to_string(i) + "@example.org";
+  const auto full =
+      test::RunProcess({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\"",
+                        test::BuildPath("tovrelmail"), link, "S", "b", "send"},
+                       {}, {home_.env(), "DISPLAY=", "WAYLAND_DISPLAY="}, std::chrono::seconds(60));
+  EXPECT_NE(full.err.find("File too large"), std::string::npos) << full.err;
+  EXPECT_TRUE(std::filesystem::is_empty(outbox));
+
+  ASSERT_EQ(Run({"mailto:unknown@example.org", "S", "b", "send"}).exit_status, 75);
+  const std::string name = std::filesystem::directory_iterator(outbox)->path().stem();
+  std::filesystem::create_directories(outbox + "failed/" + name + ".msg");  // in the text's way
+  Store("port", "port", std::to_string(server.port()));
+  const auto run = Run({"--send-outbox"});
+  EXPECT_EQ(run.exit_status, 75);
+  EXPECT_NE(OneErrorLine(run).find(name + ": refused, but left in the outbox: it cannot be moved "
+                                          "to outbox/failed (Is a directory): The server refused"),
+            std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(outbox + name + ".env") &&
+              std::filesystem::exists(outbox + name + ".msg"));
+  EXPECT_FALSE(std::filesystem::exists(outbox + "failed/" + name + ".env"));
+}
+
+// What is planted in the outbox through a link is refused before anything is sent: the key file
+// behind it never reaches the planted recipient.
+TEST_F(ProgramRunTest, OutboxFilesThatAreLinksAreRefused) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  namespace fs = std::filesystem;
+  const std::string outbox = home_.data_folder() + "/outbox";
+  const std::string planted = files_.File("planted");
+  const std::string key = files_.File("id_rsa");
+  test::WriteFile(key, "KEY\r\n");
+  test::WriteFile(planted + ".env", "from jd@example.org\nto eve@example.org\n");
+  fs::create_directories(home_.data_folder());
+  // The link: the outbox itself (to a folder holding the entry), the envelope, the text.
+  for (const int link : {0, 1, 2}) {
+    fs::remove_all(outbox);
+    const std::string folder = link == 0 ? planted : outbox;
+    fs::create_directories(folder);
+    if (link == 0) fs::create_directory_symlink(planted, outbox);
+    const auto place = [&](bool as_link, const std::string& from, const std::string& to) {
+      as_link ? fs::create_symlink(from, to) : (void)fs::copy_file(from, to);
+    };
+    place(link == 1, planted + ".env", folder + "/0.env");
+    place(link == 2, key, folder + "/0.msg");
+    const auto run = Run({"--send-outbox"});
+    EXPECT_NE(run.err.find("it is a symbolic link"), std::string::npos) << link << run.err;
+  }
+  EXPECT_TRUE(server.Messages().empty());
+}
+
 // With a display, Qt takes its own options out of the arguments before they are read; the send
 // keeps its copy in Sent as it does without a display.
 TEST_F(ProgramRunTest, QtOptionsAreNoPositionalArguments) {

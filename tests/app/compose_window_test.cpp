@@ -1,6 +1,7 @@
 #include "app/compose_window.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QAction>
 #include <QDropEvent>
@@ -17,6 +18,8 @@
 #include <QTest>
 #include <QUrl>
 #include <QWheelEvent>
+#include <csignal>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -107,9 +110,9 @@ TEST_F(ComposeWindowTest, MenusCarryTheirItemsInOrder) {
     }
   }
   EXPECT_EQ(menus, (QStringList{"File1=&File", "Edit1=&Edit", "Help1=&Help"}));
-  EXPECT_EQ(items,
-            (QStringList{"Quit1=Quit", "Wordwrap1=Word wrap", "Settings1=Settings", "Help2=Help",
-                         "FAQ1=FAQ", "Checkforupdates1=Check for updates", "About1=About"}));
+  EXPECT_EQ(items, (QStringList{"SendOutbox1=Send Outbox", "Quit1=Quit", "Wordwrap1=Word wrap",
+                                "Settings1=Settings", "Help2=Help", "FAQ1=FAQ",
+                                "Checkforupdates1=Check for updates", "About1=About"}));
 }
 
 TEST_F(ComposeWindowTest, TabKeyWalksTheFieldsInTheDesignedOrder) {
@@ -485,6 +488,52 @@ TEST(DraftTextTest, EveryFieldReadsBack) {
   EXPECT_EQ(DraftText(back), DraftText(draft));
   EXPECT_EQ(back.fields.attachments, draft.fields.attachments);
   EXPECT_FALSE(back.word_wrap);
+}
+
+// A left-behind draft too large to read, or a link, is set aside unread with a line saying so.
+TEST_F(ComposeWindowTest, DraftsTooLargeOrLinkedAreSetAsideUnread) {
+  const std::string drafts = home_.data_folder() + "/drafts/";
+  std::filesystem::create_directories(drafts);
+  const std::string elsewhere = home_.path() + "/elsewhere";
+  test::WriteFile(elsewhere, DraftText({.fields = {.to = "eve@example.org"}}));
+  test::WriteFile(drafts + "1.draft",
+                  "tovrelmail draft 1\nbody " + std::string(17 << 20, 'x') + "\nend\n");
+  std::filesystem::create_symlink(elsewhere, drafts + "2.draft");
+  std::vector<std::string> set_aside;
+  EXPECT_TRUE(DraftStore::LeftBehind(set_aside).empty());
+  ASSERT_EQ(set_aside.size(), 2u);
+  EXPECT_EQ(set_aside[0], "The draft holds more than 16 MiB of text; it is kept as " + drafts +
+                              "1.draft.damaged");
+  EXPECT_TRUE(set_aside[1].starts_with("Refused \"" + drafts + "2.draft\": it is a symbolic link"));
+  EXPECT_TRUE(std::filesystem::is_symlink(drafts + "2.draft.damaged"));
+}
+
+// A restored draft's old file goes only once the window's own save of it succeeded: a save that
+// fails (here: past the size a process may write) leaves it, a later one removes it.
+TEST_F(ComposeWindowTest, ARestoredDraftStaysUntilItIsSavedAgain) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  const std::string drafts = home_.data_folder() + "/drafts";
+  std::filesystem::create_directories(drafts);
+  const std::string old_draft = drafts + "/0.draft";
+  test::WriteFile(
+      old_draft,
+      DraftText({.fields = {.to = "ann@example.org", .body = {std::string(64 * 1024, 'x')}}}));
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  const rlimit small{16 * 1024, before.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  ModalAnswerer answer;
+  answer.Then(AnswerBox(nullptr, QMessageBox::Yes));
+  ComposeWindow window;
+  window.show();
+  const bool answered = test::WaitFor([&] { return answer.answered() == 1; });
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  ASSERT_TRUE(answered);
+  EXPECT_TRUE(std::filesystem::exists(old_draft));
+  QTest::keyClicks(Find<QLineEdit>(&window, "SubjectBox"), "S");
+  EXPECT_TRUE(test::WaitFor([&] { return !std::filesystem::exists(old_draft); }));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(drafts), {}), 2);  // .draft, .lock
 }
 
 // A window holding what the user typed asks before it closes: Cancel keeps it, Discard closes it.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QJsonArray>
 #include <QLabel>
 #include <QRegularExpression>
@@ -326,6 +327,51 @@ TEST_F(SendCommandTest, AFailedSendKeepsTheFieldsAndARetrySendsEachFileOnce) {
   EXPECT_EQ(Status(window), "Email send!");
   EXPECT_EQ(Find<QComboBox>(&window, "FromBox")->currentText(), "Jane,jane@example.org");
   test::SaveGrab(&window, "compose_window_sent");
+}
+
+// Kept messages go out from the window: from File > Send Outbox, there while some wait (counted in
+// the status bar), the fields the user's meanwhile; at a window's start; every ten minutes.
+TEST_F(SendCommandTest, TheWindowSendsKeptMessagesAndCountsThem) {
+  AiosmtpdServer server(AiosmtpdServer::Options{.data_delay_seconds = 1});
+  StoreAccount("Jane", "jane@example.org");
+  UseServer(test::RefusedPort());
+  ComposeWindow window;
+  window.show();
+  ASSERT_TRUE(test::WaitFor([&] { return Find<QComboBox>(&window, "FromBox")->count() == 1; }));
+  auto* count = Find<QLabel>(&window, "OutboxCount");
+  auto* send_outbox = Find<QAction>(&window, "SendOutbox1");
+  const auto keep = [&] {
+    Fill(window, "ann@example.org", "", "", "S", "body");
+    ModalAnswerer answer;
+    answer.Then(AnswerBox(nullptr, QMessageBox::Yes));
+    QTest::mouseClick(Find<QPushButton>(&window, "SendButton"), Qt::LeftButton);
+  };
+  keep();
+  EXPECT_EQ(count->text(), "1 message in the outbox");
+  EXPECT_TRUE(send_outbox->isEnabled());
+  UseServer(server.port());
+  bool fields_free = false;  // looked at during the send
+  QTimer::singleShot(300, &window, [&] {
+    fields_free = Find<QLineEdit>(&window, "ToBox")->isEnabled() && !send_outbox->isEnabled();
+  });
+  {
+    test::NoModalExpected no_box;
+    send_outbox->trigger();
+  }
+  EXPECT_EQ(server.Messages().size(), 1u);
+  EXPECT_TRUE(fields_free);
+  EXPECT_FALSE(count->isVisible());
+  EXPECT_FALSE(send_outbox->isEnabled());
+  EXPECT_EQ(Status(window), "The messages in the outbox were sent.");
+
+  UseServer(test::RefusedPort());
+  keep();
+  UseServer(server.port());
+  ComposeWindow second;
+  second.show();
+  EXPECT_TRUE(test::WaitFor([&] { return server.Messages().size() == 2; }, 30000));
+  EXPECT_TRUE(Find<QTimer>(&second, "OutboxTimer")->isActive());
+  EXPECT_EQ(Find<QTimer>(&second, "OutboxTimer")->interval(), 10 * 60 * 1000);
 }
 
 TEST_F(SendCommandTest, AnEmptyToFieldIsRefusedWithoutTouchingAnything) {

@@ -381,6 +381,24 @@ TEST_F(RegistryStoreTest, AStoreThatIsALinkIsWrittenThroughToItsTarget) {
   EXPECT_EQ(Raised([&] { At("smtp", "smtp").WriteString("x"); }), "Cannot open key to write");
 }
 
+// A lock file something else put there (a link, another user's file) is refused: nothing is made
+// or locked through it.
+TEST_F(RegistryStoreTest, ALockFileThatIsALinkOrNotTheUsersOwnIsRefused) {
+  ASSERT_TRUE(At("smtp", "smtp").WriteString("before"));
+  const std::string lock = home_.store_file() + ".lock";
+  const std::string elsewhere = home_.path() + "/elsewhere";
+  ASSERT_EQ(::unlink(lock.c_str()), 0);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), lock.c_str()), 0);
+  const auto write = [&] { At("smtp", "smtp").WriteString("after"); };
+  EXPECT_EQ(Raised(write), "Cannot open key to write");
+  EXPECT_FALSE(std::filesystem::exists(elsewhere));
+  ASSERT_EQ(::unlink(lock.c_str()), 0);
+  WriteFile(lock, "");
+  if (::chown(lock.c_str(), 65534, 65534) == 0) {  // as root only
+    EXPECT_EQ(Raised(write), "Cannot open key to write");
+  }
+}
+
 TEST_F(RegistryStoreTest, NothingIsCachedBetweenOperations) {
   At("smtp", "smtp").WriteString("first");
   RegistryStore other;

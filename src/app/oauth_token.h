@@ -18,6 +18,11 @@ class TokenError : public AppError {
  public:
   using AppError::AppError;
 };
+// The token endpoint could not be reached or did not answer in time: a later try may pass.
+class TokenUnreachable : public TokenError {
+ public:
+  using TokenError::TokenError;
+};
 // The provider no longer takes the saved sign-in (invalid_grant): only a new sign-in helps.
 class SignInRefused : public TokenError {
  public:
@@ -40,7 +45,8 @@ std::string RunTokenCommand(const std::string& command,
 
 // POSTs `form` to the token endpoint over HTTPS with verified certificates (a CA file named in
 // SSL_CERT_FILE is trusted as well, as OpenSSL's own programs do) and reads the JSON answer.
-// The answer's "error" raises TokenError, SignInRefused for invalid_grant. The request is made
+// The answer's "error" raises TokenError, SignInRefused for invalid_grant; an endpoint out of
+// reach or silent raises TokenUnreachable. The request is made
 // by the services module; one that cannot be loaded raises TokenError as well.
 TokenGrant RequestToken(const std::string& token_url,
                         const std::multimap<std::string, std::string>& form,

@@ -39,6 +39,28 @@ QSslConfiguration TlsConfiguration() {
   return configuration;
 }
 
+// No answer came at all: nobody listened, the way was cut, or the endpoint kept silent past the
+// limit. Nothing was refused, so a later try may get through.
+bool AnswerNeverCame(QNetworkReply::NetworkError error) {
+  switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:  // the transfer limit ran out
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 void TrustCertificateFileOfEnvironment() {
@@ -85,6 +107,7 @@ TokenReply PostTokenRequest(const std::string& token_url,
   result.access_token = answer.value(QStringLiteral("access_token")).toString().toStdString();
   result.refresh_token = answer.value(QStringLiteral("refresh_token")).toString().toStdString();
   if (reply->error() != QNetworkReply::NoError || result.access_token.empty()) {
+    if (AnswerNeverCame(reply->error())) result.outcome = TokenReply::Outcome::kUnreachable;
     result.failure =
         message::FormatText(texts::kTokenRequestFailed,
                             {VisibleText(url.host().toStdString()),

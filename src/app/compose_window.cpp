@@ -32,6 +32,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 #include "app/app_errors.h"
 #include "app/attachment_list.h"
@@ -481,7 +482,7 @@ void ComposeWindow::SendButtonClick() {
               if (account.keep_sent_copy) copy_failure = KeepSentCopy(mail);
               return;
             }
-            asked = net::IsTemporaryFailure(*failure);
+            asked = IsTemporarySendFailure(*failure);
             kept = asked && OfferOutbox(mail, *failure, account);
           },
           [this, entry = RefreshTokenEntry(account)](const std::string& token) {
@@ -499,13 +500,21 @@ void ComposeWindow::SendButtonClick() {
       cancelled = true;
     }
   } catch (const std::exception& error) {
-    SetStatus(texts::kSendFailed);
+    const auto* partly = dynamic_cast<const PartlySentError*>(&error);
+    SetStatus(partly == nullptr
+                  ? std::string(texts::kSendFailed)
+                  : message::FormatText(
+                        texts::kPartlySentStatus,
+                        {std::to_string(partly->served().size()),
+                         std::to_string(partly->served().size() + partly->unserved().size())}));
     // The outbox question named the failure already.
     if (!asked) ReportSendError(error, account, this);
     if (kept) {
       ClearFields();
       if (draft_) draft_->Remove();
       SetStatus(texts::kKeptInOutbox);
+    } else if (partly != nullptr) {
+      KeepFieldsForTheRest(partly->served());
     }
     return;
   } catch (...) {
@@ -632,6 +641,20 @@ void ComposeWindow::ShowFields(const ComposeFields& fields) {
   subject_box_->setText(FromText(fields.subject));
   msg_box_->setPlainText(JoinLines(fields.body));
   for (const std::string& path : fields.attachments) attach_box_->AddPath(path);
+}
+
+void ComposeWindow::KeepFieldsForTheRest(const std::vector<std::string>& served) {
+  const auto rest = [&](const QLineEdit* box) {
+    return FromText(UnservedRecipients(ToText(box->text()), served));
+  };
+  QString to = rest(to_box_);
+  QString cc = rest(cc_box_);
+  // A send needs someone in To; the copies move up rather than leave the rest unsendable. Blind
+  // copies stay blind.
+  if (to.isEmpty()) std::swap(to, cc);
+  to_box_->setText(to);
+  cc_box_->setText(cc);
+  bcc_box_->setText(rest(bcc_box_));
 }
 
 void ComposeWindow::ClearFields() {

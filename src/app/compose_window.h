@@ -131,6 +131,8 @@ class ComposeWindow : public QMainWindow {
   ComposeFields Fields() const;
   void ShowFields(const ComposeFields& fields);
   void ClearFields();
+  // After a send the server took for the recipients `served` only: To, CC and BCC keep the rest.
+  void KeepFieldsForTheRest(const std::vector<std::string>& served);
   // Drafts and the close guard: whatever the user typed (or a link filled in) outlives a crash,
   // and leaves only when sent or discarded.
   bool HasContent() const;

@@ -1,6 +1,7 @@
 #include "app/error_report.h"
 
 #include "app/message_box.h"
+#include "app/send_command.h"
 #include "app/texts.h"
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
@@ -20,7 +21,7 @@ std::string ReportText(const std::exception& error) {
   std::string text = ErrorReportText(error.what());
   // A greylisting server or a short outage reads like a refusal; the user should not go and
   // change settings that are right.
-  if (net::IsTemporaryFailure(error)) text.append("\n").append(texts::kTryAgainLater);
+  if (IsTemporarySendFailure(error)) text.append("\n").append(texts::kTryAgainLater);
   return text;
 }
 

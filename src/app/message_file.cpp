@@ -94,7 +94,10 @@ void CheckReadableAgain(const std::string& path) {
 
 void WriteMessageFile(const message::Message& message, const net::SmtpClient& smtp, int fd,
                       LineEnds line_ends) {
-  if (!message.body_file().empty()) CheckReadableAgain(message.body_file());
+  // The send read the body already (a pipe into its spool): that is the text to write.
+  const std::shared_ptr<message::BodyFile>& body = smtp.body_file();
+  const bool body_read = body && body->path() == message.body_file();
+  if (!message.body_file().empty() && !body_read) CheckReadableAgain(message.body_file());
   for (size_t i = 0; i < message.parts().count(); ++i) {
     if (const message::Attachment* attachment = message.parts()[i].AsAttachment()) {
       CheckReadableAgain(attachment->file_name());
@@ -103,6 +106,7 @@ void WriteMessageFile(const message::Message& message, const net::SmtpClient& sm
   FileSink sink(fd, line_ends);
   sink.set_locale(smtp.locale());
   sink.set_eight_bit_allowed(smtp.eight_bit_allowed());
+  if (body_read) sink.UseBodyFile(body);
   sink.WriteMessage(message, smtp.mail_agent());
   sink.Finish();
 }

@@ -15,9 +15,10 @@ enum class LineEnds {
   leUnix,  // LF, as Maildir files have them
 };
 
-// Writes `message` as `smtp` (its locale, 8-bit setting and mail agent) would send it. Raises
-// FileError when its body file or an attachment is no regular file (a pipe, read once by the
-// send), or when the descriptor cannot be written.
+// Writes `message` as `smtp` (its locale, 8-bit setting and mail agent) would send it, its body
+// file read from what `smtp` read of it (see MessageClient::body_file), so that a piped body is
+// written whole. Raises FileError when its body file (not read so) or an attachment is no
+// regular file (a pipe, read once by the send), or when the descriptor cannot be written.
 void WriteMessageFile(const message::Message& message, const net::SmtpClient& smtp, int fd,
                       LineEnds line_ends);
 

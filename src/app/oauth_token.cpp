@@ -226,6 +226,8 @@ TokenGrant RequestToken(const std::string& token_url,
       break;
     case TokenReply::Outcome::kSignInAgain:
       throw SignInRefused(reply.failure);
+    case TokenReply::Outcome::kUnreachable:
+      throw TokenUnreachable(reply.failure);
     case TokenReply::Outcome::kFailed:
       throw TokenError(reply.failure);
   }

@@ -18,6 +18,11 @@ class TokenError : public AppError {
  public:
   using AppError::AppError;
 };
+// The token endpoint could not be reached or did not answer in time: a later try may pass.
+class TokenUnreachable : public TokenError {
+ public:
+  using TokenError::TokenError;
+};
 // The provider no longer takes the saved sign-in (invalid_grant): only a new sign-in helps.
 class SignInRefused : public TokenError {
  public:
@@ -46,8 +51,8 @@ std::string RunTokenCommand(const std::string& command,
 
 // POSTs `form` to the token endpoint over HTTPS with verified certificates (a CA file named in
 // SSL_CERT_FILE is trusted as well, as OpenSSL's own programs do) and reads the JSON answer. A
-// URL that is not https, a redirect, an answer beyond kTokenAnswerLimit and a request that
-// outlives `limit` raise TokenError.
+// URL that is not https, a redirect and an answer beyond kTokenAnswerLimit raise TokenError; an
+// endpoint out of reach, silent or outliving `limit` raises TokenUnreachable.
 // The answer's "error" raises TokenError, SignInRefused for invalid_grant. The request is made
 // by the services module; one that cannot be loaded raises TokenError as well.
 TokenGrant RequestToken(const std::string& token_url,

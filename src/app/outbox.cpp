@@ -33,10 +33,20 @@ constexpr std::string_view kEnvelopeSuffix = ".env";
 
 using Entry = OutboxEntry;
 
+// Notes the attempt when the send that failed went out whole and heard nothing back.
+void NoteUnconfirmed(Entry& entry, const net::SmtpClient& smtp, const std::string& reason) {
+  if (!smtp.delivery().end_unanswered) return;
+  entry.unconfirmed.push_back(std::to_string(entry.attempts) + " " + VisibleText(OneLine(reason)));
+}
+
 // Only a refusal of the message itself is final. What fails for the account, the network, TLS or
 // the token (a wrong password, no server set, a provider out of reach) would fail every entry
 // alike, and passes once it is mended: those entries wait for the next run.
 bool RefusedForGood(const std::exception& error) {
+  // Those who have it are left out of the entry; the rest were refused as the failure says.
+  if (const auto* partly = dynamic_cast<const PartlySentError*>(&error)) {
+    return !partly->temporary();
+  }
   if (const auto* reply = dynamic_cast<const net::ProtocolReplyError*>(&error)) {
     const int code = reply->reply_code();
     return code >= 500 && code != 530 && code != 534 && code != 535;  // not the login's
@@ -156,10 +166,13 @@ std::string KeepInOutbox(message::Message& message, const net::SmtpClient& smtp,
   const std::string folder = DataFolder("outbox");
   const std::string name = TimeOrderedName();
   message.set_use_now_for_date(false);
-  Entry entry{net::SmtpClient::EnvelopeOf(message), {}, 1, reason};
+  Entry entry{net::SmtpClient::EnvelopeOf(message), {}, 1, reason, {}};
+  // Only those the send did not serve wait: the others have the message.
+  if (!smtp.delivery().finished.empty()) entry.envelope.recipients = smtp.delivery().Unserved();
   for (size_t i = 0; i < message.bcc_list().count(); ++i) {
     entry.blind_copies.push_back(message.bcc_list()[i].address());
   }
+  NoteUnconfirmed(entry, smtp, reason);
   // Both files are written and on the disk before either takes its name, so a full disk leaves
   // nothing behind; then the text, and the envelope last: only with it is the entry there at all.
   SpoolFile envelope(folder);
@@ -190,16 +203,15 @@ int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxe
   };
   int remaining = 0;
   bool refused = false;
+  // One session for every entry.
+  StoredDelivery delivery(current, smtp, keep);
   for (const std::string& name : EntryNames(folder)) {
     const std::string base = folder + "/" + name;
     const std::string envelope_path = base + std::string(kEnvelopeSuffix);
     const std::string text_path = base + std::string(kMessageSuffix);
     const EntryLock lock(envelope_path);
-    if (!lock.held()) {
-      // Another run has it now; when it was done with it, the entry is gone or renewed.
-      if (::access(envelope_path.c_str(), F_OK) == 0) ++remaining;
-      continue;
-    }
+    // Another run has it now, or had it: that run sends it, or tells why not.
+    if (!lock.held()) continue;
     Entry entry;
     try {
       entry = ReadEntry(envelope_path, text_path);
@@ -210,10 +222,15 @@ int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxe
       continue;
     }
     try {
-      DeliverStored(entry.envelope, text_path, current, smtp, keep);
+      delivery.Deliver(entry.envelope, text_path);
     } catch (const std::exception& error) {
       entry.reply = error.what();
       ++entry.attempts;
+      NoteUnconfirmed(entry, smtp, error.what());
+      // Those who have it now are no longer waited for.
+      if (const auto* partly = dynamic_cast<const PartlySentError*>(&error)) {
+        entry.envelope.recipients = partly->unserved();
+      }
       try {
         if (!RefusedForGood(error)) {
           ++remaining;

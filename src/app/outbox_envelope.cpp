@@ -18,6 +18,9 @@ std::string EnvelopeText(const OutboxEntry& entry) {
   text.append("attempts ").append(std::to_string(entry.attempts)).append("\n");
   // One line, whatever the server sent.
   text.append("reply ").append(VisibleText(OneLine(entry.reply))).append("\n");
+  for (const std::string& attempt : entry.unconfirmed) {
+    text.append("unconfirmed ").append(VisibleText(OneLine(attempt))).append("\n");
+  }
   return text;
 }
 
@@ -38,6 +41,8 @@ OutboxEntry ParseEnvelope(const std::string& text) {
       entry.attempts = std::atoi(value.c_str());
     } else if (key == "reply") {
       entry.reply = value;
+    } else if (key == "unconfirmed") {
+      entry.unconfirmed.push_back(value);
     }
   }
   return entry;

@@ -1,7 +1,8 @@
 #pragma once
 
 // NAME.env of an outbox entry: lines of "from ADDRESS", "to ADDRESS" (To and CC), "bcc ADDRESS",
-// "attempts N" and "reply TEXT".
+// "attempts N", "reply TEXT" and, for each attempt that sent the whole text and heard no reply to
+// its end, "unconfirmed N TEXT".
 
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@ struct OutboxEntry {
   std::vector<std::string> blind_copies;
   int attempts = 0;
   std::string reply;
+  // The attempts whose end of data went unanswered, each "N TEXT": the server may have the
+  // message from them, so that a copy sent again may be the second.
+  std::vector<std::string> unconfirmed;
 };
 
 // The file's text; the reply becomes one line without control characters.

@@ -150,19 +150,24 @@ void UseAccessToken(net::SmtpClient& smtp, const Account& account, const std::st
   }
 }
 
-// One connection for one message, `send` between Connect and Disconnect; a failure leaves the
-// client disconnected.
-template <typename SendStep>
-void Transact(net::SmtpClient& smtp, const Account& account, SendStep&& send) {
+// Ends the session; what goes wrong on the way out is no failure of a send that is over.
+void QuietlyDisconnect(net::SmtpClient& smtp) {
   try {
-    smtp.Connect();
-    send();
     smtp.Disconnect();
+  } catch (...) {  // closed all the same
+  }
+}
+
+// Runs `send` on a connected client; a failure leaves the client disconnected, but for a refusal
+// that leaves the dialogue in step when `keep_session` (the next message can follow on it).
+template <typename SendStep>
+void SendOnSession(net::SmtpClient& smtp, const Account& account, SendStep&& send,
+                   bool keep_session) {
+  try {
+    send();
   } catch (const net::ProtocolReplyError& error) {
-    try {
-      smtp.Disconnect();
-    } catch (...) {  // the refusal is the one to report
-    }
+    // 421: the server is closing the session.
+    if (!keep_session || error.reply_code() == 421) QuietlyDisconnect(smtp);
     // The server wants the login whose password could not be had here.
     if (error.reply_code() == kAuthenticationRequired && account.password_unavailable()) {
       throw SendSetupError(texts::kPasswordKeyringUnreachable);
@@ -175,14 +180,39 @@ void Transact(net::SmtpClient& smtp, const Account& account, SendStep&& send) {
     smtp.CloseConnection();
     smtp.Disconnect();
     throw;
+  } catch (const net::ServerCapabilityError&) {
+    // Raised before anything of the message was written.
+    if (!keep_session) QuietlyDisconnect(smtp);
+    throw;
   } catch (...) {
-    // A connection left open would make the next Connect fail.
-    try {
-      smtp.Disconnect();
-    } catch (...) {  // the failure that brought us here is the one to report
-    }
+    // A connection left open would make the next Connect fail, and after a failure half-way the
+    // dialogue is out of step.
+    QuietlyDisconnect(smtp);
     throw;
   }
+}
+
+// One connection for one message, `send` between Connect and Disconnect; a failure leaves the
+// client disconnected.
+template <typename SendStep>
+void Transact(net::SmtpClient& smtp, const Account& account, SendStep&& send) {
+  SendOnSession(
+      smtp, account,
+      [&] {
+        smtp.Connect();
+        send();
+      },
+      false);
+  // The server has the message: a reset, a goodbye left unanswered or a cancel while it is
+  // written changes nothing of that.
+  QuietlyDisconnect(smtp);
+}
+
+// Names a list of addresses in one text.
+std::string AddressList(const std::vector<std::string>& addresses) {
+  std::string text;
+  for (const std::string& address : addresses) text += (text.empty() ? "" : ", ") + address;
+  return text;
 }
 
 }  // namespace
@@ -204,6 +234,12 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
 
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp,
                  const SendOutcome& outcome, const RefreshTokenKeeper& keep_refresh_token) {
+  // What this send reads and delivers is its own, and is let go once it is over.
+  smtp.ForgetDelivery();
+  struct BodyRelease {
+    net::SmtpClient& smtp;
+    ~BodyRelease() { smtp.ForgetBodyFile(); }
+  } release{smtp};
   SetUpClient(smtp, account);
   // One look at each file serves its type and its check.
   std::vector<message::PathLook> looks;
@@ -218,27 +254,87 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
   for (std::size_t i = 0; i < looks.size(); ++i) {
     message::CheckInputFile(fields.attachments[i], looks[i]);
   }
-  UseAccessToken(smtp, account, message.from().address(), keep_refresh_token);
   if (outcome) message.set_use_now_for_date(false);
   try {
+    // A token endpoint out of reach is a failure that may pass: the message is kept for it.
+    UseAccessToken(smtp, account, message.from().address(), keep_refresh_token);
     Transact(smtp, account, [&] { smtp.Send(message); });
   } catch (const std::exception& error) {
-    if (outcome) outcome(message, &error);
-    throw;
+    if (smtp.delivery().finished.empty()) {
+      if (outcome) outcome(message, &error);
+      throw;
+    }
+    const PartlySentError partly(smtp.delivery(), error);
+    if (outcome) outcome(message, &partly);
+    throw partly;
   }
   if (outcome) outcome(message, nullptr);
 }
 
-void DeliverStored(const net::SmtpClient::Envelope& envelope, const std::string& path,
-                   const Account& account, net::SmtpClient& smtp,
-                   const RefreshTokenKeeper& keep_refresh_token) {
-  SetUpClient(smtp, account);
-  UseAccessToken(smtp, account, envelope.sender, keep_refresh_token);
-  Transact(smtp, account, [&] { smtp.SendRaw(envelope, path); });
+StoredDelivery::StoredDelivery(const Account& account, net::SmtpClient& smtp,
+                               RefreshTokenKeeper keep_refresh_token)
+    : account_(account), smtp_(smtp), keep_refresh_token_(std::move(keep_refresh_token)) {}
+
+StoredDelivery::~StoredDelivery() { QuietlyDisconnect(smtp_); }
+
+void StoredDelivery::Deliver(const net::SmtpClient::Envelope& envelope, const std::string& path) {
+  smtp_.ForgetDelivery();
+  if (set_up_failure_) std::rethrow_exception(set_up_failure_);
+  if (!set_up_) {
+    try {
+      SetUpClient(smtp_, account_);
+      UseAccessToken(smtp_, account_, envelope.sender, keep_refresh_token_);
+    } catch (...) {
+      set_up_failure_ = std::current_exception();
+      throw;
+    }
+    set_up_ = true;
+  }
+  try {
+    SendOnSession(
+        smtp_, account_,
+        [&] {
+          if (!smtp_.SessionOpen()) smtp_.Connect();
+          smtp_.SendRaw(envelope, path);
+        },
+        true);
+  } catch (const std::exception& error) {
+    if (smtp_.delivery().finished.empty()) throw;
+    throw PartlySentError(smtp_.delivery(), error);
+  }
+}
+
+PartlySentError::PartlySentError(const net::SmtpClient::Delivery& delivery,
+                                 const std::exception& failure)
+    : AppError(message::FormatText(
+          texts::kPartlySent,
+          {std::to_string(delivery.Served().size()), std::to_string(delivery.recipients.size()),
+           AddressList(delivery.Served()), AddressList(delivery.Unserved()), failure.what()})),
+      served_(delivery.Served()),
+      unserved_(delivery.Unserved()),
+      temporary_(IsTemporarySendFailure(failure)) {}
+
+std::string UnservedRecipients(const std::string& field, const std::vector<std::string>& served) {
+  message::EmailAddressList list;
+  list.LoadFromText(field);
+  std::string rest;
+  for (std::size_t i = 0; i < list.count(); ++i) {
+    const std::string address = message::AsciiDomainAddress(list[i].address());
+    if (std::find(served.begin(), served.end(), address) != served.end()) continue;
+    rest += (rest.empty() ? "" : ", ") + list[i].text();
+  }
+  return rest;
+}
+
+bool IsTemporarySendFailure(const std::exception& error) {
+  if (const auto* partly = dynamic_cast<const PartlySentError*>(&error)) {
+    return partly->temporary();
+  }
+  return net::IsTemporaryFailure(error) || dynamic_cast<const TokenUnreachable*>(&error) != nullptr;
 }
 
 int FailedSendStatus(const std::exception& error) {
-  return net::IsTemporaryFailure(error) ? kExitTryLater : kExitNotSent;
+  return IsTemporarySendFailure(error) ? kExitTryLater : kExitNotSent;
 }
 
 }  // namespace tovrel::app

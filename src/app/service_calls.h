@@ -17,7 +17,8 @@ namespace tovrel::app {
 // The token endpoint's answer, handed over without an exception: the module keeps copies of
 // our exception types of its own.
 struct TokenReply {
-  enum class Outcome { kGranted, kFailed, kSignInAgain };
+  // kUnreachable: no answer at all (refused, timed out, no route), which may pass.
+  enum class Outcome { kGranted, kFailed, kSignInAgain, kUnreachable };
   Outcome outcome = Outcome::kFailed;
   std::string access_token;
   std::string refresh_token;

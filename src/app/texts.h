@@ -72,6 +72,11 @@ inline constexpr const char* kCheckCertificate =
     "\"tlsverify\" to \"0\" in the smtp section of user.reg.";
 inline constexpr const char* kCheckSecurity =
     "Check Security in Settings: %s answers on port %s only after an SSL/TLS start.";
+// A send the server took for some recipients only: how many of how many, who has it, who has
+// not, and why.
+inline constexpr const char* kPartlySent =
+    "Sent to %s of %s recipients; received by %s; not sent to %s: %s";
+inline constexpr const char* kPartlySentStatus = "Sent to %s of %s recipients.";
 inline constexpr const char* kSendCancelled = "Send cancelled.";
 inline constexpr const char* kCancelSendQuestion =
     "The email is still being sent. Cancel the send and close TovrelMail?";

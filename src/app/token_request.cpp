@@ -49,6 +49,27 @@ TokenReply Failed(std::string failure) {
 // Why a request was cut short by this side.
 enum class Cut { kNone, kTooSlow, kTooLarge };
 
+// No answer came at all: nobody listened, the way was cut, or the endpoint hung up. Nothing was
+// refused, so a later try may get through.
+bool AnswerNeverCame(QNetworkReply::NetworkError error) {
+  switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 void StartTokenRequest(QObject* context, const std::string& token_url,
@@ -100,8 +121,10 @@ void StartTokenRequest(QObject* context, const std::string& token_url,
         };
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (*cut == Cut::kTooSlow) {
-          done(fail(message::FormatText(texts::kTokenAnswerTooSlow,
-                                        {std::to_string((limit.count() + 999) / 1000)})));
+          TokenReply silent = fail(message::FormatText(
+              texts::kTokenAnswerTooSlow, {std::to_string((limit.count() + 999) / 1000)}));
+          silent.outcome = TokenReply::Outcome::kUnreachable;
+          done(std::move(silent));
         } else if (*cut == Cut::kTooLarge) {
           done(fail(texts::kTokenAnswerTooLarge));
         } else if (status >= 300 && status < 400) {
@@ -113,6 +136,9 @@ void StartTokenRequest(QObject* context, const std::string& token_url,
                                                    ? std::string()
                                                    : reply->errorString().toStdString();
           TokenReply answer = ReadTokenAnswer(body.toStdString(), host, transfer_failure);
+          if (answer.outcome == TokenReply::Outcome::kFailed && AnswerNeverCame(reply->error())) {
+            answer.outcome = TokenReply::Outcome::kUnreachable;
+          }
           done(std::move(answer));
         }
       });

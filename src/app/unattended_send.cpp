@@ -56,7 +56,7 @@ SendOutcome KeepWhatWasWritten(const Account& account, const net::SmtpClient& sm
                                std::ostream& boxes, bool& kept) {
   return [&account, &smtp, &boxes, &kept](message::Message& mail, const std::exception* failure) {
     if (failure == nullptr && !account.keep_sent_copy) return;
-    if (failure != nullptr && !net::IsTemporaryFailure(*failure)) return;
+    if (failure != nullptr && !IsTemporarySendFailure(*failure)) return;
     // A copy or a place in the outbox that cannot be had is a line of its own; the send's
     // status stays as it is.
     Reported(boxes, [&] {

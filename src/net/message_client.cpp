@@ -494,6 +494,7 @@ BodyLayout MessageClient::LayOutBody(const message::Message& message) const {
     file = std::make_shared<message::BodyFile>(message.body_file(), InputWaitLimit(),
                                                body_spool_limit_);
   }
+  opened_body_file_ = file;
   const BodyLines body = file ? BodyLines(*file) : BodyLines(message.body());
   BodyLayout layout = CountParts(message);
   layout.body_file = std::move(file);

@@ -112,6 +112,13 @@ class MessageClient : public TcpClient {
   // pipe's next bytes. The next layout of a message with that body file takes this file. Raises
   // FileError as message::BodyFile does.
   void OpenBodyFile(const std::string& path, WaitLimit wait_limit);
+  // The body file of the message at hand: the one OpenBodyFile opened, else the one the last
+  // layout read; kept until ForgetBodyFile or the next layout. A piped body's text lives only
+  // there (in its spool), so whatever writes the message again (into the outbox, into Sent)
+  // hands it to its own writer with UseBodyFile instead of opening the path anew.
+  const std::shared_ptr<message::BodyFile>& body_file() const { return opened_body_file_; }
+  void UseBodyFile(std::shared_ptr<message::BodyFile> file) { opened_body_file_ = std::move(file); }
+  void ForgetBodyFile() { opened_body_file_.reset(); }
 
   // The shape of the body `message` gets: its parts and how its body text goes out. Opens the
   // message's body file, if it names one; raises FileError when that fails. The body text is
@@ -163,7 +170,7 @@ class MessageClient : public TcpClient {
   message::LocaleInfo locale_;
   bool eight_bit_allowed_ = true;
   int64_t body_spool_limit_ = message::kPipeSpoolLimit;
-  // Opened by OpenBodyFile, until a layout takes it over.
+  // Opened by OpenBodyFile or by the last layout (see body_file()).
   mutable std::shared_ptr<message::BodyFile> opened_body_file_;
   // Starts afresh with each header section.
   DotStuffer stuffer_;

@@ -1,7 +1,6 @@
 #include "net/smtp_client.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -477,6 +476,7 @@ void SmtpClient::CheckServerOffer(const std::string* beyond_ascii, int64_t size)
 }
 
 void SmtpClient::Send(const message::Message& message) {
+  delivery_ = {};
   set_read_timeout(command_timeout_);
   // Also how long a body file that is a pipe may keep the layout waiting.
   set_write_timeout(data_block_timeout_);
@@ -516,8 +516,32 @@ SmtpClient::Envelope SmtpClient::EnvelopeOf(const message::Message& message) {
   return envelope;
 }
 
+std::vector<std::string> SmtpClient::Delivery::Served() const {
+  std::vector<std::string> served;
+  for (const std::string& address : recipients) {
+    for (const FinishedTransaction& transaction : finished) {
+      if (std::find(transaction.recipients.begin(), transaction.recipients.end(), address) !=
+          transaction.recipients.end()) {
+        served.push_back(address);
+        break;
+      }
+    }
+  }
+  return served;
+}
+
+std::vector<std::string> SmtpClient::Delivery::Unserved() const {
+  const std::vector<std::string> served = Served();
+  std::vector<std::string> rest;
+  for (const std::string& address : recipients) {
+    if (std::find(served.begin(), served.end(), address) == served.end()) rest.push_back(address);
+  }
+  return rest;
+}
+
 void SmtpClient::Transact(const std::string& mail_command, Recipients recipients, int64_t size,
                           const std::function<void()>& write_text) {
+  for (const std::string* address : recipients) delivery_.recipients.push_back(*address);
   if (!pipelining_) {
     SendCommand("Rset", kAnyReplyCode);
     if (NeedsAuthentication()) PerformAuthentication();
@@ -541,7 +565,10 @@ SmtpClient::Recipients SmtpClient::SendTransaction(const std::string& mail_comma
                                                    const std::function<void()>& write_text) {
   SendCommand(mail_command, 250);
   Recipients deferred = SendRecipients(recipients);
-  SendData(size, write_text);
+  // Those before the first deferred one were taken.
+  SendData(size, write_text,
+           Recipients(recipients.begin(),
+                      recipients.end() - static_cast<std::ptrdiff_t>(deferred.size())));
   return deferred;
 }
 
@@ -584,7 +611,7 @@ SmtpClient::Recipients SmtpClient::SendPipelined(bool reset, const std::string& 
   std::optional<ProtocolReplyError> failure;
   std::optional<ProtocolReplyError> first_deferral;
   Recipients deferred;
-  size_t accepted = 0;
+  Recipients taken;
   int16_t data_code = 0;
   try {
     if (reset) SendCommand(kNoCommand, kAnyReplyCode);
@@ -593,7 +620,7 @@ SmtpClient::Recipients SmtpClient::SendPipelined(bool reset, const std::string& 
       const int16_t code = SendCommand(kNoCommand, kAnyReplyCode);
       if (failure) continue;
       if (code == 250 || code == 251) {
-        ++accepted;
+        taken.push_back(address);
       } else if (code == 452) {
         // Deferred: the next transaction takes it, unless this one took nobody.
         if (!first_deferral) first_deferral = RecipientRefused(*address);
@@ -602,7 +629,7 @@ SmtpClient::Recipients SmtpClient::SendPipelined(bool reset, const std::string& 
         failure = RecipientRefused(*address);
       }
     }
-    if (!failure && accepted == 0 && first_deferral) failure = first_deferral;
+    if (!failure && taken.empty() && first_deferral) failure = first_deferral;
     set_read_timeout(data_init_timeout_);
     data_code = SendCommand(kNoCommand, kAnyReplyCode);
     set_read_timeout(command_timeout_);
@@ -620,17 +647,19 @@ SmtpClient::Recipients SmtpClient::SendPipelined(bool reset, const std::string& 
     throw *failure;
   }
   if (data_code != 354) RaiseReplyError();
-  SendText(size, write_text);
+  SendText(size, write_text, taken);
   return deferred;
 }
 
-void SmtpClient::SendData(int64_t size, const std::function<void()>& write_text) {
+void SmtpClient::SendData(int64_t size, const std::function<void()>& write_text,
+                          const Recipients& taken) {
   set_read_timeout(data_init_timeout_);
   SendCommand("Data", 354);
-  SendText(size, write_text);
+  SendText(size, write_text, taken);
 }
 
-void SmtpClient::SendText(int64_t size, const std::function<void()>& write_text) {
+void SmtpClient::SendText(int64_t size, const std::function<void()>& write_text,
+                          const Recipients& taken) {
   try {
     // One phase over the whole message text, its size known from the start; the gathered tail
     // goes out inside it, so that its end is the end of the text.
@@ -645,8 +674,37 @@ void SmtpClient::SendText(int64_t size, const std::function<void()>& write_text)
     throw;
   }
   set_read_timeout(data_termination_timeout_);
-  SendCommand(".", 250);
+  try {
+    SendCommand(".", 250);
+  } catch (const ProtocolReplyError&) {
+    throw;  // answered: not taken
+  } catch (...) {
+    delivery_.end_unanswered = true;
+    throw;
+  }
   set_read_timeout(command_timeout_);
+  FinishedTransaction finished{{}, ReplyReader::Shown(reply_lines())};
+  for (const std::string* address : taken) finished.recipients.push_back(*address);
+  delivery_.finished.push_back(std::move(finished));
+}
+
+bool SmtpClient::SessionOpen() {
+  try {
+    if (IsConnected()) {
+      // A look without waiting: a server that hung up, or spoke out of turn, is done with us.
+      ReceiveOnce(OnPeerClosed::pcReturn, 0);
+      if (IsConnected() && input_buffer().empty()) return true;
+    }
+  } catch (const std::exception&) {
+    // Gone as well.
+  }
+  // Whatever is left of it goes, the login with it, so that the next connect starts afresh.
+  try {
+    Disconnect();
+  } catch (const std::exception&) {
+    // Closed all the same.
+  }
+  return false;
 }
 
 void SmtpClient::Disconnect() {
@@ -688,30 +746,84 @@ class OpenFile {
 
 constexpr size_t kRawBlock = 65536;
 
-// Whether the file holds a byte beyond ASCII; reads it once and returns to its start.
-bool HoldsEightBit(int fd, const std::string& path) {
+// A stored text as it goes on the wire: every line end CR LF (a bare LF or CR too, which a file
+// edited or copied by hand may hold), lines that begin with "." stuffed, and a CR LF after a
+// last line without one, so that the final "." stands on a line of its own.
+class WireText {
+ public:
+  // The wire form of the next block, valid until the next call.
+  std::string_view Take(std::string_view block) {
+    lines_.clear();
+    size_t i = 0;
+    if (after_cr_ && !block.empty()) {
+      after_cr_ = false;
+      lines_ += "\r\n";
+      if (block[0] == '\n') i = 1;
+    }
+    while (i < block.size()) {
+      const size_t end = block.find_first_of("\r\n", i);
+      if (end == std::string_view::npos) {
+        lines_.append(block.substr(i));
+        break;
+      }
+      lines_.append(block.substr(i, end - i));
+      i = end + 1;
+      if (block[end] == '\r') {
+        // Its LF may begin the next block.
+        if (i == block.size()) {
+          after_cr_ = true;
+          break;
+        }
+        if (block[i] == '\n') ++i;
+      }
+      lines_ += "\r\n";
+    }
+    if (!lines_.empty()) ends_line_ = lines_.ends_with("\r\n");
+    return stuffer_.Stuff(lines_);
+  }
+  // What follows the last block.
+  std::string_view End() const { return after_cr_ || !ends_line_ ? "\r\n" : ""; }
+
+ private:
+  DotStuffer stuffer_;
+  std::string lines_;
+  bool after_cr_ = false;
+  bool ends_line_ = true;  // an empty text needs no line end
+};
+
+// Reads the stored text once: its size on the wire, and whether it holds a byte beyond ASCII.
+// Returns to the file's start.
+struct StoredText {
+  int64_t wire_size = 0;
+  bool eight_bit = false;
+};
+StoredText SurveyStoredText(int fd, const std::string& path) {
   std::vector<char> block(kRawBlock);
-  bool found = false;
+  StoredText text;
+  WireText wire;
   for (;;) {
     const ssize_t got = ::read(fd, block.data(), block.size());
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) OpenFile::Fail(path);
-    if (got == 0 || found) break;
-    found = !IsAscii(std::string_view(block.data(), static_cast<size_t>(got)));
+    if (got == 0) break;
+    const std::string_view bytes(block.data(), static_cast<size_t>(got));
+    text.eight_bit = text.eight_bit || !IsAscii(bytes);
+    text.wire_size += static_cast<int64_t>(wire.Take(bytes).size());
   }
+  text.wire_size += static_cast<int64_t>(wire.End().size());
   if (::lseek(fd, 0, SEEK_SET) != 0) OpenFile::Fail(path);
-  return found;
+  return text;
 }
 
 }  // namespace
 
 void SmtpClient::SendRaw(const Envelope& envelope, const std::string& path) {
+  delivery_ = {};
   set_read_timeout(command_timeout_);
   set_write_timeout(data_block_timeout_);
   const OpenFile file(path);
-  struct stat status {};
-  if (::fstat(file.fd(), &status) != 0) OpenFile::Fail(path);
-  const int64_t size = status.st_size;
+  const StoredText text = SurveyStoredText(file.fd(), path);
+  const int64_t size = text.wire_size;
   const std::string* beyond_ascii = IsAscii(envelope.sender) ? nullptr : &envelope.sender;
   for (const std::string& address : envelope.recipients) {
     if (beyond_ascii == nullptr && !IsAscii(address)) beyond_ascii = &address;
@@ -719,7 +831,7 @@ void SmtpClient::SendRaw(const Envelope& envelope, const std::string& path) {
   CheckServerOffer(beyond_ascii, size);
   const bool utf8_addresses = beyond_ascii != nullptr;
   std::string parameters;
-  if (utf8_addresses || HoldsEightBit(file.fd(), path)) {
+  if (utf8_addresses || text.eight_bit) {
     if (!eight_bit_allowed()) throw ServerCapabilityError(texts::kNeedsEightBitMime);
     parameters = kEightBitParameter;
   }
@@ -739,19 +851,16 @@ void SmtpClient::SendRaw(const Envelope& envelope, const std::string& path) {
 }
 
 void SmtpClient::WriteRawText(int fd, const std::string& path) {
-  DotStuffer stuffer;
+  WireText wire;
   std::vector<char> block(kRawBlock);
-  char last = '\n';
   for (;;) {
     const ssize_t got = ::read(fd, block.data(), block.size());
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) OpenFile::Fail(path);
     if (got == 0) break;
-    WriteText(stuffer.Stuff(std::string_view(block.data(), static_cast<size_t>(got))));
-    last = block[static_cast<size_t>(got) - 1];
+    WriteText(wire.Take(std::string_view(block.data(), static_cast<size_t>(got))));
   }
-  // The final "." must stand on a line of its own.
-  if (last != '\n') WriteText("\r\n");
+  if (const std::string_view end = wire.End(); !end.empty()) WriteText(end);
 }
 
 }  // namespace tovrel::net

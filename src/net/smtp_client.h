@@ -116,16 +116,43 @@ class SmtpClient : public MessageClient {
   // Addresses beyond ASCII go out as they stand, announced with SMTPUTF8 and BODY=8BITMIME.
   // A RCPT refused raises ProtocolReplyError naming the address.
   virtual void Send(const message::Message& message);
-  // Sends a message written before (by WriteMessage into a file, without dot-stuffing) as it
-  // stands, on the same MAIL, RCPT and DATA path as Send: the envelope is checked the same way,
+  // Sends a message written before (by WriteMessage into a file, without dot-stuffing) on the
+  // same MAIL, RCPT and DATA path as Send: the envelope is checked the same way,
   // 8-bit bytes are announced with BODY=8BITMIME (ServerCapabilityError when the server does not
   // offer it), and the text is dot-stuffed on the way out. Raises FileError when the file cannot
   // be read.
+  // The text's line ends go out as CR LF whatever the file holds (a bare LF or CR as well), and
+  // SIZE counts the text as it goes on the wire, stuffed dots included, as Send's does.
   struct Envelope {
     std::string sender;
     std::vector<std::string> recipients;
   };
   void SendRaw(const Envelope& envelope, const std::string& path);
+
+  // Who has the message after the last Send or SendRaw, also when it failed: each transaction
+  // whose end of data the server answered 250 has the recipients it took and that reply. A
+  // message the server took is sent, whatever becomes of the connection after.
+  struct FinishedTransaction {
+    std::vector<std::string> recipients;
+    std::string reply;
+  };
+  struct Delivery {
+    // Every recipient of the send, in the envelope's order.
+    std::vector<std::string> recipients;
+    std::vector<FinishedTransaction> finished;
+    // The end of the data went out and no reply came back: the server may have the message.
+    bool end_unanswered = false;
+    // The recipients of the finished transactions, and the others, each in envelope order.
+    std::vector<std::string> Served() const;
+    std::vector<std::string> Unserved() const;
+  };
+  const Delivery& delivery() const { return delivery_; }
+  // Starts a send's record afresh before anything of it (the connect) can fail.
+  void ForgetDelivery() { delivery_ = {}; }
+  // Whether the session can carry another message: still connected, and the server has neither
+  // closed it nor said anything unasked (a 421 before it hangs up). A session that cannot is
+  // closed here.
+  bool SessionOpen();
   // The envelope Send gives `message`: its sender, then every To, CC and BCC address.
   static Envelope EnvelopeOf(const message::Message& message);
   // Writes "Quit" when still connected (without awaiting the answer) and closes in every case.
@@ -159,13 +186,14 @@ class SmtpClient : public MessageClient {
   ProtocolReplyError RecipientRefused(const std::string& address) const;
   // The last reply as the failure it stands for, with all its lines.
   ProtocolReplyError ReplyError() const;
-  // The stored text from the descriptor's position, dot-stuffed.
+  // The stored text from the descriptor's position as it goes on the wire (see SendRaw).
   void WriteRawText(int fd, const std::string& path);
   // "Data", then SendText.
-  void SendData(int64_t size, const std::function<void()>& write_text);
+  void SendData(int64_t size, const std::function<void()>& write_text, const Recipients& taken);
   // The text `write_text` writes after a 354, then the final "."; a failure half-way closes the
-  // connection so that the server never takes a part for the whole.
-  void SendText(int64_t size, const std::function<void()>& write_text);
+  // connection so that the server never takes a part for the whole. A 250 to the "." makes the
+  // transaction, with the recipients `taken`, a finished one of delivery().
+  void SendText(int64_t size, const std::function<void()>& write_text, const Recipients& taken);
   // Says hello, EHLO first and HELO when the server does not know it, and takes the extensions
   // from the reply.
   void Greet();
@@ -204,6 +232,7 @@ class SmtpClient : public MessageClient {
   int64_t size_limit_ = -1;
   bool smtp_utf8_ = false;
   bool pipelining_ = false;
+  Delivery delivery_;
 };
 
 }  // namespace tovrel::net

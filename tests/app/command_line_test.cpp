@@ -12,17 +12,22 @@
 
 #include "app/app_errors.h"
 #include "app/compose_window.h"
+#include "app/outbox.h"
+#include "app/password_keyring.h"
 #include "app/unattended_send.h"
 #include "app_fixture.h"
 #include "gui_helpers.h"
 #include "mail_judge.h"
+#include "net/send_observer.h"
 #include "net/smtp_client.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::app {
 namespace {
 
 using test::AnswerBox;
+using test::LoopbackServer;
 using test::ModalAnswerer;
 using test::SeenBox;
 
@@ -51,7 +56,38 @@ class CommandLineTest : public test::AppTest {
     for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
     return items;
   }
+  // A send in this process to the server on `port`; its lines go to `boxes`.
+  int SendTo(int port, net::SmtpClient& smtp, std::ostringstream& boxes,
+             const std::string& link = "mailto:ann@example.org") {
+    StoreAccount("Jane Doe", "jd@example.org");
+    Store("smtp", "smtp", "127.0.0.1");
+    Store("port", "port", std::to_string(port));
+    return RunUnattendedSend({link, "S", "b", "send"}, boxes, smtp);
+  }
+  // The outbox's files with `extension`, oldest first.
+  std::vector<std::string> Kept(const char* extension) {
+    std::vector<std::string> paths;
+    std::error_code none;
+    for (const auto& item : std::filesystem::directory_iterator(outbox_, none)) {
+      if (item.path().extension() == extension) paths.push_back(item.path());
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  }
   test::TempDir files_;
+  const std::string outbox_ = home_.data_folder() + "/outbox";
+};
+
+// Stops the send at its first turn after the server took the message.
+struct StopOnceTaken : net::SendObserver {
+  explicit StopOnceTaken(const net::SmtpClient& client) : smtp(client) {}
+  void Total(int64_t) override {}
+  void Progress(int64_t) override {}
+  net::SendTurn Yield() override {
+    return smtp.delivery().finished.empty() ? net::SendTurn::kGoOn : net::SendTurn::kStop;
+  }
+  int turn_interval() const override { return 50; }
+  const net::SmtpClient& smtp;
 };
 
 TEST_F(CommandLineTest, NoArgumentsLeaveTheFieldsEmpty) {
@@ -297,6 +333,97 @@ TEST_F(CommandLineTest, APipedBodyPastTheSpoolLimitFailsBeforeAnyConnection) {
       << boxes.str();
 }
 
+// Once the server has answered the end of the data the message is sent, whatever befalls the
+// goodbye (unanswered, or cut off by a cancel). Without that answer it may pass: the message waits
+// with the Message-ID the server saw, the attempt noted.
+TEST_F(CommandLineTest, AMessageTheServerTookIsSentWhateverBefallsTheGoodbye) {
+  const std::vector<std::string> script = {"220 hi", "250 OK", "250 r", "250 s", "250 t", "354 go"};
+  const struct {
+    std::string last;  // the reply to the end of the data
+    bool cancel_once_taken;
+    int status;
+  } rows[] = {{"250 ok", false, 0}, {"250 ok", true, 0}, {"<silent>", false, 75}};
+  Store("smtp", "sentcopy", "1");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(&row - rows);
+    std::vector<std::string> whole = script;
+    whole.push_back(row.last);
+    LoopbackServer server({test::SmtpScript(whole)});
+    net::SmtpClient smtp;
+    smtp.set_data_termination_timeout(300);
+    StopOnceTaken stop(smtp);
+    std::optional<net::ObservedSend> observed;
+    if (row.cancel_once_taken) observed.emplace(smtp, stop);
+    std::ostringstream boxes;
+    EXPECT_EQ(SendTo(server.port(), smtp, boxes), row.status);
+    const std::string wire = server.Join()[0];
+    std::error_code none;
+    EXPECT_EQ(std::distance(
+                  std::filesystem::directory_iterator(home_.data_folder() + "/Sent/cur", none), {}),
+              std::min<ptrdiff_t>(&row - rows + 1, 2));
+    EXPECT_EQ(boxes.str().empty(), row.status == 0) << boxes.str();
+    EXPECT_EQ(Kept(".msg").size(), row.status == 0 ? 0u : 1u);
+    if (row.status == 0) continue;
+    const std::string text = test::ReadFile(Kept(".msg")[0]);
+    const size_t id = text.find("Message-ID: ");
+    EXPECT_NE(wire.find(text.substr(id, text.find('>', id) - id)), std::string::npos);
+    EXPECT_NE(test::ReadFile(Kept(".env")[0])
+                  .find("\nunconfirmed 1 Socket Error # 10060 Connection timed out."),
+              std::string::npos);
+  }
+}
+
+// A server that takes so many recipients at a time fails a later round: a failure that may pass
+// keeps the message for the others only, and the outbox sends it to them alone; a refusal for
+// good names who has it and who has not, and keeps nothing.
+TEST_F(CommandLineTest, ASendSplitByTheServerWaitsOnlyForThoseNotServed) {
+  for (const std::string reply : {"450 4.2.0 busy", "550 5.1.1 no such user"}) {
+    LoopbackServer server(
+        {test::SmtpScript({"220 hi", "250 OK", "250 r", "250 s", "250 t", "452 4.5.3 too many",
+                           "354 go", "250 ok", "250 s", reply})});
+    net::SmtpClient smtp;
+    std::ostringstream boxes;
+    const int status =
+        SendTo(server.port(), smtp, boxes, "mailto:ann@example.org?cc=bob@example.org");
+    EXPECT_EQ(status, reply[0] == '4' ? 75 : 1);
+    EXPECT_EQ(boxes.str().find("Sent to 1 of 2 recipients; received by ann@example.org; not sent "
+                               "to bob@example.org: The server refused the recipient "),
+              0u);
+    server.Join();
+    EXPECT_EQ(Kept(".env").size(), status == 75 ? 1u : 0u);
+    if (status == 1) continue;
+    LoopbackServer later(
+        {test::SmtpScript({"220 hi", "250 OK", "250 r", "250 s", "250 t", "354 go", "250 ok"})});
+    Store("port", "port", std::to_string(later.port()));
+    EXPECT_EQ(SendOutbox(ReadAccount(store_, ProgramKeyring()), smtp, boxes), kExitSent);
+    const std::string wire = later.Join()[0];
+    EXPECT_NE(wire.find("<jd@example.org>\r\nRCPT to:<bob@example.org>\r\nData"), std::string::npos)
+        << wire;
+  }
+}
+
+// The outbox goes out over one session, RSET before each message; a server that ends the
+// session after a message gets a new connection for the next.
+TEST_F(CommandLineTest, TheOutboxSendsEverythingOverOneSession) {
+  std::vector<std::string> all_three = {"220 hi", "250 OK"};
+  for (int i = 0; i < 3; ++i)
+    all_three.insert(all_three.end(), {"250 r", "250 s", "250 t", "354 go", "250 ok"});
+  std::vector<std::string> one_then_close(all_three.begin(), all_three.begin() + 7);
+  one_then_close.back() += "\r\n421 4.4.2 bye";
+  one_then_close.push_back("<close>");
+  for (const auto& [script, connections] : {std::pair{all_three, 1}, {one_then_close, 3}}) {
+    net::SmtpClient smtp;
+    std::ostringstream boxes;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(SendTo(test::RefusedPort(), smtp, boxes), 75);
+    LoopbackServer server(test::SmtpScript(script), LoopbackServer::UntilStopped{});
+    Store("port", "port", std::to_string(server.port()));
+    EXPECT_EQ(SendOutbox(ReadAccount(store_, ProgramKeyring()), smtp, boxes), kExitSent)
+        << boxes.str();
+    EXPECT_TRUE(Kept(".msg").empty());
+    EXPECT_EQ(server.connections(), connections);
+  }
+}
+
 // The program itself, run as another program or a script would run it: without a display.
 class ProgramRunTest : public test::AppTest {
  protected:
@@ -366,6 +493,14 @@ TEST_F(ProgramRunTest, UnattendedSendTakesItsBodyFromAPipe) {
   const QJsonObject mail = test::JudgeMail(mails[0].data_path);
   EXPECT_EQ(mail["defects"].toInt(), 0);
   EXPECT_EQ(mail["body"].toString().toStdString(), body);
+  Store("port", "port", std::to_string(test::RefusedPort()));
+  const auto kept = Run({"mailto:ann@example.org", "Piped", "-f/dev/stdin", "send"}, body);
+  EXPECT_TRUE(kept.err.ends_with(kKeptLine)) << kept.err;
+  for (const auto& item : std::filesystem::directory_iterator(home_.data_folder() + "/outbox")) {
+    EXPECT_TRUE(item.path().extension() != ".msg" ||
+                test::ReadFile(item.path())
+                    .ends_with(mails[0].data.substr(mails[0].data.find("\r\n\r\n"))));
+  }
 }
 
 // Files that are no files to send are refused before the server is dialled, and a name holding
@@ -566,11 +701,13 @@ TEST_F(ProgramRunTest, OutboxRunsAtOnceSendEachMessageOnce) {
   UseServer(test::RefusedPort());
   EXPECT_EQ(Run({"mailto:ann@example.org", "S", "b", "send"}).exit_status, 75);
   Store("port", "port", std::to_string(server.port()));
-  const auto result =
-      test::RunProcess({"/bin/sh", "-c", "\"$0\" --send-outbox & \"$0\" --send-outbox; wait",
-                        test::BuildPath("tovrelmail")},
-                       {}, {"DISPLAY=", "WAYLAND_DISPLAY="}, std::chrono::seconds(60));
-  EXPECT_EQ(result.exit_status, 0) << result.err;
+  // Each run ends as what it found ended: sent, or taken by the other run.
+  const auto result = test::RunProcess(
+      {"/bin/sh", "-c",
+       "\"$0\" --send-outbox & a=$!; \"$0\" --send-outbox; b=$?; wait $a; echo $? $b",
+       test::BuildPath("tovrelmail")},
+      {}, {"DISPLAY=", "WAYLAND_DISPLAY="}, std::chrono::seconds(60));
+  EXPECT_EQ(result.out + result.err, "0 0\n");
   EXPECT_EQ(Run({"--send-outbox"}).exit_status, 0);
   EXPECT_EQ(server.Messages().size(), 1u);
 }

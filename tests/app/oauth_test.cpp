@@ -24,6 +24,7 @@
 #include "keyring_daemon.h"
 #include "net/send_observer.h"
 #include "net/smtp_client.h"
+#include "support/loopback_server.h"
 #include "support/tls_test_server.h"
 
 namespace tovrel::app {
@@ -329,6 +330,31 @@ TEST_F(OAuthTest, UnattendedSendRefreshesFromTheKeyring) {
   std::ostringstream refused;
   EXPECT_EQ(RunUnattendedSend({"bob@example.org", "S", "B", "send"}, refused, smtp), 1);
   EXPECT_NE(refused.str().find(texts::kSignInAgain), std::string::npos) << refused.str();
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+// A token endpoint that nobody answers, or that keeps silent, may answer later: the send waits in
+// the outbox (status 75) as it would for an SMTP server out of reach.
+TEST_F(OAuthTest, ATokenEndpointOutOfReachIsAFailureThatMayPass) {
+  test::LoopbackServer silent({test::SmtpScript({"<silent>"})});
+  for (const int port : {test::RefusedPort(), silent.port()}) {
+    const std::string url = "https://127.0.0.1:" + std::to_string(port) + "/token";
+    EXPECT_THROW(RequestToken(url, {}, std::chrono::milliseconds(500)), TokenUnreachable) << port;
+  }
+  setenv("DBUS_SESSION_BUS_ADDRESS", test::KeyringDaemon::Shared().address().c_str(), 1);
+  StoreAccount("Jane", "jane@example.org");
+  Store("smtp", "smtp", "localhost");
+  Store("smtp", "security", "tls");
+  settings_.custom.token_url = "https://127.0.0.1:" + std::to_string(test::RefusedPort()) + "/t";
+  WriteOAuthSettings(store_, settings_);
+  const Account account{.smtp_server = "localhost", .port = "", .user_name = "", .password = ""};
+  SecretServiceKeyring keyring;
+  ASSERT_EQ(ChangeKeyringRefreshToken(keyring, RefreshTokenEntry(account), "r1"),
+            KeyringAnswer::kaDone);
+  std::ostringstream boxes;
+  net::SmtpClient smtp;
+  EXPECT_EQ(RunUnattendedSend({"bob@example.org", "S", "B", "send"}, boxes, smtp), 75);
+  EXPECT_TRUE(boxes.str().ends_with(std::string(texts::kKeptInOutbox) + "\n")) << boxes.str();
   unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 

@@ -22,6 +22,7 @@
 #include "message/message_error.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 namespace tovrel::app {
@@ -372,6 +373,29 @@ TEST_F(SendCommandTest, TheWindowSendsKeptMessagesAndCountsThem) {
   EXPECT_TRUE(test::WaitFor([&] { return server.Messages().size() == 2; }, 30000));
   EXPECT_TRUE(Find<QTimer>(&second, "OutboxTimer")->isActive());
   EXPECT_EQ(Find<QTimer>(&second, "OutboxTimer")->interval(), 10 * 60 * 1000);
+}
+
+// A later round of a server that takes so many recipients at a time is refused: the window says
+// who has the message and keeps the others in the fields (copies in To when To has no one left).
+TEST_F(SendCommandTest, APartlySentMessageLeavesTheFieldsToTheRest) {
+  test::LoopbackServer server({test::SmtpScript({"220 hi", "250 OK", "250 r", "250 s", "250 t",
+                                                 "250 t", "452 4.5.3 too many", "354 go", "250 ok",
+                                                 "250 s", "550 5.1.1 no such user"})});
+  StoreAccount("Jane", "jane@example.org");
+  UseServer(server.port());
+  ComposeWindow window;
+  window.show();
+  ASSERT_TRUE(test::WaitFor([&] { return Find<QComboBox>(&window, "FromBox")->count() == 1; }));
+  Fill(window, "Ann <ann@example.org>", "carl@example.org, erin@example.org", "dora@example.org",
+       "Partly", "body");
+  EXPECT_TRUE(PressSendExpectingError(window).startsWith(
+      "Sent to 2 of 4 recipients; received by ann@example.org, carl@example.org; not sent to "
+      "erin@example.org, dora@example.org: "));
+  EXPECT_EQ(Status(window), "Sent to 2 of 4 recipients.");
+  EXPECT_EQ(Find<QLineEdit>(&window, "ToBox")->text(), "erin@example.org");
+  EXPECT_EQ(Find<QLineEdit>(&window, "CCBox")->text(), "");
+  EXPECT_EQ(Find<QLineEdit>(&window, "BCCBox")->text(), "dora@example.org");
+  server.Join();
 }
 
 TEST_F(SendCommandTest, AnEmptyToFieldIsRefusedWithoutTouchingAnything) {

@@ -59,6 +59,9 @@ TEST(SmtpOffer, DialogueFollowsTheOfferAndTheReplies) {
     std::function<void(message::Message&)> set_up = [](message::Message&) {};
     std::string error{};
     int code = 0;  // of a ProtocolReplyError; 0 for a ServerCapabilityError
+    // Who has it after ("-": all if sent, none if not); whether the end of data went unanswered.
+    std::string served = "-";
+    bool unanswered = false;
   };
   const std::vector<Row> rows = {
       {"250-mx\r\n250 SIZE 1000000|" + rest, mail + " SIZE=n|" + sent},
@@ -75,6 +78,14 @@ TEST(SmtpOffer, DialogueFollowsTheOfferAndTheReplies) {
          m.cc_list().AddItem().set_address("f@e.f");
          m.bcc_list().AddItem().set_address("g@e.f");
        }},
+      // A later round refused: the first one's recipients have the message all the same.
+      {"250 OK|250 r|250 s|250 t|452 4.5.3 too many|354 go|250 ok|250 s|450 4.2.0 busy",
+       mail + "|RCPT to:<d@e.f>|RCPT to:<e@e.f>|Data|.|Mail from:<a@b.c>|RCPT to:<e@e.f>|Quit",
+       [](message::Message& m) { m.recipients().AddItem().set_address("e@e.f"); },
+       "The server refused the recipient e@e.f: 450 4.2.0 busy", 450, "d@e.f"},
+      // No reply to the end of the data: the server may have the message, or not.
+      {"250 OK|250 r|250 s|250 t|354 go|<close>", mail + "|RCPT to:<d@e.f>|Data|.",
+       [](message::Message&) {}, "Connection Closed Gracefully.", 0, "", true},
       {"250 OK|250 r|250 s|452 4.5.3 too many", mail + "|RCPT to:<d@e.f>|Quit",
        [](message::Message&) {}, "The server refused the recipient d@e.f: 452 4.5.3 too many", 452},
       // With PIPELINING the login goes alone, then RSET to DATA in one group.
@@ -132,16 +143,47 @@ TEST(SmtpOffer, DialogueFollowsTheOfferAndTheReplies) {
       EXPECT_EQ(row.error, "");
     } catch (const message::NetError& error) {
       const auto* reply = dynamic_cast<const ProtocolReplyError*>(&error);
-      EXPECT_TRUE(reply || dynamic_cast<const ServerCapabilityError*>(&error)) << error.what();
+      EXPECT_TRUE(reply || dynamic_cast<const ServerCapabilityError*>(&error) ||
+                  dynamic_cast<const ConnClosedGracefully*>(&error))
+          << error.what();
       EXPECT_EQ(error.what() + std::to_string(reply ? reply->reply_code() : 0),
                 row.error + std::to_string(row.code));
     }
+    EXPECT_EQ(client.delivery().Served(), row.served != "-"   ? Split(row.served)
+                                          : row.error.empty() ? client.delivery().recipients
+                                                              : std::vector<std::string>{});
+    EXPECT_EQ(client.delivery().end_unanswered, row.unanswered);
     client.Disconnect();
   }
   const std::vector<std::string> wires = server.Join();
   for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(CommandLines(wires[i]), Split(expected[i]));
   // The Bcc address only ever in its RCPT.
   EXPECT_EQ(wires[3].find("g@e.f"), wires[3].rfind("g@e.f"));
+}
+
+// A kept message goes out in CR LF lines whatever its file has, dot-stuffed, its SIZE what goes on
+// the wire.
+TEST(SmtpOffer, AStoredTextGoesOutInWireLinesOfTheSizeOffered) {
+  const std::pair<std::string, std::string> cases[] = {
+      // as stored, as on the wire
+      {"S: a\n\n.b\nc\n", "S: a\r\n\r\n..b\r\nc\r\n"},
+      {"S: a\r\r.x\r", "S: a\r\n\r\n..x\r\n"},
+      {"", ""}};
+  const test::TempDir dir;
+  for (const auto& [stored, wire] : cases) {
+    LoopbackServer server(
+        {SmtpScript(Split("220 hi|250-mx\r\n250 SIZE|250 r|250 s|250 t|354 go|250 ok"))});
+    test::WriteFile(dir.File("kept.msg"), stored);
+    SmtpClient client;
+    client.set_host("127.0.0.1");
+    client.set_port(server.port());
+    client.Connect();
+    client.SendRaw({"a@b.c", {"d@e.f"}}, dir.File("kept.msg"));
+    client.Disconnect();
+    const std::string seen = server.Join()[0];
+    EXPECT_NE(seen.find(" SIZE=" + std::to_string(wire.size()) + "\r\n"), std::string::npos);
+    EXPECT_EQ(seen.substr(seen.find("Data\r\n") + 6), wire + ".\r\nQuit\r\n");
+  }
 }
 
 TEST(SmtpOffer, RealServerWithPipeliningDeliversNothingWhenARecipientIsRefused) {

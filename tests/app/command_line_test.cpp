@@ -222,6 +222,23 @@ TEST_F(CommandLineTest, OnlyTheExactWordSendSends) {
   EXPECT_EQ(line.fields.attachments, Lines{"/tmp/x"});
 }
 
+// Qt's options count only before the first positional argument, values included.
+TEST_F(CommandLineTest, ToolkitOptionsCountOnlyBeforeTheFirstPositionalArgument) {
+  const std::pair<std::vector<std::string>, std::size_t> cases[] = {
+      {{"-stylesheet", "x.qss", "mailto:a@b"}, 2},
+      {{"--style=fusion", "mailto:a@b", "-reverse"}, 1},
+      {{"mailto:a@b", "-reverse", "-qwindowtitle", "T"}, 0},
+      {{"-reverse", "-qwindowtitle", "T", "a@b", "S", "-style", "x"}, 3},
+      {{"-f/etc/passwd", "S"}, 0},
+      {{"--help"}, 0},
+      {{"-style"}, 1},
+      {{}, 0},
+  };
+  for (const auto& [args, count] : cases) {
+    EXPECT_EQ(LeadingToolkitOptions(args), count) << (args.empty() ? "" : args[0]);
+  }
+}
+
 TEST_F(CommandLineTest, SendWithAnEmptyToFieldIsRefusedAndEndsTheRun) {
   StoreAccount("Jane", "jane@example.org");
   std::vector<SeenBox> seen;
@@ -295,6 +312,31 @@ TEST_F(CommandLineTest, APipedBodyPastTheSpoolLimitFailsBeforeAnyConnection) {
   EXPECT_NE(boxes.str().find("The body from " + fifo + " is longer than 262144 bytes"),
             std::string::npos)
       << boxes.str();
+}
+
+// With Security None a password goes to a server on another machine (the test's loopback
+// server counting as one) only when Settings allow it; refused, the send ends with 1 and keeps
+// nothing.
+TEST_F(CommandLineTest, APasswordInTheClearToAnotherMachineNeedsTheSetting) {
+  test::AiosmtpdServer server({.user = "jane", .password = "pw"});
+  StoreAccount("Jane Doe", "jd@example.org");
+  Store("smtp", "smtp", "127.0.0.1");
+  Store("port", "port", std::to_string(server.port()));
+  Store("username", "username", "jane");
+  Store("password", "password", "pw");
+  const std::vector<std::string> args = {"mailto:ann@example.org", "S", "b", "send"};
+  for (const bool allowed : {false, true}) {
+    Store("smtp", "plainpassword", allowed ? "1" : "");
+    std::ostringstream boxes;
+    net::SmtpClient smtp;
+    smtp.set_loopback_counts_as_remote(true);
+    EXPECT_EQ(RunUnattendedSend(args, boxes, smtp), allowed ? 0 : 1);
+    EXPECT_EQ(boxes.str(), allowed ? ""
+                                   : "The password would go to 127.0.0.1 unencrypted: choose "
+                                     "STARTTLS or SSL/TLS in Settings.\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(home_.data_folder() + "/outbox"));
+  EXPECT_EQ(server.Commands(), (Lines{"AUTH", "MAIL", "RCPT", "DATA"}));
 }
 
 // The program itself, run as another program or a script would run it: without a display.
@@ -414,6 +456,12 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithItsStatusAndOneLine) {
     EXPECT_EQ(result.err, "Socket Error # 10061 Connection refused.\n" + kKeptLine);
   }
   Store("port", "port", std::to_string(server.port()));
+  for (const std::string link : {"-f/etc/passwd", "mailto:ann@example.org?cc=user@-bad-.test"}) {
+    const auto result = Run({link, "S", "b", "send"});
+    EXPECT_EQ(result.exit_status, 1);
+    const std::string shown = link.starts_with("-f") ? link : "user@-bad-.test";
+    EXPECT_EQ(OneErrorLine(result), "The recipient address " + shown + " is not valid.");
+  }
   {
     const std::string missing = files_.File("not-there.pdf");
     const auto result = Run({"mailto:ann@example.org", "S", "b", "send", missing});
@@ -430,6 +478,7 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithItsStatusAndOneLine) {
               "send without TLS)");
   }
   EXPECT_TRUE(server.Messages().empty());
+  EXPECT_TRUE(server.Commands().empty());  // no RCPT for what is no address
 }
 
 // A refusal that may pass (greylisting, a refused connection) ends with EX_TEMPFAIL, so that a
@@ -595,6 +644,28 @@ TEST_F(ProgramRunTest, QtOptionsAreNoPositionalArguments) {
   EXPECT_EQ(test::JudgeMail(mails[0].data_path)["subject"].toString(), "S");
   EXPECT_EQ(
       std::distance(std::filesystem::directory_iterator(home_.data_folder() + "/Sent/cur"), {}), 1);
+}
+
+// A subject or body that looks like one of Qt's options is positional: the send still goes out
+// and ends the program instead of opening a window.
+TEST_F(ProgramRunTest, ArgumentsAfterTheLinkAreNeverQtOptions) {
+  test::AiosmtpdServer server;
+  UseServer(server.port());
+  const std::pair<std::string, std::string> cases[] = {{"-qwindowtitle", "b"}, {"S", "-reverse"}};
+  for (const auto& [subject, body] : cases) {
+    const auto result = test::RunProcess(
+        {test::BuildPath("tovrelmail"), "mailto:ann@example.org", subject, body, "send"}, {},
+        {home_.env(), "DISPLAY=:99", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=offscreen"},
+        std::chrono::seconds(30));
+    EXPECT_EQ(result.exit_status, 0) << subject << " " << body << ": " << result.err;
+  }
+  const auto mails = server.WaitForMessages(2);
+  ASSERT_EQ(mails.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const QJsonObject mail = test::JudgeMail(mails[i].data_path);
+    EXPECT_EQ(mail["subject"].toString().toStdString(), cases[i].first);
+    EXPECT_EQ(mail["body"].toString().toStdString(), cases[i].second + "\n");
+  }
 }
 
 // More text than a line edit takes by default (32,767 characters): every recipient of a long

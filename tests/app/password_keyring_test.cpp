@@ -14,11 +14,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <thread>
 
 #include "app/compose_window.h"
 #include "app/desktop_session.h"
 #include "app/linked_services.h"
 #include "app/oauth_token.h"
+#include "app/program.h"
 #include "app/send_command.h"
 #include "app/settings_dialog.h"
 #include "app/settings_layout.h"
@@ -233,6 +236,109 @@ TEST_F(PasswordPlaceTest, TheWindowIsServedWhileTheKeyringKeepsItWaiting) {
   SetProgramKeyring(nullptr);
   EXPECT_EQ(keyring.let_go(), 3);
   EXPECT_EQ(server.WaitForMessages(1).at(0).auth_user, "jane");
+}
+
+// A keyring whose stores wait until the test lets them go; lookups answer at once.
+class HeldStoreKeyring : public PasswordKeyring {
+ public:
+  explicit HeldStoreKeyring(std::optional<std::string> password) : password_(std::move(password)) {}
+  KeyringLookup Find(const KeyringAccount&) override {
+    const std::lock_guard lock(mutex_);
+    calls_.push_back("find");
+    return {.answered = true, .password = password_};
+  }
+  KeyringAnswer Store(const KeyringAccount&, std::string_view password) override {
+    std::unique_lock lock(mutex_);
+    calls_.push_back("store");
+    released_.wait_for(lock, std::chrono::seconds(20), [this] { return go_; });
+    password_ = std::string(password);
+    return KeyringAnswer::kaDone;
+  }
+  KeyringAnswer Remove(const KeyringAccount&) override { return KeyringAnswer::kaDone; }
+  void Release() {
+    const std::lock_guard lock(mutex_);
+    go_ = true;
+    released_.notify_all();
+  }
+  std::vector<std::string> calls() {
+    const std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  std::optional<std::string> password() {
+    const std::lock_guard lock(mutex_);
+    return password_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool go_ = false;
+  std::optional<std::string> password_;
+  std::vector<std::string> calls_;
+};
+
+class KeyringOrderTest : public PasswordPlaceTest {
+ protected:
+  // Opens Settings, types `password` once the lookup has answered, presses OK and, while the
+  // keyring still holds the store, leaves with Cancel.
+  static void StoreAndLeave(ComposeWindow& window, const QString& password) {
+    ModalAnswerer answer;
+    answer.Then([&](QWidget* d) {
+      EXPECT_TRUE(test::WaitFor([&] { return PlaceLine(d).find("...") == std::string::npos; }));
+      Type(d, "PasswordBox", password);
+      QTest::mouseClick(Find<QPushButton>(d, "Button1"), Qt::LeftButton);
+      EXPECT_EQ(PlaceLine(d), "Storing the password in the keyring ...");
+      QTest::mouseClick(Find<QPushButton>(d, "Button2"), Qt::LeftButton);
+    });
+    Find<QAction>(&window, "Settings1")->trigger();
+  }
+};
+
+// Settings opened again while the new password is being stored: its lookup waits for the store
+// and shows the new password, which a second OK would otherwise have overwritten with the old.
+TEST_F(KeyringOrderTest, ALookupNeverOvertakesAStoreMadeBeforeIt) {
+  HeldStoreKeyring keyring("old");
+  SetProgramKeyring(&keyring);
+  UseServer(25, "jane", "");
+  Store("password", "place", "keyring");
+  {
+    ComposeWindow window;
+    SettingsDialog dialog(&window);
+    window.set_settings_dialog(&dialog);
+    StoreAndLeave(window, "new");
+    QTimer::singleShot(200, [&] { keyring.Release(); });
+    ModalAnswerer answer;
+    answer.Then([&](QWidget* d) {
+      EXPECT_TRUE(test::WaitFor(
+          [&] { return Text(Find<QLineEdit>(d, "PasswordBox")->text()) == "new"; }, 5000));
+      QTest::mouseClick(Find<QPushButton>(d, "Button2"), Qt::LeftButton);
+    });
+    Find<QAction>(&window, "Settings1")->trigger();
+  }
+  SetProgramKeyring(nullptr);
+  EXPECT_EQ(keyring.calls(), (std::vector<std::string>{"find", "store", "find"}));
+}
+
+// The windows closed while the keyring still stores: the end waits for its answer, and the
+// settings file then says where the password is.
+TEST_F(KeyringOrderTest, TheProgramEndsOnlyOnceAPendingStoreIsRecorded) {
+  HeldStoreKeyring keyring(std::nullopt);
+  SetProgramKeyring(&keyring);
+  UseServer(25, "jane", "old");
+  std::thread releaser;
+  {
+    ProgramWindows windows({});
+    StoreAndLeave(windows.compose, "new");
+    releaser = std::thread([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      keyring.Release();
+    });
+  }
+  releaser.join();
+  SetProgramKeyring(nullptr);
+  EXPECT_EQ(keyring.password(), "new");
+  EXPECT_EQ(Stored("password", "place"), "keyring");
+  EXPECT_EQ(Stored("password", "password"), "None");
 }
 
 // Without a bus address the bus libraries would start a bus of their own for the display; the

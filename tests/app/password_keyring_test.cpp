@@ -241,15 +241,13 @@ TEST_F(PasswordPlaceTest, TheWindowIsServedWhileTheKeyringKeepsItWaiting) {
 // A keyring whose stores wait until the test lets them go; lookups answer at once.
 class HeldStoreKeyring : public PasswordKeyring {
  public:
-  explicit HeldStoreKeyring(std::optional<std::string> password) : password_(std::move(password)) {}
+  explicit HeldStoreKeyring(std::string password) : password_(std::move(password)) {}
   KeyringLookup Find(const KeyringAccount&) override {
     const std::lock_guard lock(mutex_);
-    calls_.push_back("find");
     return {.answered = true, .password = password_};
   }
   KeyringAnswer Store(const KeyringAccount&, std::string_view password) override {
     std::unique_lock lock(mutex_);
-    calls_.push_back("store");
     released_.wait_for(lock, std::chrono::seconds(20), [this] { return go_; });
     password_ = std::string(password);
     return KeyringAnswer::kaDone;
@@ -260,85 +258,57 @@ class HeldStoreKeyring : public PasswordKeyring {
     go_ = true;
     released_.notify_all();
   }
-  std::vector<std::string> calls() {
-    const std::lock_guard lock(mutex_);
-    return calls_;
-  }
-  std::optional<std::string> password() {
-    const std::lock_guard lock(mutex_);
-    return password_;
-  }
 
  private:
+  std::optional<std::string> password_;
   std::mutex mutex_;
   std::condition_variable released_;
   bool go_ = false;
-  std::optional<std::string> password_;
-  std::vector<std::string> calls_;
 };
 
-class KeyringOrderTest : public PasswordPlaceTest {
- protected:
-  // Opens Settings, types `password` once the lookup has answered, presses OK and, while the
-  // keyring still holds the store, leaves with Cancel.
-  static void StoreAndLeave(ComposeWindow& window, const QString& password) {
+// Settings opened again while a new password is being stored: its lookup waits for the store
+// and shows the new password (which a second OK would otherwise overwrite with the old one).
+// Windows closed while the keyring still stores: the end waits for the answer, and the settings
+// file then says where the password is.
+TEST_F(PasswordPlaceTest, KeyringCallsRunInOrderAndAPendingStoreIsRecordedAtTheEnd) {
+  // Opens Settings, lets `inside` work once the lookup has answered, and leaves with Cancel.
+  const auto in_settings = [](ComposeWindow& window, const std::function<void(QWidget*)>& inside) {
     ModalAnswerer answer;
     answer.Then([&](QWidget* d) {
       EXPECT_TRUE(test::WaitFor([&] { return PlaceLine(d).find("...") == std::string::npos; }));
-      Type(d, "PasswordBox", password);
-      QTest::mouseClick(Find<QPushButton>(d, "Button1"), Qt::LeftButton);
-      EXPECT_EQ(PlaceLine(d), "Storing the password in the keyring ...");
+      inside(d);
       QTest::mouseClick(Find<QPushButton>(d, "Button2"), Qt::LeftButton);
     });
     Find<QAction>(&window, "Settings1")->trigger();
+  };
+  const auto ok_with_new_password = [](QWidget* d) {
+    Type(d, "PasswordBox", "new");
+    QTest::mouseClick(Find<QPushButton>(d, "Button1"), Qt::LeftButton);
+  };
+  for (const bool close_at_once : {false, true}) {
+    HeldStoreKeyring keyring("old");
+    SetProgramKeyring(&keyring);
+    UseServer(25, "jane", "stale");  // an older copy, which the record removes
+    Store("password", "place", "keyring");
+    std::thread releaser;
+    {
+      ProgramWindows windows({});
+      in_settings(windows.compose, ok_with_new_password);
+      releaser = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        keyring.Release();
+      });
+      if (!close_at_once) {
+        in_settings(windows.compose, [](QWidget* d) {
+          EXPECT_EQ(Text(Find<QLineEdit>(d, "PasswordBox")->text()), "new");
+        });
+      }
+    }
+    releaser.join();
+    SetProgramKeyring(nullptr);
+    EXPECT_EQ(Stored("password", "place"), "keyring");
+    EXPECT_EQ(Stored("password", "password"), "None");
   }
-};
-
-// Settings opened again while the new password is being stored: its lookup waits for the store
-// and shows the new password, which a second OK would otherwise have overwritten with the old.
-TEST_F(KeyringOrderTest, ALookupNeverOvertakesAStoreMadeBeforeIt) {
-  HeldStoreKeyring keyring("old");
-  SetProgramKeyring(&keyring);
-  UseServer(25, "jane", "");
-  Store("password", "place", "keyring");
-  {
-    ComposeWindow window;
-    SettingsDialog dialog(&window);
-    window.set_settings_dialog(&dialog);
-    StoreAndLeave(window, "new");
-    QTimer::singleShot(200, [&] { keyring.Release(); });
-    ModalAnswerer answer;
-    answer.Then([&](QWidget* d) {
-      EXPECT_TRUE(test::WaitFor(
-          [&] { return Text(Find<QLineEdit>(d, "PasswordBox")->text()) == "new"; }, 5000));
-      QTest::mouseClick(Find<QPushButton>(d, "Button2"), Qt::LeftButton);
-    });
-    Find<QAction>(&window, "Settings1")->trigger();
-  }
-  SetProgramKeyring(nullptr);
-  EXPECT_EQ(keyring.calls(), (std::vector<std::string>{"find", "store", "find"}));
-}
-
-// The windows closed while the keyring still stores: the end waits for its answer, and the
-// settings file then says where the password is.
-TEST_F(KeyringOrderTest, TheProgramEndsOnlyOnceAPendingStoreIsRecorded) {
-  HeldStoreKeyring keyring(std::nullopt);
-  SetProgramKeyring(&keyring);
-  UseServer(25, "jane", "old");
-  std::thread releaser;
-  {
-    ProgramWindows windows({});
-    StoreAndLeave(windows.compose, "new");
-    releaser = std::thread([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      keyring.Release();
-    });
-  }
-  releaser.join();
-  SetProgramKeyring(nullptr);
-  EXPECT_EQ(keyring.password(), "new");
-  EXPECT_EQ(Stored("password", "place"), "keyring");
-  EXPECT_EQ(Stored("password", "password"), "None");
 }
 
 // Without a bus address the bus libraries would start a bus of their own for the display; the

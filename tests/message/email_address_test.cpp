@@ -53,64 +53,6 @@ TEST(EmailAddressTest, UpperCaseNameEqualToAddressReadsBare) {
   EXPECT_EQ(a, EmailAddress());
 }
 
-// One mailbox as a server takes it: what a link, a script or a typo makes of an address field
-// is refused rather than sent a RCPT of its own.
-TEST(EmailAddressTest, OnlyOneMailboxWithAHostNameOrAnAddressLiteralIsValid) {
-  const std::string label63(63, 'a');
-  const std::string long_domain = label63 + "." + label63 + "." + label63 + "." + label63;
-  const std::pair<std::string, bool> cases[] = {
-      {"ann@example.org", true},
-      {"a.b+c@mail-1.example.org", true},
-      {"x@y", true},
-      {"ann@xn--bcher-kva.test", true},
-      {"ann@XN--BCHER-KVA.test", true},
-      {"j\xC3\xB6rg@example.test", true},
-      {"ann@[192.0.2.1]", true},
-      {"ann@[IPv6:2001:db8::1]", true},
-      {"ann@" + label63 + ".test", true},
-      {"ann@ab--cd.test", true},
-      {"not-an-address", false},
-      {"--help", false},
-      {"-f/etc/passwd", false},
-      {"file:///etc/passwd", false},
-      {"a@b@example.org", false},
-      {"user\xEF\xBC\xA0"
-       "example.org",
-       false},  // a fullwidth commercial at
-      {"us\xE2\x80\xAE"
-       "er@example.org",
-       false},  // right-to-left override
-      {"us\xE2\x81\xA6"
-       "er@example.org",
-       false},  // left-to-right isolate
-      {"a\x01"
-       "b@example.org",
-       false},
-      {"a\xC2\x85"
-       "b@example.org",
-       false},
-      {"caf\xE9@example.org", false},
-      {"user@xn--zz.test", false},
-      {"user@xn--.test", false},
-      {"user@-bad-.test", false},
-      {"user@bad-.test", false},
-      {"user@" + std::string(64, 'a') + ".test", false},
-      {"user@" + long_domain, false},  // 255 octets
-      {"@example.org", false},
-      {"user@", false},
-      {"user@example..org", false},
-      {"user@example.org.", false},
-      {"user@exa_mple.org", false},
-      {"user@b\xC3\xBC"
-       "cher.test",
-       false},  // not yet in A-labels
-      {"user@[300.1.1.1]", false},
-      {"user@[IPv6:zz::1]", false},
-      {"user@[2001:db8::1]", false},
-  };
-  for (const auto& [address, valid] : cases) EXPECT_EQ(IsValidMailbox(address), valid) << address;
-}
-
 TEST(EmailAddressListTest, LoadFromTextSplitsAtUnquotedCommas) {
   EmailAddressList list;
   list.LoadFromText("a@x, b@y");

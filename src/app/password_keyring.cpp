@@ -99,13 +99,17 @@ QThread* KeyringThread(std::function<void()> work) {
   return thread;
 }
 
-// Runs `call` with the keyring in place when it runs, in its turn; a call made inside a turn is
-// part of it.
-template <typename Call>
-auto InTurn(const Call& call) {
+// The Secret Service, unless a test put another keyring in its place.
+PasswordKeyring& KeyringInPlace() {
   static SecretServiceKeyring secret_service;
   PasswordKeyring* stand_in = replacement.load();
-  PasswordKeyring& keyring = stand_in != nullptr ? *stand_in : secret_service;
+  return stand_in != nullptr ? *stand_in : secret_service;
+}
+
+// Runs `call` with the keyring in place in its turn; a call made inside a turn is part of it.
+template <typename Call>
+auto InTurn(const Call& call) {
+  PasswordKeyring& keyring = KeyringInPlace();
   if (holds_turn) return call(keyring);
   const Turn turn(Turns().Take());
   return call(keyring);

@@ -1,5 +1,8 @@
 #include "app/command_line.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "app/app_errors.h"
 #include "app/qt_text.h"
 #include "app/text_file.h"
@@ -133,6 +136,38 @@ void ReadLink(const std::string& link, ComposeFields& fields) {
 }
 
 }  // namespace
+
+std::size_t LeadingToolkitOptions(const std::vector<std::string>& args) {
+  // The options Qt's application classes take, with one or two dashes, the valued ones also as
+  // "-name=value".
+  static constexpr std::string_view kFlags[] = {"reverse", "widgetcount", "nograb", "dograb",
+                                                "sync"};
+  static constexpr std::string_view kValued[] = {
+      "style",   "stylesheet",      "platform",     "platformpluginpath", "platformtheme",
+      "plugin",  "qwindowgeometry", "qwindowicon",  "qwindowtitle",       "session",
+      "display", "geometry",        "qmljsdebugger"};
+  const auto listed = [](const auto& names, std::string_view name) {
+    return std::find(std::begin(names), std::end(names), name) != std::end(names);
+  };
+  std::size_t i = 0;
+  while (i < args.size()) {
+    std::string_view name = args[i];
+    if (!name.starts_with('-')) break;
+    name.remove_prefix(name.starts_with("--") ? 2 : 1);
+    const std::size_t equals = name.find('=');
+    if (equals != std::string_view::npos) {
+      if (!listed(kValued, name.substr(0, equals))) break;
+      ++i;
+    } else if (listed(kFlags, name)) {
+      ++i;
+    } else if (listed(kValued, name)) {
+      i = std::min(i + 2, args.size());
+    } else {
+      break;
+    }
+  }
+  return i;
+}
 
 bool AsksToSend(const std::vector<std::string>& args) {
   return args.size() >= 4 && args[3] == "send";

@@ -26,6 +26,12 @@ struct CommandLine {
 // so this reads no file.
 bool AsksToSend(const std::vector<std::string>& args);
 
+// How many arguments, from the first, are the toolkit's own options with their values
+// ("-style fusion", "-reverse", "--stylesheet=x.qss"): those before the first positional
+// argument. Everything from there on is positional, however it looks, so that a subject
+// "-reverse" or a body "-qwindowtitle" stays what it is.
+std::size_t LeadingToolkitOptions(const std::vector<std::string>& args);
+
 // What becomes of a "-f" body file when the arguments ask for an unattended send. Without a send
 // its lines are always read, for the window to show.
 enum class BodyFileUse {

@@ -32,7 +32,8 @@ std::string SendFailureHint(const std::exception& error, const Account& account)
   const auto hint = [&account](const char* text) {
     return message::FormatText(text, {account.smtp_server, account.port});
   };
-  const bool silent_greeting = dynamic_cast<const net::ConnClosedGracefully*>(&error) != nullptr;
+  const bool silent_greeting = dynamic_cast<const net::ConnClosedGracefully*>(&error) != nullptr ||
+                               dynamic_cast<const net::TlsExpected*>(&error) != nullptr;
   const auto* socket = dynamic_cast<const net::SocketError*>(&error);
   // A server of implicit TLS waits for a hand-shake and says nothing before it.
   if (account.port == std::to_string(net::SmtpClient::kImplicitTlsPort) &&

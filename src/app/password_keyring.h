@@ -65,7 +65,9 @@ class SecretServiceKeyring final : public PasswordKeyring {
   std::chrono::milliseconds prompt_wait_;
 };
 
-// The keyring the program uses: the Secret Service, unless another was put in its place.
+// The keyring the program uses: the Secret Service, unless another was put in its place. Its
+// calls run one at a time in the order they were made, with those of CallKeyringThen and
+// AwaitKeyring: a lookup never overtakes a store made before it.
 PasswordKeyring& ProgramKeyring();
 // Puts `keyring` (not owned; it must outlive its use) in place of the program's; null puts the
 // Secret Service back. Tests use it to stand in a keyring of their own.
@@ -80,5 +82,9 @@ void CallKeyringThen(QObject* context, std::function<void()> work, std::function
 // Runs `serve` on this thread every few milliseconds until `work` has finished. Whatever `serve`
 // raises ends the wait; the work goes on alone.
 void AwaitKeyring(std::function<void()> work, const std::function<void()>& serve);
+// Waits up to `limit` for every keyring call made so far to finish, then runs on this thread
+// what was to follow each (CallKeyringThen's `done`, such as a store's record in the settings
+// file), for a program about to end.
+void FinishKeyringCalls(std::chrono::milliseconds limit);
 
 }  // namespace tovrel::app

@@ -13,6 +13,11 @@ namespace tovrel::app {
 // command line), then the settings dialog and the About box.
 struct ProgramWindows {
   explicit ProgramWindows(const std::vector<std::string>& args);
+  // A password being stored when the program ends is waited for (a few seconds at most), so
+  // that the keyring and the settings file agree on where it is.
+  ~ProgramWindows();
+  ProgramWindows(const ProgramWindows&) = delete;
+  ProgramWindows& operator=(const ProgramWindows&) = delete;
   ComposeWindow compose;
   SettingsDialog settings;
   AboutBox about;

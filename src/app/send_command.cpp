@@ -15,6 +15,7 @@
 #include "app/texts.h"
 #include "message/input_file.h"
 #include "message/message.h"
+#include "message/message_error.h"
 #include "message/string_helpers.h"
 #include "net/net_errors.h"
 #include "net/smtp_client.h"
@@ -59,8 +60,13 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   if (account.smtp_server.empty()) throw SendSetupError(texts::kNoSmtpServer);
   // Header and body character sets follow the text the fields hold.
   smtp.set_locale(ProgramLocale());
+  const int port = PortNumber(account.port);
+  // An empty password keeps the one of an earlier send, but only for the server, port and login
+  // it was given for: never does it go to a server or user changed in Settings since.
+  const bool same_login = smtp.host() == account.smtp_server && smtp.port() == port &&
+                          smtp.user_id() == account.user_name;
   smtp.set_host(account.smtp_server);
-  smtp.set_port(PortNumber(account.port));
+  smtp.set_port(port);
   if (account.oauth.enabled) {
     smtp.set_authentication_type(net::AuthenticationType::atOAuth2);
   } else if (!account.user_name.empty()) {
@@ -69,9 +75,10 @@ void SetUpClient(net::SmtpClient& smtp, const Account& account) {
   } else {
     smtp.set_authentication_type(net::AuthenticationType::atNone);
   }
-  if (!account.password.empty() || account.password_unavailable()) {
+  if (!account.password.empty() || account.password_unavailable() || !same_login) {
     smtp.set_password(account.password);
   }
+  smtp.set_plain_password_allowed(account.plain_password_allowed);
   // Set on every send: a send after the store lost its security value goes out plain again.
   smtp.set_tls_mode(account.security);
   smtp.set_certificate_check(account.certificate_check);
@@ -102,8 +109,26 @@ void UseAsciiDomain(message::EmailAddress& address) {
   address.set_address(message::AsciiDomainAddress(address.address()));
 }
 
-void UseAsciiDomains(message::EmailAddressList& list) {
-  for (std::size_t i = 0; i < list.count(); ++i) UseAsciiDomain(list[i]);
+// Each recipient in the form the server gets, or the send stops before the server is dialled:
+// text that is not one mailbox ("not-an-address", "-f/etc/passwd", "a@b@example.org", a
+// fullwidth "@", a broken A-label) would otherwise go out as a RCPT of its own.
+void UseCheckedRecipients(message::EmailAddressList& list) {
+  for (std::size_t i = 0; i < list.count(); ++i) {
+    message::EmailAddress& recipient = list[i];
+    std::string ascii;
+    try {
+      ascii = message::AsciiDomainAddress(recipient.address());
+    } catch (const message::DomainConverterMissing&) {
+      throw;
+    } catch (const message::InvalidDomain&) {
+      ascii.clear();
+    }
+    if (ascii.empty() || !message::IsValidMailbox(ascii)) {
+      throw SendSetupError(
+          message::FormatText(texts::kInvalidRecipient, {VisibleText(recipient.address())}));
+    }
+    recipient.set_address(std::move(ascii));
+  }
 }
 
 // `looks` holds what was found at each attachment's path.
@@ -129,7 +154,7 @@ void FillMessage(message::Message& message, const ComposeFields& fields,
   // Servers refuse raw UTF-8 in the envelope; the header fields carry the same form.
   UseAsciiDomain(message.from());
   for (auto* list : {&message.recipients(), &message.cc_list(), &message.bcc_list()}) {
-    UseAsciiDomains(*list);
+    UseCheckedRecipients(*list);
   }
   message.extra_headers().SetHeader("Message-ID", fields.message_id.empty()
                                                       ? NewMessageId(message.from().address())

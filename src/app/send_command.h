@@ -26,11 +26,13 @@ message::EmailAddress SenderOf(std::string_view from_text);
 
 // Builds the message of `fields` and delivers it over `smtp`, set up from `account`: Connect,
 // Send, Disconnect. The caller keeps the client from one send to the next, so an empty stored
-// login name or password leaves the one of an earlier send in place. Failures are raised; a
-// missing server, a port that is not a number from 1 to 65535 and an empty sender address fail
-// before any lookup or connection. After a failure the client is disconnected; a send its observer
-// stopped (net::SendCancelled) is cut off without the "Quit". Once the server has taken the
-// message, the send is done: nothing that befalls the "Quit" (a reset, a cancel) is a failure.
+// password leaves the one of an earlier send in place while server, port and login name are
+// those it was given for. Failures are raised; a missing server, a port that is not a number
+// from 1 to 65535, an empty sender address and a To, CC or BCC address that is not one mailbox
+// (SendSetupError "The recipient address ... is not valid") fail before any lookup or
+// connection. After a failure the client is disconnected; a send its observer stopped
+// (net::SendCancelled) is cut off without the "Quit". Once the server has taken the message,
+// the send is done: nothing that befalls the "Quit" (a reset, a cancel) is a failure.
 void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpClient& smtp);
 // Told of the message as sent, or as it was to be sent, once the send is over: `failure` is null
 // when the server accepted it. It must not raise.

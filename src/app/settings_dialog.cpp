@@ -172,6 +172,7 @@ void SettingsDialog::BuildControls() {
     setTabOrder(tab_order[i - 1], tab_order[i]);
   }
   AddSentCopyBox();
+  AddPlainPasswordBox();
 
   ConnectReported(button1_, &QPushButton::clicked, this, &SettingsDialog::Button1Click);
   ConnectReported(button2_, &QPushButton::clicked, this, &SettingsDialog::Button2Click);
@@ -195,8 +196,16 @@ void SettingsDialog::AddSentCopyBox() {
   // The dialog keeps its size: the strip under the buttons is the one row left free.
   sent_copy_box_ = new QCheckBox(QString::fromLatin1(texts::kKeepSentCopy), this);
   sent_copy_box_->setObjectName(QStringLiteral("SentCopyBox"));
-  sent_copy_box_->setGeometry(16, 330, 457, 16);
+  sent_copy_box_->setGeometry(16, 330, 216, 16);
   setTabOrder(security_combo_, sent_copy_box_);
+}
+
+void SettingsDialog::AddPlainPasswordBox() {
+  // Beside the sent copy's box, the other half of the free row.
+  plain_password_box_ = new QCheckBox(QString::fromLatin1(texts::kAllowPlainPassword), this);
+  plain_password_box_->setObjectName(QStringLiteral("PlainPasswordBox"));
+  plain_password_box_->setGeometry(240, 330, 233, 16);
+  setTabOrder(sent_copy_box_, plain_password_box_);
 }
 
 void SettingsDialog::LayoutLabels() {
@@ -259,6 +268,7 @@ void SettingsDialog::FormShow() {
   port_box_->setText(FromText(account.port));
   security_combo_->setCurrentIndex(SecurityIndex(account.security));
   sent_copy_box_->setChecked(account.keep_sent_copy);
+  plain_password_box_->setChecked(account.plain_password_allowed);
   user_name_box_->setText(FromText(account.user_name));
   const StoredIdentity main_account = ReadIdentity(registry_, 0);
   from_name_box_->setText(FromText(main_account.name()));
@@ -325,7 +335,8 @@ void SettingsDialog::Button1Click() {
                         .user_name = ToText(user_name_box_->text()),
                         .password = ToText(password_box_->text()),
                         .security = SecurityAt(security_combo_->currentIndex()),
-                        .keep_sent_copy = sent_copy_box_->isChecked()};
+                        .keep_sent_copy = sent_copy_box_->isChecked(),
+                        .plain_password_allowed = plain_password_box_->isChecked()};
   const PasswordChange change = PlanPasswordChange(registry_, account);
   WriteAccountValues(registry_, account);
   if (oauth_change_) WriteOAuthSettings(registry_, *oauth_change_);

@@ -63,6 +63,7 @@ class SettingsDialog : public QDialog {
   void BuildControls();
   void LayoutLabels();
   void AddSentCopyBox();
+  void AddPlainPasswordBox();
   // Fills the password box (when asked to) from the keyring, off the window's thread.
   void AskKeyring(Account account, bool show_password);
   void ShowPassword(const Account& account, bool show_password);
@@ -98,6 +99,7 @@ class SettingsDialog : public QDialog {
   QLabel* password_place_label_ = nullptr;
   QComboBox* security_combo_ = nullptr;
   QCheckBox* sent_copy_box_ = nullptr;
+  QCheckBox* plain_password_box_ = nullptr;
   QPushButton* sign_in_button_ = nullptr;
   std::optional<OAuthSettings> oauth_change_;
   std::optional<std::string> refresh_change_;

@@ -24,6 +24,7 @@ constexpr std::string_view kStartTlsText = "starttls";
 constexpr std::string_view kImplicitTlsText = "tls";
 constexpr std::string_view kNoCertificateCheckText = "0";
 constexpr const char* kSentCopyValue = "sentcopy";
+constexpr const char* kPlainPasswordValue = "plainpassword";
 constexpr std::string_view kAuthValue = "auth";
 constexpr std::string_view kOAuth2Text = "oauth2";
 constexpr std::string_view kRefreshTokenValue = "oauth2refresh";
@@ -162,6 +163,7 @@ Account ReadStoredAccount(store::RegistryStore& registry) {
     account.certificate_check = net::CertificateCheck::ccNone;
   }
   account.keep_sent_copy = Read(registry, kSmtpSection, kSentCopyValue) == "1";
+  account.plain_password_allowed = Read(registry, kSmtpSection, kPlainPasswordValue) == "1";
   account.oauth = ReadOAuthSettings(registry);
   if (account.oauth.enabled) {
     account.refresh_token = ReadStoredRefreshToken(registry);
@@ -308,6 +310,7 @@ void WriteAccountValues(store::RegistryStore& registry, const Account& account) 
   WriteAccountValue(registry, "username", account.user_name);
   Write(registry, kSmtpSection, kSecurityValue, SecurityText(account.security));
   Write(registry, kSmtpSection, kSentCopyValue, account.keep_sent_copy ? "1" : "0");
+  Write(registry, kSmtpSection, kPlainPasswordValue, account.plain_password_allowed ? "1" : "0");
 }
 
 void WriteAccount(store::RegistryStore& registry, PasswordKeyring& keyring,

@@ -67,6 +67,9 @@ struct Account {
   net::CertificateCheck certificate_check = net::CertificateCheck::ccVerify;
   // Stored as "smtp"/"sentcopy" "1": every sent message is copied into the Sent Maildir.
   bool keep_sent_copy = false;
+  // Stored as "smtp"/"plainpassword" "1": the password may go without TLS to a server that is
+  // not on this machine.
+  bool plain_password_allowed = false;
   OAuthSettings oauth{};
   // The OAuth 2.0 refresh token: from the keyring when it holds one, else from the store.
   std::string refresh_token{};

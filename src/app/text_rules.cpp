@@ -35,7 +35,7 @@ std::string VisibleText(std::string_view text) {
   visible.reserve(text.size());
   while (!text.empty()) {
     const message::Utf8Char c = message::DecodeUtf8(text);
-    if (c.length == 0 || (IsControl(c.code) && c.code != '\t')) {
+    if (c.length == 0 || (IsControl(c.code) && c.code != '\t') || message::IsBidiControl(c.code)) {
       visible += '?';
       text.remove_prefix(std::max<std::size_t>(c.length, 1));
     } else {

@@ -21,8 +21,8 @@ std::vector<std::string> CommaTextSplit(std::string_view text);
 bool HasControlCharacter(std::string_view utf8);
 
 // Text from outside (a file name, a link) made safe to show in a message box or on a terminal:
-// every control character but TAB, and every byte that is not part of well-formed UTF-8,
-// becomes "?".
+// every control character but TAB, every character that turns the direction of the text, and
+// every byte that is not part of well-formed UTF-8, becomes "?".
 std::string VisibleText(std::string_view text);
 
 // The text as one line: every line break (CR LF, LF or CR) becomes one blank.

@@ -116,6 +116,8 @@ inline constexpr const char* kPasswordKeyringUnreachable =
 inline constexpr const char* kAskingKeyring = "Asking the keyring for the password ...";
 inline constexpr const char* kStoringInKeyring = "Storing the password in the keyring ...";
 inline constexpr const char* kInvalidSender = "The sender address in Settings is not valid: %s";
+// printf-style: a To, CC or BCC address that is not one mailbox a server can take.
+inline constexpr const char* kInvalidRecipient = "The recipient address %s is not valid";
 // The port that goes with each security, when the two typed do not go together.
 inline constexpr const char* kPortNeedsTls =
     "Port 465 is for SSL/TLS: with this security the server will not answer.";
@@ -167,6 +169,7 @@ inline constexpr const char* kDiscardQuestion = "Discard this message?";
 inline constexpr const char* kRestoreDraftQuestion = "Restore the message you were writing?";
 inline constexpr const char* kRestoreDraftButton = "Restore";
 inline constexpr const char* kKeepSentCopy = "Keep a copy of sent messages";
+inline constexpr const char* kAllowPlainPassword = "Allow sending the password unencrypted";
 inline constexpr const char* kNotReadableAgain =
     "The message cannot be written again: %s is no regular file";
 inline constexpr const char* kKeepInOutboxQuestion = "Keep it in the outbox and send it later?";

@@ -1,12 +1,15 @@
 #include "message/email_address.h"
 
+#include <arpa/inet.h>
 #include <idn2.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "message/message_error.h"
 #include "message/on_demand_library.h"
 #include "message/string_helpers.h"
+#include "message/utf8_text.h"
 
 namespace tovrel::message {
 namespace {
@@ -39,7 +42,92 @@ const DomainConverter& LoadedDomainConverter() {
   return converter;
 }
 
+// RFC 1035 section 2.3.4: 63 octets a label, 255 a name on the wire (253 written out).
+constexpr std::size_t kMaxLabelLength = 63;
+constexpr std::size_t kMaxDomainLength = 253;
+constexpr std::string_view kAceLabelPrefix = "xn--";
+constexpr std::string_view kIpv6Tag = "IPv6:";
+
+bool IsLetterDigitHyphen(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+// A label "xn--..." stands for a U-label; one whose Punycode is broken or decodes to a label
+// IDNA 2008 does not allow names no host. The library checks the round trip.
+bool IsValidALabel(std::string_view label, std::string_view address) {
+  const DomainConverter& converter = LoadedDomainConverter();
+  if (converter.to_ascii == nullptr) {
+    throw DomainConverterMissing(std::string(address), converter.failure);
+  }
+  char* converted = nullptr;
+  const int result =
+      converter.to_ascii(std::string(label).c_str(), &converted, IDN2_NONTRANSITIONAL);
+  const std::unique_ptr<char, decltype(converter.free)> owned(converted, converter.free);
+  return result == IDN2_OK;
+}
+
+bool IsHostName(std::string_view domain, std::string_view address) {
+  if (domain.empty() || domain.size() > kMaxDomainLength) return false;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t dot = domain.find('.', start);
+    const std::string_view label =
+        domain.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+    if (label.empty() || label.size() > kMaxLabelLength || label.front() == '-' ||
+        label.back() == '-' || !std::all_of(label.begin(), label.end(), IsLetterDigitHyphen)) {
+      return false;
+    }
+    if (StartsWithIgnoreCase(label, kAceLabelPrefix) && !IsValidALabel(label, address)) {
+      return false;
+    }
+    if (dot == std::string_view::npos) return true;
+    start = dot + 1;
+  }
+}
+
+// RFC 5321 section 4.1.3: "[192.0.2.1]" or "[IPv6:2001:db8::1]".
+bool IsAddressLiteral(std::string_view domain) {
+  if (domain.size() < 3 || domain.front() != '[' || domain.back() != ']') return false;
+  std::string_view inside = domain.substr(1, domain.size() - 2);
+  int family = AF_INET;
+  if (StartsWithIgnoreCase(inside, kIpv6Tag)) {
+    inside.remove_prefix(kIpv6Tag.size());
+    family = AF_INET6;
+  }
+  unsigned char bytes[sizeof(in6_addr)];
+  return ::inet_pton(family, std::string(inside).c_str(), bytes) == 1;
+}
+
+// Control characters would end or split the command; bidi characters make the address the user
+// sees another than the one the server gets.
+bool IsHarmlessLocalPart(std::string_view local_part) {
+  if (local_part.empty()) return false;
+  while (!local_part.empty()) {
+    const Utf8Char c = DecodeUtf8(local_part);
+    if (c.length == 0 || c.code < 0x20 || (c.code >= 0x7F && c.code <= 0x9F) ||
+        IsBidiControl(c.code)) {
+      return false;
+    }
+    local_part.remove_prefix(c.length);
+  }
+  return true;
+}
+
 }  // namespace
+
+bool IsValidMailbox(std::string_view address) {
+  const std::size_t at = address.find('@');
+  if (at == std::string_view::npos || address.find('@', at + 1) != std::string_view::npos) {
+    return false;
+  }
+  const std::string_view domain = address.substr(at + 1);
+  return IsHarmlessLocalPart(address.substr(0, at)) &&
+         (IsAddressLiteral(domain) || IsHostName(domain, address));
+}
 
 std::string AsciiDomainAddress(std::string_view address) {
   const std::size_t at = address.rfind('@');

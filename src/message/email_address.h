@@ -45,6 +45,14 @@ class EmailAddress {
 // part and an ASCII domain stay as they are. A domain without such a form raises InvalidDomain.
 std::string AsciiDomainAddress(std::string_view address);
 
+// Whether `address` (its domain in A-labels, as AsciiDomainAddress gives it) is one mailbox a
+// server can take: exactly one "@", a local part of well-formed UTF-8 without control or bidi
+// characters, and a domain that is a host name (labels of 1 to 63 letters, digits and hyphens,
+// no hyphen first or last, 253 octets in all; a label "xn--..." a valid A-label) or an address
+// literal ("[192.0.2.1]", "[IPv6:2001:db8::1]"). Checking an A-label needs libidn2: without it,
+// DomainConverterMissing is raised.
+bool IsValidMailbox(std::string_view address);
+
 // Ordered list of addresses (the order of the RCPT commands and of the header text). Items keep
 // their place in memory while the list lives, so references returned by AddItem stay valid until
 // the item is deleted or the list cleared.

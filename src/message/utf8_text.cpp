@@ -33,6 +33,11 @@ Utf8Char DecodeUtf8(std::string_view text) {
   return {length, code};
 }
 
+bool IsBidiControl(char32_t code) {
+  return code == 0x061C || code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
+}
+
 bool IsValidUtf8(std::string_view text) {
   // Text runs to megabytes (a body file). Long ASCII runs are passed in strides; text in another
   // script, with a blank or a comma between its characters, goes character by character, since a

@@ -18,6 +18,10 @@ struct Utf8Char {
 Utf8Char DecodeUtf8(std::string_view text);
 // Whether all of `text` is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
+// Whether `code` is one of the characters that change the direction of the text after them
+// (the embeddings, overrides and isolates, and the marks): shown, they reorder what follows, so
+// that an address or a file name reads as another.
+bool IsBidiControl(char32_t code);
 // Appends the bytes of ISO-8859-1 text to `utf8` as UTF-8.
 void AppendLatin1AsUtf8(std::string_view text, std::string& utf8);
 

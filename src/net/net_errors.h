@@ -146,6 +146,14 @@ class TlsCertificateRefused : public TlsError {
   using TlsError::TlsError;
 };
 
+// The server answers only after a TLS hand-shake, and Security does not ask for one: a setting
+// to change, not a failure that passes (the port of implicit TLS without SSL/TLS, or a TLS record
+// where the greeting was due).
+class TlsExpected : public TlsError {
+ public:
+  using TlsError::TlsError;
+};
+
 // Proxy negotiation failures.
 class SocksError : public message::NetError {
  public:

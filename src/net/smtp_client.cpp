@@ -207,8 +207,13 @@ void SmtpClient::PrepareTls() {
   if (tls_mode_ != TlsMode::tmNone) tls_.PrepareAhead(certificate_check_);
 }
 
+WaitLimit SmtpClient::greeting_wait() const {
+  if (tls_mode_ == TlsMode::tmImplicit || port() != kImplicitTlsPort) return greeting_timeout_;
+  return Shorter(greeting_timeout_, kImplicitTlsPortGreetingTimeout);
+}
+
 void SmtpClient::Connect() {
-  set_read_timeout(greeting_timeout_);
+  set_read_timeout(greeting_wait());
   set_write_timeout(data_block_timeout_);
   DropTls();  // every connection starts plain; a session belongs to the one that made it
   PrepareTls();
@@ -247,23 +252,51 @@ void SmtpClient::Connect() {
 
 void SmtpClient::ReadGreeting() {
   const int16_t greeting[] = {220};
-  // A server that expects TLS from the first byte waits silently for a hand-shake.
-  const auto hinted = [this](const std::exception& error) {
-    return tls_mode_ != TlsMode::tmImplicit && port() == kImplicitTlsPort && reply_lines().empty()
-               ? std::string(error.what()) + "\r\n" + texts::kMayExpectImplicitTls
-               : std::string();
+  // A server that expects TLS from the first byte waits silently for a hand-shake: no setting
+  // but Security can change that, and no later try would go better.
+  const bool tls_port_in_clear = tls_mode_ != TlsMode::tmImplicit && port() == kImplicitTlsPort;
+  const auto expected = [this](const std::exception& error) {
+    return TlsExpected(std::string(error.what()) + "\r\n" + texts::kMayExpectImplicitTls);
   };
   try {
+    if (tls_mode_ != TlsMode::tmImplicit) AwaitPlainGreeting();
     ReadReply(greeting);
   } catch (const SocketError& error) {
-    const std::string text = hinted(error);
-    if (text.empty()) throw;
-    throw SocketError(error.error_number(), text);
+    if (!tls_port_in_clear || !reply_lines().empty()) throw;
+    throw expected(error);
   } catch (const ConnClosedGracefully& error) {
-    const std::string text = hinted(error);
-    if (text.empty()) throw;
-    throw ConnClosedGracefully(text);
+    if (!tls_port_in_clear || !reply_lines().empty()) throw;
+    throw expected(error);
   }
+}
+
+void SmtpClient::AwaitPlainGreeting() {
+  if (input_buffer().empty() &&
+      ReceiveOnce(OnPeerClosed::pcRaiseWhenDrained, read_timeout()) == 0 && IsConnected()) {
+    RaiseTimedOut();
+  }
+  // A reply begins with a digit; a TLS record with its content type (change cipher spec, alert,
+  // handshake, application data) and the major version 3. A server of implicit TLS that speaks
+  // first says so at once, where its bytes would otherwise be awaited as a line.
+  constexpr unsigned char kFirstRecordType = 20;
+  constexpr unsigned char kLastRecordType = 23;
+  constexpr unsigned char kMajorVersion = 3;
+  const std::string_view first = input_buffer().view();
+  const auto type = static_cast<unsigned char>(first.empty() ? 0 : first[0]);
+  if (type >= kFirstRecordType && type <= kLastRecordType &&
+      (first.size() < 2 || static_cast<unsigned char>(first[1]) == kMajorVersion)) {
+    CloseConnection();
+    throw TlsExpected(texts::kServerSpeaksTls);
+  }
+}
+
+bool SmtpClient::PeerOnThisMachine() {
+  // Through a proxy the peer is the proxy, and the server is wherever it leads.
+  if (loopback_counts_as_remote_ || socks_info().version != SocksVersion::svNoSocks) return false;
+  std::string_view ip = SystemStack::WithoutZone(binding().remote_ip());
+  constexpr std::string_view kMapped = "::ffff:";
+  if (ip.starts_with(kMapped)) ip.remove_prefix(kMapped.size());
+  return ip == "::1" || (SystemStack::IsDottedQuad(ip) && SystemStack::TextToAddress(ip)[0] == 127);
 }
 
 void SmtpClient::StartTls() {
@@ -453,6 +486,11 @@ void SmtpClient::CheckServerOffer(const std::string* beyond_ascii, int64_t size)
   // A bearer token on the wire in the clear would let anyone on the way send as the user.
   if (authentication_type_ == AuthenticationType::atOAuth2 && tls_mode_ == TlsMode::tmNone) {
     throw TlsError(texts::kOAuthNeedsTls);
+  }
+  // A password in the clear can be read anywhere on the way, unless the way ends on this machine.
+  if (authentication_type_ == AuthenticationType::atLogin && tls_mode_ == TlsMode::tmNone &&
+      !plain_password_allowed_ && NeedsAuthentication() && !PeerOnThisMachine()) {
+    throw TlsError(message::FormatText(texts::kPasswordInClear, {Printable(host())}));
   }
   if (beyond_ascii != nullptr && !smtp_utf8_) {
     throw ServerCapabilityError(

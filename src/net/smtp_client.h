@@ -46,6 +46,9 @@ class SmtpClient : public MessageClient {
   // Where servers expect TLS from the first byte.
   static constexpr int kImplicitTlsPort = 465;
   static constexpr int kGreetingTimeout = 5 * 60 * 1000;
+  // How long a greeting is awaited on the port of implicit TLS without TLS: a server there waits
+  // for a hand-shake and never greets, so the wait only delays the hint.
+  static constexpr int kImplicitTlsPortGreetingTimeout = 20 * 1000;
   static constexpr int kCommandTimeout = 5 * 60 * 1000;
   static constexpr int kDataInitTimeout = 2 * 60 * 1000;
   static constexpr int kDataBlockTimeout = 3 * 60 * 1000;
@@ -70,10 +73,19 @@ class SmtpClient : public MessageClient {
   CertificateCheck certificate_check() const { return certificate_check_; }
   void set_certificate_check(CertificateCheck check) { certificate_check_ = check; }
   void set_user_id(const std::string& user_id) { user_id_ = user_id; }
+  // A password login without TLS to a server not on this machine (the connected peer not in
+  // 127.0.0.0/8 or ::1) raises TlsError before AUTH unless this allows it.
+  bool plain_password_allowed() const { return plain_password_allowed_; }
+  void set_plain_password_allowed(bool allowed) { plain_password_allowed_ = allowed; }
+  // For tests, whose servers are all on this machine: with this on, no peer counts as on it.
+  void set_loopback_counts_as_remote(bool remote) { loopback_counts_as_remote_ = remote; }
 
   // Limits (kWaitForever for none).
   WaitLimit greeting_timeout() const { return greeting_timeout_; }
   void set_greeting_timeout(WaitLimit limit) { greeting_timeout_ = limit; }
+  // The limit the greeting is awaited with: greeting_timeout(), at most
+  // kImplicitTlsPortGreetingTimeout on the port of implicit TLS when tls_mode() is not tmImplicit.
+  WaitLimit greeting_wait() const;
   // EHLO, HELO, RSET, AUTH, MAIL and RCPT replies.
   WaitLimit command_timeout() const { return command_timeout_; }
   void set_command_timeout(WaitLimit limit) { command_timeout_ = limit; }
@@ -203,8 +215,14 @@ class SmtpClient : public MessageClient {
   std::optional<std::string> ExtensionParameters(std::string_view keyword) const;
   bool Offers(std::string_view mechanism) const;
   // Reads the 220 greeting. On the port of implicit TLS without TLS, a failure before any line
-  // came says that the server may expect TLS.
+  // came raises TlsExpected saying that the server may expect TLS; so does, on any port, a TLS
+  // record where the greeting was due.
   void ReadGreeting();
+  // Waits for the first bytes of a greeting in the clear and raises TlsExpected when they open a
+  // TLS record.
+  void AwaitPlainGreeting();
+  // Whether the connected peer is this machine, where a password in the clear meets nobody.
+  bool PeerOnThisMachine();
   void StartTls();
   void DropTls();
   bool NeedsAuthentication();
@@ -233,6 +251,8 @@ class SmtpClient : public MessageClient {
   bool smtp_utf8_ = false;
   bool pipelining_ = false;
   Delivery delivery_;
+  bool plain_password_allowed_ = false;
+  bool loopback_counts_as_remote_ = false;
 };
 
 }  // namespace tovrel::net

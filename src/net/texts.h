@@ -101,6 +101,11 @@ inline constexpr char kBadAccessToken[] =
 // The server's final reply, then the status and the scope from its error document.
 inline constexpr char kOAuthRefused[] =
     "The server refused the OAuth 2.0 sign-in: %s (status %s, scope %s)";
+inline constexpr char kServerSpeaksTls[] =
+    "The server speaks TLS on this port: choose SSL/TLS in Settings";
+// The host.
+inline constexpr char kPasswordInClear[] =
+    "The password would go to %s unencrypted: choose STARTTLS or SSL/TLS in Settings";
 // Added to a failure while waiting for the greeting on the port of implicit TLS.
 inline constexpr char kMayExpectImplicitTls[] =
     "The server may expect SSL/TLS (Security in Settings)";

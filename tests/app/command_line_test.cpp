@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "app/app_errors.h"
 #include "app/compose_window.h"
@@ -424,6 +425,37 @@ TEST_F(CommandLineTest, TheOutboxSendsEverythingOverOneSession) {
   }
 }
 
+// With Security None a password goes to a server on another machine (the test's loopback
+// server counting as one) only when Settings allow it; refused, the send ends with 1 and keeps
+// nothing. A server on this machine gets it either way.
+TEST_F(CommandLineTest, APasswordInTheClearToAnotherMachineNeedsTheSetting) {
+  test::AiosmtpdServer server({.user = "jane", .password = "pw"});
+  StoreAccount("Jane Doe", "jd@example.org");
+  Store("smtp", "smtp", "127.0.0.1");
+  Store("port", "port", std::to_string(server.port()));
+  Store("username", "username", "jane");
+  Store("password", "password", "pw");
+  const std::tuple<bool, const char*, std::string> rows[] = {
+      {true, "",
+       "The password would go to 127.0.0.1 unencrypted: choose STARTTLS or SSL/TLS in "
+       "Settings.\n"},
+      {true, "1", ""},
+      {false, "", ""}};
+  for (const auto& [remote, allowed, line] : rows) {
+    Store("smtp", "plainpassword", allowed);
+    std::ostringstream boxes;
+    net::SmtpClient smtp;
+    smtp.set_loopback_counts_as_remote(remote);
+    EXPECT_EQ(RunUnattendedSend({"mailto:ann@example.org", "S", "b", "send"}, boxes, smtp),
+              line.empty() ? 0 : 1);
+    EXPECT_EQ(boxes.str(), line);
+  }
+  EXPECT_FALSE(std::filesystem::exists(home_.data_folder() + "/outbox"));
+  EXPECT_EQ(server.WaitForMessages(2).size(), 2u);
+  const Lines commands = server.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "AUTH"), 2);
+}
+
 // The program itself, run as another program or a script would run it: without a display.
 class ProgramRunTest : public test::AppTest {
  protected:
@@ -549,6 +581,12 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithItsStatusAndOneLine) {
     EXPECT_EQ(result.err, "Socket Error # 10061 Connection refused.\n" + kKeptLine);
   }
   Store("port", "port", std::to_string(server.port()));
+  for (const std::string link : {"-f/etc/passwd", "mailto:ann@example.org?cc=user@-bad-.test"}) {
+    const auto result = Run({link, "S", "b", "send"});
+    EXPECT_EQ(result.exit_status, 1);
+    const std::string shown = link.starts_with("-f") ? link : "user@-bad-.test";
+    EXPECT_EQ(OneErrorLine(result), "The recipient address " + shown + " is not valid.");
+  }
   {
     const std::string missing = files_.File("not-there.pdf");
     const auto result = Run({"mailto:ann@example.org", "S", "b", "send", missing});
@@ -565,6 +603,7 @@ TEST_F(ProgramRunTest, EveryFailureEndsWithItsStatusAndOneLine) {
               "send without TLS)");
   }
   EXPECT_TRUE(server.Messages().empty());
+  EXPECT_TRUE(server.Commands().empty());  // no RCPT for what is no address
 }
 
 // A refusal that may pass (greylisting, a refused connection) ends with EX_TEMPFAIL, so that a
@@ -771,26 +810,39 @@ TEST_F(ProgramRunTest, OutboxFilesThatAreLinksAreRefused) {
   EXPECT_TRUE(server.Messages().empty());
 }
 
-// With a display, Qt takes its own options out of the arguments before they are read; the send
-// keeps its copy in Sent as it does without a display.
-TEST_F(ProgramRunTest, QtOptionsAreNoPositionalArguments) {
+// With a display, Qt takes its own options (values and "=" forms included) out of the arguments
+// before the first positional one; from there on everything is positional, so a subject or body
+// that looks like an option stays one and the send ends the program. The send keeps its copy in
+// Sent as it does without a display.
+TEST_F(ProgramRunTest, QtOptionsCountOnlyBeforeTheFirstPositionalArgument) {
   test::AiosmtpdServer server;
   UseServer(server.port());
   Store("smtp", "sentcopy", "1");
   const std::string style = files_.File("x.qss");
   test::WriteFile(style, "");
-  const auto result = test::RunProcess(
-      {test::BuildPath("tovrelmail"), "-stylesheet", style, "mailto:ann@example.org", "S", "b",
-       "send"},
-      {}, {home_.env(), "DISPLAY=:99", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=offscreen"},
-      std::chrono::seconds(60));
-  EXPECT_EQ(result.exit_status, 0) << result.err;
-  const auto mails = server.WaitForMessages(1);
-  ASSERT_EQ(mails.size(), 1u);
+  const std::vector<std::vector<std::string>> runs = {
+      {"-stylesheet", style, "mailto:ann@example.org", "S", "b", "send"},
+      {"-reverse", "--style=fusion", "mailto:ann@example.org", "-qwindowtitle", "b", "send"},
+      {"mailto:ann@example.org", "S", "-reverse", "send"}};
+  for (std::vector<std::string> args : runs) {
+    args.insert(args.begin(), test::BuildPath("tovrelmail"));
+    const auto result = test::RunProcess(
+        args, {}, {home_.env(), "DISPLAY=:99", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=offscreen"},
+        std::chrono::seconds(30));
+    EXPECT_EQ(result.exit_status, 0) << args[1] << ": " << result.err;
+  }
+  const auto mails = server.WaitForMessages(3);
+  ASSERT_EQ(mails.size(), 3u);
   EXPECT_EQ(mails[0].rcpt_tos, std::vector<std::string>{"ann@example.org"});
-  EXPECT_EQ(test::JudgeMail(mails[0].data_path)["subject"].toString(), "S");
+  for (const auto& [mail, subject, body] : {std::tuple{mails[0], "S", "b\n"},
+                                            {mails[1], "-qwindowtitle", "b\n"},
+                                            {mails[2], "S", "-reverse\n"}}) {
+    const QJsonObject judged = test::JudgeMail(mail.data_path);
+    EXPECT_EQ(judged["subject"].toString(), subject);
+    EXPECT_EQ(judged["body"].toString(), body);
+  }
   EXPECT_EQ(
-      std::distance(std::filesystem::directory_iterator(home_.data_folder() + "/Sent/cur"), {}), 1);
+      std::distance(std::filesystem::directory_iterator(home_.data_folder() + "/Sent/cur"), {}), 3);
 }
 
 // More text than a line edit takes by default (32,767 characters): every recipient of a long

@@ -14,11 +14,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <thread>
 
 #include "app/compose_window.h"
 #include "app/desktop_session.h"
 #include "app/linked_services.h"
 #include "app/oauth_token.h"
+#include "app/program.h"
 #include "app/send_command.h"
 #include "app/settings_dialog.h"
 #include "app/settings_layout.h"
@@ -233,6 +236,79 @@ TEST_F(PasswordPlaceTest, TheWindowIsServedWhileTheKeyringKeepsItWaiting) {
   SetProgramKeyring(nullptr);
   EXPECT_EQ(keyring.let_go(), 3);
   EXPECT_EQ(server.WaitForMessages(1).at(0).auth_user, "jane");
+}
+
+// A keyring whose stores wait until the test lets them go; lookups answer at once.
+class HeldStoreKeyring : public PasswordKeyring {
+ public:
+  explicit HeldStoreKeyring(std::string password) : password_(std::move(password)) {}
+  KeyringLookup Find(const KeyringAccount&) override {
+    const std::lock_guard lock(mutex_);
+    return {.answered = true, .password = password_};
+  }
+  KeyringAnswer Store(const KeyringAccount&, std::string_view password) override {
+    std::unique_lock lock(mutex_);
+    released_.wait_for(lock, std::chrono::seconds(20), [this] { return go_; });
+    password_ = std::string(password);
+    return KeyringAnswer::kaDone;
+  }
+  KeyringAnswer Remove(const KeyringAccount&) override { return KeyringAnswer::kaDone; }
+  void Release() {
+    const std::lock_guard lock(mutex_);
+    go_ = true;
+    released_.notify_all();
+  }
+
+ private:
+  std::optional<std::string> password_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool go_ = false;
+};
+
+// Settings opened again while a new password is being stored: its lookup waits for the store
+// and shows the new password (which a second OK would otherwise overwrite with the old one).
+// Windows closed while the keyring still stores: the end waits for the answer, and the settings
+// file then says where the password is.
+TEST_F(PasswordPlaceTest, KeyringCallsRunInOrderAndAPendingStoreIsRecordedAtTheEnd) {
+  // Opens Settings, lets `inside` work once the lookup has answered, and leaves with Cancel.
+  const auto in_settings = [](ComposeWindow& window, const std::function<void(QWidget*)>& inside) {
+    ModalAnswerer answer;
+    answer.Then([&](QWidget* d) {
+      EXPECT_TRUE(test::WaitFor([&] { return PlaceLine(d).find("...") == std::string::npos; }));
+      inside(d);
+      QTest::mouseClick(Find<QPushButton>(d, "Button2"), Qt::LeftButton);
+    });
+    Find<QAction>(&window, "Settings1")->trigger();
+  };
+  const auto ok_with_new_password = [](QWidget* d) {
+    Type(d, "PasswordBox", "new");
+    QTest::mouseClick(Find<QPushButton>(d, "Button1"), Qt::LeftButton);
+  };
+  for (const bool close_at_once : {false, true}) {
+    HeldStoreKeyring keyring("old");
+    SetProgramKeyring(&keyring);
+    UseServer(25, "jane", "stale");  // an older copy, which the record removes
+    Store("password", "place", "keyring");
+    std::thread releaser;
+    {
+      ProgramWindows windows({});
+      in_settings(windows.compose, ok_with_new_password);
+      releaser = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        keyring.Release();
+      });
+      if (!close_at_once) {
+        in_settings(windows.compose, [](QWidget* d) {
+          EXPECT_EQ(Text(Find<QLineEdit>(d, "PasswordBox")->text()), "new");
+        });
+      }
+    }
+    releaser.join();
+    SetProgramKeyring(nullptr);
+    EXPECT_EQ(Stored("password", "place"), "keyring");
+    EXPECT_EQ(Stored("password", "password"), "None");
+  }
 }
 
 // Without a bus address the bus libraries would start a bus of their own for the display; the

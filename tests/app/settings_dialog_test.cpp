@@ -394,7 +394,8 @@ TEST_F(SettingsDialogTest, OkStoresTheSixValuesAndReloadsTheSenderList) {
 
 // Each opening shows the stored security; the user's choice moves a usual port to the usual one
 // of the choice and leaves any other; OK stores the choice and keeps the certificate check. The
-// sent copy box, clicked at each opening, shows and stores its state in turn.
+// check boxes (the sent copy, the password in the clear), clicked at each opening, show and store
+// their state in turn.
 TEST_F(SettingsDialogTest, SecurityChoiceShowsMovesUsualPortsAndIsStoredByOk) {
   StoreAccount("Jane", "jane@example.org");
   Store("smtp", "tlsverify", "0");
@@ -431,13 +432,16 @@ TEST_F(SettingsDialogTest, SecurityChoiceShowsMovesUsualPortsAndIsStoredByOk) {
           QTest::keyClick(security, c.choose);
           EXPECT_EQ(Find<QLineEdit>(d, "PortBox")->text(), c.port_after);
           if (security->currentText() == "STARTTLS") test::SaveGrab(d, "settings_dialog_starttls");
-          auto* copy_box = Find<QCheckBox>(d, "SentCopyBox");
-          EXPECT_EQ(copy_box->isChecked(), sent_copy);
-          copy_box->click();
+          for (const char* box : {"SentCopyBox", "PlainPasswordBox"}) {
+            auto* check_box = Find<QCheckBox>(d, box);
+            EXPECT_EQ(check_box->isChecked(), sent_copy) << box;
+            check_box->click();
+          }
         },
         "Button1");
     sent_copy = !sent_copy;
     EXPECT_EQ(Stored("smtp", "sentcopy"), sent_copy ? "1" : "0");
+    EXPECT_EQ(Stored("smtp", "plainpassword"), sent_copy ? "1" : "0");
     EXPECT_EQ(Stored("smtp", "security"), c.written);
     EXPECT_EQ(Stored("port", "port"), c.port_after);
     EXPECT_EQ(Stored("smtp", "tlsverify"), "0");

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <sstream>
+#include <tuple>
 
 #include "net/net_errors.h"
 #include "net/reply_reader.h"
@@ -227,12 +228,53 @@ TEST(SmtpOffer, NoGreetingOnTheImplicitTlsPortSuggestsSslTls) {
   try {
     client.Connect();
     ADD_FAILURE() << "no exception";
-  } catch (const ConnClosedGracefully& error) {
+  } catch (const TlsExpected& error) {
     EXPECT_STREQ(
         error.what(),
         "Connection Closed Gracefully.\r\nThe server may expect SSL/TLS (Security in Settings)");
+    EXPECT_FALSE(IsTemporaryFailure(error));  // a setting to change: not kept, not retried
   }
   server->Join();
+}
+
+// On the port of implicit TLS a greeting in the clear is awaited 20 s at most; elsewhere, or
+// with SSL/TLS, as long as the greeting limit says.
+TEST(SmtpOffer, TheImplicitTlsPortWaitsBrieflyForAGreetingInTheClear) {
+  const std::tuple<int, TlsMode, WaitLimit, WaitLimit> rows[] = {
+      {465, TlsMode::tmNone, SmtpClient::kGreetingTimeout, 20000},
+      {465, TlsMode::tmStartTls, kWaitForever, 20000},
+      {465, TlsMode::tmNone, 5000, 5000},
+      {465, TlsMode::tmImplicit, kWaitForever, kWaitForever},
+      {25, TlsMode::tmNone, kWaitForever, kWaitForever}};
+  for (const auto& [port, mode, set, used] : rows) {
+    SmtpClient client;
+    client.set_port(port);
+    client.set_tls_mode(mode);
+    client.set_greeting_timeout(set);
+    EXPECT_TRUE(client.greeting_wait() == used) << port << " " << static_cast<int>(mode);
+  }
+}
+
+// A TLS record where the greeting was due (an alert, or only the first byte of a hand-shake
+// record) is recognised at once, without waiting for a line that never comes.
+TEST(SmtpOffer, ATlsRecordInPlaceOfTheGreetingIsASettingError) {
+  LoopbackServer server({SmtpScript({std::string("<raw>\x15\x03\x03\x00\x02\x02\x46", 12)}),
+                         SmtpScript({"<raw>\x16"}, true)});
+  for (const TlsMode mode : {TlsMode::tmNone, TlsMode::tmStartTls}) {
+    SmtpClient client;
+    client.set_host("127.0.0.1");
+    client.set_port(server.port());
+    client.set_tls_mode(mode);
+    client.set_greeting_timeout(10000);  // a client that waited for a line would fail
+    try {
+      client.Connect();
+      ADD_FAILURE() << "connected";
+    } catch (const TlsExpected& error) {
+      EXPECT_STREQ(error.what(), "The server speaks TLS on this port: choose SSL/TLS in Settings");
+      EXPECT_FALSE(IsTemporaryFailure(error));
+    }
+  }
+  for (const std::string& wire : server.Join()) EXPECT_EQ(wire, "");
 }
 
 TEST(SmtpOffer, RealServerTakesSizeAndAnAddressBeyondAscii) {

@@ -152,13 +152,13 @@ TEST_F(PasswordPlaceTest, TheLineSaysWhereAPasswordWouldGoAndWhereItIs) {
        "No keyring is available: a password typed here goes to the settings file."},
       {&keyring, "file", "old", kInUserReg},
   };
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
   for (const auto& c : cases) {
     SetProgramKeyring(c.keyring);
     UseServer(25, "jane", c.password);
     Store("password", "place", c.place);
-    ComposeWindow window;
-    SettingsDialog dialog(&window);
-    window.set_settings_dialog(&dialog);
     OkInSettings(window, [&](QWidget* d) { EXPECT_EQ(PlaceLine(d), c.shown) << c.place; });
   }
   SetProgramKeyring(nullptr);

@@ -8,11 +8,17 @@
 #include <fstream>
 #include <optional>
 
+#include "message/utf8_text.h"
+
 namespace tovrel::app {
 
 namespace {
 
 constexpr char kUnknownType[] = "application/octet-stream";
+// A text file is judged by this much of it at most: the file is read again as it is sent, and
+// text that is ASCII this far goes unlabelled, as the default of text/* is ASCII.
+constexpr std::size_t kCharsetLookLimit = 1 << 20;
+constexpr std::size_t kCharsetLookBlock = 64 * 1024;
 // Pattern marks beside the lower-case ASCII letters: any run of characters, any one character.
 constexpr char kAnyRun = '\x01';
 constexpr char kAnyOne = '\x02';
@@ -131,6 +137,46 @@ std::optional<std::vector<std::string>> WiderPatterns() {
   return wider;
 }
 
+// The charset parameter a text file's bytes call for: "utf-8" for UTF-8 beyond ASCII, "us-ascii"
+// for ASCII, nothing for anything else or when the file cannot be read. The reading ends at the
+// first byte that is not UTF-8.
+std::string TextCharsetOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::string block(kCharsetLookBlock, '\0');
+  std::size_t carried = 0;  // the start of a character cut by the end of the last block
+  std::size_t seen = 0;
+  bool beyond_ascii = false;
+  bool whole = false;
+  while (!whole && seen < kCharsetLookLimit) {
+    in.read(block.data() + carried, static_cast<std::streamsize>(block.size() - carried));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (in.bad()) return {};
+    whole = got == 0 || in.eof();
+    const std::string_view bytes(block.data(), carried + got);
+    seen += got;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+      if (static_cast<unsigned char>(bytes[at]) < 0x80) {
+        ++at;
+        continue;
+      }
+      const std::size_t length = message::DecodeUtf8(bytes.substr(at)).length;
+      if (length == 0) {
+        if (!whole && bytes.size() - at < 4) break;
+        return {};
+      }
+      beyond_ascii = true;
+      at += length;
+    }
+    carried = bytes.size() - at;
+    std::copy(block.begin() + static_cast<std::ptrdiff_t>(at),
+              block.begin() + static_cast<std::ptrdiff_t>(bytes.size()), block.begin());
+  }
+  if (beyond_ascii) return "utf-8";
+  return whole ? "us-ascii" : "";
+}
+
 }  // namespace
 
 QList<QMimeType> AttachmentTypes::TypesByName(std::string_view base_name) {
@@ -183,7 +229,15 @@ std::string AttachmentTypes::TypeOf(const std::string& path, bool regular) {
       name == QLatin1String("application/x-zerosize")) {
     return kUnknownType;
   }
-  return name.toStdString();
+  std::string result = name.toStdString();
+  // Without a charset a reader guesses, and shows text beyond ASCII garbled. A pipe's bytes
+  // cannot be read twice and are left unjudged.
+  if (regular && result.starts_with("text/")) {
+    if (const std::string charset = TextCharsetOf(path); !charset.empty()) {
+      result.append("; charset=").append(charset);
+    }
+  }
+  return result;
 }
 
 }  // namespace tovrel::app

@@ -6,7 +6,8 @@
 // extension, or when several types claim the name alike, and only from a regular file (a pipe
 // would lose them). A name with an extension the database does not know goes out as
 // application/octet-stream: the sender named it so. An empty file or a device says nothing of
-// what the reader should make of it and goes out the same way.
+// what the reader should make of it and goes out the same way. A text type names the charset its
+// bytes are in, when they are UTF-8 or ASCII.
 
 #include <QList>
 #include <QMimeDatabase>
@@ -24,7 +25,8 @@ namespace tovrel::app {
 // where that is sure to give each the same answer.
 class AttachmentTypes {
  public:
-  // The type of the file at `path`; `regular` says whether its first bytes may be read.
+  // The type of the file at `path`, with its parameters; `regular` says whether its bytes may
+  // be read.
   std::string TypeOf(const std::string& path, bool regular);
 
  private:

@@ -4,11 +4,15 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHideEvent>
+#include <QIcon>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -121,6 +125,9 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
       http_(std::make_unique<http::HttpClient>()) {
   setObjectName(QStringLiteral("composeWindow"));
   setWindowTitle(QString::fromLatin1(texts::kComposeCaption));
+  // The dialogs take it from here. The theme's, when installed, matches the desktop entry's.
+  setWindowIcon(
+      QIcon::fromTheme(QStringLiteral("tovrelmail"), QIcon(QStringLiteral(":/tovrelmail.svg"))));
   BuildControls();
   BuildMenu();
   ShrinkUntilCaptionsFit(this, [this] { LayoutLabels(); });
@@ -131,6 +138,11 @@ ComposeWindow::ComposeWindow(const std::vector<std::string>& args, QWidget* pare
   // Filled only when the window is to stay: a long body costs a text box many times what sending
   // it does, and an unattended send that went through ends the program unseen.
   if (!termination_requested_) {
+    try {
+      SetWordWrap(ReadWordWrap(registry_));
+    } catch (const std::exception&) {
+      // A store that cannot be read leaves the text wrapped, as it always was.
+    }
     ShowFields(line.fields);
     try {
       const std::string stored = ReadWindowGeometry(registry_);
@@ -294,13 +306,16 @@ void ComposeWindow::BuildMenu() {
   item(file, "Quit1", texts::kQuit, &ComposeWindow::Quit1Click)
       ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   QMenu* edit = menu("Edit1", texts::kEditMenu);
-  item(edit, "Wordwrap1", texts::kWordWrap, &ComposeWindow::Wordwrap1Click);
+  word_wrap_ = item(edit, "Wordwrap1", texts::kWordWrap, &ComposeWindow::Wordwrap1Click);
+  word_wrap_->setCheckable(true);
+  word_wrap_->setChecked(true);
   // The settings hold the account the send uses; the update check and the About box would hold
   // the send up behind their own waits and dialogs.
   send_locked_actions_.push_back(
       item(edit, "Settings1", texts::kSettings, &ComposeWindow::Settings1Click));
   QMenu* help = menu("Help1", texts::kHelpMenu);
-  item(help, "Help2", texts::kHelp, &ComposeWindow::Help2Click);
+  item(help, "Help2", texts::kHelp, &ComposeWindow::Help2Click)
+      ->setShortcut(QKeySequence(QKeySequence::HelpContents));
   item(help, "FAQ1", texts::kFaq, &ComposeWindow::FAQ1Click);
   send_locked_actions_.push_back(item(help, "Checkforupdates1", texts::kCheckForUpdates,
                                       &ComposeWindow::Checkforupdates1Click));
@@ -434,19 +449,28 @@ void ComposeWindow::FormShow() {
   OfferDrafts();
 }
 
+QString ComposeWindow::AttachFolder() const {
+  const std::vector<std::string> paths = attach_box_->Paths();
+  const std::string& last = paths.empty() ? last_attachment_ : paths.back();
+  if (last.empty()) return QDir::homePath();
+  const QString folder = QFileInfo(QFile::decodeName(last.c_str())).absolutePath();
+  return QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
 void ComposeWindow::AttachClick() {
-  // Made on first use: building a file dialog is a good part of the start-up time, and an
-  // unattended send never needs one. Kept afterwards, so it reopens in the last folder.
-  if (open_dialog_ == nullptr) {
-    open_dialog_ = new QFileDialog(this);
-    open_dialog_->setObjectName(QStringLiteral("OpenDialog1"));
-    open_dialog_->setFileMode(QFileDialog::ExistingFiles);
-    open_dialog_->setAcceptMode(QFileDialog::AcceptOpen);
-  }
-  if (open_dialog_->exec() != QDialog::Accepted) return;
-  for (const QString& file : open_dialog_->selectedFiles()) {
+  // Made for each use and gone with it: a dialog kept for the next time kept its name box's
+  // completion list as well, which stayed over the window after Enter and took its keys.
+  QFileDialog dialog(this, QString::fromLatin1(texts::kAttachDialogTitle), AttachFolder());
+  dialog.setObjectName(QStringLiteral("OpenDialog1"));
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  for (QCompleter* completer : dialog.findChildren<QCompleter*>()) completer->popup()->hide();
+  if (!accepted) return;
+  for (const QString& file : dialog.selectedFiles()) {
     const QByteArray path = QFile::encodeName(file);
-    attach_box_->AddPath(std::string(path.constData(), static_cast<std::size_t>(path.size())));
+    last_attachment_.assign(path.constData(), static_cast<std::size_t>(path.size()));
+    attach_box_->AddPath(last_attachment_);
   }
 }
 
@@ -494,7 +518,9 @@ void ComposeWindow::SendButtonClick() {
                 [answer, entry, token, &keyring = ProgramKeyring()] {
                   *answer = ChangeKeyringRefreshToken(keyring, entry, token);
                 },
-                [this, answer, token] { RecordRefreshToken(registry_, token, *answer); });
+                [this, answer, token] {
+                  RecordRefreshToken(registry_, token, *answer, token.empty());
+                });
           });
     } catch (const net::SendCancelled&) {
       cancelled = true;
@@ -522,13 +548,9 @@ void ComposeWindow::SendButtonClick() {
     throw;
   }
   if (cancelled) {
-    SetStatus("");
-    if (close_after_send_) {
-      close();
-    } else {
-      ShowMessageBox(this, texts::kSendCancelled, texts::kApplicationTitle,
-                     QMessageBox::Information);
-    }
+    // The user asked for it: a box to dismiss would only stand in the way of the next try.
+    SetStatus(close_after_send_ ? "" : texts::kSendCancelled);
+    if (close_after_send_) close();
     return;
   }
   ClearFields();
@@ -557,7 +579,8 @@ bool ComposeWindow::SendMail(const ComposeFields& fields) {
       [&](const std::string& token) {
         RecordRefreshToken(
             registry_, token,
-            ChangeKeyringRefreshToken(ProgramKeyring(), RefreshTokenEntry(account), token));
+            ChangeKeyringRefreshToken(ProgramKeyring(), RefreshTokenEntry(account), token),
+            token.empty());
       });
   // The send went through all the same.
   if (!copy_failure.empty()) {
@@ -839,7 +862,7 @@ void ComposeWindow::ShowDraft(const Draft& draft) {
   ClearFields();
   ShowFields(draft.fields);
   if (!draft.fields.from.empty()) from_box_->setEditText(FromText(draft.fields.from));
-  msg_box_->setLineWrapMode(draft.word_wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+  SetWordWrap(draft.word_wrap);
 }
 
 void ComposeWindow::QuitButtonClick() { close(); }
@@ -847,9 +870,14 @@ void ComposeWindow::QuitButtonClick() { close(); }
 void ComposeWindow::Quit1Click() { close(); }
 
 void ComposeWindow::Wordwrap1Click() {
-  msg_box_->setLineWrapMode(msg_box_->lineWrapMode() == QPlainTextEdit::NoWrap
-                                ? QPlainTextEdit::WidgetWidth
-                                : QPlainTextEdit::NoWrap);
+  // The check mark has turned already.
+  SetWordWrap(word_wrap_->isChecked());
+  WriteWordWrap(registry_, word_wrap_->isChecked());
+}
+
+void ComposeWindow::SetWordWrap(bool on) {
+  msg_box_->setLineWrapMode(on ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+  word_wrap_->setChecked(on);
 }
 
 void ComposeWindow::Settings1Click() {

@@ -15,7 +15,6 @@ class QCloseEvent;
 class QComboBox;
 class QDragEnterEvent;
 class QDropEvent;
-class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -118,6 +117,10 @@ class ComposeWindow : public QMainWindow {
   bool AcceptsDrop(const QMimeData* data) const;
   void BuildMenu();
   void LayoutLabels();
+  // Wraps the text's long lines or not, and the menu's check mark shows which.
+  void SetWordWrap(bool on);
+  // Where the Attach dialog opens: the folder of the last file attached, else the home folder.
+  QString AttachFolder() const;
   void SetStatus(const std::string& text);
   // The send command over the window's client; false when it was refused for lack of a
   // recipient. Failures are raised.
@@ -180,7 +183,8 @@ class ComposeWindow : public QMainWindow {
   // Whatever could start a second send or change the message while one runs.
   std::vector<QWidget*> send_locked_widgets_;
   std::vector<QAction*> send_locked_actions_;
-  QFileDialog* open_dialog_ = nullptr;
+  QAction* word_wrap_ = nullptr;
+  std::string last_attachment_;
   std::vector<QLabel*> field_labels_;
 
   std::unique_ptr<DraftStore> draft_;

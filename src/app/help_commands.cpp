@@ -10,9 +10,13 @@
 #include <utility>
 
 #include "app/about_box.h"
+#include "app/app_errors.h"
 #include "app/message_box.h"
+#include "app/text_rules.h"
 #include "app/texts.h"
 #include "http/http_client.h"
+#include "http/http_error.h"
+#include "message/string_helpers.h"
 
 namespace tovrel::app {
 namespace {
@@ -24,6 +28,16 @@ namespace h = help_texts;
 constexpr std::int64_t kMaxUpdateBody = 1 << 20;
 constexpr int kUpdateTimeOut = 7500;
 constexpr int kUpdateReportLevel = 2;
+constexpr int kHttpOk = 200;
+
+// The status of the reply as its status line gives it ("404 Not Found"), without the version.
+std::string ReplyStatus(const http::HttpClient& http) {
+  const std::string& header = http.header();
+  std::string line = header.substr(0, header.find_first_of("\r\n"));
+  const std::size_t blank = line.find(' ');
+  line = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+  return line.empty() ? std::to_string(http.reply_number()) : line;
+}
 
 UrlOpener& Opener() {
   static UrlOpener opener;
@@ -80,8 +94,20 @@ void CheckForUpdates(QWidget* parent, http::HttpClient& http, const std::string&
   // A URL without a port keeps the client's last one; start from the default every time, so a
   // port of an earlier update host does not stick to the next.
   http.set_port(0);
-  http.Get(UpdateUrl(host));
-
+  try {
+    http.Get(UpdateUrl(host));
+  } catch (const http::UnreachableError& error) {
+    // The socket's own words ("Null Remote Address") tell a person offline nothing.
+    throw AppError(ErrorReportText(error.what()) + "\n" +
+                   message::FormatText(h::kUpdateServerUnreachable, {VisibleText(host)}));
+  }
+  // An error page is no verdict on the version: it would read as "no updates".
+  if (http.reply_number() != kHttpOk) {
+    ShowMessageBox(parent,
+                   message::FormatText(h::kUpdateCheckFailed, {VisibleText(ReplyStatus(http))}),
+                   texts::kApplicationTitle, QMessageBox::Critical);
+    return;
+  }
   if (!http.cookie_in().empty()) {
     ShowMessageBox(parent, h::kCookiePrefix + http.cookie_in(), texts::kApplicationTitle,
                    QMessageBox::NoIcon);

@@ -39,8 +39,9 @@ std::string UpdateUrl(const std::string& host);
 
 // Check for updates: fetches the update-information file from `host` with `http` and tells the
 // user the verdict in message boxes over `parent`. Failures are raised for the default error
-// report. The window keeps working while the client waits; a second request while one is
-// running is ignored, as the running one will answer.
+// report (a server not reached with a line saying so); a reply other than 200 OK is a failed
+// check and says its status. The window keeps working while the client waits; a second request
+// while one is running is ignored, as the running one will answer.
 void CheckForUpdates(QWidget* parent, http::HttpClient& http, const std::string& host);
 
 // About: shows the About box modally and returns when it is closed.

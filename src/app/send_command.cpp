@@ -167,7 +167,14 @@ void UseAccessToken(net::SmtpClient& smtp, const Account& account, const std::st
                     const RefreshTokenKeeper& keep_refresh_token) {
   if (!account.oauth.enabled) return;
   smtp.set_user_id(account.user_name.empty() ? sender : account.user_name);
-  const TokenGrant grant = ObtainAccessToken(account.oauth, account.refresh_token);
+  TokenGrant grant;
+  try {
+    grant = ObtainAccessToken(account.oauth, account.refresh_token);
+  } catch (const SignInRefused&) {
+    // Kept, it would go on looking like a sign-in that works.
+    if (keep_refresh_token && !account.refresh_token.empty()) keep_refresh_token({});
+    throw;
+  }
   smtp.set_access_token(grant.access_token);
   if (!grant.refresh_token.empty() && grant.refresh_token != account.refresh_token &&
       keep_refresh_token) {

@@ -38,7 +38,8 @@ void DeliverMail(const ComposeFields& fields, const Account& account, net::SmtpC
 // when the server accepted it. It must not raise.
 using SendOutcome = std::function<void(message::Message& message, const std::exception* failure)>;
 // An account that signs in with OAuth 2.0 gets its access token first (TokenError when there is
-// none to be had); a refresh token the provider rotated goes to the keeper.
+// none to be had); a refresh token the provider rotated goes to the keeper, and an empty one when
+// the provider refused the saved sign-in, which is then to be forgotten.
 using RefreshTokenKeeper = std::function<void(const std::string&)>;
 // The same, telling `outcome`; the message's date is fixed before it is written, so that what
 // `outcome` keeps of it carries the date the server got.

@@ -27,7 +27,9 @@ namespace tovrel::app {
 namespace {
 
 constexpr int kClientWidth = 482;
-constexpr int kClientHeight = 346;
+// The form's rows end with the sent copy and the sign-in lines; the buttons come below them.
+constexpr int kClientHeight = 380;
+constexpr int kButtonTop = 346;
 constexpr int kLeft = 192;
 constexpr int kTop = 114;
 
@@ -111,9 +113,9 @@ void SettingsDialog::BuildControls() {
   field_label(this, texts::kSmtpServer, smtp_server_box_);
   field_label(this, texts::kPort, port_box_);
   // No button is the default: Enter in a box stores nothing and closes nothing.
-  button1_ = button(this, "Button1", texts::kOk, 96, 304);
-  button2_ = button(this, "Button2", texts::kCancel, 184, 304);
-  button3_ = button(this, "Button3", texts::kHelp, 272, 304);
+  button1_ = button(this, "Button1", texts::kOk, 96, kButtonTop);
+  button2_ = button(this, "Button2", texts::kCancel, 184, kButtonTop);
+  button3_ = button(this, "Button3", texts::kHelp, 272, kButtonTop);
 
   group_box1_ = group("GroupBox1", texts::kAddAddress, 240, 16, 233, 137);
   other_name_ = edit(group_box1_, "OtherName", 72, 24, 121);
@@ -138,7 +140,11 @@ void SettingsDialog::BuildControls() {
   field_label(group_box3_, texts::kUsername, user_name_box_);
   field_label(group_box3_, texts::kPassword, password_box_);
   // The hint fills the login box; the one free place near it is under it, left of OK.
-  sign_in_button_ = button(this, "SignInButton", texts::kSignInButton, 16, 304);
+  sign_in_button_ = button(this, "SignInButton", texts::kSignInButton, 16, kButtonTop);
+  // Right above the button it belongs to: whether OAuth 2.0 is in use, and for whom.
+  oauth_state_label_ = new QLabel(this);
+  oauth_state_label_->setObjectName(QStringLiteral("OAuthStateLabel"));
+  oauth_state_label_->setGeometry(16, 326, 457, 16);
   label9_ = new QLabel(QString::fromLatin1(texts::kLoginHint), group_box3_);
   label9_->setObjectName(QStringLiteral("Label9"));
   label9_->setWordWrap(true);
@@ -193,10 +199,10 @@ void SettingsDialog::BuildControls() {
 }
 
 void SettingsDialog::AddSentCopyBox() {
-  // The dialog keeps its size: the strip under the buttons is the one row left free.
+  // A setting like the others: in the form, above the buttons that store it.
   sent_copy_box_ = new QCheckBox(QString::fromLatin1(texts::kKeepSentCopy), this);
   sent_copy_box_->setObjectName(QStringLiteral("SentCopyBox"));
-  sent_copy_box_->setGeometry(16, 330, 216, 16);
+  sent_copy_box_->setGeometry(16, 306, 216, 18);
   setTabOrder(security_combo_, sent_copy_box_);
 }
 
@@ -204,7 +210,7 @@ void SettingsDialog::AddPlainPasswordBox() {
   // Beside the sent copy's box, the other half of the free row.
   plain_password_box_ = new QCheckBox(QString::fromLatin1(texts::kAllowPlainPassword), this);
   plain_password_box_->setObjectName(QStringLiteral("PlainPasswordBox"));
-  plain_password_box_->setGeometry(240, 330, 233, 16);
+  plain_password_box_->setGeometry(240, 306, 233, 18);
   setTabOrder(sent_copy_box_, plain_password_box_);
 }
 
@@ -276,6 +282,43 @@ void SettingsDialog::FormShow() {
   LoadRemoveList();
   compose_->LoadIdentities();
   AskKeyring(account, true);
+  AskOAuthState(account);
+}
+
+void SettingsDialog::AskOAuthState(const Account& account) {
+  oauth_signed_in_ = !account.refresh_token.empty();
+  ShowOAuthState();
+  if (!account.oauth.enabled || oauth_signed_in_) return;
+  // The keyring keeps the sign-in where one answers; asked off the window's thread.
+  auto lookup = std::make_shared<KeyringLookup>();
+  CallKeyringThen(
+      this,
+      [lookup, &keyring = ProgramKeyring(), entry = RefreshTokenEntry(account)] {
+        *lookup = keyring.Find(entry);
+      },
+      [this, lookup, serial = ++oauth_serial_] {
+        if (serial != oauth_serial_) return;
+        oauth_signed_in_ = lookup->password && !lookup->password->empty();
+        ShowOAuthState();
+      });
+}
+
+void SettingsDialog::ShowOAuthState() {
+  const OAuthSettings settings = oauth_change_.value_or(ReadOAuthSettings(registry_));
+  const bool signed_in = refresh_change_ ? !refresh_change_->empty() : oauth_signed_in_;
+  std::string text;  // none for the password login
+  if (settings.enabled && !settings.token_command.empty()) {
+    text = texts::kOAuthTokenCommand;
+  } else if (settings.enabled) {
+    text = signed_in ? message::FormatText(texts::kOAuthSignedInAs, {SignInName()})
+                     : texts::kOAuthNotSignedIn;
+  }
+  oauth_state_label_->setText(FromText(VisibleText(text)));
+}
+
+std::string SettingsDialog::SignInName() const {
+  const std::string user_name = ToText(user_name_box_->text());
+  return user_name.empty() ? ToText(from_email_box_->text()) : user_name;
 }
 
 void SettingsDialog::AskKeyring(Account account, bool show_password) {
@@ -313,6 +356,8 @@ void SettingsDialog::ShowPassword(const Account& account, bool show_password) {
   // What the user typed meanwhile stays.
   if (show_password && !password_edited_) password_box_->setText(FromText(account.password));
   shown_place_ = account.password_place;
+  // Where a password is and where one would go are not the same news.
+  password_stored_ = !account.password.empty();
   ShowNotice();
 }
 
@@ -378,14 +423,14 @@ void SettingsDialog::SignInButtonClick() {
   account.smtp_server = ToText(smtp_server_box_->text());
   account.user_name = ToText(user_name_box_->text());
   const OAuthSettings settings = oauth_change_.value_or(ReadOAuthSettings(registry_));
-  const std::string who =
-      account.user_name.empty() ? ToText(from_email_box_->text()) : account.user_name;
   const bool in_store =
       refresh_change_ ? !refresh_change_->empty() : !ReadStoredRefreshToken(registry_).empty();
-  SignInDialog dialog(this, settings, who, RefreshTokenEntry(account), in_store);
+  const bool refused = !refresh_change_ && ReadSignInRefused(registry_);
+  SignInDialog dialog(this, settings, SignInName(), RefreshTokenEntry(account), in_store, refused);
   if (dialog.exec() != QDialog::Accepted) return;
   oauth_change_ = dialog.settings();
   if (dialog.refresh_token_change()) refresh_change_ = dialog.refresh_token_change();
+  ShowOAuthState();
 }
 
 void SettingsDialog::ShowNotice() {
@@ -402,13 +447,15 @@ void SettingsDialog::ShowNotice() {
   } else {
     switch (shown_place_) {
       case PasswordPlace::ppKeyring:
-        text = texts::kPasswordInKeyring;
+        text = password_stored_ ? texts::kPasswordInKeyring : texts::kNoPasswordYetKeyring;
         break;
       case PasswordPlace::ppSettingsFile:
-        text = texts::kPasswordStoredInSettingsFile;
+        text = password_stored_ ? texts::kPasswordStoredInSettingsFile
+                                : texts::kNoPasswordYetSettingsFile;
         break;
       case PasswordPlace::ppNoKeyring:
-        text = texts::kPasswordInSettingsFile;
+        text =
+            password_stored_ ? texts::kPasswordInSettingsFile : texts::kNoPasswordYetSettingsFile;
         break;
       case PasswordPlace::ppUnreachableKeyring:
         text = std::string(texts::kPasswordKeyringUnreachable) + ".";

@@ -73,6 +73,12 @@ class SettingsDialog : public QDialog {
   // The one line under the login boxes: a port that does not go with the security, else what
   // the keyring is doing, else where the password is.
   void ShowNotice();
+  // The line above the Sign-in button: whether the account signs in with OAuth 2.0, and as whom
+  // (a sign-in the keyring keeps is asked for off the window's thread).
+  void AskOAuthState(const Account& account);
+  void ShowOAuthState();
+  // The name the provider knows the account by: the user name, else the sender address.
+  std::string SignInName() const;
 
   ComposeWindow* compose_;
   store::RegistryStore& registry_;
@@ -101,12 +107,16 @@ class SettingsDialog : public QDialog {
   QCheckBox* sent_copy_box_ = nullptr;
   QCheckBox* plain_password_box_ = nullptr;
   QPushButton* sign_in_button_ = nullptr;
+  QLabel* oauth_state_label_ = nullptr;
+  bool oauth_signed_in_ = false;
+  int oauth_serial_ = 0;
   std::optional<OAuthSettings> oauth_change_;
   std::optional<std::string> refresh_change_;
   std::vector<QLabel*> field_labels_;
   PasswordPlace shown_place_ = PasswordPlace::ppSettingsFile;
   const char* keyring_busy_ = nullptr;
   bool password_edited_ = false;
+  bool password_stored_ = false;
   bool ok_after_lookup_ = false;
   int keyring_serial_ = 0;  // the keyring's answers to an earlier opening are not wanted
   bool opening_ = false;    // opened, and the showing that loads the boxes has not come yet

@@ -60,6 +60,8 @@ void WriteAccountValue(store::RegistryStore& registry, std::string_view name,
 constexpr std::string_view kPasswordValue = "password";
 // Beside the password: which place holds the current one.
 constexpr std::string_view kPasswordPlaceValue = "place";
+// "1" while the provider's refusal of the saved sign-in is the last that became of it.
+constexpr std::string_view kSignInRefusedValue = "oauth2refused";
 constexpr std::string_view kPlaceKeyring = "keyring";
 constexpr std::string_view kPlaceFile = "file";
 
@@ -210,9 +212,14 @@ KeyringAnswer ChangeKeyringRefreshToken(PasswordKeyring& keyring, const KeyringA
 }
 
 void RecordRefreshToken(store::RegistryStore& registry, const std::string& token,
-                        KeyringAnswer answer) {
+                        KeyringAnswer answer, bool refused) {
   Write(registry, kSmtpSection, kRefreshTokenValue,
         answer == KeyringAnswer::kaDone ? std::string() : token);
+  Write(registry, kSmtpSection, kSignInRefusedValue, refused ? "1" : "0");
+}
+
+bool ReadSignInRefused(store::RegistryStore& registry) {
+  return ReadStored(registry, kSmtpSection, kSignInRefusedValue) == "1";
 }
 
 std::optional<KeyringAccount> KeyringEntryToAsk(const Account& account, KeyringUse use) {
@@ -420,6 +427,14 @@ std::string ReadWindowGeometry(store::RegistryStore& registry) {
 
 void WriteWindowGeometry(store::RegistryStore& registry, std::string_view geometry) {
   Write(registry, "window", "geometry", geometry);
+}
+
+bool ReadWordWrap(store::RegistryStore& registry) {
+  return ReadStored(registry, "window", "wordwrap").value_or("1") != "0";
+}
+
+void WriteWordWrap(store::RegistryStore& registry, bool on) {
+  Write(registry, "window", "wordwrap", on ? "1" : "0");
 }
 
 }  // namespace tovrel::app

@@ -100,8 +100,11 @@ KeyringAccount RefreshTokenEntry(const Account& account);
 KeyringAnswer ChangeKeyringRefreshToken(PasswordKeyring& keyring, const KeyringAccount& entry,
                                         const std::string& token);
 // The store keeps the token only when the keyring did not take it; otherwise it is emptied.
+// `refused`: the token is emptied because the provider refused it, which the store notes until
+// the next sign-in or sign-out.
 void RecordRefreshToken(store::RegistryStore& registry, const std::string& token,
-                        KeyringAnswer answer);
+                        KeyringAnswer answer, bool refused = false);
+bool ReadSignInRefused(store::RegistryStore& registry);
 // The refresh token the store keeps for a keyring that did not take it (empty: none).
 std::string ReadStoredRefreshToken(store::RegistryStore& registry);
 OAuthSettings ReadOAuthSettings(store::RegistryStore& registry);
@@ -197,5 +200,9 @@ std::string UpdateHost(store::RegistryStore& registry);
 // "geometry": Qt's saved geometry in base64); empty when none was stored.
 std::string ReadWindowGeometry(store::RegistryStore& registry);
 void WriteWindowGeometry(store::RegistryStore& registry, std::string_view geometry);
+// Whether the compose window wraps long lines of the text (section "window", value "wordwrap":
+// "0" off, anything else or nothing on).
+bool ReadWordWrap(store::RegistryStore& registry);
+void WriteWordWrap(store::RegistryStore& registry, bool on);
 
 }  // namespace tovrel::app

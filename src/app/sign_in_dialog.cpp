@@ -36,8 +36,8 @@ QLineEdit* Box(QWidget* parent, const char* name, const std::string& text) {
 }  // namespace
 
 SignInDialog::SignInDialog(QWidget* parent, const OAuthSettings& settings, const std::string& who,
-                           const KeyringAccount& entry, bool signed_in_in_store)
-    : QDialog(parent), who_(who), signed_in_(signed_in_in_store) {
+                           const KeyringAccount& entry, bool signed_in_in_store, bool refused)
+    : QDialog(parent), who_(who), signed_in_(signed_in_in_store && !refused), refused_(refused) {
   setObjectName(QStringLiteral("SignInDialog"));
   setWindowTitle(QString::fromLatin1(texts::kSignInCaption));
   auth_combo_ = new QComboBox(this);
@@ -106,7 +106,8 @@ SignInDialog::SignInDialog(QWidget* parent, const OAuthSettings& settings, const
           busy_ = nullptr;
           in_settings_file_ = !lookup->answered;
           const bool in_keyring = lookup->password && !lookup->password->empty();
-          if (!refresh_change_) signed_in_ = signed_in_ || in_keyring;
+          // A refused sign-in the keyring could not forget is no sign-in either.
+          if (!refresh_change_ && !refused_) signed_in_ = signed_in_ || in_keyring;
           ShowState();
         });
   }
@@ -166,7 +167,7 @@ void SignInDialog::ShowState() {
     text = message::FormatText(texts::kSignedInAs, {who_});
     if (in_settings_file_) text.append(" ").append(texts::kRefreshInSettingsFile);
   } else {
-    text = texts::kNotSignedInYet;
+    text = refused_ ? texts::kSignInRefusedAgain : texts::kNotSignedInYet;
   }
   state_label_->setText(FromText(text));
 }
@@ -182,6 +183,7 @@ void SignInDialog::SignIn() {
         if (error.empty()) {
           refresh_change_ = refresh_token;
           signed_in_ = true;
+          refused_ = false;
         }
         ShowState();
       });
@@ -192,6 +194,7 @@ void SignInDialog::SignOut() {
   failure_.clear();
   refresh_change_ = std::string();
   signed_in_ = false;
+  refused_ = false;
   ShowState();
 }
 

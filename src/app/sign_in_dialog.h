@@ -22,9 +22,10 @@ class OAuthSignIn;
 
 class SignInDialog : public QDialog {
  public:
-  // `who` names the account in the status line; `entry` is where the keyring keeps its sign-in.
+  // `who` names the account in the status line; `entry` is where the keyring keeps its sign-in;
+  // `refused`: the provider refused the saved sign-in, and a new one is needed.
   SignInDialog(QWidget* parent, const OAuthSettings& settings, const std::string& who,
-               const KeyringAccount& entry, bool signed_in_in_store);
+               const KeyringAccount& entry, bool signed_in_in_store, bool refused = false);
   ~SignInDialog() override;
 
   OAuthSettings settings() const;
@@ -55,6 +56,7 @@ class SignInDialog : public QDialog {
   std::unique_ptr<OAuthSignIn> sign_in_;
   std::optional<std::string> refresh_change_;
   bool signed_in_ = false;
+  bool refused_ = false;
   bool in_settings_file_ = false;  // no keyring answered: the sign-in stays in user.reg
   const char* busy_ = nullptr;
   std::string failure_;

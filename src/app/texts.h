@@ -37,6 +37,7 @@ inline constexpr const char* kFileMenu = "&File";
 inline constexpr const char* kEditMenu = "&Edit";
 inline constexpr const char* kHelpMenu = "&Help";
 inline constexpr const char* kWordWrap = "Word wrap";
+inline constexpr const char* kAttachDialogTitle = "Attach files";
 inline constexpr const char* kSettings = "Settings";
 inline constexpr const char* kHelp = "Help";
 inline constexpr const char* kFaq = "FAQ";
@@ -107,6 +108,15 @@ inline constexpr const char* kLoginHint =
 inline constexpr const char* kPasswordInKeyring = "The password is kept in the keyring.";
 inline constexpr const char* kPasswordInSettingsFile =
     "No keyring is available: the password is kept in the settings file.";
+// Before there is a password: where one typed now goes.
+inline constexpr const char* kNoPasswordYetKeyring =
+    "No password is stored yet; one typed here will be kept in the keyring.";
+inline constexpr const char* kNoPasswordYetSettingsFile =
+    "No keyring is available: a password typed here goes to the settings file.";
+// The line above the Sign-in button: the address signed in, or none.
+inline constexpr const char* kOAuthSignedInAs = "Signed in with OAuth 2.0 as %s";
+inline constexpr const char* kOAuthNotSignedIn = "OAuth 2.0: not signed in";
+inline constexpr const char* kOAuthTokenCommand = "OAuth 2.0: tokens from the token command";
 
 // Where the password is, and the keyring's waits (the password's own block).
 inline constexpr const char* kPasswordStoredInSettingsFile =
@@ -243,6 +253,8 @@ inline constexpr const char* kSignOut = "Sign out";
 inline constexpr const char* kSignedInAs = "Signed in as %s.";
 inline constexpr const char* kAskingKeyringSignIn = "Asking the keyring for the sign-in ...";
 inline constexpr const char* kNotSignedInYet = "Not signed in.";
+inline constexpr const char* kSignInRefusedAgain =
+    "The provider refused the saved sign-in: sign in again.";
 inline constexpr const char* kSigningIn = "Waiting for the browser ...";
 inline constexpr const char* kSignInFailed = "Sign-in failed: %s";
 inline constexpr const char* kNoRefreshToken = "the provider gave no refresh token";
@@ -269,6 +281,10 @@ inline constexpr const char* kCookiePrefix = "Cookie:/n";
 inline constexpr const char* kNoUpdates = "No updates available.";
 inline constexpr const char* kUpdateAvailable = "Update Available. Do you want to know more?";
 inline constexpr const char* kCheckingTitle = "Checking for updates";
+// The status of the reply, as "404 Not Found".
+inline constexpr const char* kUpdateCheckFailed = "The update check failed: HTTP %s";
+inline constexpr const char* kUpdateServerUnreachable =
+    "The update server %s could not be reached.";
 
 inline constexpr const char* kAboutCaption = "About";
 inline constexpr const char* kProductName = "TovrelMail";

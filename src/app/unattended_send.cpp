@@ -106,8 +106,9 @@ int RunUnattendedSend(const std::vector<std::string>& args, std::ostream& boxes,
       DeliverMail(line.fields, account, smtp, KeepWhatWasWritten(account, smtp, boxes, kept),
                   [&](const std::string& token) {
                     RecordRefreshToken(registry, token,
-                                       ChangeKeyringRefreshToken(
-                                           ProgramKeyring(), RefreshTokenEntry(account), token));
+                                       ChangeKeyringRefreshToken(ProgramKeyring(),
+                                                                 RefreshTokenEntry(account), token),
+                                       token.empty());
                   });
     } catch (const std::exception& error) {
       status = FailedSendStatus(error);
@@ -129,7 +130,8 @@ int RunSendOutbox(std::ostream& boxes) {
     status = SendOutbox(account, smtp, boxes, [&](const std::string& token) {
       RecordRefreshToken(
           registry, token,
-          ChangeKeyringRefreshToken(ProgramKeyring(), RefreshTokenEntry(account), token));
+          ChangeKeyringRefreshToken(ProgramKeyring(), RefreshTokenEntry(account), token),
+          token.empty());
     });
   });
   return status;

@@ -204,11 +204,11 @@ void AsyncSocket::ResolveHost() {
   while (!async_done_ && !timed_out_ && !canceled_) Pump(true);
   ++lookup_serial_;
   TimerOff();
-  if (timed_out_) throw SockError(t::kLookupTimedOut);
+  if (timed_out_) throw UnreachableError(t::kLookupTimedOut);
   if (canceled_) throw SockError(t::kLookupCanceled);
   if (!succeeded_) {
     last_error_no_ = lookup_result_.error_number;
-    throw SockError(t::kLookupFailed);
+    throw UnreachableError(t::kLookupFailed);
   }
   addresses_ = std::move(lookup_result_.addresses);
   CallQuietly(on_host_resolved_, *this);
@@ -258,7 +258,7 @@ void AsyncSocket::Connect() {
     if (!addresses_.empty()) break;
     bool handled = false;
     if (first && on_invalid_host_) on_invalid_host_(*this, handled);
-    if (!handled) throw SockError(t::kNullRemoteAddress);
+    if (!handled) throw UnreachableError(t::kNullRemoteAddress);
   }
 
   // A copy: handlers run during the waits and may start a lookup of their own.
@@ -284,15 +284,15 @@ void AsyncSocket::Connect() {
     case Attempt::kSocketError: {
       const std::string text = ErrorText(last_error_no_);
       CallQuietly(on_socket_error_, *this, text);
-      throw SockError(text);
+      throw UnreachableError(text);
     }
     default:
       break;
   }
   CallQuietly(on_connection_failed_, *this);
-  if (attempt == Attempt::kTimedOut) throw SockError(t::kConnectTimedOut);
+  if (attempt == Attempt::kTimedOut) throw UnreachableError(t::kConnectTimedOut);
   if (attempt == Attempt::kCanceled) throw SockError(t::kConnectCanceled);
-  throw SockError(t::kConnectFailed);
+  throw UnreachableError(t::kConnectFailed);
 }
 
 void AsyncSocket::Disconnect() {

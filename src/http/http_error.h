@@ -20,6 +20,12 @@ class SockError : public HttpError {
   using HttpError::HttpError;
 };
 
+// The server was not reached: its name gave no address, or no address took the connection.
+class UnreachableError : public SockError {
+ public:
+  using SockError::SockError;
+};
+
 // A transfer stopped by a cancel, an abort or the time-out.
 class AbortError : public HttpError {
  public:

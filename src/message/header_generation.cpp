@@ -10,6 +10,8 @@ namespace tovrel::message {
 namespace {
 
 constexpr std::size_t kMaxEncodedWord = 75;
+// A line that carries encoded words holds at most this many characters (RFC 2047 section 2).
+constexpr std::size_t kMaxEncodedLine = 76;
 // A header line may hold 998 octets (RFC 5322 section 2.1.1) and folding only breaks at blanks,
 // so a longer word could never fit: such a word goes out as encoded words, which break anywhere.
 // The margin leaves room for the longest field name in front of it.
@@ -46,11 +48,13 @@ class SpanEncoder {
     open_.push_back('?');
   }
 
-  void Encode(std::string_view span) {
+  // `first_limit` caps the first word: it shares its line with what stands before it.
+  void Encode(std::string_view span, std::size_t first_limit = kMaxEncodedWord) {
     chunk_.clear();
     chunk_q_length_ = 0;
     double_mode_ = false;
     bool first_word = true;
+    std::size_t limit = first_limit;
     std::size_t i = 0;
     while (i < span.size()) {
       const std::size_t length = UnitLength(span, i);
@@ -60,10 +64,11 @@ class SpanEncoder {
       const std::string_view tail = mode_after ? kJisToSingle : "";
       const std::size_t needed = q_ ? chunk_q_length_ + QLength(unit) + QLength(tail)
                                     : 4 * ((chunk_.size() + unit.size() + tail.size() + 2) / 3);
-      if (!chunk_.empty() && open_.size() + needed + 2 > kMaxEncodedWord) {
+      if (!chunk_.empty() && open_.size() + needed + 2 > limit) {
         if (double_mode_) chunk_.append(kJisToSingle);
         WriteWord(first_word);
         first_word = false;
+        limit = kMaxEncodedWord;
         chunk_.clear();
         chunk_q_length_ = 0;
         if (double_mode_ && !IsEscape(unit)) Append(kJisToDouble);
@@ -75,6 +80,9 @@ class SpanEncoder {
     if (double_mode_) chunk_.append(kJisToSingle);  // the converter always ends single-byte
     WriteWord(first_word);
   }
+
+  // The shortest word worth starting: its delimiters and one encoded character.
+  std::size_t least_word() const { return open_.size() + 2 + (q_ ? 9 : 8); }
 
  private:
   static bool IsEscape(std::string_view unit) { return !unit.empty() && unit[0] == '\x1b'; }
@@ -197,7 +205,7 @@ HeaderCharset SelectHeaderCharset(const LocaleInfo& locale) {
 }
 
 std::string EncodeHeaderText(std::string_view text, std::string_view specials, char letter,
-                             HeaderTransfer transfer, std::string_view charset) {
+                             HeaderTransfer transfer, std::string_view charset, std::size_t lead) {
   std::string converted;
   std::string_view s = text;
   if (transfer == txIso2022Jp) {
@@ -220,6 +228,19 @@ std::string EncodeHeaderText(std::string_view text, std::string_view specials, c
   SpanEncoder encoder(result, letter, charset, specials);
   const std::size_t length = s.size();
   std::size_t span_start = std::string_view::npos;
+  // Where the first encoded word starts in `result`: nothing before it has been folded yet.
+  std::size_t first_span_at = std::string::npos;
+  // The first word stays on the line the field starts: a reader keeps the blank of a fold in
+  // front of it as part of the text. When a word before it leaves too little room, the fold
+  // comes at the blank between the two instead, and the word takes a line of its own.
+  const auto first_limit = [&] {
+    const std::size_t used = lead + first_span_at;
+    const std::size_t room = used < kMaxEncodedLine ? kMaxEncodedLine - used : 0;
+    return room >= encoder.least_word() && room < kMaxEncodedWord ? room : kMaxEncodedWord;
+  };
+  const auto encode = [&](std::string_view span) {
+    encoder.Encode(span, result.size() == first_span_at ? first_limit() : kMaxEncodedWord);
+  };
   std::size_t i = 0;
   while (i < length) {
     const std::size_t word_start = i;
@@ -231,26 +252,34 @@ std::string EncodeHeaderText(std::string_view text, std::string_view specials, c
       if (span_start == std::string_view::npos) {
         result.append(s.substr(word_start, token_start - word_start));
         span_start = token_start;
+        if (first_span_at == std::string::npos) first_span_at = result.size();
       }
     } else {
       if (span_start != std::string_view::npos) {
-        encoder.Encode(s.substr(span_start, word_start - span_start));
+        encode(s.substr(span_start, word_start - span_start));
         span_start = std::string_view::npos;
       }
       result.append(s.substr(word_start, i - word_start));
     }
   }
-  if (span_start != std::string_view::npos) encoder.Encode(s.substr(span_start));
+  if (span_start != std::string_view::npos) encode(s.substr(span_start));
+  return result;
+}
+
+std::string EncodeWholeText(std::string_view text, char letter, std::string_view charset) {
+  std::string result;
+  if (text.empty()) return result;
+  SpanEncoder(result, letter, charset, "").Encode(text);
   return result;
 }
 
 std::string EncodeHeaderText(std::string_view text, std::string_view specials,
-                             const HeaderCharset& charset) {
-  return EncodeHeaderText(text, specials, charset.letter, charset.transfer, charset.charset);
+                             const HeaderCharset& charset, std::size_t lead) {
+  return EncodeHeaderText(text, specials, charset.letter, charset.transfer, charset.charset, lead);
 }
 
 std::string EncodeMailbox(const EmailAddress& item, char letter, HeaderTransfer transfer,
-                          std::string_view charset) {
+                          std::string_view charset, std::size_t lead) {
   if (item.name().empty()) return item.address();
   const std::string& name = item.name();
   bool printable = true;
@@ -263,7 +292,7 @@ std::string EncodeMailbox(const EmailAddress& item, char letter, HeaderTransfer 
   }
   std::string result;
   if (!printable) {
-    result = EncodeHeaderText(name, kAddressSpecials, letter, transfer, charset);
+    result = EncodeHeaderText(name, kAddressSpecials, letter, transfer, charset, lead);
   } else {
     result.push_back('"');
     for (char c : name) {
@@ -277,11 +306,12 @@ std::string EncodeMailbox(const EmailAddress& item, char letter, HeaderTransfer 
 }
 
 std::string EncodeMailboxList(const EmailAddressList& list, char letter, HeaderTransfer transfer,
-                              std::string_view charset) {
+                              std::string_view charset, std::size_t lead) {
   std::string result;
   for (std::size_t i = 0; i < list.count(); ++i) {
     if (i > 0) result.append(", ");
-    result.append(EncodeMailbox(list[i], letter, transfer, charset));
+    // The mailboxes after the first are set apart by a blank, where a fold does no harm.
+    result.append(EncodeMailbox(list[i], letter, transfer, charset, i == 0 ? lead : 0));
   }
   return result;
 }
@@ -315,25 +345,31 @@ HeaderList BuildHeaderList(const Message& message, const LocaleInfo& locale) {
   const std::string date = message.use_now_for_date()
                                ? FormatInternetDateOfMoment(std::time(nullptr))
                                : FormatInternetDate(message.date());
-  auto mailbox = [&](const EmailAddress& a) {
-    return EncodeMailbox(a, cs.letter, cs.transfer, cs.charset);
-  };
-  auto mailboxes = [&](const EmailAddressList& l) {
-    return EncodeMailboxList(l, cs.letter, cs.transfer, cs.charset);
-  };
   HeaderList h;
-  h.SetHeader("From", mailbox(message.from()));
-  h.SetHeader("Subject", EncodeHeaderText(message.subject(), "", cs));
-  h.SetHeader("To", mailboxes(message.recipients()));
-  h.SetHeader("Cc", mailboxes(message.cc_list()));
+  // The columns the field's name and separator take on its first line.
+  const auto lead = [&h](std::string_view name) {
+    return name.size() + h.value_separator().size();
+  };
+  auto mailbox = [&](std::string_view name, const EmailAddress& a) {
+    return EncodeMailbox(a, cs.letter, cs.transfer, cs.charset, lead(name));
+  };
+  auto mailboxes = [&](std::string_view name, const EmailAddressList& l) {
+    return EncodeMailboxList(l, cs.letter, cs.transfer, cs.charset, lead(name));
+  };
+  h.SetHeader("From", mailbox("From", message.from()));
+  h.SetHeader("Subject", EncodeHeaderText(message.subject(), "", cs, lead("Subject")));
+  h.SetHeader("To", mailboxes("To", message.recipients()));
+  h.SetHeader("Cc", mailboxes("Cc", message.cc_list()));
   h.SetHeader("Newsgroups", CommaText(message.news_groups()));
   h.SetHeader("Content-Type", message.content_type());
   if (!message.parts().empty()) h.SetHeader("MIME-Version", "1.0");
   h.SetHeader("Content-Transfer-Encoding", message.content_transfer_encoding());
   h.SetHeader("Sender", message.sender().text());
-  h.SetHeader("Reply-To", mailboxes(message.reply_to()));
-  h.SetHeader("Organization", EncodeHeaderText(message.organization(), "", cs));
-  h.SetHeader("Disposition-Notification-To", mailbox(message.receipt_recipient()));
+  h.SetHeader("Reply-To", mailboxes("Reply-To", message.reply_to()));
+  h.SetHeader("Organization",
+              EncodeHeaderText(message.organization(), "", cs, lead("Organization")));
+  h.SetHeader("Disposition-Notification-To",
+              mailbox("Disposition-Notification-To", message.receipt_recipient()));
   h.SetHeader("References", message.references());
   h.SetHeader("Date", date);
   h.SetHeader("X-Priority", std::to_string(static_cast<int>(message.priority()) + 1));

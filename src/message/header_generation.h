@@ -39,19 +39,27 @@ inline constexpr std::string_view kAddressSpecials = "()<>@,;:\\\".[]";
 // Words (separated by spaces or TABs) that hold a control byte (CR and LF included), an 8-bit
 // byte, a character of `specials` or a "=?" become encoded words; neighbouring ones share one.
 // Encoded words are at most 75 characters, never split a character of a multi-byte charset, and
-// are separated by CR LF TAB when more than one is needed.
+// are separated by CR LF TAB when more than one is needed. `lead` is how many columns stand
+// before the text on its line (the field's name and separator): the first encoded word is kept
+// short enough to share that line, as a fold right after the name would add a blank in front.
 std::string EncodeHeaderText(std::string_view text, std::string_view specials, char letter,
-                             HeaderTransfer transfer, std::string_view charset);
+                             HeaderTransfer transfer, std::string_view charset,
+                             std::size_t lead = 0);
 std::string EncodeHeaderText(std::string_view text, std::string_view specials,
-                             const HeaderCharset& charset);
+                             const HeaderCharset& charset, std::size_t lead = 0);
 
 // The bare address without a name; otherwise a quoted (or, with non-printable bytes, encoded)
 // name followed by " <address>".
+// All of `text` as encoded words, blanks included, separated as above: for a place where a plain
+// word among them would be read as part of an encoded one, such as a quoted parameter value.
+std::string EncodeWholeText(std::string_view text, char letter, std::string_view charset);
+
+// `lead` as for EncodeHeaderText.
 std::string EncodeMailbox(const EmailAddress& item, char letter, HeaderTransfer transfer,
-                          std::string_view charset);
+                          std::string_view charset, std::size_t lead = 0);
 // The mailboxes joined by ", "; empty for an empty list.
 std::string EncodeMailboxList(const EmailAddressList& list, char letter, HeaderTransfer transfer,
-                              std::string_view charset);
+                              std::string_view charset, std::size_t lead = 0);
 
 // Entries joined by ","; entries that are empty or hold a blank, control byte, quote or comma are
 // quoted with inner quotes doubled.

@@ -168,8 +168,15 @@ void AppendQuotable(std::string_view name, std::string& out) {
   }
 }
 
-// What follows the attribute of a file name parameter: ="name", or the RFC 2231 form.
-std::string FileNameValue(const std::string& path) {
+// What follows the attribute of each file name parameter: ="name" both; for a name beyond ASCII
+// the RFC 2231 form in `filename`, which readers of today take first, and encoded words within
+// the quotes of `name`, the one form older readers know.
+struct FileNameValues {
+  std::string name;
+  std::string filename;
+};
+
+FileNameValues FileNameValuesOf(const std::string& path) {
   const std::string name = SafeBaseName(path);
   const bool plain = name.find("=?") == std::string::npos &&
                      std::all_of(name.begin(), name.end(),
@@ -180,9 +187,10 @@ std::string FileNameValue(const std::string& path) {
     out.append("=\"");
     AppendQuotable(name, out);
     out.push_back('"');
-    return out;
+    return {out, out};
   }
-  out = message::IsValidUtf8(name) ? "*=UTF-8''" : "*=ISO-8859-1''";
+  const bool utf8 = message::IsValidUtf8(name);
+  out = utf8 ? "*=UTF-8''" : "*=ISO-8859-1''";
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     if (IsAttributeChar(byte)) {
@@ -191,7 +199,13 @@ std::string FileNameValue(const std::string& path) {
       message::HexEscape(byte, out, '%');
     }
   }
-  return out;
+  // One line: a fold inside quotes is read as part of the name by some. A name of at most 255
+  // bytes stays far below the line's limit.
+  std::string words = message::EncodeWholeText(name, 'B', utf8 ? "UTF-8" : "ISO-8859-1");
+  for (size_t fold; (fold = words.find("\r\n\t")) != std::string::npos;) {
+    words.replace(fold, 3, " ");
+  }
+  return {"=\"" + words + "\"", std::move(out)};
 }
 
 }  // namespace
@@ -205,7 +219,8 @@ std::string AttachmentHeaderName(const std::string& path) {
 }
 
 std::string FileNameParameter(std::string_view attribute, const std::string& path) {
-  return std::string(attribute) + FileNameValue(path);
+  FileNameValues values = FileNameValuesOf(path);
+  return std::string(attribute) + (attribute == "name" ? values.name : values.filename);
 }
 
 namespace {
@@ -680,16 +695,15 @@ MessagePlan::File MessageClient::PlanAttachment(const message::Attachment& part,
           : ChoiceOf(row);
   if (encoding == kDefaultAttachmentTransfer && type.empty()) type = kDefaultAttachmentType;
   const std::string& path = part.file_name();
-  // Made once for both parameters that carry it.
-  const std::string name = FileNameValue(path);
+  const FileNameValues name = FileNameValuesOf(path);
   const message::HeaderList& extra = part.extra_headers();
   message::StringList header;
   header.reserve(6 + extra.count());
   header.push_back("Content-Type: " + type + ";");
-  header.push_back(kParameterIndent + ("name" + name));
+  header.push_back(kParameterIndent + ("name" + name.name));
   header.push_back("Content-Transfer-Encoding: " + encoding);
   header.push_back("Content-Disposition: " + disposition + ";");
-  header.push_back(kParameterIndent + ("filename" + name));
+  header.push_back(kParameterIndent + ("filename" + name.filename));
   header.insert(header.end(), extra.begin(), extra.end());
   header.emplace_back();
   return {path,         std::move(header), coder.row,

@@ -187,8 +187,9 @@ std::string AttachmentHeaderName(const std::string& path);
 
 // The file name parameter `attribute` (name, filename) of a part header for the file at `path`:
 // attribute="name" for a name of ASCII, else the RFC 2231 form attribute*=UTF-8''... (or
-// ISO-8859-1 for bytes that are not UTF-8), percent-encoded. A name that looks like an encoded
-// word takes the RFC 2231 form too, so that no reader decodes it into another name.
+// ISO-8859-1 for bytes that are not UTF-8), percent-encoded; "name" then holds the name as RFC
+// 2047 encoded words in quotes instead, for readers that know no other form. A name that looks
+// like an encoded word takes these forms too, so that no reader decodes it into another name.
 std::string FileNameParameter(std::string_view attribute, const std::string& path);
 
 }  // namespace tovrel::net

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <QAction>
+#include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -81,6 +82,8 @@ TEST_F(ComposeWindowTest, ControlsSitWhereTheFormPutsThemWithTheirCaptions) {
   EXPECT_EQ(Find<QPushButton>(&window, "SendButton")->text(), "Send");
   EXPECT_EQ(Find<QPushButton>(&window, "QuitButton")->text(), "Quit");
   EXPECT_EQ(Find<QStatusBar>(&window, "StatusBar")->height(), 19);
+  // Not installed here, so the icon built into the program stands in for the theme's.
+  EXPECT_FALSE(window.windowIcon().pixmap(32).isNull());
 
   // Each field has its label to its left, whole and not over the field.
   QStringList captions;
@@ -233,42 +236,64 @@ TEST_F(ComposeWindowTest, IdentityCountsStopAtTheStoredSlotsAndOneLoadingReadsTh
   EXPECT_EQ(identities[20000].from_entry(), "Name 20000,a20000@example.org");
 }
 
-TEST_F(ComposeWindowTest, WordWrapIsOnAtFirstAndTheMenuItemTogglesIt) {
-  ComposeWindow window;
-  auto* body = Find<QPlainTextEdit>(&window, "MsgBox");
-  auto* item = Find<QAction>(&window, "Wordwrap1");
-  EXPECT_EQ(body->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-  EXPECT_FALSE(item->isCheckable());
-  item->trigger();
-  EXPECT_EQ(body->lineWrapMode(), QPlainTextEdit::NoWrap);
-  item->trigger();
-  EXPECT_EQ(body->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+// The menu item's check mark shows the state, and the choice outlives the window.
+TEST_F(ComposeWindowTest, WordWrapIsOnAtFirstTheMenuItemTogglesItAndTheChoiceIsKept) {
+  const auto expect = [](ComposeWindow& window, bool on) {
+    EXPECT_EQ(Find<QPlainTextEdit>(&window, "MsgBox")->lineWrapMode() != QPlainTextEdit::NoWrap,
+              on);
+    EXPECT_EQ(Find<QAction>(&window, "Wordwrap1")->isChecked(), on);
+  };
+  {
+    ComposeWindow window;
+    expect(window, true);
+    Find<QAction>(&window, "Wordwrap1")->trigger();
+    expect(window, false);
+  }
+  EXPECT_EQ(Stored("window", "wordwrap"), "0");
+  ComposeWindow next;
+  expect(next, false);
+  Find<QAction>(&next, "Wordwrap1")->trigger();
+  expect(next, true);
+  EXPECT_EQ(Stored("window", "wordwrap"), "1");
 }
 
 TEST_F(ComposeWindowTest, AttachAppendsTheChosenFileEvenTwice) {
   test::TempDir dir;
   const std::string file = dir.File("report.pdf");
   test::WriteFile(file, "%PDF");
+  StoreAccount("Jane Doe", "jd@example.org");
   ComposeWindow window;
-  // As a person would: type the path into the dialog's name field and press Enter.
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  // As a person would: type the path into the dialog's name field and press Enter. The dialog
+  // opens in the home folder, then in the last file's.
+  QStringList folders;
   auto choose = [&](QWidget* modal) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), "Attach files");
+    folders << dialog->directory().absolutePath();
     auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
     ASSERT_NE(name, nullptr);
     name->setText(QString::fromStdString(file));
     QTest::keyClick(name, Qt::Key_Return);
   };
+  // Nothing of the dialog stays behind: a kept one kept its name box's completion list, which
+  // came up over the window once the folder was read, and took its keys.
+  auto nothing_left = [&] { EXPECT_TRUE(window.findChildren<QFileDialog*>().isEmpty()); };
   {
     ModalAnswerer answer;
     answer.Then(choose);
     QTest::mouseClick(Find<QPushButton>(&window, "Attach"), Qt::LeftButton);
   }
+  nothing_left();
   {
     ModalAnswerer answer;
     answer.Then(choose);
     QTest::mouseClick(Find<QPushButton>(&window, "Attach"), Qt::LeftButton);
   }
+  nothing_left();
+  EXPECT_EQ(folders, (QStringList{QDir::homePath(), QString::fromStdString(dir.path())}));
   {
     ModalAnswerer answer;  // cancelled: nothing added
     answer.Then([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });

@@ -123,15 +123,22 @@ TEST_F(HelpCommandsTest, RedirectedCheckFollowsToTheVerdict) {
   EXPECT_EQ(boxes_[0].title, "Checking for updates");
 }
 
+// A server not reached says so on a line of its own; an error page is a failed check, not "no
+// updates".
 TEST_F(HelpCommandsTest, FailuresReachTheDefaultErrorReport) {
   ScriptedServer oversized{{.reply = Reply(std::string((1 << 20) + 1, 'n'))}};
+  ScriptedServer missing{{.reply = HttpReply("HTTP/1.0 404 Not Found", "", "new")}};
+  const std::string refused = "127.0.0.1:" + std::to_string(test::RefusedPort());
+  const std::string unreached = " could not be reached.";
   const struct {
     std::string host;
     std::string shown;
   } cases[] = {
-      {"127.0.0.1:" + std::to_string(test::RefusedPort()), "Connection Failed."},
-      {test::kUnresolvableHost, "Null Remote Address."},
+      {refused, "Connection Failed.\nThe update server " + refused + unreached},
+      {test::kUnresolvableHost,
+       "Null Remote Address.\nThe update server " + test::kUnresolvableHost + unreached},
       {oversized.Url(""), "Reply body larger than the allowed 1048576 bytes."},
+      {missing.Url(""), "The update check failed: HTTP 404 Not Found"},
   };
   for (const auto& c : cases) {
     std::vector<SeenBox> boxes;
@@ -251,10 +258,14 @@ TEST_F(HelpCommandsTest, HelpOpensTheGuideOfTheCurrentFolder) {
   const QString before = QDir::currentPath();
   ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir.path())));
   OpenHelpFile();
+  // F1 in the window opens it as Help > Help does.
+  QApplication::setActiveWindow(&window_);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+  QTest::keyClick(&window_, Qt::Key_F1);
   QDir::setCurrent(before);
   const std::string expected =
       QUrl::fromLocalFile(QString::fromStdString(dir.File("manual.htm"))).toString().toStdString();
-  EXPECT_EQ(opened_, std::vector<std::string>{expected});
+  EXPECT_EQ(opened_, std::vector<std::string>(2, expected));
 }
 
 TEST_F(HelpCommandsTest, MissingGuideOpensNothing) {

@@ -46,6 +46,7 @@ if msg.is_multipart():
             out['attachments'].append({
                 'filename': part.get_filename(),
                 'content_type': part.get_content_type(),
+                'charset': part.get_content_charset() or '',
                 'encoding': part.get('Content-Transfer-Encoding'),
                 'data_hex': part.get_payload(decode=True).hex(),
             })

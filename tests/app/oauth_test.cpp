@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslConfiguration>
@@ -17,6 +18,7 @@
 #include "app/oauth_sign_in.h"
 #include "app/oauth_token.h"
 #include "app/settings_layout.h"
+#include "app/sign_in_dialog.h"
 #include "app/texts.h"
 #include "app/unattended_send.h"
 #include "app_fixture.h"
@@ -330,6 +332,14 @@ TEST_F(OAuthTest, UnattendedSendRefreshesFromTheKeyring) {
   std::ostringstream refused;
   EXPECT_EQ(RunUnattendedSend({"bob@example.org", "S", "B", "send"}, refused, smtp), 1);
   EXPECT_NE(refused.str().find(texts::kSignInAgain), std::string::npos) << refused.str();
+  // The refused sign-in is forgotten, and the Sign-in dialog asks for a new one.
+  EXPECT_EQ(daemon.Lookup("localhost", "oauth2:"), std::nullopt);
+  ASSERT_TRUE(ReadSignInRefused(store_));
+  SignInDialog dialog(nullptr, settings_, "jane@example.org", RefreshTokenEntry(account), false,
+                      ReadSignInRefused(store_));
+  auto* state = Find<QLabel>(&dialog, "SignInState");
+  EXPECT_TRUE(test::WaitFor([&] { return !state->text().endsWith("..."); }));
+  EXPECT_EQ(Text(state->text()), "The provider refused the saved sign-in: sign in again.");
   unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 

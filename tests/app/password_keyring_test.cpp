@@ -137,6 +137,36 @@ TEST_F(PasswordPlaceTest, AKeyringThatRefusesLeavesThePasswordInTheSettingsFile)
             (std::vector<KeyringAccount>(2, {.server = "127.0.0.1", .user = "jane"})));
 }
 
+// Before there is a password the line says where one typed now would go; once there is one,
+// where it is.
+TEST_F(PasswordPlaceTest, TheLineSaysWhereAPasswordWouldGoAndWhereItIs) {
+  RefusingKeyring keyring;  // answers, and holds nothing
+  const std::string to_keyring =
+      "No password is stored yet; one typed here will be kept in the keyring.";
+  const struct {
+    PasswordKeyring* keyring;
+    const char* place;
+    const char* password;
+    std::string shown;
+  } cases[] = {
+      {&keyring, "file", "", to_keyring},
+      {&keyring, "keyring", "", to_keyring},
+      {nullptr, "", "",
+       "No keyring is available: a password typed here goes to the settings file."},
+      {&keyring, "file", "old", kInUserReg},
+  };
+  ComposeWindow window;
+  SettingsDialog dialog(&window);
+  window.set_settings_dialog(&dialog);
+  for (const auto& c : cases) {
+    SetProgramKeyring(c.keyring);
+    UseServer(25, "jane", c.password);
+    Store("password", "place", c.place);
+    OkInSettings(window, [&](QWidget* d) { EXPECT_EQ(PlaceLine(d), c.shown) << c.place; });
+  }
+  SetProgramKeyring(nullptr);
+}
+
 // The password was put in the keyring, and this run has none: nothing is made up for it. A
 // server that takes mail without a login gets it without AUTH; one that wants a login is told
 // nothing, and the user is told why.

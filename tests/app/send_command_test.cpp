@@ -188,15 +188,24 @@ TEST_F(SendCommandTest, MessageIdsAttachmentTypesAndDomainsBeyondAscii) {
   const std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
   // The content speaks only for a name without an extension; a type that wider patterns give a
   // name stays its own among names of the same extension.
-  const std::vector<std::array<std::string, 3>> files = {
-      {"report.pdf", pdf, "application/pdf"},
-      {"notes.txt", text, "text/plain"},
-      {"data.bin", pdf, "application/octet-stream"},
-      {"report", pdf, "application/pdf"},
-      {"old.gz", pdf, "application/gzip"},
-      {"old.tar.gz", pdf, "application/x-compressed-tar"}};
+  // A text names the charset of its bytes when they are UTF-8 or ASCII (else none), also with a
+  // character cut by the end of the first block read; the bytes go as they are.
+  const std::string big_utf8 = std::string(65535, 'a') + "\u00FCber";
+  const std::vector<std::array<std::string, 4>> files = {
+      {"report.pdf", pdf, "application/pdf", ""},
+      {"notes.txt", text, "text/plain", "us-ascii"},
+      {"data.bin", pdf, "application/octet-stream", ""},
+      {"report", pdf, "application/pdf", ""},
+      {"old.gz", pdf, "application/gzip", ""},
+      {"old.tar.gz", pdf, "application/x-compressed-tar", ""},
+      {"gruesse.txt", "Gr\u00FC\u00DFe\n", "text/plain", "utf-8"},
+      {"latin1.txt",
+       "Gr\xFC\xDF"
+       "e\n",
+       "text/plain", ""},
+      {"long.txt", big_utf8, "text/plain", "utf-8"}};
   ComposeFields fields{.from = "Doe, Jane,jd@b\u00FCcher.test", .to = "ann@B\u00FCcher.test"};
-  for (const auto& [name, content, type] : files) {
+  for (const auto& [name, content, type, charset] : files) {
     test::WriteFile(files_.File(name), content);
     fields.attachments.push_back(files_.File(name));
   }
@@ -231,9 +240,11 @@ TEST_F(SendCommandTest, MessageIdsAttachmentTypesAndDomainsBeyondAscii) {
     for (std::size_t i = 0; i < files.size(); ++i) {
       EXPECT_EQ(attachments[i]["content_type"].toString().toStdString(), files[i][2])
           << files[i][0];
+      EXPECT_EQ(attachments[i]["charset"].toString().toStdString(), files[i][3]) << files[i][0];
+      EXPECT_EQ(attachments[i]["data_hex"].toString().toStdString(), test::ToHex(files[i][1]))
+          << files[i][0];
     }
     EXPECT_EQ(attachments[1]["encoding"].toString(), "base64");
-    EXPECT_EQ(attachments[1]["data_hex"].toString().toStdString(), test::ToHex(text));
   }
   ASSERT_EQ(ids.size(), 3u);
   EXPECT_TRUE(ids.contains("<kept.1@example.org>"));

@@ -81,16 +81,17 @@ TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
     const char* name;
     QRect geometry;
   } controls[] = {
-      {"FromNameBox", {88, 40, 137, 21}},    {"FromEmailBox", {88, 72, 137, 21}},
-      {"SMTPServerBox", {88, 104, 137, 21}}, {"PortBox", {88, 136, 41, 21}},
-      {"Button1", {96, 304, 75, 25}},        {"Button2", {184, 304, 75, 25}},
-      {"Button3", {272, 304, 75, 25}},       {"GroupBox1", {240, 16, 233, 137}},
-      {"OtherName", {72, 24, 121, 21}},      {"OtherEmail", {72, 64, 121, 21}},
-      {"AddButton", {14, 104, 75, 25}},      {"GroupBox2", {240, 168, 233, 121}},
-      {"RemoveCombo", {8, 24, 209, 21}},     {"RemoveButton", {8, 56, 75, 25}},
-      {"GroupBox3", {16, 168, 185, 121}},    {"UserNameBox", {64, 16, 113, 21}},
-      {"PasswordBox", {64, 48, 113, 21}},    {"SecurityCombo", {137, 136, 88, 21}},
-      {"SignInButton", {16, 304, 75, 25}},
+      {"FromNameBox", {88, 40, 137, 21}},      {"FromEmailBox", {88, 72, 137, 21}},
+      {"SMTPServerBox", {88, 104, 137, 21}},   {"PortBox", {88, 136, 41, 21}},
+      {"Button1", {96, 346, 75, 25}},          {"Button2", {184, 346, 75, 25}},
+      {"Button3", {272, 346, 75, 25}},         {"GroupBox1", {240, 16, 233, 137}},
+      {"OtherName", {72, 24, 121, 21}},        {"OtherEmail", {72, 64, 121, 21}},
+      {"AddButton", {14, 104, 75, 25}},        {"GroupBox2", {240, 168, 233, 121}},
+      {"RemoveCombo", {8, 24, 209, 21}},       {"RemoveButton", {8, 56, 75, 25}},
+      {"GroupBox3", {16, 168, 185, 121}},      {"UserNameBox", {64, 16, 113, 21}},
+      {"PasswordBox", {64, 48, 113, 21}},      {"SecurityCombo", {137, 136, 88, 21}},
+      {"SignInButton", {16, 346, 75, 25}},     {"SentCopyBox", {16, 306, 216, 18}},
+      {"OAuthStateLabel", {16, 326, 457, 16}}, {"PlainPasswordBox", {240, 306, 233, 18}},
   };
   for (const auto& control : controls) {
     QWidget* w = Find<QWidget>(&dialog, control.name);
@@ -571,6 +572,31 @@ TEST_F(SettingsDialogTest, HelpOpensTheUserGuideFromTheCurrentFolder) {
 
 namespace tovrel::app {
 namespace {
+
+// The line above the Sign-in button says whether OAuth 2.0 is in use and for whom.
+TEST_F(SettingsDialogTest, TheSignInLineNamesWhoIsSignedInWithOAuth) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  const struct {
+    const char* auth;
+    const char* refresh_token;
+    const char* shown;
+  } cases[] = {
+      {"password", "", ""},
+      {"oauth2", "", "OAuth 2.0: not signed in"},
+      {"oauth2", "r1", "Signed in with OAuth 2.0 as jd@example.org"},
+  };
+  for (const auto& c : cases) {
+    Store("smtp", "auth", c.auth);
+    Store("smtp", "oauth2refresh", c.refresh_token);
+    ProgramWindows windows({});
+    WithDialog(windows.compose, [&](QWidget* dialog) {
+      EXPECT_TRUE(KeyringAnswered(dialog));
+      auto* line = Find<QLabel>(dialog, "OAuthStateLabel");
+      EXPECT_TRUE(test::WaitFor([&] { return Text(line->text()) == c.shown; })) << c.shown;
+      test::SaveGrab(dialog, "settings_dialog_oauth");
+    });
+  }
+}
 
 // The sign-in dialog's values wait for the Settings dialog's OK, which stores them as named.
 TEST_F(SettingsDialogTest, SignInValuesAreStoredWithSettingsOk) {

@@ -413,6 +413,39 @@ TEST(BuildHeaderListTest, NoHeaderLineExceeds998OctetsAndLongWordsDecodeBack) {
   EXPECT_EQ(r.out, std::to_string(900 + 1 + 32768 + 4) + " end\n5000\n3000\n");
 }
 
+// A fold right after the field's name leaves a blank in front of the text for every reader:
+// the first encoded word shares the name's line, which stays within 76 characters.
+TEST(BuildHeaderListTest, TheFirstEncodedWordSharesTheLineOfTheFieldsName) {
+  std::string japanese;
+  for (int i = 0; i < 36; ++i) japanese += "\xe6\x97\xa5";  // 36 characters, no blank
+  const std::string name = "J\u00fcrgen M\u00fcller-L\u00fcdenscheid " + japanese;
+  Message m;
+  m.set_subject(japanese);
+  m.set_organization(japanese);
+  m.from() = EmailAddress("me@x.example", name);
+  m.recipients().AddItem() = EmailAddress("you@x.example", name);
+  m.set_date(EncodeDateTime(2026, 3, 4, 5, 6, 7));
+  for (const char* language : {"ja_JP", "de_DE"}) {  // B and Q words
+    const HeaderList h = BuildHeaderList(m, LocaleInfo{language, "UTF-8"});
+    for (const char* field : {"From", "Subject", "To", "Organization"}) {
+      EXPECT_NE(h[std::size_t(h.IndexOfHeader(field))].find("=?UTF-8?"), std::string::npos);
+    }
+    for (const std::string& line : h) EXPECT_LE(line.size(), 76u) << line;
+    const test::ProcessResult r = ParseWithPython(
+        Block(h) + "\r\nbody\r\n",
+        "from email import policy\n"
+        "d = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=policy.default)\n"
+        "for f in ('Subject', 'Organization'): print(str(d[f]).encode().hex())\n"
+        "for f in ('From', 'To'):\n"
+        "    n = email.utils.getaddresses([m[f].replace('\\r\\n', '')])[0][0]\n"
+        "    print(text(n).encode().hex())\n");
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out, test::ToHex(japanese) + "\n" + test::ToHex(japanese) + "\n" +
+                         test::ToHex(name) + "\n" + test::ToHex(name) + "\n")
+        << Block(h);
+  }
+}
+
 TEST(BuildHeaderListTest, HostileBytesNeverBreakTheBlock) {
   std::mt19937 rng(13);
   for (int round = 0; round < 200; ++round) {

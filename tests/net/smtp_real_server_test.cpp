@@ -293,14 +293,22 @@ TEST_F(RealServer, LongLinesGoQuotedPrintableAndArriveWhole) {
   EXPECT_EQ(Judge(mails[1], {file}).attachments.at(0).at(4), "1");
 }
 
-// For every attachment: its file name as UTF-8 in hex, and the defects of the whole message.
+// For every attachment: its file name as UTF-8 in hex, as a reader of today and as an older one
+// (the quoted name= of Content-Type, encoded words decoded) read it, and the defects of the
+// whole message.
 constexpr char kFileNames[] = R"PY(
-import email, sys
+import email, re, sys
 from email import policy
-msg = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=policy.default)
+from email.header import decode_header, make_header
+data = open(sys.argv[1], 'rb').read()
+msg = email.message_from_bytes(data, policy=policy.default)
 for part in msg.walk():
     if part.get_content_disposition() == 'attachment':
         print(part.get_filename().encode('utf-8').hex())
+for part in email.message_from_bytes(data).walk():
+    if (part.get('Content-Disposition') or '').startswith('attachment'):
+        quoted = re.search(r'\bname="([^"]*)"', part['Content-Type'])
+        print(str(make_header(decode_header(quoted.group(1)))).encode().hex() if quoted else '-')
 print('defects', sum(len(part.defects) for part in msg.walk()))
 )PY";
 
@@ -336,6 +344,7 @@ TEST_F(RealServer, FileNamesBeyondAsciiReadBack) {
   const test::ProcessResult result = test::RunPython(kFileNames, {mails[0].data_path});
   ASSERT_EQ(result.exit_status, 0) << result.err;
   std::string expected;
+  for (const Case& c : cases) expected += test::ToHex(c.read) + "\n";
   for (const Case& c : cases) expected += test::ToHex(c.read) + "\n";
   EXPECT_EQ(result.out, expected + "defects 0\n");
   EXPECT_NE(mails[0].data.find("\r\n" + kGreeting + "\r\n"), std::string::npos);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/about_box.h"
+#include "app/form_style.h"
 #include "app/message_box.h"
 #include "app/texts.h"
 #include "http/http_client.h"
@@ -97,6 +98,9 @@ void CheckForUpdates(QWidget* parent, http::HttpClient& http, const std::string&
   }
 }
 
-void ShowAboutBox(AboutBox& box) { box.exec(); }
+void ShowAboutBox(AboutBox& box) {
+  PlaceDialog(&box);
+  box.exec();
+}
 
 }  // namespace tovrel::app

@@ -1,5 +1,6 @@
 #include "app/compose_window.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -170,6 +171,8 @@ void ComposeWindow::BuildControls() {
   scroll_->setObjectName(QStringLiteral("FormScroll"));
   scroll_->setFrameShape(QFrame::NoFrame);
   scroll_->setWidgetResizable(true);
+  // Only the fields take the keyboard: the first focus belongs to From.
+  scroll_->setFocusPolicy(Qt::NoFocus);
   form_ = new QWidget(scroll_);
   form_->setObjectName(QStringLiteral("form"));
   form_->setMinimumSize(kFormWidth, kFormHeight);
@@ -195,26 +198,37 @@ void ComposeWindow::BuildControls() {
   subject_box_ = edit("SubjectBox", 152);
 
   const QFont label_font = FormFontPixels(QStringLiteral("Arial"), 13);
-  const std::pair<const char*, QWidget*> labels[] = {{texts::kFromLabel, from_box_},
-                                                     {texts::kToLabel, to_box_},
-                                                     {texts::kCcLabel, cc_box_},
-                                                     {texts::kBccLabel, bcc_box_},
-                                                     {texts::kSubjectLabel, subject_box_}};
-  for (const auto& [caption, field] : labels) {
-    auto* label = new QLabel(QString::fromLatin1(caption), form_);
+  // Alt with the underlined letter goes to the field; F, E and H open the menus, S is Send.
+  const struct {
+    const char* caption;
+    char key;
+    QWidget* field;
+    const char* description;
+  } labels[] = {{texts::kFromLabel, 'r', from_box_, texts::kFromDescription},
+                {texts::kToLabel, 't', to_box_, texts::kToDescription},
+                {texts::kCcLabel, 'c', cc_box_, texts::kCcDescription},
+                {texts::kBccLabel, 'b', bcc_box_, texts::kBccDescription},
+                {texts::kSubjectLabel, 'u', subject_box_, ""}};
+  for (const auto& [caption, key, field, description] : labels) {
+    field->setAccessibleDescription(QString::fromLatin1(description));
+    auto* label = new QLabel(WithMnemonic(QString::fromLatin1(caption), key), form_);
     label->setFont(label_font);
     label->setBuddy(field);
     field_labels_.push_back(label);
   }
 
-  attach_ = new QPushButton(QString::fromLatin1(texts::kAttach), form_);
+  attach_ = new QPushButton(WithMnemonic(QString::fromLatin1(texts::kAttach), 'a'), form_);
+  attach_->setAccessibleDescription(QString::fromLatin1(texts::kAttachDescription));
   attach_->setObjectName(QStringLiteral("Attach"));
   Place(attach_, 16, 192, 75, 25);
   attach_box_ = new AttachmentList(form_);
   attach_box_->setObjectName(QStringLiteral("AttachBox"));
+  attach_box_->setAccessibleName(QString::fromLatin1(texts::kAttachmentsName));
+  attach_box_->setAccessibleDescription(QString::fromLatin1(texts::kAttachmentsDescription));
   Place(attach_box_, 104, 192, 177, 25);
   attach_summary_ = new QLabel(form_);
   attach_summary_->setObjectName(QStringLiteral("AttachSummary"));
+  attach_summary_->setAccessibleName(QString::fromLatin1(texts::kAttachmentSummaryName));
   Place(attach_summary_, 104, 218, 249, 20);
   for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
     connect(attach_box_->model(), signal, this, &ComposeWindow::ShowAttachmentSummary);
@@ -224,15 +238,16 @@ void ComposeWindow::BuildControls() {
 
   msg_box_ = new QPlainTextEdit(form_);
   msg_box_->setObjectName(QStringLiteral("MsgBox"));
+  msg_box_->setAccessibleName(QString::fromLatin1(texts::kMessageTextName));
   msg_box_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   msg_box_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   msg_box_->setTabChangesFocus(true);  // Tab moves on, as in every other field
   Place(msg_box_, 8, 240, 345, 241);
 
-  send_button_ = new QPushButton(QString::fromLatin1(texts::kSend), form_);
+  send_button_ = new QPushButton(WithMnemonic(QString::fromLatin1(texts::kSend), 's'), form_);
   send_button_->setObjectName(QStringLiteral("SendButton"));
   Place(send_button_, 16, 496, 75, 25);
-  quit_button_ = new QPushButton(QString::fromLatin1(texts::kQuit), form_);
+  quit_button_ = new QPushButton(WithMnemonic(QString::fromLatin1(texts::kQuit), 'q'), form_);
   quit_button_->setObjectName(QStringLiteral("QuitButton"));
   Place(quit_button_, 104, 496, 75, 25);
   // The design's scratch field for the command line, which works on plain text and leaves it empty.
@@ -249,6 +264,9 @@ void ComposeWindow::BuildControls() {
   for (std::size_t i = 1; i < std::size(tab_order); ++i) {
     setTabOrder(tab_order[i - 1], tab_order[i]);
   }
+  // What is typed at once goes to the first field of that order.
+  from_box_->setFocus();
+  NameFieldsAfterLabels(form_);
 
   // The fields would take a dropped file as the text of its address; the window attaches it.
   setAcceptDrops(true);
@@ -260,6 +278,7 @@ void ComposeWindow::BuildControls() {
   statusBar()->setFixedHeight(kStatusHeight);
   status_panel_ = new QLabel(statusBar());
   status_panel_->setObjectName(QStringLiteral("SimplePanel"));
+  status_panel_->setAccessibleName(QString::fromLatin1(texts::kStatusName));
   statusBar()->addWidget(status_panel_, 1);
   outbox_count_ = new QLabel(statusBar());
   outbox_count_->setObjectName(QStringLiteral("OutboxCount"));
@@ -367,13 +386,17 @@ void ComposeWindow::hideEvent(QHideEvent* event) {
   }
 }
 
+void ComposeWindow::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  // The window manager frames the window after it was shown: the title bar must fit as well.
+  if (isVisible() && FrameExtra(this) != fitted_frame_) FitToScreen();
+}
+
 void ComposeWindow::FitToScreen() {
   const QSize described(kFormWidth, menuBar()->sizeHint().height() + kFormHeight + kStatusHeight);
-  const QRect screen_area = screen()->availableGeometry();
-  // Until the window is shown its frame is unknown; a title bar's height is kept free for it.
-  const QSize frame = isVisible() ? frameGeometry().size() - geometry().size()
-                                  : QSize(0, style()->pixelMetric(QStyle::PM_TitleBarHeight));
-  const QSize room = screen_area.size() - frame;
+  const QSize frame = FrameExtra(this);
+  fitted_frame_ = frame;
+  const QSize room = screen()->availableGeometry().size() - frame;
   QSize least = described;
   // A form that scrolls up and down needs the bar's width beside it, or it scrolls sideways too.
   if (described.height() > room.height()) {
@@ -381,13 +404,7 @@ void ComposeWindow::FitToScreen() {
   }
   setMinimumSize(least.boundedTo(room));
   if (width() > room.width() || height() > room.height()) resize(size().boundedTo(room));
-  const QSize outer = size() + frame;
-  const QPoint at(
-      std::clamp(x(), screen_area.left(),
-                 std::max(screen_area.left(), screen_area.right() + 1 - outer.width())),
-      std::clamp(y(), screen_area.top(),
-                 std::max(screen_area.top(), screen_area.bottom() + 1 - outer.height())));
-  if (at != pos()) move(at);
+  KeepOnScreen(this, QPoint(x(), y()), frame);
 }
 
 void ComposeWindow::ShowAttachmentSummary() {
@@ -400,6 +417,10 @@ void ComposeWindow::ClearSentStatus() {
 
 void ComposeWindow::SetStatus(const std::string& text) {
   status_panel_->setText(FromText(VisibleText(text)));
+  // A screen reader hears the new status without the focus going there.
+  status_panel_->setAccessibleDescription(status_panel_->text());
+  QAccessibleEvent said(status_panel_, QAccessible::Alert);
+  QAccessible::updateAccessibility(&said);
 }
 
 void ComposeWindow::LoadIdentities() {
@@ -442,6 +463,7 @@ void ComposeWindow::FormCreate(const std::vector<std::string>& args, CommandLine
 void ComposeWindow::FormShow() {
   if (ReadFirstRunMarker(registry_) == kFirstRunPending) {
     WriteFirstRunMarker(registry_, kFirstRunDialogOpened);
+    const FocusReturn focus_return(this);
     if (settings_dialog_ != nullptr) settings_dialog_->exec();
     return;
   }
@@ -464,8 +486,12 @@ void ComposeWindow::AttachClick() {
   dialog.setObjectName(QStringLiteral("OpenDialog1"));
   dialog.setFileMode(QFileDialog::ExistingFiles);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  const bool accepted = dialog.exec() == QDialog::Accepted;
-  for (QCompleter* completer : dialog.findChildren<QCompleter*>()) completer->popup()->hide();
+  bool accepted = false;
+  {
+    const FocusReturn focus_return(this);
+    accepted = dialog.exec() == QDialog::Accepted;
+    for (QCompleter* completer : dialog.findChildren<QCompleter*>()) completer->popup()->hide();
+  }
   if (!accepted) return;
   for (const QString& file : dialog.selectedFiles()) {
     const QByteArray path = QFile::encodeName(file);
@@ -881,6 +907,7 @@ void ComposeWindow::SetWordWrap(bool on) {
 }
 
 void ComposeWindow::Settings1Click() {
+  const FocusReturn focus_return(this);
   if (settings_dialog_ != nullptr) settings_dialog_->exec();
 }
 
@@ -895,6 +922,7 @@ void ComposeWindow::Checkforupdates1Click() {
 }
 
 void ComposeWindow::About1Click() {
+  const FocusReturn focus_return(this);
   if (about_box_ != nullptr) ShowAboutBox(*about_box_);
 }
 

@@ -80,6 +80,7 @@ class ComposeWindow : public QMainWindow {
   void showEvent(QShowEvent* event) override;
   // The size and place are stored whenever the window is put away (not when minimised).
   void hideEvent(QHideEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   // Closing while a send runs asks whether to cancel it; the window closes once it has stopped.
   void closeEvent(QCloseEvent* event) override;
   // Files dropped anywhere on the window (a file manager's text/uri-list of file:// URLs) are
@@ -195,6 +196,7 @@ class ComposeWindow : public QMainWindow {
   QTimer* outbox_timer_ = nullptr;
 
   bool shown_once_ = false;
+  QSize fitted_frame_;  // the window manager's frame as the last fit to the screen knew it
   // The pump of the send in progress from the window, or nullptr.
   SendPump* pump_ = nullptr;
   bool close_after_send_ = false;

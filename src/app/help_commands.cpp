@@ -11,6 +11,7 @@
 
 #include "app/about_box.h"
 #include "app/app_errors.h"
+#include "app/form_style.h"
 #include "app/message_box.h"
 #include "app/text_rules.h"
 #include "app/texts.h"
@@ -123,6 +124,9 @@ void CheckForUpdates(QWidget* parent, http::HttpClient& http, const std::string&
   }
 }
 
-void ShowAboutBox(AboutBox& box) { box.exec(); }
+void ShowAboutBox(AboutBox& box) {
+  PlaceDialog(&box);
+  box.exec();
+}
 
 }  // namespace tovrel::app

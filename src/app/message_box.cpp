@@ -4,7 +4,9 @@
 #include <QGuiApplication>
 #include <QString>
 #include <iostream>
+#include <memory>
 
+#include "app/form_style.h"
 #include "app/text_rules.h"
 
 namespace tovrel::app {
@@ -81,6 +83,7 @@ QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const std::string& t
       button->setText(QString::fromUtf8(caption.caption));
     }
   }
+  const FocusReturn focus_return(parent);
   const int result = box.exec();
   const auto pressed = static_cast<QMessageBox::StandardButton>(result);
   return buttons.testFlag(pressed) ? pressed : fallback;
@@ -106,7 +109,8 @@ void OpenMessageBox(QWidget* parent, const std::string& text, const std::string&
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setDefaultButton(fallback);
   QObject::connect(box, &QMessageBox::finished, box,
-                   [buttons, fallback, answered = std::move(answered)](int result) {
+                   [buttons, fallback, answered = std::move(answered),
+                    focus_return = std::make_shared<FocusReturn>(parent)](int result) {
                      const auto pressed = static_cast<QMessageBox::StandardButton>(result);
                      answered(buttons.testFlag(pressed) ? pressed : fallback);
                    });

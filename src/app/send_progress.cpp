@@ -30,9 +30,12 @@ SendProgress::SendProgress(QWidget* parent) : QWidget(parent) {
   bar_->setRange(0, kSteps);
   bar_->setFixedSize(kBarWidth, kControlHeight);
   bar_->setTextVisible(true);
+  bar_->setAccessibleName(QString::fromLatin1(texts::kSendProgressName));
   row->addWidget(bar_);
   cancel_ = new QPushButton(QString::fromLatin1(texts::kCancel), this);
   cancel_->setObjectName(QStringLiteral("CancelSendButton"));
+  cancel_->setAccessibleName(QString::fromLatin1(texts::kCancel));
+  cancel_->setAccessibleDescription(QString::fromLatin1(texts::kCancelSendDescription));
   cancel_->setFixedHeight(kControlHeight);
   // Its own size would be a full button's height; the caption still fits in this one.
   cancel_->setMinimumWidth(cancel_->fontMetrics().horizontalAdvance(cancel_->text()) + 16);

@@ -1,5 +1,6 @@
 #include "app/settings_dialog.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -67,6 +68,7 @@ SettingsDialog::SettingsDialog(ComposeWindow* compose)
   setWindowTitle(QString::fromLatin1(texts::kSettingsCaption));
   setModal(true);
   BuildControls();
+  AddMnemonicsAndNames();
   ShrinkUntilCaptionsFit(this, [this] { LayoutLabels(); });
   setFixedSize(kClientWidth, kClientHeight);
   move(kLeft, kTop);
@@ -198,6 +200,27 @@ void SettingsDialog::BuildControls() {
                   &SettingsDialog::SecurityComboSelect);
 }
 
+void SettingsDialog::AddMnemonicsAndNames() {
+  // Alt with the underlined letter presses the button or goes to the label's field.
+  const std::pair<QAbstractButton*, char> buttons[] = {
+      {button1_, 'o'},       {button2_, 'c'},        {button3_, 'h'},      {add_button_, 'd'},
+      {remove_button_, 'r'}, {sign_in_button_, 'i'}, {sent_copy_box_, 'k'}};
+  for (auto [button, key] : buttons) button->setText(WithMnemonic(button->text(), key));
+  const std::pair<QWidget*, char> fields[] = {
+      {from_name_box_, 'n'}, {from_email_box_, 'e'}, {smtp_server_box_, 's'}, {port_box_, 'p'},
+      {other_name_, 'a'},    {other_email_, 'm'},    {user_name_box_, 'u'},   {password_box_, 'w'}};
+  for (QLabel* label : field_labels_) {
+    for (auto [field, key] : fields) {
+      if (label->buddy() == field) label->setText(WithMnemonic(label->text(), key));
+    }
+  }
+  // The list of addresses to remove has its group's title for a label.
+  remove_combo_->setAccessibleName(group_box2_->title().trimmed());
+  remove_combo_->setAccessibleDescription(QString::fromLatin1(texts::kRemoveIdentityDescription));
+  NameFieldsAfterLabels(this);
+  remove_combo_->lineEdit()->setAccessibleName(remove_combo_->accessibleName());
+}
+
 void SettingsDialog::AddSentCopyBox() {
   // A setting like the others: in the form, above the buttons that store it.
   sent_copy_box_ = new QCheckBox(QString::fromLatin1(texts::kKeepSentCopy), this);
@@ -231,11 +254,13 @@ void SettingsDialog::LayoutLabels() {
 
 int SettingsDialog::exec() {
   opening_ = true;
+  PlaceDialog(this);
   return QDialog::exec();
 }
 
 void SettingsDialog::open() {
   opening_ = true;
+  PlaceDialog(this);
   QDialog::open();
 }
 

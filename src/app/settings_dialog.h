@@ -62,6 +62,7 @@ class SettingsDialog : public QDialog {
  private:
   void BuildControls();
   void LayoutLabels();
+  void AddMnemonicsAndNames();
   void AddSentCopyBox();
   void AddPlainPasswordBox();
   // Fills the password box (when asked to) from the keyring, off the window's thread.

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <iterator>
 
+#include "app/form_style.h"
 #include "app/oauth_sign_in.h"
 #include "app/qt_text.h"
 #include "app/texts.h"
@@ -95,6 +96,7 @@ SignInDialog::SignInDialog(QWidget* parent, const OAuthSettings& settings, const
   connect(auth_combo_, &QComboBox::currentIndexChanged, this, &SignInDialog::ShowState);
   connect(provider_combo_, &QComboBox::currentIndexChanged, this, &SignInDialog::ProviderChanged);
   connect(token_command_box_, &QLineEdit::textChanged, this, &SignInDialog::ShowState);
+  NameFieldsAfterLabels(this);
   ProviderChanged();
   // Whether the keyring keeps a sign-in is asked off the window's thread.
   {

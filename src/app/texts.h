@@ -47,6 +47,22 @@ inline constexpr const char* kSendOutbox = "Send Outbox";
 // The status bar's count of kept messages.
 inline constexpr const char* kOneKeptMessage = "1 message in the outbox";
 inline constexpr const char* kKeptMessages = "%s messages in the outbox";
+// What screen readers say of the window's controls where their captions do not say it.
+inline constexpr const char* kFromDescription = "The sender: one of your addresses from Settings";
+inline constexpr const char* kToDescription = "Recipients, separated by commas";
+inline constexpr const char* kCcDescription = "Copies to further recipients, separated by commas";
+inline constexpr const char* kBccDescription =
+    "Blind copies: recipients the others do not see, separated by commas";
+inline constexpr const char* kMessageTextName = "Message text";
+inline constexpr const char* kAttachmentsName = "Attachments";
+inline constexpr const char* kAttachmentsDescription =
+    "Files sent with the message; Delete removes the selected one";
+inline constexpr const char* kAttachmentSummaryName = "Attachment count and size";
+inline constexpr const char* kAttachDescription = "Adds files to the message";
+inline constexpr const char* kStatusName = "Status";
+inline constexpr const char* kSendProgressName = "Send progress";
+inline constexpr const char* kCancelSendDescription = "Stops the send in progress";
+inline constexpr const char* kRemoveIdentityDescription = "The sender address to remove";
 // The line beside the attachments: their count and total size.
 inline constexpr const char* kOneAttachment = "1 file, %s";
 inline constexpr const char* kAttachments = "%s files, %s";

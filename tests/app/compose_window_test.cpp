@@ -78,26 +78,35 @@ TEST_F(ComposeWindowTest, ControlsSitWhereTheFormPutsThemWithTheirCaptions) {
     EXPECT_EQ(w->geometry(), control.geometry) << control.name;
   }
   EXPECT_FALSE(Find<QLineEdit>(&window, "HiddenBox")->isVisible());
-  EXPECT_EQ(Find<QPushButton>(&window, "Attach")->text(), "Attach");
-  EXPECT_EQ(Find<QPushButton>(&window, "SendButton")->text(), "Send");
-  EXPECT_EQ(Find<QPushButton>(&window, "QuitButton")->text(), "Quit");
+  // The captions as shown, each with a letter of its own underlined (F, E and H open the menus).
+  EXPECT_EQ(Find<QPushButton>(&window, "Attach")->text(), "&Attach");
+  EXPECT_EQ(Find<QPushButton>(&window, "SendButton")->text(), "&Send");
+  EXPECT_EQ(Find<QPushButton>(&window, "QuitButton")->text(), "&Quit");
   EXPECT_EQ(Find<QStatusBar>(&window, "StatusBar")->height(), 19);
   // Not installed here, so the icon built into the program stands in for the theme's.
   EXPECT_FALSE(window.windowIcon().pixmap(32).isNull());
 
-  // Each field has its label to its left, whole and not over the field.
+  // Each field has its label to its left, whole and not over the field, and its name for screen
+  // readers.
   QStringList captions;
+  QStringList names;
   for (const char* field : {"FromBox", "ToBox", "CCBox", "BCCBox", "SubjectBox"}) {
     QWidget* w = Find<QWidget>(&window, field);
     for (QLabel* label : window.findChildren<QLabel*>()) {
       if (label->buddy() != w) continue;
       captions << label->text();
+      names << w->accessibleName();
       EXPECT_LE(label->geometry().right(), w->x()) << field;
       EXPECT_GE(label->x(), 0);
-      EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));
+      EXPECT_GE(label->width(),
+                label->fontMetrics().horizontalAdvance(ShownCaption(label->text())));
     }
   }
-  EXPECT_EQ(captions, (QStringList{"From:", "To:", "CC:", "BCC:", "Subject"}));
+  EXPECT_EQ(captions, (QStringList{"F&rom:", "&To:", "&CC:", "&BCC:", "S&ubject"}));
+  EXPECT_EQ(names, (QStringList{"From", "To", "CC", "BCC", "Subject"}));
+  for (const char* control : {"MsgBox", "AttachBox", "AttachSummary", "SimplePanel"}) {
+    EXPECT_FALSE(Find<QWidget>(&window, control)->accessibleName().isEmpty()) << control;
+  }
   EXPECT_TRUE(CaptionsFit(&window));
   test::SaveGrab(&window, "compose_window");
 }
@@ -124,8 +133,8 @@ TEST_F(ComposeWindowTest, TabKeyWalksTheFieldsInTheDesignedOrder) {
   window.show();
   QApplication::setActiveWindow(&window);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  // The first focus is From's, as the order has it: what is typed at once goes there.
   QWidget* from = Find<QWidget>(&window, "FromBox");
-  from->setFocus();
   QStringList order;
   for (int i = 0; i < 10; ++i) {
     QWidget* focus = QApplication::focusWidget();

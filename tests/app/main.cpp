@@ -25,12 +25,13 @@ void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext&, const QStrin
 int main(int argc, char** argv) {
   const tovrel::test::OwnTempFolder temp_folder("tovrel-app-tests");
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
-    // Beside the usual screen, one as small as 1280 x 800 at twice the scale, for the windows'
-    // fit on small screens.
+    // Beside the usual screen, one as small as 1280 x 800 at twice the scale and one smaller than
+    // the Settings dialog, for the windows' fit on small screens.
     const std::string screens = std::filesystem::temp_directory_path() / "screens.json";
     tovrel::test::WriteFile(
         screens, R"({"screens": [{"name": "main", "x": 0, "y": 0, "width": 800, "height": 600},)"
-                 R"( {"name": "small", "x": 800, "y": 0, "width": 640, "height": 400}]})");
+                 R"( {"name": "small", "x": 800, "y": 0, "width": 640, "height": 400},)"
+                 R"( {"name": "tiny", "x": 1440, "y": 0, "width": 400, "height": 300}]})");
     setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screens).c_str(), 1);
   }
   // The keyring of the desktop the tests are started from is never touched: tests that want one

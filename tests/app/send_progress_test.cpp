@@ -189,6 +189,10 @@ TEST_F(SendProgressTest, SendingIsPaintedBeforeTheFirstByteAndTheBarEndsFull) {
     test::NoModalExpected no_box;
     ClickSend(window);
   }
+  // What a screen reader is told of the status bar, without the focus going there.
+  EXPECT_EQ(Find<QLabel>(&window, "SimplePanel")->accessibleDescription(), "Email send!");
+  EXPECT_EQ(bar->accessibleName(), "Send progress");
+  EXPECT_EQ(Find<QWidget>(&window, "CancelSendButton")->accessibleName(), "Cancel");
   ASSERT_TRUE(during.ran());
   EXPECT_GT(held_at, 0);
   EXPECT_LT(held_at, bar->maximum());

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QTest>
 #include <QTimer>
@@ -26,6 +28,11 @@ namespace {
 using test::AnswerBox;
 using test::ModalAnswerer;
 using test::SeenBox;
+
+const QStringList kDesignedOrder = {
+    "FromNameBox", "FromEmailBox", "SMTPServerBox", "Button1",      "Button2",      "PortBox",
+    "OtherName",   "OtherEmail",   "AddButton",     "RemoveCombo",  "RemoveButton", "UserNameBox",
+    "PasswordBox", "SignInButton", "Button3",       "SecurityCombo"};
 
 class SettingsDialogTest : public test::AppTest {
  protected:
@@ -52,6 +59,21 @@ class SettingsDialogTest : public test::AppTest {
   static bool KeyringAnswered(QWidget* dialog) {
     return test::WaitFor(
         [&] { return !Find<QLabel>(dialog, "PasswordPlaceLabel")->text().endsWith("..."); });
+  }
+  // The controls the Tab key reaches from the first box on.
+  static QStringList TabOrder(QWidget* dialog) {
+    QApplication::setActiveWindow(dialog);
+    Find<QWidget>(dialog, "FromNameBox")->setFocus();
+    QStringList order;
+    for (int i = 0; i < 16; ++i) {
+      QWidget* focus = QApplication::focusWidget();
+      if (focus == nullptr) break;
+      order << (qobject_cast<QComboBox*>(focus->parentWidget())
+                    ? focus->parentWidget()->objectName()
+                    : focus->objectName());
+      QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    return order;
   }
   static void Click(QWidget* dialog, const char* button) {
     QTest::mouseClick(Find<QPushButton>(dialog, button), Qt::LeftButton);
@@ -101,11 +123,22 @@ TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
   EXPECT_EQ(Find<QGroupBox>(&dialog, "GroupBox1")->title(), "Add address");
   EXPECT_EQ(Find<QGroupBox>(&dialog, "GroupBox2")->title(), "Remove address ");
   EXPECT_EQ(Find<QGroupBox>(&dialog, "GroupBox3")->title(), "Authentication");
-  EXPECT_EQ(Find<QPushButton>(&dialog, "Button1")->text(), "OK");
-  EXPECT_EQ(Find<QPushButton>(&dialog, "Button2")->text(), "Cancel");
-  EXPECT_EQ(Find<QPushButton>(&dialog, "Button3")->text(), "Help");
-  EXPECT_EQ(Find<QPushButton>(&dialog, "AddButton")->text(), "Add");
-  EXPECT_EQ(Find<QPushButton>(&dialog, "RemoveButton")->text(), "Remove");
+  // The captions as shown, each with a letter of its own underlined.
+  EXPECT_EQ(Find<QPushButton>(&dialog, "Button1")->text(), "&OK");
+  EXPECT_EQ(Find<QPushButton>(&dialog, "Button2")->text(), "&Cancel");
+  EXPECT_EQ(Find<QPushButton>(&dialog, "Button3")->text(), "&Help");
+  EXPECT_EQ(Find<QPushButton>(&dialog, "AddButton")->text(), "A&dd");
+  EXPECT_EQ(Find<QPushButton>(&dialog, "RemoveButton")->text(), "&Remove");
+  // Every field is named for screen readers after its label, the list of addresses to remove
+  // after its group.
+  const std::pair<const char*, const char*> names[] = {{"FromNameBox", "From Name"},
+                                                       {"PortBox", "Port"},
+                                                       {"PasswordBox", "Password"},
+                                                       {"SecurityCombo", "Security"},
+                                                       {"RemoveCombo", "Remove address"}};
+  for (const auto& [field, name] : names) {
+    EXPECT_EQ(Find<QWidget>(&dialog, field)->accessibleName(), name) << field;
+  }
   // Masked: the stored value is unchanged, but nobody near the screen reads it.
   EXPECT_EQ(Find<QLineEdit>(&dialog, "PasswordBox")->echoMode(), QLineEdit::Password);
   auto* hint = Find<QLabel>(&dialog, "Label9");
@@ -131,24 +164,36 @@ TEST_F(SettingsDialogTest, ControlsCaptionsAndTabOrderAreTheDesigned) {
   answer.Then([&](QWidget* shown) {
     ASSERT_EQ(shown, &dialog);
     test::SaveGrab(&dialog, "settings_dialog");
-    QApplication::setActiveWindow(&dialog);
-    Find<QWidget>(&dialog, "FromNameBox")->setFocus();
-    QStringList order;
-    for (int i = 0; i < 16; ++i) {
-      QWidget* focus = QApplication::focusWidget();
-      ASSERT_NE(focus, nullptr);
-      order << (qobject_cast<QComboBox*>(focus->parentWidget())
-                    ? focus->parentWidget()->objectName()
-                    : focus->objectName());
-      QTest::keyClick(focus, Qt::Key_Tab);
-    }
-    EXPECT_EQ(order, (QStringList{"FromNameBox", "FromEmailBox", "SMTPServerBox", "Button1",
-                                  "Button2", "PortBox", "OtherName", "OtherEmail", "AddButton",
-                                  "RemoveCombo", "RemoveButton", "UserNameBox", "PasswordBox",
-                                  "SignInButton", "Button3", "SecurityCombo"}));
+    EXPECT_EQ(TabOrder(&dialog), kDesignedOrder);
     dialog.reject();
   });
   dialog.exec();
+}
+
+// The dialog opens centred over the compose window, whole on the screen; on a screen smaller
+// than the dialog its form scrolls, in the same tab order.
+TEST_F(SettingsDialogTest, TheDialogIsCentredOnTheScreenAndScrollsWhereItMust) {
+  StoreAccount("Jane Doe", "jd@example.org");
+  for (const char* name : {"main", "tiny"}) {
+    QScreen* screen = nullptr;
+    for (QScreen* each : QGuiApplication::screens()) {
+      if (each->name() == name) screen = each;
+    }
+    ASSERT_NE(screen, nullptr) << name;
+    const bool tiny = std::string(name) == "tiny";
+    ProgramWindows windows({});
+    if (tiny) windows.compose.move(screen->availableGeometry().topLeft());
+    windows.compose.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&windows.compose));
+    WithDialog(windows.compose, [&](QWidget* dialog) {
+      EXPECT_TRUE(screen->availableGeometry().contains(dialog->frameGeometry())) << name;
+      const QPoint off = dialog->geometry().center() - windows.compose.geometry().center();
+      EXPECT_TRUE(tiny || off.manhattanLength() <= 2) << off.x() << "," << off.y();
+      EXPECT_EQ(dialog->findChild<QScrollArea*>("DialogScroll") != nullptr, tiny);
+      EXPECT_EQ(TabOrder(dialog), kDesignedOrder) << name;
+      test::SaveGrab(dialog, std::string("settings_dialog_") + name);
+    });
+  }
 }
 
 TEST_F(SettingsDialogTest, FirstRunSequenceRunsOverBothWindowsOnce) {

@@ -428,15 +428,17 @@ class Senders:
         small message's wire text and its envelope, as `KeepInOutbox` writes them."""
         if not os.path.isdir(self.outbox_template):
             folder = os.path.join(self.outbox_template, 'tovrelmail', 'outbox')
-            os.makedirs(folder, mode=0o700)
+            os.makedirs(folder)
+            for path in (self.outbox_template, os.path.dirname(folder), folder):
+                os.chmod(path, 0o700)
             text = open(self.data.wire(case), 'rb').read()
-            envelope = 'from %s\nto %s\nattempts 0\nreply \n' % (SENDER, RECIPIENT)
+            envelope = ('from %s\nto %s\nattempts 0\nreply \n' % (SENDER, RECIPIENT)).encode()
             for i in range(case.count):
                 name = os.path.join(folder, 'bench-%04d' % i)
-                with open(name + '.msg', 'wb') as f:
-                    f.write(text)
-                with open(name + '.env', 'w') as f:
-                    f.write(envelope)
+                for path, content in ((name + '.msg', text), (name + '.env', envelope)):
+                    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600),
+                              'wb') as f:
+                        f.write(content)
         shutil.rmtree(self.xdg_data, ignore_errors=True)
         shutil.copytree(self.outbox_template, self.xdg_data)
 

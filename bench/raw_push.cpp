@@ -1,71 +1,81 @@
-// The floor of the end-to-end benchmarks: pushes a file that is already encoded as message text
-// through a plain socket to an SMTP server with the least dialogue and the largest writes.
+// The plain floors of the end-to-end benchmarks: a file already prepared as wire text (CR LF
+// lines, dot-stuffed, without the end-of-data line) pushed through a plain socket to an SMTP server
+// with the least dialogue: EHLO, MAIL, RCPT, DATA, each waiting for its reply, the text, the
+// end-of-data line and QUIT.
 //
-// Usage: tovrel_raw_push PORT FILE
-// Sends EHLO, MAIL, RCPT and DATA, then the file as it is, the end-of-data line and QUIT.
-// Prints "sent BYTES" (the message text, the end-of-data line excluded) on success.
+// Usage: tovrel_raw_push [--sendfile] [--messages N] PORT FILE
+// Without --sendfile the text is read into a buffer a megabyte at a time and written out (the
+// "read-write push", kept for comparison). With --sendfile the kernel sends it from the page cache
+// with sendfile(2): no byte of it passes through this process (the plain floor). With --messages
+// the same text goes out N times over the one connection, MAIL, RCPT and DATA each time and RSET
+// between (the outbox floor).
+// Prints "sent BYTES" (the message texts, the end-of-data lines excluded) on success.
 
-#include <fcntl.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "support/socket_io.h"
+#include "support/smtp_client_steps.h"
 
 namespace tovrel::bench {
 namespace {
 
 constexpr std::size_t kBlockSize = 1 << 20;
 
-void Expect(LineReader& reader, int code) {
-  std::string line;
-  int got = ReadReply(reader, &line);
-  if (got != code) throw std::runtime_error("unexpected reply: " + line);
-}
-
-long long Push(int port, const std::string& path) {
-  Fd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) ThrowErrno("open " + path);
-  Fd socket = ConnectLoopback(port);
-  LineReader reader(socket.get());
-  Expect(reader, 220);
-  SendAll(socket.get(), "EHLO bench.invalid\r\n");
-  Expect(reader, 250);
-  SendAll(socket.get(), "MAIL FROM:<sender@example.org>\r\n");
-  Expect(reader, 250);
-  SendAll(socket.get(), "RCPT TO:<rcpt@example.org>\r\n");
-  Expect(reader, 250);
-  SendAll(socket.get(), "DATA\r\n");
-  Expect(reader, 354);
-
+void ReadAndWrite(const WireFile& file, int socket) {
   std::vector<char> block(kBlockSize);
-  long long sent = 0;
-  std::string tail = "\r\n";  // the last two bytes sent
+  off_t offset = 0;
   for (;;) {
-    ssize_t got = read(file.get(), block.data(), block.size());
+    ssize_t got = pread(file.fd.get(), block.data(), block.size(), offset);
     if (got < 0) {
       if (errno == EINTR) continue;
-      ThrowErrno("read " + path);
+      ThrowErrno("read");
     }
-    if (got == 0) break;
-    SendAll(socket.get(), std::string_view(block.data(), static_cast<std::size_t>(got)));
-    sent += got;
-    tail.append(block.data(), static_cast<std::size_t>(got));
-    tail.erase(0, tail.size() - 2);
+    if (got == 0) return;
+    SendAll(socket, std::string_view(block.data(), static_cast<std::size_t>(got)));
+    offset += got;
   }
-  // The end-of-data line must follow a CR LF; text with bare LF line ends gets one added.
-  if (tail != "\r\n") {
-    SendAll(socket.get(), "\r\n");
-    sent += 2;
+}
+
+void SendFromPageCache(const WireFile& file, int socket) {
+  off_t offset = 0;
+  while (offset < file.size) {
+    ssize_t sent =
+        sendfile(socket, file.fd.get(), &offset, static_cast<std::size_t>(file.size - offset));
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("sendfile");
+    }
+    if (sent == 0) throw std::runtime_error("the file shrank while it was sent");
   }
-  SendAll(socket.get(), ".\r\n");
-  Expect(reader, 250);
-  SendAll(socket.get(), "QUIT\r\n");
-  Expect(reader, 221);
+}
+
+long long Push(int port, const char* path, bool use_sendfile, int messages) {
+  WireFile file(path);
+  Fd socket = ConnectLoopback(port);
+  LineReader reader(socket.get());
+  SendFunction send = [&socket](std::string_view bytes) { SendAll(socket.get(), bytes); };
+  Expect(reader, 220);
+  Command(send, reader, "EHLO bench.invalid", 250);
+  long long sent = 0;
+  for (int i = 0; i < messages; ++i) {
+    if (i > 0) Command(send, reader, "RSET", 250);
+    StartMessage(send, reader);
+    if (use_sendfile) {
+      SendFromPageCache(file, socket.get());
+    } else {
+      ReadAndWrite(file, socket.get());
+    }
+    sent += file.size + static_cast<long long>(EndMessage(send, reader, file.ends_with_crlf));
+  }
+  Command(send, reader, "QUIT", 221);
   return sent;
 }
 
@@ -73,12 +83,25 @@ long long Push(int port, const std::string& path) {
 }  // namespace tovrel::bench
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: tovrel_raw_push PORT FILE\n");
+  bool use_sendfile = false;
+  int messages = 1;
+  int i = 1;
+  for (; i < argc; ++i) {
+    std::string_view option = argv[i];
+    if (option == "--sendfile") {
+      use_sendfile = true;
+    } else if (option == "--messages" && i + 1 < argc) {
+      messages = std::stoi(argv[++i]);
+    } else {
+      break;
+    }
+  }
+  if (argc - i != 2 || messages < 1) {
+    std::fprintf(stderr, "usage: tovrel_raw_push [--sendfile] [--messages N] PORT FILE\n");
     return 2;
   }
   try {
-    long long sent = tovrel::bench::Push(std::stoi(argv[1]), argv[2]);
+    long long sent = tovrel::bench::Push(std::stoi(argv[i]), argv[i + 1], use_sendfile, messages);
     std::printf("sent %lld\n", sent);
     return 0;
   } catch (const std::exception& e) {

@@ -4,10 +4,12 @@
 // Usage: tovrel_smtp_sink [--dump DIR] [--tls CERTIFICATE KEY] [PORT]
 //   (no PORT or 0: a free port)
 // Prints the port on the first line of standard output, then one line
-// "message BYTES RECIPIENTS CPU" per message taken, where BYTES counts the message text between the
-// 354 reply and the end-of-data line (that line excluded, dot-stuffing not undone) and CPU is the
-// processor time in seconds the connection has cost the sink so far (hand-shake and decryption
-// included), which shows whether the sink kept up with the sender. With --dump
+// "message BYTES RECIPIENTS CPU CONNECTION" per message taken, where BYTES counts the message text
+// between the 354 reply and the end-of-data line (that line excluded, dot-stuffing not undone), CPU
+// is the processor time in seconds the connection has cost the sink so far (hand-shake and
+// decryption included), which shows whether the sink kept up with the sender, and CONNECTION
+// numbers the connections in the order they were accepted, so that a reader can count the
+// connections a sender opened for its messages. With --dump
 // each message text is also kept as DIR/NNNNNN.eml (written before its line is printed), so that
 // a check can read what a sender really sent.
 // With --tls the sink offers STARTTLS, serves the rest of the session inside TLS with the given
@@ -154,7 +156,7 @@ long long ReceiveData(Channel& channel, std::string& pending, std::vector<char>&
   }
 }
 
-void Serve(Fd connection) {
+void Serve(Fd connection, long long number) {
   int one = 1;
   setsockopt(connection.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   Channel channel(std::move(connection));
@@ -215,8 +217,8 @@ void Serve(Fd connection) {
           ReceiveData(channel, reader.pending(), buffer, dump_dir.empty() ? nullptr : &text);
       if (bytes < 0) return;
       if (!dump_dir.empty()) DumpMessage(text);
-      char cpu[32];
-      std::snprintf(cpu, sizeof cpu, " %.4f\n", ConnectionCpuSeconds());
+      char cpu[64];
+      std::snprintf(cpu, sizeof cpu, " %.4f %lld\n", ConnectionCpuSeconds(), number);
       Report("message " + std::to_string(bytes) + " " + std::to_string(recipients) + cpu);
       recipients = 0;
       replies += "250 2.0.0 Ok: queued\r\n";
@@ -251,15 +253,18 @@ int main(int argc, char** argv) {
     Fd listener = ListenLoopback(port);
     std::printf("%d\n", LocalPort(listener.get()));
     std::fflush(stdout);
-    for (;;) {
+    for (long long accepted = 1;; ++accepted) {
       Fd connection(accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
       if (!connection.valid()) {
-        if (errno == EINTR || errno == ECONNABORTED) continue;
+        if (errno == EINTR || errno == ECONNABORTED) {
+          --accepted;
+          continue;
+        }
         ThrowErrno("accept");
       }
-      std::thread([fd = std::move(connection)]() mutable {
+      std::thread([fd = std::move(connection), accepted]() mutable {
         try {
-          Serve(std::move(fd));
+          Serve(std::move(fd), accepted);
         } catch (const std::exception& e) {
           std::fprintf(stderr, "tovrel_smtp_sink: %s\n", e.what());
         }

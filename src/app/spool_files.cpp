@@ -37,8 +37,14 @@ void CheckOwn(const struct stat& status, const std::string& path, bool folder) {
 }
 
 // The folders above the program's own may be links (a home whose .local lives on another disk).
+// Any of them missing is made, as the desktop's base directories are meant to be: a new account
+// or an XDG_DATA_HOME named before its parents exist.
 void MakeAnyFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) Fail(path);
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string part = path.substr(0, slash);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) Fail(part);
+    if (slash == std::string::npos) return;
+  }
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ class ScopedConfigHome {
   std::string store_file() const { return folder() + "/user.reg"; }
   // For child processes: the environment entry that points them here.
   std::string env() const { return "XDG_CONFIG_HOME=" + dir_.path(); }
-  // The program's data folder below XDG_DATA_HOME.
-  std::string data_home() const { return dir_.path() + "/data"; }
+  // Two levels that do not exist yet, as on a new account: the program makes them.
+  std::string data_home() const { return dir_.path() + "/data/share"; }
   std::string data_folder() const { return data_home() + "/tovrelmail"; }
 
  private:

@@ -104,7 +104,8 @@ Account ReadAccountServing(store::RegistryStore& registry, net::ObservedSend& ob
 
 // Where a refresh token the provider rotated during a send from the window goes: the keyring,
 // asked off the window's thread, then the store. The provider may already have dropped the old
-// token: the new one is kept even when the send fails later.
+// token: the new one is kept even when the send fails later. An empty one is a sign-in the
+// provider refused, which the store notes for the Sign-in dialog.
 RefreshTokenKeeper KeepRotatedToken(QObject* owner, store::RegistryStore& registry,
                                     const Account& account) {
   return [owner, &registry, entry = RefreshTokenEntry(account)](const std::string& token) {
@@ -114,7 +115,9 @@ RefreshTokenKeeper KeepRotatedToken(QObject* owner, store::RegistryStore& regist
         [answer, entry, token, &keyring = ProgramKeyring()] {
           *answer = ChangeKeyringRefreshToken(keyring, entry, token);
         },
-        [&registry, answer, token] { RecordRefreshToken(registry, token, *answer); });
+        [&registry, answer, token] {
+          RecordRefreshToken(registry, token, *answer, token.empty());
+        });
   };
 }
 
@@ -535,19 +538,7 @@ void ComposeWindow::SendButtonClick() {
             asked = IsTemporarySendFailure(*failure);
             kept = asked && OfferOutbox(mail, *failure, account);
           },
-          [this, entry = RefreshTokenEntry(account)](const std::string& token) {
-            // The provider may already have dropped the old token: the new one is kept even
-            // when the send fails later.
-            auto answer = std::make_shared<KeyringAnswer>();
-            CallKeyringThen(
-                this,
-                [answer, entry, token, &keyring = ProgramKeyring()] {
-                  *answer = ChangeKeyringRefreshToken(keyring, entry, token);
-                },
-                [this, answer, token] {
-                  RecordRefreshToken(registry_, token, *answer, token.empty());
-                });
-          });
+          KeepRotatedToken(this, registry_, account));
     } catch (const net::SendCancelled&) {
       cancelled = true;
     }

@@ -79,18 +79,6 @@ class CommandLineTest : public test::AppTest {
   const std::string outbox_ = home_.data_folder() + "/outbox";
 };
 
-// Stops the send at its first turn after the server took the message.
-struct StopOnceTaken : net::SendObserver {
-  explicit StopOnceTaken(const net::SmtpClient& client) : smtp(client) {}
-  void Total(int64_t) override {}
-  void Progress(int64_t) override {}
-  net::SendTurn Yield() override {
-    return smtp.delivery().finished.empty() ? net::SendTurn::kGoOn : net::SendTurn::kStop;
-  }
-  int turn_interval() const override { return 50; }
-  const net::SmtpClient& smtp;
-};
-
 TEST_F(CommandLineTest, NoArgumentsLeaveTheFieldsEmpty) {
   ComposeWindow window;
   EXPECT_EQ(Field(window, "ToBox"), "");
@@ -352,7 +340,7 @@ TEST_F(CommandLineTest, AMessageTheServerTookIsSentWhateverBefallsTheGoodbye) {
     LoopbackServer server({test::SmtpScript(whole)});
     net::SmtpClient smtp;
     smtp.set_data_termination_timeout(300);
-    StopOnceTaken stop(smtp);
+    test::StopWhen stop([&] { return !smtp.delivery().finished.empty(); });  // once taken
     std::optional<net::ObservedSend> observed;
     if (row.cancel_once_taken) observed.emplace(smtp, stop);
     std::ostringstream boxes;

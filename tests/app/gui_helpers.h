@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "net/send_observer.h"
+
 // Readable QString values in test failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
   *out << '"' << text.toStdString() << '"';
@@ -73,6 +75,16 @@ void PressBoxButton(QWidget* modal, QMessageBox::StandardButton button);
 // An action that records the box into `into` and presses its button.
 ModalAnswerer::Action AnswerBox(std::vector<SeenBox>* into,
                                 QMessageBox::StandardButton button = QMessageBox::Ok);
+
+// Stops a send at the first turn at which `stop` holds.
+struct StopWhen : net::SendObserver {
+  explicit StopWhen(std::function<bool()> when) : stop(std::move(when)) {}
+  void Total(int64_t) override {}
+  void Progress(int64_t) override {}
+  net::SendTurn Yield() override { return stop() ? net::SendTurn::kStop : net::SendTurn::kGoOn; }
+  int turn_interval() const override { return 50; }
+  std::function<bool()> stop;
+};
 
 // Saves a grab of the window as build/screenshots/<name>.png and returns the path.
 std::string SaveGrab(QWidget* window, const std::string& name);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <tuple>
 
 #include "app/oauth_sign_in.h"
 #include "app/oauth_token.h"
@@ -108,11 +109,7 @@ TEST_F(OAuthTest, CodeFlowWithPkceThenRefreshRotationAndRefusal) {
 
 // The token endpoint's answers that are refused, and a URL refused before anything is sent.
 TEST_F(OAuthTest, TokenRequestRefusals) {
-  const struct {
-    std::string url;
-    std::chrono::milliseconds limit;
-    std::string text;
-  } cases[] = {
+  const std::tuple<std::string, std::chrono::milliseconds, std::string> cases[] = {
       {"http://127.0.0.1:1/token", kTokenRequestLimit,
        "The token URL is not an https: address: http://127.0.0.1:1/token"},
       {base_ + "/moved", kTokenRequestLimit,
@@ -121,15 +118,15 @@ TEST_F(OAuthTest, TokenRequestRefusals) {
       // A byte every 0.3 s: no pause long enough for the transfer's own time-out.
       {base_ + "/trickle", std::chrono::milliseconds(1000), "no complete answer within 1 s"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.url);
+  for (const auto& [url, limit, text] : cases) {
+    SCOPED_TRACE(url);
     try {
-      RequestToken(c.url,
+      RequestToken(url,
                    {{"grant_type", "refresh_token"}, {"refresh_token", "r1"}, {"client_id", "app"}},
-                   c.limit);
+                   limit);
       ADD_FAILURE() << "granted";
     } catch (const TokenError& error) {
-      EXPECT_NE(std::string(error.what()).find(c.text), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find(text), std::string::npos) << error.what();
     }
   }
 }
@@ -198,12 +195,8 @@ TEST_F(OAuthTest, SignInHeedsOnlyItsOwnCallback) {
 // A sign-in that cannot be safe ends before the browser opens; one nobody finishes ends by its
 // limit.
 TEST_F(OAuthTest, SignInRefusedOrTimedOut) {
-  const struct {
-    std::string auth_url;
-    std::string token_url;
-    std::string error;
-    bool opened;
-  } cases[] = {
+  // The authorization and token URLs; the error; whether the browser opened.
+  const std::tuple<std::string, std::string, std::string, bool> cases[] = {
       {"file:///etc/passwd", base_ + "/token",
        "The authorization URL is not an https: address: file:///etc/passwd", false},
       {"javascript:alert(1)", base_ + "/token",
@@ -212,10 +205,10 @@ TEST_F(OAuthTest, SignInRefusedOrTimedOut) {
        "The token URL is not an https: address: http://127.0.0.1:1/token", false},
       {base_ + "/authorize", base_ + "/token", texts::kSignInTooLong, true},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.auth_url + " " + c.token_url);
-    settings_.custom.auth_url = c.auth_url;
-    settings_.custom.token_url = c.token_url;
+  for (const auto& [auth_url, token_url, expected_error, expected_open] : cases) {
+    SCOPED_TRACE(auth_url + " " + token_url);
+    settings_.custom.auth_url = auth_url;
+    settings_.custom.token_url = token_url;
     std::string error = "not finished";
     bool opened = false;
     OAuthSignIn sign_in(settings_,
@@ -224,8 +217,8 @@ TEST_F(OAuthTest, SignInRefusedOrTimedOut) {
     sign_in.set_time_limit(std::chrono::milliseconds(300));
     sign_in.Start();
     EXPECT_TRUE(test::WaitFor([&] { return error != "not finished"; }));
-    EXPECT_EQ(error, c.error);
-    EXPECT_EQ(opened, c.opened);
+    EXPECT_EQ(error, expected_error);
+    EXPECT_EQ(opened, expected_open);
   }
 }
 
@@ -271,17 +264,11 @@ TEST(TokenCommand, FirstLineOrTheFailureWithStatusAndErrorLine) {
 
 // A program the command started ends with it, at the limit and when the send is cancelled.
 TEST(TokenCommand, LimitAndCancelEndTheWholeGroup) {
-  struct StopAtOnce : net::SendObserver {
-    void Total(int64_t) override {}
-    void Progress(int64_t) override {}
-    net::SendTurn Yield() override { return net::SendTurn::kStop; }
-    int turn_interval() const override { return 50; }
-  };
   const test::TempDir dir;
   const std::string command = "sleep 30 & echo $! >" + dir.File("pid") + "; wait";
   for (const bool cancel : {false, true}) {
     SCOPED_TRACE(cancel ? "cancel" : "limit");
-    StopAtOnce observer;
+    test::StopWhen observer([] { return true; });
     net::SmtpClient smtp;
     std::optional<net::ObservedSend> observed;
     if (cancel) observed.emplace(smtp, observer);

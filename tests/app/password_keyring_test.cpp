@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include "app/compose_window.h"
 #include "app/desktop_session.h"
@@ -53,8 +54,9 @@ class PasswordPlaceTest : public test::AppTest {
     Store("username", "username", user);
     Store("password", "password", password);
   }
-  // Opens the settings dialog from the menu, lets `inside` work in it and presses OK.
-  void OkInSettings(ComposeWindow& window, const std::function<void(QWidget*)>& inside) {
+  // Opens the settings dialog from the menu, lets `inside` work in it and presses OK (or `button`).
+  void OkInSettings(ComposeWindow& window, const std::function<void(QWidget*)>& inside,
+                    const char* button = "Button1") {
     ModalAnswerer answer;
     answer.Then([&](QWidget* dialog) {
       // The keyring answers off the window's thread.
@@ -63,7 +65,7 @@ class PasswordPlaceTest : public test::AppTest {
                PlaceLine(dialog).find("...") == std::string::npos;
       }));
       inside(dialog);
-      QTest::mouseClick(Find<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+      QTest::mouseClick(Find<QPushButton>(dialog, button), Qt::LeftButton);
     });
     Find<QAction>(&window, "Settings1")->trigger();
   }
@@ -143,26 +145,19 @@ TEST_F(PasswordPlaceTest, TheLineSaysWhereAPasswordWouldGoAndWhereItIs) {
   RefusingKeyring keyring;  // answers, and holds nothing
   const std::string to_keyring =
       "No password is stored yet; one typed here will be kept in the keyring.";
-  const struct {
-    PasswordKeyring* keyring;
-    const char* place;
-    const char* password;
-    std::string shown;
-  } cases[] = {
+  const std::tuple<PasswordKeyring*, const char*, const char*, std::string> cases[] = {
       {&keyring, "file", "", to_keyring},
       {&keyring, "keyring", "", to_keyring},
       {nullptr, "", "",
        "No keyring is available: a password typed here goes to the settings file."},
       {&keyring, "file", "old", kInUserReg},
   };
-  ComposeWindow window;
-  SettingsDialog dialog(&window);
-  window.set_settings_dialog(&dialog);
-  for (const auto& c : cases) {
-    SetProgramKeyring(c.keyring);
-    UseServer(25, "jane", c.password);
-    Store("password", "place", c.place);
-    OkInSettings(window, [&](QWidget* d) { EXPECT_EQ(PlaceLine(d), c.shown) << c.place; });
+  ProgramWindows windows({});
+  for (const auto& [with_keyring, place, password, shown] : cases) {
+    SetProgramKeyring(with_keyring);
+    UseServer(25, "jane", password);
+    Store("password", "place", place);
+    OkInSettings(windows.compose, [&](QWidget* d) { EXPECT_EQ(PlaceLine(d), shown) << place; });
   }
   SetProgramKeyring(nullptr);
 }
@@ -301,20 +296,6 @@ class HeldStoreKeyring : public PasswordKeyring {
 // Windows closed while the keyring still stores: the end waits for the answer, and the settings
 // file then says where the password is.
 TEST_F(PasswordPlaceTest, KeyringCallsRunInOrderAndAPendingStoreIsRecordedAtTheEnd) {
-  // Opens Settings, lets `inside` work once the lookup has answered, and leaves with Cancel.
-  const auto in_settings = [](ComposeWindow& window, const std::function<void(QWidget*)>& inside) {
-    ModalAnswerer answer;
-    answer.Then([&](QWidget* d) {
-      EXPECT_TRUE(test::WaitFor([&] { return PlaceLine(d).find("...") == std::string::npos; }));
-      inside(d);
-      QTest::mouseClick(Find<QPushButton>(d, "Button2"), Qt::LeftButton);
-    });
-    Find<QAction>(&window, "Settings1")->trigger();
-  };
-  const auto ok_with_new_password = [](QWidget* d) {
-    Type(d, "PasswordBox", "new");
-    QTest::mouseClick(Find<QPushButton>(d, "Button1"), Qt::LeftButton);
-  };
   for (const bool close_at_once : {false, true}) {
     HeldStoreKeyring keyring("old");
     SetProgramKeyring(&keyring);
@@ -323,15 +304,22 @@ TEST_F(PasswordPlaceTest, KeyringCallsRunInOrderAndAPendingStoreIsRecordedAtTheE
     std::thread releaser;
     {
       ProgramWindows windows({});
-      in_settings(windows.compose, ok_with_new_password);
+      OkInSettings(  // OK with a new password, then Cancel should the dialog stay
+          windows.compose,
+          [](QWidget* d) {
+            Type(d, "PasswordBox", "new");
+            QTest::mouseClick(Find<QPushButton>(d, "Button1"), Qt::LeftButton);
+          },
+          "Button2");
       releaser = std::thread([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         keyring.Release();
       });
       if (!close_at_once) {
-        in_settings(windows.compose, [](QWidget* d) {
-          EXPECT_EQ(Text(Find<QLineEdit>(d, "PasswordBox")->text()), "new");
-        });
+        OkInSettings(  // and Cancel
+            windows.compose,
+            [](QWidget* d) { EXPECT_EQ(Text(Find<QLineEdit>(d, "PasswordBox")->text()), "new"); },
+            "Button2");
       }
     }
     releaser.join();

@@ -489,33 +489,30 @@ TEST_F(SendCommandTest, AMissingServerPortOrSenderStopsBeforeAnyLookup) {
 // it). The window shows the refusal in a box and keeps the fields.
 TEST_F(SendCommandTest, ARecipientThatIsNoMailboxStopsTheSendBeforeAnyConnection) {
   const std::string label63(63, 'a');
-  const struct {
+  struct Case {
     ComposeFields fields;
     std::string shown;  // empty: valid
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {{.to = "a.b+c@mail-1.example.org, x@y, ann@XN--BCHER-KVA.test"}, ""},
       {{.to = "j\u00F6rg@ab--cd.test", .cc = "ann@[192.0.2.1], ann@[IPv6:2001:db8::1]"}, ""},
       {{.to = "ann@" + label63 + ".test", .bcc = "ann@b\u00FCcher.test"}, ""},
       {{.to = "bob@example.net,not-an-address"}, "not-an-address"},
       {{.to = "ann@example.org", .cc = "-f/etc/passwd"}, "-f/etc/passwd"},
       {{.to = "ann@example.org", .bcc = "file:///etc/passwd"}, "file:///etc/passwd"},
-      {{.to = "a@b@example.org"}, "a@b@example.org"},
-      {{.to = "user\uFF20example.org"}, "user\uFF20example.org"},
       {{.to = "us\u202Eer@example.org"}, "us?er@example.org"},
       {{.to = "us\u2066er@example.org"}, "us?er@example.org"},
       {{.to = "ann@exa\u202Emple.org"}, "ann@exa?mple.org"},
       {{.to = "a\u0085b@example.org"}, "a?b@example.org"},
-      {{.to = "user@xn--zz.test"}, "user@xn--zz.test"},
-      {{.to = "user@-bad-.test"}, "user@-bad-.test"},
-      {{.to = "user@" + label63 + "a.test"}, "user@" + label63 + "a.test"},
-      {{.to = "u@" + label63 + "." + label63 + "." + label63 + "." + label63},
-       "u@" + label63 + "." + label63 + "." + label63 + "." + label63},  // 255 octets
-      {{.to = "@example.org"}, "@example.org"},
-      {{.to = "user@example..org"}, "user@example..org"},
-      {{.to = "user@exa_mple.org"}, "user@exa_mple.org"},
-      {{.to = "user@[300.1.1.1]"}, "user@[300.1.1.1]"},
-      {{.to = "user@[2001:db8::1]"}, "user@[2001:db8::1]"},
   };
+  // Shown as typed (the last one 255 octets long).
+  for (const std::string& to : std::vector<std::string>{
+           "a@b@example.org", "user\uFF20example.org", "user@xn--zz.test", "user@-bad-.test",
+           "@example.org", "user@example..org", "user@exa_mple.org", "user@[300.1.1.1]",
+           "user@[2001:db8::1]", "user@" + label63 + "a.test",
+           "u@" + label63 + "." + label63 + "." + label63 + "." + label63}) {
+    cases.push_back({{.to = to}, to});
+  }
   const Account account = LocalAccount(test::RefusedPort());
   for (auto c : cases) {
     c.fields.from = "Jane,jane@example.org";

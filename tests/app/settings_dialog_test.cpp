@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <tuple>
 
 #include "app/compose_window.h"
 #include "app/form_style.h"
@@ -621,23 +622,20 @@ namespace {
 // The line above the Sign-in button says whether OAuth 2.0 is in use and for whom.
 TEST_F(SettingsDialogTest, TheSignInLineNamesWhoIsSignedInWithOAuth) {
   StoreAccount("Jane Doe", "jd@example.org");
-  const struct {
-    const char* auth;
-    const char* refresh_token;
-    const char* shown;
-  } cases[] = {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      // auth, token, shown
       {"password", "", ""},
       {"oauth2", "", "OAuth 2.0: not signed in"},
       {"oauth2", "r1", "Signed in with OAuth 2.0 as jd@example.org"},
   };
-  for (const auto& c : cases) {
-    Store("smtp", "auth", c.auth);
-    Store("smtp", "oauth2refresh", c.refresh_token);
+  for (const auto& [auth, refresh_token, shown] : cases) {
+    Store("smtp", "auth", auth);
+    Store("smtp", "oauth2refresh", refresh_token);
     ProgramWindows windows({});
     WithDialog(windows.compose, [&](QWidget* dialog) {
       EXPECT_TRUE(KeyringAnswered(dialog));
       auto* line = Find<QLabel>(dialog, "OAuthStateLabel");
-      EXPECT_TRUE(test::WaitFor([&] { return Text(line->text()) == c.shown; })) << c.shown;
+      EXPECT_TRUE(test::WaitFor([&] { return Text(line->text()) == shown; })) << shown;
       test::SaveGrab(dialog, "settings_dialog_oauth");
     });
   }

@@ -27,16 +27,6 @@ class Failed(Exception):
     pass
 
 
-def stop(process):
-    if process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-
-
 class Case:
     """A display (Xvfb on a free display number, openbox), a home and the program."""
 
@@ -55,9 +45,8 @@ class Case:
                         XDG_DATA_HOME=h + '/data', XDG_RUNTIME_DIR=h, **(env or {}))
         self.env.pop('DBUS_SESSION_BUS_ADDRESS', None)
         os.makedirs(h + '/config/tovrelmail', mode=0o700)
-        self.write_store({'frst': {'': 'c'}, 'ident': {'numOfIdents': '0', 'nameId0': 'Jane,',
-                                                       'emailId0': 'jd@example.org'},
-                          **(store or {})} if store != 'first run' else None)
+        if store != 'first run':
+            self.write_store(store)
         read, write = os.pipe()
         self.spawn(['Xvfb', '-displayfd', str(write), '-screen', '0', screen + 'x24',
                     '-nolisten', 'tcp'], pass_fds=[write])
@@ -74,11 +63,12 @@ class Case:
         self.until(lambda: 'window id #' in self.x('xprop', '-root', '_NET_SUPPORTING_WM_CHECK'),
                    'the window manager')
 
-    def write_store(self, sections):
-        if sections is None:
-            return
+    def write_store(self, sections=None):
+        """A store past its first run with one identity, and `sections` besides."""
         text = 'REGEDIT4\n'
-        for section, values in sections.items():
+        for section, values in {'frst': {'': 'c'}, 'ident': {
+                'numOfIdents': '0', 'nameId0': 'Jane,', 'emailId0': 'jd@example.org'},
+                **(sections or {})}.items():
             text += '\n[%s\\%s]\n' % (KEY, section)
             text += ''.join('%s="%s"\n' % ('@' if not k else '"%s"' % k, v)
                             for k, v in values.items())
@@ -93,7 +83,13 @@ class Case:
 
     def close(self):
         for child in reversed(self.children):
-            stop(child)
+            if child.poll() is None:
+                child.send_signal(signal.SIGTERM)
+                try:
+                    child.wait(5)
+                except subprocess.TimeoutExpired:
+                    child.kill()
+                    child.wait()
         self.home.cleanup()
 
     def x(self, *argv):
@@ -128,11 +124,20 @@ class Case:
         return self.until(lambda: self.active() not in ('', self.compose) and self.active(),
                           'a dialog')
 
+    def back(self):
+        self.until(lambda: self.active() == self.compose, 'the compose window back')
+
     def keys(self, *keys):
         self.x('xdotool', 'key', '--delay', '30', *keys)
 
     def type(self, text):
         self.x('xdotool', 'type', '--delay', '30', text)
+
+    def fields(self, *texts):
+        """Tab, then the text, for each text: the next fields in their turn."""
+        for text in texts:
+            self.keys('Tab')
+            self.type(text)
 
     def frame(self, window):
         """The window's frame, title bar included, as (left, top, right, bottom)."""
@@ -167,8 +172,7 @@ def start_and_type_at_once(c):
     c.start()
     # A draft is kept once a field beside From holds something.
     c.type('abc')
-    c.keys('Tab')
-    c.type('x')
+    c.fields('x')
     c.expect('typed text goes to From', lambda: c.draft('From, then To', to='x', **{'from': 'abc'}))
 
 
@@ -176,9 +180,7 @@ def tab_walks_every_field(c):
     c.start()
     # From, To, Subject, text, Send, Quit, CC, BCC, Attach, the attachment list, From again.
     c.type('f')
-    for text in ('t', 's', 'b', '', '', 'c', 'd', '', '', 'g'):
-        c.keys('Tab')
-        c.type(text)
+    c.fields('t', 's', 'b', '', '', 'c', 'd', '', '', 'g')
     c.expect('every field in its turn, From whole again', lambda: c.until(
         lambda: [d for d in c.drafts() if d['from'] == 'g' and
                  (d['to'], d['subject'], d['body'], d['cc'], d['bcc']) == tuple('tsbcd')],
@@ -191,35 +193,31 @@ def control_return_sends(c):
                                '--dir', mail, '--host', '127.0.0.1'], stdout=subprocess.PIPE)
     c.children.append(server)
     port = server.stdout.readline().decode().strip()
-    c.write_store({'frst': {'': 'c'}, 'smtp': {'smtp': '127.0.0.1'}, 'port': {'port': port},
-                   'ident': {'numOfIdents': '0', 'nameId0': 'Jane,', 'emailId0': 'jd@example.org'}})
+    c.write_store({'smtp': {'smtp': '127.0.0.1'}, 'port': {'port': port}})
     c.start()
-    c.keys('Tab')
-    c.type('ann@example.org')
-    c.keys('Tab')
-    c.type('Hello')
-    c.keys('Tab')
-    c.type('Body text')
+    c.fields('ann@example.org', 'Hello', 'Body text')
     c.keys('ctrl+Return')
     c.step = 'the server has the message'
     eml = c.until(lambda: [n for n in os.listdir(mail) if n.endswith('.env')], 'the mail')[0]
-    with open(os.path.join(mail, eml.replace('.env', '.eml')), 'rb') as f:
-        text = f.read()
+    text = open(os.path.join(mail, eml.replace('.env', '.eml')), 'rb').read()
     for part in (b'To: ann@example.org', b'Subject: Hello', b'Body text'):
         if part not in text:
             raise Failed('the mail lacks %r' % part)
 
 
-def close_guard_asks(c):
+def start_with_a_draft(c):
     c.start()
-    c.keys('Tab')
-    c.type('ann@example.org')
+    c.fields('ann@example.org')
     c.draft('the draft', to='ann@example.org')
+
+
+def close_guard_asks(c):
+    start_with_a_draft(c)
     c.keys('ctrl+q')
     c.step = 'Cancel keeps the window'
     c.dialog()
     c.keys('Escape')
-    c.until(lambda: c.active() == c.compose, 'the compose window back')
+    c.back()
     if c.program.poll() is not None:
         raise Failed('the program ended')
     c.step = 'Discard ends the program'
@@ -232,10 +230,7 @@ def close_guard_asks(c):
 
 
 def restore_after_kill(c):
-    c.start()
-    c.keys('Tab')
-    c.type('ann@example.org')
-    c.draft('the draft', to='ann@example.org')
+    start_with_a_draft(c)
     c.program.kill()
     c.program.wait()
     c.step = 'the restore question'
@@ -244,14 +239,12 @@ def restore_after_kill(c):
     c.dialog()
     c.keys('Return')
     c.expect('the message restored, From has the keys', lambda: (
-        c.until(lambda: c.active() == c.compose, 'the compose window back'), c.type('z'),
-        c.draft('the restored draft', to='ann@example.org', **{'from': 'z'})))
+        c.back(), c.type('z'), c.draft('the restored draft', to='ann@example.org', **{'from': 'z'})))
 
 
 def attach_dialog(c):
     path = os.path.join(c.home.name, 'report.txt')
-    with open(path, 'w') as f:
-        f.write('figures\n')
+    open(path, 'w').write('figures\n')
     c.start()
     c.keys('alt+a')
     c.step = 'a path typed in the Attach dialog'
@@ -282,8 +275,7 @@ def settings_dialog(c):
     c.expect('the dialog on the screen', lambda: on_screen(c, settings))
     c.keys('Escape')
     c.expect('the focus back in From', lambda: (
-        c.until(lambda: c.active() == c.compose, 'the compose window back'), c.type('q'),
-        c.keys('Tab'), c.type('w'), c.draft('From, then To', to='w', **{'from': 'q'})))
+        c.back(), c.type('q'), c.fields('w'), c.draft('From, then To', to='w', **{'from': 'q'})))
 
 
 def accessible_names(c):
@@ -317,17 +309,11 @@ def accessible_names(c):
         raise Failed('%d focusable controls, without a name: %s' % (seen, unnamed))
 
 
-CASES = {
-    'start_and_type_at_once': (start_and_type_at_once, {}),
-    'tab_walks_every_field': (tab_walks_every_field, {}),
-    'control_return_sends': (control_return_sends, {}),
-    'close_guard_asks': (close_guard_asks, {}),
-    'restore_after_kill': (restore_after_kill, {}),
-    'attach_dialog': (attach_dialog, {}),
-    'small_screen': (small_screen, {'screen': '1280x800', 'env': {'QT_SCALE_FACTOR': '2'}}),
-    'settings_dialog': (settings_dialog, {'screen': '1280x800', 'env': {'QT_SCALE_FACTOR': '2'}}),
-    'accessible_names': (accessible_names, {'store': 'first run'}),
-}
+SMALL = {'screen': '1280x800', 'env': {'QT_SCALE_FACTOR': '2'}}
+CASES = {run.__name__: (run, options) for run, options in [
+    (start_and_type_at_once, {}), (tab_walks_every_field, {}), (control_return_sends, {}),
+    (close_guard_asks, {}), (restore_after_kill, {}), (attach_dialog, {}), (small_screen, SMALL),
+    (settings_dialog, SMALL), (accessible_names, {'store': 'first run'})]}
 
 
 def main():

@@ -452,6 +452,9 @@ void SettingsDialog::SignInButtonClick() {
       refresh_change_ ? !refresh_change_->empty() : !ReadStoredRefreshToken(registry_).empty();
   const bool refused = !refresh_change_ && ReadSignInRefused(registry_);
   SignInDialog dialog(this, settings, SignInName(), RefreshTokenEntry(account), in_store, refused);
+  // Its layout gives its size; only then can it be centred and kept on the screen.
+  dialog.adjustSize();
+  PlaceDialog(&dialog);
   if (dialog.exec() != QDialog::Accepted) return;
   oauth_change_ = dialog.settings();
   if (dialog.refresh_token_change()) refresh_change_ = dialog.refresh_token_change();
@@ -475,8 +478,8 @@ void SettingsDialog::ShowNotice() {
         text = password_stored_ ? texts::kPasswordInKeyring : texts::kNoPasswordYetKeyring;
         break;
       case PasswordPlace::ppSettingsFile:
-        text = password_stored_ ? texts::kPasswordStoredInSettingsFile
-                                : texts::kNoPasswordYetSettingsFile;
+        // The last password went to the file, but the keyring was not asked for this one.
+        text = password_stored_ ? texts::kPasswordStoredInSettingsFile : texts::kNoPasswordYet;
         break;
       case PasswordPlace::ppNoKeyring:
         text =

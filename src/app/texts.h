@@ -129,6 +129,9 @@ inline constexpr const char* kNoPasswordYetKeyring =
     "No password is stored yet; one typed here will be kept in the keyring.";
 inline constexpr const char* kNoPasswordYetSettingsFile =
     "No keyring is available: a password typed here goes to the settings file.";
+inline constexpr const char* kNoPasswordYet =
+    "No password is stored yet; one typed here will be kept in the keyring, or in the settings "
+    "file when no keyring answers.";
 // The line above the Sign-in button: the address signed in, or none.
 inline constexpr const char* kOAuthSignedInAs = "Signed in with OAuth 2.0 as %s";
 inline constexpr const char* kOAuthNotSignedIn = "OAuth 2.0: not signed in";

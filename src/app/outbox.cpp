@@ -30,6 +30,8 @@ namespace {
 
 constexpr std::string_view kMessageSuffix = ".msg";
 constexpr std::string_view kEnvelopeSuffix = ".env";
+// An envelope no run may send from any more, left for the user to read.
+constexpr std::string_view kSetAsideSuffix = ".partly";
 
 using Entry = OutboxEntry;
 
@@ -228,13 +230,12 @@ int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxe
       ++entry.attempts;
       NoteUnconfirmed(entry, smtp, error.what());
       // Those who have it now are no longer waited for.
-      if (const auto* partly = dynamic_cast<const PartlySentError*>(&error)) {
-        entry.envelope.recipients = partly->unserved();
-      }
+      const auto* partly = dynamic_cast<const PartlySentError*>(&error);
+      if (partly != nullptr) entry.envelope.recipients = partly->unserved();
       try {
         if (!RefusedForGood(error)) {
-          ++remaining;
           WriteFileAtomically(envelope_path, EnvelopeText(entry));
+          ++remaining;
           Report(boxes, message::FormatText(texts::kOutboxKept,
                                             {name, std::to_string(entry.attempts), error.what()}));
         } else {
@@ -243,8 +244,16 @@ int SendOutbox(const Account& account, net::SmtpClient& smtp, std::ostream& boxe
           Report(boxes, message::FormatText(texts::kOutboxFailed, {name, error.what()}));
         }
       } catch (const std::exception& keeping) {
-        ++remaining;
         Report(boxes, keeping.what());
+        // The envelope on the disk still names those who have the message now; the next run
+        // would send them a second copy. A rename needs no room on the disk.
+        const std::string aside = envelope_path + std::string(kSetAsideSuffix);
+        if (partly != nullptr && ::rename(envelope_path.c_str(), aside.c_str()) == 0) {
+          refused = true;
+          Report(boxes, message::FormatText(texts::kOutboxSetAside, {name, aside}));
+        } else {
+          ++remaining;
+        }
       }
       continue;
     }

@@ -183,6 +183,10 @@ inline constexpr const char* kKeptInOutbox =
 // The entry's name, the attempts so far and the reason.
 inline constexpr const char* kOutboxKept = "%s: kept in the outbox (attempt %s): %s";
 inline constexpr const char* kOutboxFailed = "%s: refused, moved to outbox/failed: %s";
+// The entry's name and where its envelope went.
+inline constexpr const char* kOutboxSetAside =
+    "%s: sent to some recipients, but its envelope could not be updated; set aside as %s so that "
+    "no one gets the message twice";
 // The entry's name, why it could not be moved and why it was refused.
 inline constexpr const char* kOutboxNotMoved =
     "%s: refused, but left in the outbox: it cannot be moved to outbox/failed (%s): %s";

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <QJsonArray>
@@ -389,6 +390,33 @@ TEST_F(CommandLineTest, ASendSplitByTheServerWaitsOnlyForThoseNotServed) {
     EXPECT_NE(wire.find("<jd@example.org>\r\nRCPT to:<bob@example.org>\r\nData"), std::string::npos)
         << wire;
   }
+}
+
+// The same from the outbox on a full disk: an envelope that cannot forget the recipient served
+// is set aside, so that no run sends him a second copy.
+TEST_F(CommandLineTest, AnEnvelopeThatCannotForgetTheServedIsSetAside) {
+  net::SmtpClient smtp;
+  std::ostringstream boxes;
+  ASSERT_EQ(SendTo(test::RefusedPort(), smtp, boxes, "mailto:ann@example.org?cc=bob@example.org"),
+            75);
+  LoopbackServer server(
+      {test::SmtpScript({"220 hi", "250 OK", "250 r", "250 s", "250 t", "452 4.5.3 too many",
+                         "354 go", "250 ok", "250 s", "450 4.2.0 busy"})});
+  Store("port", "port", std::to_string(server.port()));
+  const Account account = ReadAccount(store_, ProgramKeyring());
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  const rlimit full{8, before.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+  const int status = SendOutbox(account, smtp, boxes);
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  server.Join();
+  EXPECT_EQ(status, kExitNotSent) << boxes.str();
+  EXPECT_TRUE(Kept(".env").empty());
+  EXPECT_EQ(Kept(".partly").size(), 1u);
+  EXPECT_NE(boxes.str().find("so that no one gets the message twice"), std::string::npos)
+      << boxes.str();
 }
 
 // The outbox goes out over one session, RSET before each message; a server that ends the

@@ -255,7 +255,7 @@ void SmtpClient::ReadGreeting() {
   // A server that expects TLS from the first byte waits silently for a hand-shake: no setting
   // but Security can change that, and no later try would go better.
   const bool tls_port_in_clear = tls_mode_ != TlsMode::tmImplicit && port() == kImplicitTlsPort;
-  const auto expected = [this](const std::exception& error) {
+  const auto expected = [](const std::exception& error) {
     return TlsExpected(std::string(error.what()) + "\r\n" + texts::kMayExpectImplicitTls);
   };
   try {

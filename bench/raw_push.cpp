@@ -30,18 +30,7 @@ namespace {
 constexpr std::size_t kBlockSize = 1 << 20;
 
 void ReadAndWrite(const WireFile& file, int socket) {
-  std::vector<char> block(kBlockSize);
-  off_t offset = 0;
-  for (;;) {
-    ssize_t got = pread(file.fd.get(), block.data(), block.size(), offset);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno("read");
-    }
-    if (got == 0) return;
-    SendAll(socket, std::string_view(block.data(), static_cast<std::size_t>(got)));
-    offset += got;
-  }
+  file.ForEachBlock(kBlockSize, [socket](std::string_view block) { SendAll(socket, block); });
 }
 
 void SendFromPageCache(const WireFile& file, int socket) {

@@ -113,23 +113,13 @@ long long Push(int port, const char* path) {
   });
   Command(send, reader, "EHLO bench.invalid", 250);
   StartMessage(send, reader);
-  std::vector<char> block(kBlockSize);
-  off_t offset = 0;
-  for (;;) {
-    ssize_t got = pread(file.fd.get(), block.data(), block.size(), offset);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(std::string("read ") + path);
-    }
-    if (got == 0) break;
-    offset += got;
-    std::string_view rest(block.data(), static_cast<std::size_t>(got));
+  file.ForEachBlock(kBlockSize, [&](std::string_view rest) {
     while (!rest.empty()) {
       write_records(rest.substr(0, kRecordSize));
       rest.remove_prefix(std::min(rest.size(), kRecordSize));
     }
     send_held();
-  }
+  });
   long long sent =
       file.size + static_cast<long long>(EndMessage(send, reader, file.ends_with_crlf));
   Command(send, reader, "QUIT", 221);

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tovrel::bench {
 
@@ -42,6 +44,22 @@ WireFile::WireFile(const char* path) : fd(open(path, O_RDONLY | O_CLOEXEC)) {
   char tail[2] = {};
   ends_with_crlf =
       size >= 2 && pread(fd.get(), tail, 2, size - 2) == 2 && tail[0] == '\r' && tail[1] == '\n';
+}
+
+void WireFile::ForEachBlock(std::size_t block_size,
+                            const std::function<void(std::string_view)>& take) const {
+  std::vector<char> block(block_size);
+  off_t offset = 0;
+  for (;;) {
+    const ssize_t got = pread(fd.get(), block.data(), block.size(), offset);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("read");
+    }
+    if (got == 0) return;
+    take(std::string_view(block.data(), static_cast<std::size_t>(got)));
+    offset += got;
+  }
 }
 
 }  // namespace tovrel::bench

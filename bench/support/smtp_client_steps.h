@@ -32,6 +32,10 @@ struct WireFile {
   Fd fd;
   long long size = 0;
   bool ends_with_crlf = false;
+  // Hands the text to `take` in blocks of `block_size` bytes (the last one shorter), read afresh
+  // from the page cache, as a sender that copies its text through user space does.
+  void ForEachBlock(std::size_t block_size,
+                    const std::function<void(std::string_view)>& take) const;
 };
 
 }  // namespace tovrel::bench

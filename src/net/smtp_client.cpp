@@ -275,7 +275,7 @@ void SmtpClient::AwaitPlainGreeting() {
       ReceiveOnce(OnPeerClosed::pcRaiseWhenDrained, read_timeout()) == 0 && IsConnected()) {
     RaiseTimedOut();
   }
-  // A reply begins with a digit; a TLS record with its content type (change cipher spec, alert,
+  // A reply begins with a digit; a TLS record with its content type (ChangeCipherSpec, alert,
   // handshake, application data) and the major version 3. A server of implicit TLS that speaks
   // first says so at once, where its bytes would otherwise be awaited as a line.
   constexpr unsigned char kFirstRecordType = 20;
